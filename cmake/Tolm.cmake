@@ -1,0 +1,37 @@
+# Shared build helpers.
+include(GoogleTest)
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+# tolm_library(<name> [DEPS <libs>...]): the folder's library from every
+# .cc/.c file in it. Static objects that register themselves (codec
+# prototypes, renderer factories, built-in modules) survive linking because
+# consumers link registering libraries with tolm_link_whole().
+function(tolm_library name)
+  cmake_parse_arguments(TL "" "" "DEPS;SOURCES" ${ARGN})
+  if(NOT TL_SOURCES)
+    file(GLOB TL_SOURCES CONFIGURE_DEPENDS
+         ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  endif()
+  add_library(${name} STATIC ${TL_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(TL_DEPS)
+    target_link_libraries(${name} PUBLIC ${TL_DEPS})
+  endif()
+endfunction()
+
+# Links a library whose static registration objects must all be kept.
+function(tolm_link_whole target lib)
+  target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
+endfunction()
+
+# tolm_test(<name> SOURCES <files>... [DEPS <libs>...]): a GoogleTest binary
+# whose cases are registered with CTest one by one.
+function(tolm_test name)
+  cmake_parse_arguments(TT "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${TT_SOURCES})
+  target_link_libraries(${name} PRIVATE ${TT_DEPS} tolm_testsupport GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+                       PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOLM_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
