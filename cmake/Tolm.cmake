@@ -13,10 +13,19 @@ function(tolm_library name)
     file(GLOB TL_SOURCES CONFIGURE_DEPENDS
          ${CMAKE_CURRENT_SOURCE_DIR}/*.cc ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   endif()
-  add_library(${name} STATIC ${TL_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  if(TL_DEPS)
-    target_link_libraries(${name} PUBLIC ${TL_DEPS})
+  if(TL_SOURCES)
+    add_library(${name} STATIC ${TL_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    if(TL_DEPS)
+      target_link_libraries(${name} PUBLIC ${TL_DEPS})
+    endif()
+  else()
+    # Headers only so far.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    if(TL_DEPS)
+      target_link_libraries(${name} INTERFACE ${TL_DEPS})
+    endif()
   endif()
 endfunction()
 
@@ -34,4 +43,14 @@ function(tolm_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
                        PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOLM_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
+
+# tolm_folder_tests(<name> DEPS <libs>...): one test binary from every
+# *_test.cc in the calling folder.
+function(tolm_folder_tests name)
+  cmake_parse_arguments(TF "" "" "DEPS" ${ARGN})
+  file(GLOB TF_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  if(TF_SOURCES)
+    tolm_test(${name} SOURCES ${TF_SOURCES} DEPS ${TF_DEPS})
+  endif()
 endfunction()
