@@ -2,6 +2,7 @@
 include(GoogleTest)
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)
 
 # tolm_library(<name> [DEPS <libs>...]): the folder's library from every
 # .cc/.c file in it. Static objects that register themselves (codec
