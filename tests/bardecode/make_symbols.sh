@@ -21,7 +21,7 @@ emit() { # type expected zint-args...
     emit ean13 "$d" -b EANX -d "$d"
   done
   for d in 01234567890 03600029145 12345678901 98765432109; do emit upca "$d" -b UPCA -d "$d"; done
-  for d in AB "Hello World" 1234567890 abc123XYZ 12ab34 0 "x~|}{" ; do
+  for d in AB "Hello World" 1234567890 abc123XYZ 12ab34 0 "x~|}{" 0109501101530003; do
     emit code128 "$d" -b CODE128 -d "$d"
   done
   emit code128 'A\tB\x01C' -b CODE128 --esc -d 'A\tB\x01C'
