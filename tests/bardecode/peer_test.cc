@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <unistd.h>
 #include <iostream>
 #include <map>
 
@@ -169,9 +170,12 @@ TEST(Peer, ReadsWhatZbarReads)
 
 TEST(Peer, Bartool)
 {
-  const char* bin = getenv("TOLM_BINARY_DIR");
-  ASSERT_TRUE(bin);
-  const std::string tool = std::string(bin) + "/tests/bardecode/bartool";
+  // bartool is built beside this test binary.
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  std::string tool(self, (size_t)n);
+  tool = tool.substr(0, tool.rfind('/')) + "/bartool";
   testsupport::TempDir tmp;
   Image img;
   bartest::Render r;
