@@ -20,6 +20,10 @@ struct tokenizer_scratch {
   std::vector<int32_t> s, T;
 };
 
+// Edge thresholds T[0..m-1] for the smoothed differences s: 16, raised
+// around each strong edge to half its strength, falling by 1 per pixel.
+void edge_thresholds(const int32_t* s, int64_t m, int32_t* T);
+
 // Replaces `tokens` with the runs of the n luminance values v; always at
 // least one token (a line without edges is one light run of n - 1).
 void tokenize(const uint16_t* v, int64_t n, std::vector<token_t>& tokens,

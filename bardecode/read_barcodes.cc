@@ -49,6 +49,10 @@ std::vector<scanner_result_t> read_barcodes(const Image& image, unsigned types, 
                                             unsigned directions)
 {
   hits_t hits;
+  // An unknown pixel type is reported once for the whole call, not once
+  // per pass.
+  if (image.w > 0 && image.h > 0 && image.Type() == 0)
+    return {};
   if (directions & (left_right | right_left))
     collect<false>(image, threshold, types, directions, concurrent_lines, line_skip, hits);
   if (directions & (top_down | down_top))

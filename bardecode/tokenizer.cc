@@ -1,4 +1,5 @@
 // Edge tokenizer of one scan line.
+#include <algorithm>
 #include <cstdlib>
 
 #include "bardecode/Tokenizer.hh"
@@ -19,6 +20,27 @@ inline unsigned run_width(double w)
 }
 
 } // namespace
+
+void edge_thresholds(const int32_t* s, int64_t m, int32_t* T)
+{
+  // Each strong edge i raises the thresholds around it to the cone
+  // |s[i]| / 2 - distance, cut off at 16. A cone is skipped when the
+  // threshold at its apex is already as high, but then an earlier cone
+  // covers it everywhere, so the result is the upper envelope of all cones:
+  // one pass from each side instead of one walk per edge, which for 16-bit
+  // edges would span the whole line.
+  int64_t run = 0;
+  for (int64_t i = 0; i < m; ++i) {
+    run = std::max<int64_t>(run - 1, std::abs((int64_t)s[i]) / 2);
+    T[i] = (int32_t)std::max<int64_t>(16, run);
+  }
+  run = 0;
+  for (int64_t i = m - 1; i >= 0; --i) {
+    run = std::max<int64_t>(run - 1, std::abs((int64_t)s[i]) / 2);
+    if (run > T[i])
+      T[i] = (int32_t)run;
+  }
+}
 
 void tokenize(const uint16_t* v, int64_t n, std::vector<token_t>& tokens,
               tokenizer_scratch& scratch)
@@ -49,25 +71,7 @@ void tokenize(const uint16_t* v, int64_t n, std::vector<token_t>& tokens,
     cur = next;
   }
 
-  for (int64_t i = 0; i < m; ++i)
-    T[i] = 16;
-  for (int64_t i = 0; i < m; ++i) {
-    const int32_t h = std::abs(s[i]) / 2;
-    if (h <= T[i])
-      continue;
-    // The raise falls off by one per pixel down to 17; both sides stop at
-    // the line's ends.
-    for (int64_t k = 0; h - k > 16; ++k) {
-      const int32_t t = (int32_t)(h - k);
-      const bool left = i - k >= 0, right = i + k <= m - 1;
-      if (!left && !right)
-        break;
-      if (left && T[i - k] < t)
-        T[i - k] = t;
-      if (right && T[i + k] < t)
-        T[i + k] = t;
-    }
-  }
+  edge_thresholds(s.data(), m, T.data());
 
   int64_t last = 0;
   double last_adj = 0.0;

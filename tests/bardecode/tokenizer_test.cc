@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "bardecode/Tokenizer.hh"
 #include "tests/support/TestSupport.hh"
 
@@ -168,4 +171,43 @@ TEST(PixelIterator, UnsupportedPixelTypeSaysSoOnce)
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(it.end());
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+namespace {
+
+// Thresholds edge by edge, each strong edge walking its cone out as far as
+// it reaches: what edge_thresholds must equal.
+std::vector<int32_t> conesOneByOne(const std::vector<int32_t>& s)
+{
+  const int64_t m = (int64_t)s.size();
+  std::vector<int32_t> T(m, 16);
+  for (int64_t i = 0; i < m; ++i) {
+    const int32_t h = std::abs(s[i]) / 2;
+    if (h <= T[i])
+      continue;
+    for (int64_t k = 0; h - k > 16; ++k) {
+      if (i - k >= 0)
+        T[i - k] = std::max<int32_t>(T[i - k], (int32_t)(h - k));
+      if (i + k <= m - 1)
+        T[i + k] = std::max<int32_t>(T[i + k], (int32_t)(h - k));
+    }
+  }
+  return T;
+}
+
+} // namespace
+
+TEST(Tokenizer, ThresholdEnvelopeMatchesEdgeByEdge)
+{
+  std::mt19937 rng(5);
+  for (int scale : {40, 255, 65535 * 2})
+    for (int round = 0; round < 50; ++round) {
+      const int m = 1 + (int)(rng() % 300);
+      std::vector<int32_t> s(m);
+      for (int32_t& v : s)
+        v = rng() % 4 ? (int32_t)(rng() % 41) - 20 : (int32_t)(rng() % (2 * scale + 1)) - scale;
+      std::vector<int32_t> T(m);
+      edge_thresholds(s.data(), m, T.data());
+      ASSERT_EQ(T, conesOneByOne(s)) << "scale " << scale << " round " << round;
+    }
 }
