@@ -56,6 +56,8 @@ public:
 
   uint16_t operator*() const
   {
+    if (line_its.empty())
+      return 0; // nothing was walked: no group, possibly no sane group size
     uint64_t sum = 0;
     for (const Image::const_iterator& it : line_its)
       sum += it.getL();

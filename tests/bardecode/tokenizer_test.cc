@@ -157,6 +157,7 @@ TEST(PixelIterator, NothingToWalkEndsAtOnce)
     Tokenizer<true> cols(c.img, c.lines, c.skip);
     EXPECT_TRUE(rows.it.end());
     EXPECT_TRUE(cols.it.end());
+    EXPECT_EQ(*rows.it, 0) << "no division by a group size of " << c.lines;
   }
   Image odd = testsupport::makeImage(4, 0, 1, 8);
   EXPECT_TRUE(PixelIterator<false>(&odd, 3, 8).end());
