@@ -138,6 +138,15 @@ TEST(PixelIterator, EveryPixelTypeAndBitPacking)
     }
     // Columns 0 and 1; the last column never starts a group.
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 0, 1, 0, 1})) << "bps " << bps;
+
+    PixelIterator<false> rows(&img, 1, 1);
+    seen.clear();
+    while (!rows.end()) {
+      seen.push_back(*rows ? 1 : 0);
+      ++rows;
+      ASSERT_LT(seen.size(), 100u);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 0, 1, 0, 1})) << "rows, bps " << bps;
   }
 }
 
