@@ -433,6 +433,12 @@ struct detector {
       fprintf(stderr, "lines parallel!?\n");
       return result;
     }
+    // Fits of one or two points are the line x = 0 (or y = 0) and may
+    // coincide with a fallback line: a side of zero length has no direction.
+    if (tl_ == tr_ || bl_ == br_ || tl_ == bl_ || tr_ == br_) {
+      fprintf(stderr, "lines parallel!?\n");
+      return result;
+    }
     top = Line{tl_.first, tl_.second, tr_.first, tr_.second};
     bottom = Line{bl_.first, bl_.second, br_.first, br_.second};
     left = Line{tl_.first, tl_.second, bl_.first, bl_.second};
