@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/ImageIterator2.hh"
+#include "image/PixelType.hh"
 #include "math/Averager.hh"
 #include "math/Line.hh"
 #include "math/LinearRegression.hh"
@@ -513,23 +514,13 @@ struct deskewParameters_template {
   }
 };
 
-bool knownType(const Image& image)
-{
-  if (image.spp == 1)
-    return image.bps == 1 || image.bps == 2 || image.bps == 4 || image.bps == 8 ||
-           image.bps == 16;
-  if (image.spp == 3)
-    return image.bps == 8 || image.bps == 16;
-  return image.spp == 4 && image.bps == 8;
-}
-
 } // namespace
 
 deskew_rect deskewParameters(Image& image, int topLines, int bottomLines)
 {
   if (image.empty())
     return defaults(image);
-  if (!knownType(image)) {
+  if (!isPixelType(image)) {
     fprintf(stderr, "deskew: unsupported pixel type (spp %d, bps %d)\n", image.spp, image.bps);
     return defaults(image);
   }

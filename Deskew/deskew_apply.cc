@@ -8,20 +8,11 @@
 #include "Deskew/Deskew.hh"
 #include "Deskew/Shear.hh"
 #include "image/Composite.hh"
+#include "image/PixelType.hh"
 #include "image/Rotate.hh"
 #include "utility/Saturate.hh"
 
 namespace {
-
-bool knownType(const Image& image)
-{
-  if (image.spp == 1)
-    return image.bps == 1 || image.bps == 2 || image.bps == 4 || image.bps == 8 ||
-           image.bps == 16;
-  if (image.spp == 3)
-    return image.bps == 8 || image.bps == 16;
-  return image.spp == 4 && image.bps == 8;
-}
 
 // White at the pixel type's own depth; sub-byte types hold 0..255.
 void setWhite(Image::iterator& it, const Image& image)
@@ -38,7 +29,7 @@ Image* deskewApply(Image& image, const deskew_rect& rect, bool back)
 {
   if (image.empty())
     return new Image(image);
-  if (!knownType(image))
+  if (!isPixelType(image))
     return nullptr;
 
   Image::iterator background(&image, false);
@@ -53,8 +44,10 @@ Image* deskewApply(Image& image, const deskew_rect& rect, bool back)
     return new Image(image);
   }
 
-  const double a = std::fabs((double)angle);
-  if (a <= 0.05) {
+  // Compared in single precision: the float nearest 0.05 lies just above
+  // it in double, and the boundaries belong to the cheaper branch.
+  const float a = std::fabs(angle);
+  if (a <= 0.05f) {
     std::unique_ptr<Image> result(new Image);
     result->copyMeta(image);
     result->rowStride = 0;
@@ -66,7 +59,7 @@ Image* deskewApply(Image& image, const deskew_rect& rect, bool back)
     result->setRawData();
     return result.release();
   }
-  if (a <= 0.1) {
+  if (a <= 0.1f) {
     const double t = std::tan(angle / 180.0 * 3.141592653589793);
     // copy_crop_shear moves rows left by this much for a positive slope.
     const int x = t > 0 ? saturate_cast<int>((double)left + std::trunc(std::fabs(t) * image.h))

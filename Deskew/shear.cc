@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "image/ImageIterator2.hh"
+#include "image/PixelType.hh"
 #include "utility/Saturate.hh"
 
 namespace {
@@ -174,6 +175,8 @@ Image* copy_crop_shear(Image& image, int x, int y, unsigned int w, unsigned int 
 {
   if (angleTooHigh(xAngle, yAngle))
     xAngle = yAngle = 0.0;
+  if (!isPixelType(image))
+    return nullptr;
   return codegen_return<Image*, copy_crop_shear_template>(image, x, y, w, h, xAngle, yAngle,
                                                            background);
 }
@@ -182,7 +185,7 @@ void shear(Image& image, double xAngle, double yAngle, const Image::iterator& ba
 {
   if (xAngle == 0.0 && yAngle == 0.0)
     return;
-  if (angleTooHigh(xAngle, yAngle))
+  if (angleTooHigh(xAngle, yAngle) || !isPixelType(image))
     return;
   codegen<shear_template>(image, xAngle, yAngle, background);
 }

@@ -9,19 +9,9 @@
 
 #include "image/Colorspace.hh"
 #include "image/ImageIterator2.hh"
+#include "image/PixelType.hh"
 
 namespace {
-
-// Pixel types a body exists for.
-bool knownType(const Image& image)
-{
-  if (image.spp == 1)
-    return image.bps == 1 || image.bps == 2 || image.bps == 4 || image.bps == 8 ||
-           image.bps == 16;
-  if (image.spp == 3)
-    return image.bps == 8 || image.bps == 16;
-  return image.spp == 4 && image.bps == 8;
-}
 
 // Gives `image` the pixel type of `like`; false when that is impossible.
 bool sameType(Image& image, const Image& like)
@@ -202,7 +192,7 @@ void copy(Image& dst, int x, int y, int w, int h, Image& src, int sx, int sy)
   if (SY + Ht > src.h) Ht = src.h - SY;
   if (Wd < 1 || Ht < 1)
     return;
-  if (!knownType(src) || !src.getRawData() || !dst.getRawData())
+  if (!isPixelType(src) || !src.getRawData() || !dst.getRawData())
     return;
   if (!sameType(dst, src))
     return;
@@ -213,7 +203,7 @@ void copy(Image& dst, int x, int y, int w, int h, Image& src, int sx, int sy)
 void copy2(Image& dst, Image& src, int x1, int y1, int x2, int y2, int x3, int y3, int x4,
            int y4)
 {
-  if (dst.empty() || src.empty() || !knownType(dst))
+  if (dst.empty() || src.empty() || !isPixelType(dst))
     return;
   std::unique_ptr<Image> converted;
   Image* s = &src;
@@ -242,7 +232,7 @@ void append2(Image& a, Image& b)
     append2(a, other);
     return;
   }
-  if (a.w <= 0 || a.h < 0 || !knownType(a) || b.empty())
+  if (a.w <= 0 || a.h < 0 || !isPixelType(a) || b.empty())
     return;
   a.getRawData();
   if (!sameType(b, a))
@@ -268,7 +258,7 @@ void aside(Image& a, Image& b)
     aside(a, other);
     return;
   }
-  if (a.empty() || b.empty() || !knownType(a))
+  if (a.empty() || b.empty() || !isPixelType(a))
     return;
   if (!sameType(b, a))
     return;
@@ -292,7 +282,7 @@ void aside(Image& a, Image& b)
 
 void borderfill(Image& img, int bx, int by)
 {
-  if (img.empty() || !knownType(img))
+  if (img.empty() || !isPixelType(img))
     return;
   // Mirroring about the first inner column needs 2 bx < w.
   bx = std::max(0, std::min(bx, (img.w - 1) / 2));
@@ -306,7 +296,7 @@ void borderfill(Image& img, int bx, int by)
 Image* splitBook(Image& img)
 {
   Image* right = new Image;
-  if (img.empty() || !knownType(img))
+  if (img.empty() || !isPixelType(img))
     return right;
   const int half = img.w / 2;
   right->copyMeta(img);
