@@ -2,6 +2,7 @@
 #include "image/Composite.hh"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -235,7 +236,7 @@ void append2(Image& a, Image& b)
   if (a.w <= 0 || a.h < 0 || !isPixelType(a) || b.empty())
     return;
   a.getRawData();
-  if (!sameType(b, a))
+  if ((int64_t)a.h + b.h > INT_MAX || !sameType(b, a))
     return;
   makeTight(a);
   const int h0 = a.h;
@@ -258,7 +259,7 @@ void aside(Image& a, Image& b)
     aside(a, other);
     return;
   }
-  if (a.empty() || b.empty() || !isPixelType(a))
+  if (a.empty() || b.empty() || !isPixelType(a) || (int64_t)a.w + b.w > INT_MAX)
     return;
   if (!sameType(b, a))
     return;

@@ -180,6 +180,19 @@ TEST(DeskewParameters, TinyAndEmptyImages)
   EXPECT_EQ(r.angle, 0);
 }
 
+TEST(DeskewParameters, ShadowWalkStopsAtTheRowStart)
+{
+  // Light background, a dark object against the left border: the right
+  // scan meets it at column 3 and walks left towards column 0, where the
+  // walk must stop rather than read before the row.
+  Image img = makeImage(64, 48, 1, 8);
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x)
+      setSampleAt(img, x, y, 0, (x < 5 && y >= 8 && y < 40) ? 20 : 200);
+  const deskew_rect r = deskewParameters(img, 4, 4);
+  EXPECT_TRUE(std::isfinite(r.angle));
+}
+
 // Row of the first dark pixel from the top in column x, or -1.
 int firstDarkRow(const Image& img, int x)
 {
