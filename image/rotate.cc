@@ -149,14 +149,21 @@ struct rotate_template {
         const int x1 = x0 + 1 < w ? x0 + 1 : w - 1;
         const int y1 = y0 + 1 < h ? y0 + 1 : h - 1;
         const S fx = (S)((sx - (float)x0) * 256), fy = (S)((sy - (float)y0) * 256);
-        const A p00 = *src.at(x0, y0), p01 = *src.at(x1, y0);
-        const A p10 = *src.at(x0, y1), p11 = *src.at(x1, y1);
+        // p * (256 - fx) * (256 - fy) and so on, with the weight products
+        // formed once; all terms are non-negative, so >> 16 is the division.
+        const S w00 = (256 - fx) * (256 - fy), w01 = fx * (256 - fy);
+        const S w10 = (256 - fx) * fy, w11 = fx * fy;
+        const T q0 = src.at(x0, y0), q1 = src.at(x0, y1);
+        T q01 = q0, q11 = q1;
+        if (x1 != x0) {
+          ++q01;
+          ++q11;
+        }
+        const A p00 = *q0, p01 = *q01, p10 = *q1, p11 = *q11;
         A v;
         for (int i = 0; i < A::samples; ++i)
-          v.v[i] = (typename A::vtype)(((S)p00.v[i] * (256 - fx) * (256 - fy) +
-                                        (S)p01.v[i] * fx * (256 - fy) +
-                                        (S)p10.v[i] * (256 - fx) * fy + (S)p11.v[i] * fx * fy) /
-                                       65536);
+          v.v[i] = (typename A::vtype)(((S)p00.v[i] * w00 + (S)p01.v[i] * w01 +
+                                        (S)p10.v[i] * w10 + (S)p11.v[i] * w11) >> 16);
         o.set(v);
       }
     }
@@ -233,6 +240,10 @@ Image* cropRotate(Image& image, int x, int y, unsigned int w, unsigned int h, do
     fprintf(stderr, "copy_crop_rotate: size %ux%u too large\n", w, h);
     return nullptr;
   }
+  // Four 16-bit samples and the like would run through a gray body and
+  // leave most of the new buffer unwritten.
+  if (image.w > 0 && image.h > 0 && !image.Type())
+    return nullptr;
   return codegen_return<Image*, copy_crop_rotate_template>(image, x, y, w, h, angle, background,
                                                            nearest);
 }
@@ -296,7 +307,7 @@ void rotate(Image& image, double angle, const Image::iterator& background)
     rot90(image, 90);
   } else if (a == 270) {
     rot90(image, 270);
-  } else {
+  } else if (image.Type()) {
     codegen<rotate_template>(image, a, background);
   }
 }

@@ -140,11 +140,19 @@ inline int rawSample(const uint8_t* row, int64_t i, int bps)
   }
 }
 
+// Something to work on, of one of the eight pixel types (an unknown type
+// would otherwise run a gray body over part of each row).
+bool workable(const Image& image)
+{
+  return image.w > 0 && image.h > 0 && image.Type() && image.getRawData();
+}
+
 } // namespace
 
 void invert(Image& image)
 {
-  codegen<invert_template>(image);
+  if (workable(image))
+    codegen<invert_template>(image);
 }
 
 std::vector<std::vector<uint32_t>> histogram(Image& image, int bins)
@@ -154,7 +162,7 @@ std::vector<std::vector<uint32_t>> histogram(Image& image, int bins)
     fprintf(stderr, "histogram: bins %d outside 1..65536\n", bins);
     return result;
   }
-  if (!image.Type() || image.w <= 0 || image.h <= 0 || !image.getRawData())
+  if (!workable(image))
     return result;
   const int spp = image.spp, bps = image.bps;
   result.assign(spp, std::vector<uint32_t>(bins, 0));
@@ -170,7 +178,8 @@ std::vector<std::vector<uint32_t>> histogram(Image& image, int bins)
 
 void normalize(Image& image, uint8_t low, uint8_t high)
 {
-  codegen<normalize_template>(image, low, high);
+  if (workable(image))
+    codegen<normalize_template>(image, low, high);
 }
 
 void brightness_contrast_gamma(Image& image, double brightness, double contrast, double gamma)
@@ -183,5 +192,6 @@ void brightness_contrast_gamma(Image& image, double brightness, double contrast,
   }
   if (brightness == 0 && contrast == 0 && gamma == 1)
     return;
-  codegen<bcg_template>(image, brightness, contrast, gamma);
+  if (workable(image))
+    codegen<bcg_template>(image, brightness, contrast, gamma);
 }

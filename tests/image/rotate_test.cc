@@ -278,6 +278,16 @@ TEST(Rotate, EmptyImagesAndUnsupportedDepths)
   rot90(odd, 90);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "rot90: unsupported depth. spp: 1, bpp:12\n");
   EXPECT_EQ(odd.w, 3);
+
+  // Four 16-bit samples are no pixel type: no gray body runs over them.
+  Image cmyk = makeImage(4, 3, 4, 16);
+  fillPattern(cmyk, 2);
+  const Image before = cmyk;
+  testing::internal::CaptureStderr();
+  rotate(cmyk, 33, bg);
+  EXPECT_EQ(copy_crop_rotate(cmyk, 0, 0, 2, 2, 10, bg), nullptr);
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(samePixels(cmyk, before));
 }
 
 TEST(Rotate, QuarterTurnAgreesWithImageMagick)
