@@ -9,6 +9,10 @@
 
 using namespace testsupport;
 
+namespace rotate_detail {
+void rotateGeneral(Image& image, double angle, const Image::iterator& background);
+}
+
 namespace {
 
 struct PixelType {
@@ -161,6 +165,21 @@ TEST(Rotate, ArbitraryAnglesFollowTheMappingAndTheBackground)
     EXPECT_GT(inside, 0);
     EXPECT_GT(outside, 0);
   }
+}
+
+TEST(Rotate, FastPathsMatchTheIteratorBodies)
+{
+  for (const PixelType& t : {PixelType{1, 8}, PixelType{3, 8}, PixelType{4, 8}})
+    for (double a : {3.5, 33.0, 181.0, 271.25, -12.0}) {
+      Image fast = patterned(67, 41, t, 13);
+      Image general = patterned(67, 41, t, 13);
+      Image colour = imageFromBytes(1, 1, 4, {10, 220, 30, 128});
+      Image::iterator bg(&colour, false);
+      *bg;
+      rotate(fast, a, bg);
+      rotate_detail::rotateGeneral(general, a, bg);
+      EXPECT_TRUE(samePixels(fast, general)) << t.spp << " " << a;
+    }
 }
 
 TEST(Rotate, CodecIsOfferedTheNormalisedAngle)
