@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <new>
 
 #include "image/Flip.hh"
 #include "image/Rotate.hh"
@@ -324,5 +326,61 @@ TEST(Rotate, QuarterTurnAgreesWithImageMagick)
       rot90(im, a);
       EXPECT_TRUE(samePixels(im, want)) << name(t) << " " << a;
     }
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The allocation-failure tests below need malloc to return null.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+#endif
+
+namespace {
+// Geometry far beyond any memory over a small real buffer: the operations
+// must fail on the new buffer before touching the pixels.
+struct Huge {
+  Image im;
+  uint8_t* buffer;
+  Huge(int spp, int bps)
+  {
+    buffer = (uint8_t*)malloc(64);
+    memset(buffer, 7, 64);
+    im.spp = (uint8_t)spp;
+    im.bps = (uint8_t)bps;
+    im.data = buffer;
+    im.w = 1 << 21;
+    im.h = 1 << 21;
+    im.pixelsDirty = false;
+  }
+  ~Huge() { im.w = im.h = 1; }
+  void expectUnchanged(int spp, int bps)
+  {
+    EXPECT_EQ(im.data, buffer);
+    EXPECT_EQ(im.w, 1 << 21);
+    EXPECT_EQ(im.h, 1 << 21);
+    EXPECT_EQ(im.spp, spp);
+    EXPECT_EQ(im.bps, bps);
+    EXPECT_EQ(buffer[0], 7);
+    EXPECT_FALSE(im.pixelsDirty);
+  }
+};
+} // namespace
+
+TEST(Rotate, AllocationFailureLeavesTheImage)
+{
+  {
+    Huge h(1, 8);
+    EXPECT_THROW(rot90(h.im, 90), std::bad_alloc);
+    h.expectUnchanged(1, 8);
+  }
+  {
+    Huge h(3, 8);
+    Image::iterator bg(&h.im, false);
+    EXPECT_THROW(rotate(h.im, 33, bg), std::bad_alloc);
+    h.expectUnchanged(3, 8);
+  }
+  {
+    Huge h(1, 1);
+    EXPECT_THROW(rotate(h.im, 90, Image::iterator(&h.im, false)), std::bad_alloc);
+    h.expectUnchanged(1, 1);
   }
 }
