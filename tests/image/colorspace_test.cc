@@ -417,3 +417,16 @@ TEST(Colorspace, AllocationFailureLeavesTheImage)
     im.w = im.h = 1;
   }
 }
+
+TEST(Colorspace, SourceOrTargetOutsideTheEightTypesIsRefused)
+{
+  Image cmyk = makeImage(2, 1, 4, 16);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(colorspace_by_name(cmyk, "rgb8"));
+  EXPECT_FALSE(colorspace_convert(cmyk, 2, 8));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "colorspace_convert: unsupported source spp: 4, bps: 16\n"
+            "colorspace_convert: unsupported target spp: 2, bps: 8\n");
+  EXPECT_EQ(cmyk.spp, 4);
+  EXPECT_EQ(cmyk.bps, 16);
+}
