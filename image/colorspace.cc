@@ -132,6 +132,12 @@ void packGray8(Image& image, F level)
   settleTight(image);
 }
 
+bool pixelType(int spp, int bps)
+{
+  return (spp == 1 && (bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16)) ||
+         (spp == 3 && (bps == 8 || bps == 16)) || (spp == 4 && bps == 8);
+}
+
 } // namespace
 
 const char* colorspace_name(const Image& image)
@@ -699,9 +705,7 @@ void realignImage(Image& image, unsigned stride)
 bool colorspace_convert(Image& image, int spp, int bps, uint8_t threshold)
 {
   const int tspp = spp, tbps = bps;
-  const bool targetOk = (tspp == 1 && (tbps == 1 || tbps == 2 || tbps == 4 || tbps == 8 || tbps == 16)) ||
-                        (tspp == 3 && (tbps == 8 || tbps == 16)) || (tspp == 4 && tbps == 8);
-  if (!targetOk) {
+  if (!pixelType(tspp, tbps)) {
     fprintf(stderr, "colorspace_convert: unsupported target spp: %d, bps: %d\n", tspp, tbps);
     return false;
   }
@@ -715,7 +719,7 @@ bool colorspace_convert(Image& image, int spp, int bps, uint8_t threshold)
     image.rowStride = 0;
     return true;
   }
-  if (!image.Type()) {
+  if (!pixelType(image.spp, image.bps)) {
     fprintf(stderr, "colorspace_convert: unsupported source spp: %d, bps: %d\n", (int)image.spp,
             (int)image.bps);
     return false;

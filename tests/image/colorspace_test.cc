@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "image/Colorspace.hh"
 #include "tests/support/TestSupport.hh"
@@ -392,4 +393,40 @@ TEST(Colorspace, DenoiseNeighbours)
   colorspace_gray8_denoise_neighbours(four, false);
   EXPECT_EQ(sampleAt(four, 1, 1), 255);
   EXPECT_EQ(sampleAt(four, 0, 0), 255); // both of its neighbours are white
+}
+
+TEST(Colorspace, AllocationFailureLeavesTheImage)
+{
+  // A geometry far beyond any memory over a small real buffer.
+  for (const char* target : {"rgb8", "gray16", "rgba8"}) {
+    uint8_t* buffer = (uint8_t*)malloc(64);
+    memset(buffer, 7, 64);
+    Image im;
+    im.spp = 1;
+    im.bps = 8;
+    im.data = buffer;
+    im.w = 1 << 21;
+    im.h = 1 << 21;
+    im.pixelsDirty = false;
+    EXPECT_THROW(colorspace_by_name(im, target), std::bad_alloc) << target;
+    EXPECT_EQ(im.data, buffer);
+    EXPECT_EQ(im.spp, 1);
+    EXPECT_EQ(im.bps, 8);
+    EXPECT_EQ(buffer[0], 7);
+    EXPECT_FALSE(im.pixelsDirty);
+    im.w = im.h = 1;
+  }
+}
+
+TEST(Colorspace, SourceOrTargetOutsideTheEightTypesIsRefused)
+{
+  Image cmyk = makeImage(2, 1, 4, 16);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(colorspace_by_name(cmyk, "rgb8"));
+  EXPECT_FALSE(colorspace_convert(cmyk, 2, 8));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "colorspace_convert: unsupported source spp: 4, bps: 16\n"
+            "colorspace_convert: unsupported target spp: 2, bps: 8\n");
+  EXPECT_EQ(cmyk.spp, 4);
+  EXPECT_EQ(cmyk.bps, 16);
 }

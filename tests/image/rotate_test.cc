@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <new>
 
 #include "image/Flip.hh"
 #include "image/Rotate.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
+
+namespace rotate_detail {
+void rotateGeneral(Image& image, double angle, const Image::iterator& background);
+}
 
 namespace {
 
@@ -163,6 +169,21 @@ TEST(Rotate, ArbitraryAnglesFollowTheMappingAndTheBackground)
   }
 }
 
+TEST(Rotate, FastPathsMatchTheIteratorBodies)
+{
+  for (const PixelType& t : {PixelType{1, 8}, PixelType{3, 8}, PixelType{4, 8}})
+    for (double a : {3.5, 33.0, 181.0, 271.25, -12.0}) {
+      Image fast = patterned(67, 41, t, 13);
+      Image general = patterned(67, 41, t, 13);
+      Image colour = imageFromBytes(1, 1, 4, {10, 220, 30, 128});
+      Image::iterator bg(&colour, false);
+      *bg;
+      rotate(fast, a, bg);
+      rotate_detail::rotateGeneral(general, a, bg);
+      EXPECT_TRUE(samePixels(fast, general)) << t.spp << " " << a;
+    }
+}
+
 TEST(Rotate, CodecIsOfferedTheNormalisedAngle)
 {
   Image im = imageFromBytes(2, 2, 1, {1, 2, 3, 4});
@@ -278,6 +299,16 @@ TEST(Rotate, EmptyImagesAndUnsupportedDepths)
   rot90(odd, 90);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "rot90: unsupported depth. spp: 1, bpp:12\n");
   EXPECT_EQ(odd.w, 3);
+
+  // Four 16-bit samples are no pixel type: no gray body runs over them.
+  Image cmyk = makeImage(4, 3, 4, 16);
+  fillPattern(cmyk, 2);
+  const Image before = cmyk;
+  testing::internal::CaptureStderr();
+  rotate(cmyk, 33, bg);
+  EXPECT_EQ(copy_crop_rotate(cmyk, 0, 0, 2, 2, 10, bg), nullptr);
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(samePixels(cmyk, before));
 }
 
 TEST(Rotate, QuarterTurnAgreesWithImageMagick)
@@ -295,5 +326,61 @@ TEST(Rotate, QuarterTurnAgreesWithImageMagick)
       rot90(im, a);
       EXPECT_TRUE(samePixels(im, want)) << name(t) << " " << a;
     }
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The allocation-failure tests below need malloc to return null.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+#endif
+
+namespace {
+// Geometry far beyond any memory over a small real buffer: the operations
+// must fail on the new buffer before touching the pixels.
+struct Huge {
+  Image im;
+  uint8_t* buffer;
+  Huge(int spp, int bps)
+  {
+    buffer = (uint8_t*)malloc(64);
+    memset(buffer, 7, 64);
+    im.spp = (uint8_t)spp;
+    im.bps = (uint8_t)bps;
+    im.data = buffer;
+    im.w = 1 << 21;
+    im.h = 1 << 21;
+    im.pixelsDirty = false;
+  }
+  ~Huge() { im.w = im.h = 1; }
+  void expectUnchanged(int spp, int bps)
+  {
+    EXPECT_EQ(im.data, buffer);
+    EXPECT_EQ(im.w, 1 << 21);
+    EXPECT_EQ(im.h, 1 << 21);
+    EXPECT_EQ(im.spp, spp);
+    EXPECT_EQ(im.bps, bps);
+    EXPECT_EQ(buffer[0], 7);
+    EXPECT_FALSE(im.pixelsDirty);
+  }
+};
+} // namespace
+
+TEST(Rotate, AllocationFailureLeavesTheImage)
+{
+  {
+    Huge h(1, 8);
+    EXPECT_THROW(rot90(h.im, 90), std::bad_alloc);
+    h.expectUnchanged(1, 8);
+  }
+  {
+    Huge h(3, 8);
+    Image::iterator bg(&h.im, false);
+    EXPECT_THROW(rotate(h.im, 33, bg), std::bad_alloc);
+    h.expectUnchanged(3, 8);
+  }
+  {
+    Huge h(1, 1);
+    EXPECT_THROW(rotate(h.im, 90, Image::iterator(&h.im, false)), std::bad_alloc);
+    h.expectUnchanged(1, 1);
   }
 }
