@@ -136,6 +136,30 @@ TEST(DeskewParameters, BandsAndResolutions)
   }
 }
 
+TEST(DeskewParameters, BandsThatDisagreeUseTheBottomOneOnly)
+{
+  // Top band at 34 or 35, bottom band and background at 120, a faint sheet
+  // at 100. Bands 86 apart: the bottom band alone is the background and the
+  // sheet stands out. 85 apart: both bands mix into a background of 77 with
+  // a wide tolerance, and the sheet is lost.
+  for (int top : {34, 35}) {
+    Image img = makeImage(200, 160, 1, 8);
+    for (int y = 0; y < 160; ++y)
+      for (int x = 0; x < 200; ++x)
+        setSampleAt(img, x, y, 0, y < 20 ? top : (x >= 40 && x < 160 && y >= 30 && y < 130) ? 100 : 120);
+    const deskew_rect r = deskewParameters(img, 20, 20);
+    if (top == 34) {
+      // Low contrast: the pixels averaged across the edge fall below the
+      // tolerance, so each side lies 2 or 3 px inside.
+      EXPECT_NEAR(r.x, 41, 2);
+      EXPECT_NEAR(r.width, 116, 3);
+    } else {
+      EXPECT_EQ(r.x, 0);
+      EXPECT_EQ(r.angle, 0);
+    }
+  }
+}
+
 TEST(DeskewParameters, TooFewLinesGiveTheWholeImage)
 {
   synthetic::Scan s;
