@@ -430,3 +430,38 @@ TEST(Colorspace, SourceOrTargetOutsideTheEightTypesIsRefused)
   EXPECT_EQ(cmyk.spp, 4);
   EXPECT_EQ(cmyk.bps, 16);
 }
+
+TEST(Colorspace, ThresholdAgreesWithImageMagick)
+{
+  REQUIRE_TOOL(convert, "convert");
+  TempDir dir;
+  Image im = makeImage(37, 11, 1, 8);
+  fillPattern(im, 17);
+  // Both sides of the threshold present exactly.
+  setSampleAt(im, 0, 0, 0, 127);
+  setSampleAt(im, 1, 0, 0, 128);
+  ASSERT_TRUE(writePNM(im, dir.file("in.pgm")));
+  // 50 % lies between 127 and 128 on any quantum depth: "above 127" exactly.
+  ASSERT_EQ(run(convert + " " + dir.file("in.pgm") + " -threshold 50% " + dir.file("out.pbm")), 0);
+  Image want;
+  ASSERT_TRUE(readPNM(want, dir.file("out.pbm")));
+  ASSERT_TRUE(colorspace_by_name(im, "bw", 127));
+  EXPECT_TRUE(samePixels(im, want));
+}
+
+TEST(Colorspace, RealignKeepsThePixels)
+{
+  Image im = makeImage(5, 4, 3, 8);
+  fillPattern(im, 23);
+  const Image ref = im;
+  realignImage(im, 32);
+  EXPECT_EQ(im.stride(), 32u);
+  EXPECT_TRUE(samePixels(im, ref));
+  realignImage(im, 16);
+  EXPECT_EQ(im.stride(), 16u);
+  EXPECT_TRUE(samePixels(im, ref));
+  testing::internal::CaptureStderr();
+  realignImage(im, 14); // below the 15 bytes of a row
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(im.stride(), 16u);
+}

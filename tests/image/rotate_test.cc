@@ -329,11 +329,6 @@ TEST(Rotate, QuarterTurnAgreesWithImageMagick)
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-// The allocation-failure tests below need malloc to return null.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
-#endif
-
 namespace {
 // Geometry far beyond any memory over a small real buffer: the operations
 // must fail on the new buffer before touching the pixels.
