@@ -13,8 +13,14 @@ class ImageCodec {
 public:
   ImageCodec() : boundImage(nullptr) {}
   explicit ImageCodec(Image* image) : boundImage(image) {}
-  // An unbound instance removes its registry entries, if it has any.
-  virtual ~ImageCodec();
+  // An unbound instance removes its registry entries, if it has any. Every
+  // member is inline so that the image core, which holds codecs, links
+  // without the registry.
+  virtual ~ImageCodec()
+  {
+    if (!boundImage && unregisterHook)
+      unregisterHook(this);
+  }
 
   // The codec's identity ("TIF", "PNG", "PDF"), also stored as an image's
   // decoder id after a successful probe.
@@ -23,16 +29,21 @@ public:
   // 0: not this format or failed; > 0: success (page count for multi-page
   // formats read at index 0); < 0: success, the image is decoded later by
   // the codec attached to it, which keeps the stream.
-  virtual int readImage(std::istream* stream, Image& image, const std::string& decompress);
+  virtual int readImage(std::istream* stream, Image& image, const std::string& decompress)
+  { (void)stream; (void)image; (void)decompress; return 0; }
+  // Single-page formats: only index 0 exists.
   virtual int readImage(std::istream* stream, Image& image, const std::string& decompress,
-                        int index);
+                        int index)
+  { return index == 0 ? readImage(stream, image, decompress) : 0; }
   virtual bool writeImage(std::ostream* stream, Image& image, int quality,
                           const std::string& compress) = 0;
 
   // A new multi-page writer on stream, owned by the caller, or null.
-  virtual ImageCodec* instanciateForWrite(std::ostream* stream, const std::string& compress);
+  virtual ImageCodec* instanciateForWrite(std::ostream* stream, const std::string& compress)
+  { (void)stream; (void)compress; return nullptr; }
   // One page through a writer made by instanciateForWrite.
-  virtual bool Write(Image& image, int quality, const std::string& compress, int index);
+  virtual bool Write(Image& image, int quality, const std::string& compress, int index)
+  { (void)image; (void)quality; (void)compress; (void)index; return false; }
 
   // Fills the image's buffer and geometry from the encoded source.
   virtual void decodeNow(Image* image) { (void)image; }
@@ -89,6 +100,8 @@ protected:
   Image* boundImage;
 
 private:
+  // Set by the first registration; null while the registry is not linked.
+  static inline void (*unregisterHook)(ImageCodec*) = nullptr;
   static loader_ref* loader;
   static ImageCodec* last_loader;
 };

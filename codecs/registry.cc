@@ -15,44 +15,6 @@
 ImageCodec::loader_ref* ImageCodec::loader = nullptr;
 ImageCodec* ImageCodec::last_loader = nullptr;
 
-ImageCodec::~ImageCodec()
-{
-  if (!boundImage)
-    unregisterCodec(this);
-}
-
-int ImageCodec::readImage(std::istream* stream, Image& image, const std::string& decompress)
-{
-  (void)stream;
-  (void)image;
-  (void)decompress;
-  return 0;
-}
-
-int ImageCodec::readImage(std::istream* stream, Image& image, const std::string& decompress,
-                          int index)
-{
-  if (index == 0)
-    return readImage(stream, image, decompress);
-  return 0;
-}
-
-ImageCodec* ImageCodec::instanciateForWrite(std::ostream* stream, const std::string& compress)
-{
-  (void)stream;
-  (void)compress;
-  return nullptr;
-}
-
-bool ImageCodec::Write(Image& image, int quality, const std::string& compress, int index)
-{
-  (void)image;
-  (void)quality;
-  (void)compress;
-  (void)index;
-  return false;
-}
-
 void ImageCodec::registerCodec(const char* extension, ImageCodec* codec, bool explicitOnly,
                                bool atBack)
 {
@@ -72,6 +34,7 @@ void ImageCodec::registerCodec(const char* extension, ImageCodec* codec, bool ex
     loader = e;
   }
   last_loader = codec;
+  unregisterHook = &unregisterCodec;
 }
 
 void ImageCodec::unregisterCodec(ImageCodec* codec)
