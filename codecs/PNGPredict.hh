@@ -24,3 +24,8 @@ void predictPNG(const Image& image, std::string& out, int type);
 // out is null), rows rowBytes apart.
 void unpredictPNG(unsigned char* in, unsigned char* out, int size, int rowBytes, int predictor,
                   int bytesPerPixel, int swapRedBlue, int bits);
+
+// The PNG half of unpredictPNG with 64-bit sizes: rows of one type byte +
+// rowBytes at in, unfiltered to out (or in place when out is null).
+void unfilterPNG(unsigned char* in, unsigned char* out, uint64_t rows, uint64_t rowBytes,
+                 int bytesPerPixel, bool swapRedBlue);

@@ -3,7 +3,10 @@
 #include "codecs/Loaders.hh"
 
 #include "codecs/pdf_probe.hh"
+#include "codecs/png.hh"
 
+// TIFF2Codec tiff2_loader; (probed last)
+PNG2Codec png2_loader;
 PDFProbe pdf_loader;
 
 void linkCodecLoaders() {}

@@ -103,11 +103,17 @@ void unpredictPNG(unsigned char* in, unsigned char* out, int size, int rowBytes,
   }
   if (rowBytes <= 0 || size <= 0)
     return;
-  const int64_t d = bytesPerPixel < 1 ? 1 : bytesPerPixel;
-  const int64_t rows = size / ((int64_t)rowBytes + 1);
+  unfilterPNG(in, out, (uint64_t)size / ((uint64_t)rowBytes + 1), (uint64_t)rowBytes,
+              bytesPerPixel, swapRedBlue != 0);
+}
+
+void unfilterPNG(unsigned char* in, unsigned char* out, uint64_t rows, uint64_t rowBytes,
+                 int bytesPerPixel, bool swapRedBlue)
+{
+  const uint64_t d = bytesPerPixel < 1 ? 1 : (uint64_t)bytesPerPixel;
   unsigned char* dst = out ? out : in;
-  for (int64_t y = 0; y < rows; ++y) {
-    const unsigned char* src = in + y * ((int64_t)rowBytes + 1);
+  for (uint64_t y = 0; y < rows; ++y) {
+    const unsigned char* src = in + y * (rowBytes + 1);
     const int type = src[0];
     ++src;
     unsigned char* row = dst + y * rowBytes;
@@ -119,22 +125,25 @@ void unpredictPNG(unsigned char* in, unsigned char* out, int size, int rowBytes,
       memmove(row, src, (size_t)rowBytes);
       break;
     case 1:
-      for (int64_t i = 0; i < rowBytes; ++i)
+      for (uint64_t i = 0; i < rowBytes; ++i)
         row[i] = (unsigned char)(src[i] + (i >= d ? row[i - d] : 0));
       break;
     case 2:
-      for (int64_t i = 0; i < rowBytes; ++i)
-        row[i] = (unsigned char)(src[i] + (prev ? prev[i] : 0));
+      if (prev)
+        for (uint64_t i = 0; i < rowBytes; ++i)
+          row[i] = (unsigned char)(src[i] + prev[i]);
+      else
+        memmove(row, src, (size_t)rowBytes);
       break;
     case 3:
-      for (int64_t i = 0; i < rowBytes; ++i) {
+      for (uint64_t i = 0; i < rowBytes; ++i) {
         const int a = i >= d ? row[i - d] : 0;
         const int b = prev ? prev[i] : 0;
         row[i] = (unsigned char)(src[i] + (a + b) / 2);
       }
       break;
     case 4:
-      for (int64_t i = 0; i < rowBytes; ++i) {
+      for (uint64_t i = 0; i < rowBytes; ++i) {
         const int a = i >= d ? row[i - d] : 0;
         const int b = prev ? prev[i] : 0;
         const int c = (prev && i >= d) ? prev[i - d] : 0;
@@ -150,9 +159,9 @@ void unpredictPNG(unsigned char* in, unsigned char* out, int size, int rowBytes,
   // Swapped only once every row is unfiltered: the rows above must still
   // be in file order while they serve as predictions.
   if (swapRedBlue) {
-    for (int64_t y = 0; y < rows; ++y) {
+    for (uint64_t y = 0; y < rows; ++y) {
       unsigned char* row = dst + y * rowBytes;
-      for (int64_t i = 0; i + 3 < rowBytes; i += 4) {
+      for (uint64_t i = 0; i + 3 < rowBytes; i += 4) {
         const unsigned char t = row[i];
         row[i] = row[i + 2];
         row[i + 2] = t;
