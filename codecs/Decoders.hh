@@ -25,6 +25,11 @@ void UnpackBits(unsigned char* dst, int rowBytes, int rows, std::istream* in, in
 bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t length,
                      int windowBits, uint64_t maxOutput);
 
+// The same, straight into memory: at most cap bytes at out; *produced
+// tells how many were written.
+bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
+                     unsigned char* out, uint64_t cap, uint64_t* produced);
+
 template <typename Ptr>
 bool DecodeZlib(std::ostream& out, const Ptr& data, unsigned long length, int windowBits,
                 uint64_t maxOutput)

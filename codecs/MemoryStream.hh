@@ -26,6 +26,24 @@ public:
       grow(n);
   }
   unsigned char* data() { return buf; }
+  // Room for n more bytes at the end, to be filled directly and then
+  // counted with commit(); null when the cap or memory does not allow it.
+  unsigned char* room(uint64_t n)
+  {
+    if (n > cap - used)
+      return nullptr;
+    if (used + n > capacity) {
+      uint64_t want = capacity ? capacity * 2 : 65536;
+      if (want < used + n)
+        want = used + n;
+      if (want > cap)
+        want = cap;
+      if (!grow(want))
+        return nullptr;
+    }
+    return buf + used;
+  }
+  void commit(uint64_t n) { used += n; }
   uint64_t size() const { return used; }
   // Hands the block over (malloc'd; null when empty).
   unsigned char* release()

@@ -52,3 +52,39 @@ bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t leng
   inflateEnd(&strm);
   return true;
 }
+
+bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
+                     unsigned char* out, uint64_t cap, uint64_t* produced)
+{
+  *produced = 0;
+  z_stream strm;
+  memset(&strm, 0, sizeof strm);
+  if (inflateInit2(&strm, windowBits) != Z_OK)
+    return false;
+  uint64_t remaining = data ? length : 0;
+  strm.next_in = (Bytef*)data;
+  int ret = Z_OK;
+  while (ret != Z_STREAM_END && *produced < cap) {
+    if (strm.avail_in == 0) {
+      if (!remaining)
+        break;
+      const uInt n = remaining > 0x40000000u ? 0x40000000u : (uInt)remaining;
+      strm.avail_in = n;
+      remaining -= n;
+    }
+    const uint64_t room = cap - *produced;
+    strm.next_out = out + *produced;
+    strm.avail_out = room > 0x40000000u ? 0x40000000u : (uInt)room;
+    const uInt before = strm.avail_out;
+    ret = inflate(&strm, Z_SYNC_FLUSH);
+    *produced += before - strm.avail_out;
+    if (ret == Z_BUF_ERROR && strm.avail_in == 0 && !remaining)
+      break;
+    if (ret < 0 || ret > Z_STREAM_END) {
+      inflateEnd(&strm);
+      return false;
+    }
+  }
+  inflateEnd(&strm);
+  return true;
+}

@@ -40,18 +40,34 @@ bool is(const unsigned char* type, const char* name)
 // declared lengths are not trusted for allocation.
 bool readInto(std::istream& in, GrowBuf& out, uint64_t n)
 {
-  char buf[65536];
+  const uint64_t kStep = (uint64_t)1 << 20;
   while (n) {
-    const std::streamsize k = (std::streamsize)(n < sizeof buf ? n : sizeof buf);
-    in.read(buf, k);
+    const uint64_t k = n < kStep ? n : kStep;
+    unsigned char* p = out.room(k);
+    if (!p)
+      return false;
+    in.read((char*)p, (std::streamsize)k);
     const std::streamsize got = in.gcount();
-    if (got > 0 && out.sputn(buf, got) != got)
+    out.commit(got > 0 ? (uint64_t)got : 0);
+    if ((uint64_t)got != k)
       return false;
-    if (got != k)
-      return false;
-    n -= (uint64_t)k;
+    n -= k;
   }
   return true;
+}
+
+// Bytes left in a seekable stream, or 0 when unknown.
+uint64_t bytesLeft(std::istream& in)
+{
+  const std::streampos pos = in.tellg();
+  if (pos == std::streampos(-1))
+    return 0;
+  in.seekg(0, std::ios::end);
+  const std::streampos end = in.tellg();
+  in.seekg(pos);
+  if (end == std::streampos(-1) || !in)
+    return 0;
+  return end > pos ? (uint64_t)(end - pos) : 0;
 }
 
 // Reads a small chunk body of up to max bytes, skipping the rest and the CRC.
@@ -90,6 +106,9 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
   int bps = 0, spp = 0, colorType = 0;
   std::vector<unsigned char> plte;
   GrowBuf idat;
+  // One allocation for the compressed data when the stream tells its size.
+  idat.reserve(bytesLeft(*stream));
+  stream->clear();
 
   for (;;) {
     unsigned char head[8];
@@ -199,6 +218,11 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
   // Palette images are read with one byte per index.
   const uint64_t rowBytes =
       palette ? (uint64_t)width : ((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8;
+  // The image's rows must fit its 32-bit stride.
+  if (((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8 > 0xffffffffu) {
+    std::cerr << "PNG too large: stride overflow" << std::endl;
+    return 0;
+  }
   const uint64_t expected = (rowBytes + 1) * (uint64_t)height;
   // Deflate expands by at most 1032:1: whatever IHDR says, data that cannot
   // fill the image is refused before anything is allocated for it.
@@ -208,17 +232,20 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
   }
 
   GrowBuf raw(expected);
-  raw.reserve(expected < ((uint64_t)256 << 20) ? expected : ((uint64_t)256 << 20));
-  std::ostream rawStream(&raw);
+  unsigned char* dst = raw.room(expected);
+  if (!dst)
+    throw std::bad_alloc();
+  uint64_t produced = 0;
   // CgBI data is raw deflate (with a full window, whatever its writers claim).
-  if (!DecodeZlib(rawStream, (const char*)idat.data(), idat.size(), cgbi ? -15 : 15, expected)) {
+  if (!inflateToMemory(idat.data(), idat.size(), cgbi ? -15 : 15, dst, expected, &produced)) {
     std::cerr << "error in defalte stream" << std::endl;
     return 0;
   }
-  if (raw.size() < expected) {
+  if (produced < expected) {
     std::cerr << "uncompressed deflate stream too short?" << std::endl;
     return 0;
   }
+  raw.commit(produced);
 
   const int bpp = palette ? 1 : (bps * spp + 7) / 8;
   unfilterPNG(raw.data(), nullptr, height, rowBytes, bpp, cgbi && spp == 4);

@@ -251,6 +251,14 @@ TEST(PNG, ImgtoolMatchesImageMagickAlsoFromAPipe)
   std::string pages;
   EXPECT_EQ(run(std::string(IMGTOOL) + " pages " + dir.file("x.png"), &pages), 0);
   EXPECT_EQ(pages, "1\n");
+
+  // And back: imgtool's PNM through our writer, to standard output.
+  ASSERT_TRUE(writeFile(dir.file("x.ppm"), magick));
+  std::string png, info;
+  ASSERT_EQ(run(std::string(IMGTOOL) + " write " + dir.file("x.ppm") + " png:- -r 300", &png), 0);
+  ASSERT_TRUE(writeFile(dir.file("y.png"), png));
+  ASSERT_EQ(run(std::string(IMGTOOL) + " info " + dir.file("y.png"), &info), 0);
+  EXPECT_EQ(info, "40 9 3 8 299 299 PNG 1\n");
 }
 
 TEST(PNG, NotAPNGLeavesTheStreamAtItsStart)
@@ -272,8 +280,11 @@ TEST(PNG, HostileFilesFailCleanly)
     std::string file;
     const char* err; // substring of stderr, or null
   } cases[] = {
-    {"huge IHDR", PNGBuilder().ihdr(0x7fffffff, 0x7fffffff, 16, 6)
+    {"huge RGBA16 IHDR", PNGBuilder().ihdr(0x7fffffff, 0x7fffffff, 16, 6)
                       .chunk("IDAT", PNGBuilder::z(std::string(1000, 0))).chunk("IEND", "").data,
+     "stride overflow"},
+    {"huge gray IHDR", PNGBuilder().ihdr(0x7fffffff, 0x7fffffff, 8, 0)
+                           .chunk("IDAT", PNGBuilder::z(std::string(1000, 0))).data,
      "uncompressed deflate stream too short?"},
     {"IHDR length", PNGBuilder().chunk("IHDR", std::string(14, 1)).data, "length mismatch"},
     {"pHYs length", PNGBuilder().ihdr(3, 1, 8, 0).chunk("pHYs", "12345678").data,
