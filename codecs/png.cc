@@ -81,6 +81,51 @@ std::vector<unsigned char> readSmall(std::istream& in, uint32_t len, uint32_t ma
   return v;
 }
 
+// Adam7: seven passes over the pixel grid, each stored as a small image
+// with its own filtered rows.
+struct Pass {
+  unsigned x0, y0, dx, dy;
+};
+const Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+uint64_t passSize(uint64_t n, unsigned start, unsigned step)
+{
+  return n > start ? (n - start + step - 1) / step : 0;
+}
+
+// Unfilters every pass of data in place and places its pixels in out (rows
+// of rowBytes, zeroed).
+void deinterlace(unsigned char* data, unsigned char* out, uint64_t width, uint64_t height,
+                 uint64_t rowBytes, unsigned bitsPerPixel, int bpp, bool swapRedBlue)
+{
+  for (const Pass& p : kAdam7) {
+    const uint64_t pw = passSize(width, p.x0, p.dx), ph = passSize(height, p.y0, p.dy);
+    if (!pw || !ph)
+      continue;
+    const uint64_t passRow = (pw * bitsPerPixel + 7) / 8;
+    unfilterPNG(data, nullptr, ph, passRow, bpp, swapRedBlue);
+    for (uint64_t py = 0; py < ph; ++py) {
+      const unsigned char* src = data + py * passRow;
+      unsigned char* dst = out + (p.y0 + py * p.dy) * rowBytes;
+      for (uint64_t px = 0; px < pw; ++px) {
+        const uint64_t x = p.x0 + px * p.dx;
+        if (bitsPerPixel >= 8) {
+          const unsigned n = bitsPerPixel / 8;
+          memcpy(dst + x * n, src + px * n, n);
+        } else {
+          // Sub-byte gray: move one bit group, most significant first.
+          const unsigned mask = (1u << bitsPerPixel) - 1;
+          const uint64_t sb = px * bitsPerPixel, db = x * bitsPerPixel;
+          const unsigned v = (src[sb / 8] >> (8 - bitsPerPixel - sb % 8)) & mask;
+          dst[db / 8] |= (unsigned char)(v << (8 - bitsPerPixel - db % 8));
+        }
+      }
+    }
+    data += (passRow + 1) * ph;
+  }
+}
+
 } // namespace
 
 PNG2Codec::PNG2Codec()
@@ -101,7 +146,7 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
     return 0;
   }
 
-  bool haveIHDR = false, palette = false, cgbi = false, havePHYs = false;
+  bool haveIHDR = false, palette = false, cgbi = false, havePHYs = false, interlaced = false;
   uint32_t width = 0, height = 0, ppuX = 0, ppuY = 0;
   int bps = 0, spp = 0, colorType = 0;
   std::vector<unsigned char> plte;
@@ -149,12 +194,11 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
         std::cerr << "invalid PNG size " << width << "x" << height << std::endl;
         return 0;
       }
-      // Rows of an interlaced file are stored pass by pass; read as one
-      // image they would come out scrambled.
-      if (d[12] != 0) {
-        std::cerr << "interlaced PNG not supported" << std::endl;
+      if (d[12] > 1) {
+        std::cerr << "unsupported PNG interlace method " << (int)d[12] << std::endl;
         return 0;
       }
+      interlaced = d[12] == 1;
     } else if (is(type, "IDAT")) {
       if (!readInto(*stream, idat, len))
         break;
@@ -223,7 +267,16 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
     std::cerr << "PNG too large: stride overflow" << std::endl;
     return 0;
   }
-  const uint64_t expected = (rowBytes + 1) * (uint64_t)height;
+  const uint64_t bitsPerPixel = palette ? 8 : (uint64_t)spp * (uint64_t)bps;
+  uint64_t expected = (rowBytes + 1) * (uint64_t)height;
+  if (interlaced) {
+    expected = 0;
+    for (const Pass& p : kAdam7) {
+      const uint64_t pw = passSize(width, p.x0, p.dx), ph = passSize(height, p.y0, p.dy);
+      if (pw && ph)
+        expected += ((pw * bitsPerPixel + 7) / 8 + 1) * ph;
+    }
+  }
   // Deflate expands by at most 1032:1: whatever IHDR says, data that cannot
   // fill the image is refused before anything is allocated for it.
   if (expected / 1032 > idat.size() + 1024) {
@@ -248,9 +301,18 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
   raw.commit(produced);
 
   const int bpp = palette ? 1 : (bps * spp + 7) / 8;
-  unfilterPNG(raw.data(), nullptr, height, rowBytes, bpp, cgbi && spp == 4);
-  unsigned char* pixels = raw.release();
+  unsigned char* pixels;
   const uint64_t size = rowBytes * height;
+  if (!interlaced) {
+    unfilterPNG(raw.data(), nullptr, height, rowBytes, bpp, cgbi && spp == 4);
+    pixels = raw.release();
+  } else {
+    pixels = (unsigned char*)calloc((size_t)size, 1);
+    if (!pixels)
+      throw std::bad_alloc();
+    deinterlace(raw.data(), pixels, width, height, rowBytes, (unsigned)bitsPerPixel, bpp,
+                cgbi && spp == 4);
+  }
 
   if (bps == 16)
     for (uint64_t i = 0; i + 1 < size; i += 2) {

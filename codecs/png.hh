@@ -1,6 +1,6 @@
 // The PNG codec: reads gray, gray + alpha, RGB, RGBA (8 and 16 bits, gray
-// also 1, 2 and 4 bits) and 8-bit palette files, and the CgBI variant;
-// writes every pixel type with its resolution.
+// also 1, 2 and 4 bits) and 8-bit palette files, interlaced or not, and the
+// CgBI variant; writes every pixel type with its resolution.
 #pragma once
 
 #include "codecs/ImageCodec.hh"
