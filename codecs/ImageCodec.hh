@@ -1,12 +1,49 @@
-// The codec interface as the image core sees it: an attached codec still
-// holds the encoded source and may perform some operations on it directly.
+// The codec interface and the process-wide registry of codec prototypes.
+// Every image file read or written goes through the static entry points
+// here; a codec attached to an image still holds the encoded source and may
+// perform some operations on it directly.
 #pragma once
+
+#include <iosfwd>
+#include <string>
 
 class Image;
 
 class ImageCodec {
 public:
-  virtual ~ImageCodec() {}
+  ImageCodec() : boundImage(nullptr) {}
+  explicit ImageCodec(Image* image) : boundImage(image) {}
+  // An unbound instance removes its registry entries, if it has any. Every
+  // member is inline so that the image core, which holds codecs, links
+  // without the registry.
+  virtual ~ImageCodec()
+  {
+    if (!boundImage && unregisterHook)
+      unregisterHook(this);
+  }
+
+  // The codec's identity ("TIF", "PNG", "PDF"), also stored as an image's
+  // decoder id after a successful probe.
+  virtual std::string getID() = 0;
+
+  // 0: not this format or failed; > 0: success (page count for multi-page
+  // formats read at index 0); < 0: success, the image is decoded later by
+  // the codec attached to it, which keeps the stream.
+  virtual int readImage(std::istream* stream, Image& image, const std::string& decompress)
+  { (void)stream; (void)image; (void)decompress; return 0; }
+  // Single-page formats: only index 0 exists.
+  virtual int readImage(std::istream* stream, Image& image, const std::string& decompress,
+                        int index)
+  { return index == 0 ? readImage(stream, image, decompress) : 0; }
+  virtual bool writeImage(std::ostream* stream, Image& image, int quality,
+                          const std::string& compress) = 0;
+
+  // A new multi-page writer on stream, owned by the caller, or null.
+  virtual ImageCodec* instanciateForWrite(std::ostream* stream, const std::string& compress)
+  { (void)stream; (void)compress; return nullptr; }
+  // One page through a writer made by instanciateForWrite.
+  virtual bool Write(Image& image, int quality, const std::string& compress, int index)
+  { (void)image; (void)quality; (void)compress; (void)index; return false; }
 
   // Fills the image's buffer and geometry from the encoded source.
   virtual void decodeNow(Image* image) { (void)image; }
@@ -22,4 +59,49 @@ public:
   // sx, sy are factors, or the new width and height when fixed is true.
   virtual bool scale(Image& image, double sx, double sy, bool fixed)
   { (void)image; (void)sx; (void)sy; (void)fixed; return false; }
+
+  // Registry. Names are lower case; the first name a codec registers is its
+  // primary one, further names registered right after it only serve as
+  // file extensions for writing.
+  static void registerCodec(const char* extension, ImageCodec* codec, bool explicitOnly = false,
+                            bool atBack = false);
+  static void unregisterCodec(ImageCodec* codec);
+
+  // Splits a leading "name:" codec prefix off filename and returns it.
+  static std::string getCodec(std::string& filename);
+  static std::string getExtension(const std::string& filename);
+
+  // Entry points. They never throw: a codec's exception is reported on
+  // stderr as one line and becomes the failure result.
+  static int Read(std::istream* stream, Image& image, std::string codec,
+                  const std::string& decompress = "", int index = 0);
+  static int Read(std::string filename, Image& image, const std::string& decompress = "",
+                  int index = 0);
+  static bool Write(std::ostream* stream, Image& image, std::string codec, std::string ext,
+                    int quality = 75, const std::string& compress = "");
+  static bool Write(std::string filename, Image& image, int quality = 75,
+                    const std::string& compress = "");
+  static ImageCodec* MultiWrite(std::ostream* stream, std::string codec, std::string ext,
+                                const std::string& compress = "");
+
+  struct loader_ref {
+    const char* extension; // not copied
+    ImageCodec* prototype; // not owned
+    bool isPrimary;
+    bool explicitOnly;
+    loader_ref* prev;
+    loader_ref* next;
+  };
+
+  // First entry in probing order, or null; for inspection and tests.
+  static const loader_ref* firstLoader();
+
+protected:
+  Image* boundImage;
+
+private:
+  // Set by the first registration; null while the registry is not linked.
+  static inline void (*unregisterHook)(ImageCodec*) = nullptr;
+  static loader_ref* loader;
+  static ImageCodec* last_loader;
 };

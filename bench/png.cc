@@ -1,0 +1,133 @@
+// PNG read and write of an A4 page at 300 dpi (2480 x 3508), RGB8 and
+// GRAY8, at zlib level 6 (quality 33). zlib dominates; compare with
+//   VIPS_CONCURRENCY=1 vips copy page.png page.v              (read)
+//   VIPS_CONCURRENCY=1 vips copy page.v out.png[compression=6,filter=up]
+// on the page this program writes with --write-sample=DIR.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "codecs/Codecs.hh"
+#include "image/Image.hh"
+
+namespace {
+
+const int kW = 2480, kH = 3508;
+const int kQualityLevel6 = 33;
+
+// A scan-like page: paper with sensor noise, a few dark text-like bars and
+// a photo-like gradient block, so the encoder has real work to do.
+void makePage(Image& img, int spp)
+{
+  img.spp = (uint8_t)spp;
+  img.bps = 8;
+  img.resize(kW, kH);
+  img.setResolution(300, 300);
+  uint32_t seed = 12345;
+  for (int y = 0; y < kH; ++y) {
+    uint8_t* row = img.data + (size_t)y * img.stride();
+    const bool textLine = (y / 40) % 3 == 1 && y > 300 && y < 2400;
+    for (int x = 0; x < kW; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      int v = 235 + (int)((seed >> 24) % 7);
+      if (textLine && (x / 9) % 5 != 0 && ((x * 7 + y) / 23) % 4 != 0 && x > 200 && x < 2280)
+        v = 20 + (int)((seed >> 16) % 30);
+      if (y > 2600 && y < 3300 && x > 300 && x < 2100)
+        v = (x - 300) * 200 / 1800 + (int)((seed >> 20) % 9);
+      for (int c = 0; c < spp; ++c)
+        row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
+    }
+  }
+}
+
+std::string encode(Image& img)
+{
+  std::ostringstream os;
+  ImageCodec::Write(&os, img, "png", "", kQualityLevel6);
+  return os.str();
+}
+
+// Counts bytes, keeps none: the benchmark measures the codec, not memcpy.
+class NullBuf : public std::streambuf {
+protected:
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+};
+
+void BM_PNGWrite(benchmark::State& state)
+{
+  Image img;
+  makePage(img, (int)state.range(0));
+  NullBuf nb;
+  std::ostream os(&nb);
+  for (auto _ : state) {
+    if (!ImageCodec::Write(&os, img, "png", "", kQualityLevel6))
+      state.SkipWithError("write failed");
+  }
+  state.counters["bytes"] = (double)encode(img).size();
+}
+
+// Reads a string in place, as Pillow's BytesIO does.
+class MemIn : public std::streambuf {
+public:
+  explicit MemIn(const std::string& s)
+  {
+    char* p = const_cast<char*>(s.data());
+    setg(p, p, p + s.size());
+  }
+protected:
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
+  {
+    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
+    if (base + off < eback() || base + off > egptr())
+      return pos_type(off_type(-1));
+    setg(eback(), base + off, egptr());
+    return pos_type(gptr() - eback());
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode m) override
+  {
+    return seekoff(off_type(pos), std::ios_base::beg, m);
+  }
+};
+
+void BM_PNGRead(benchmark::State& state)
+{
+  Image img;
+  makePage(img, (int)state.range(0));
+  const std::string png = encode(img);
+  for (auto _ : state) {
+    MemIn buf(png);
+    std::istream in(&buf);
+    Image out;
+    if (ImageCodec::Read(&in, out, "png") != 1)
+      state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(out.data);
+  }
+}
+
+} // namespace
+
+BENCHMARK(BM_PNGWrite)->Arg(3)->Arg(1)->ArgName("spp")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PNGRead)->Arg(3)->Arg(1)->ArgName("spp")->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+  // --write-sample=DIR writes page-rgb.png and page-gray.png for the peers.
+  for (int i = 1; i < argc; ++i)
+    if (strncmp(argv[i], "--write-sample=", 15) == 0) {
+      for (int spp : {3, 1}) {
+        Image img;
+        makePage(img, spp);
+        std::ofstream f(std::string(argv[i] + 15) + (spp == 3 ? "/page-rgb.png" : "/page-gray.png"),
+                        std::ios::binary);
+        f << encode(img);
+      }
+      return 0;
+    }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  return 0;
+}

@@ -1,0 +1,102 @@
+// An output stream buffer that collects bytes in one malloc'd block, which
+// can be handed to an Image without a copy. A cap bounds what it accepts:
+// writes past it fail the stream.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <streambuf>
+
+class GrowBuf : public std::streambuf {
+public:
+  explicit GrowBuf(uint64_t cap = std::numeric_limits<uint64_t>::max()) : cap(cap) {}
+  ~GrowBuf() override { ::free(buf); }
+  GrowBuf(const GrowBuf&) = delete;
+  GrowBuf& operator=(const GrowBuf&) = delete;
+
+  // Allocates room for n bytes ahead (bounded by the cap).
+  void reserve(uint64_t n)
+  {
+    if (n > cap)
+      n = cap;
+    if (n > capacity)
+      grow(n);
+  }
+  unsigned char* data() { return buf; }
+  // Room for n more bytes at the end, to be filled directly and then
+  // counted with commit(); null when the cap or memory does not allow it.
+  unsigned char* room(uint64_t n)
+  {
+    if (n > cap - used)
+      return nullptr;
+    if (used + n > capacity) {
+      uint64_t want = capacity ? capacity * 2 : 65536;
+      if (want < used + n)
+        want = used + n;
+      if (want > cap)
+        want = cap;
+      if (!grow(want))
+        return nullptr;
+    }
+    return buf + used;
+  }
+  void commit(uint64_t n) { used += n; }
+  uint64_t size() const { return used; }
+  // Hands the block over (malloc'd; null when empty).
+  unsigned char* release()
+  {
+    unsigned char* p = buf;
+    buf = nullptr;
+    used = capacity = 0;
+    return p;
+  }
+
+protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override
+  {
+    if (n <= 0)
+      return 0;
+    uint64_t k = (uint64_t)n;
+    if (k > cap - used)
+      k = cap - used;
+    if (used + k > capacity) {
+      uint64_t want = capacity ? capacity * 2 : 65536;
+      if (want < used + k)
+        want = used + k;
+      if (want > cap)
+        want = cap;
+      if (!grow(want))
+        return 0;
+    }
+    memcpy(buf + used, s, k);
+    used += k;
+    return (std::streamsize)k;
+  }
+  int_type overflow(int_type c) override
+  {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+      return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+  }
+
+private:
+  bool grow(uint64_t n)
+  {
+    if (n > (uint64_t)std::numeric_limits<size_t>::max())
+      return false;
+    unsigned char* p = (unsigned char*)::realloc(buf, (size_t)n);
+    if (!p)
+      return false;
+    buf = p;
+    capacity = n;
+    return true;
+  }
+
+  unsigned char* buf = nullptr;
+  uint64_t used = 0, capacity = 0;
+  uint64_t cap;
+};

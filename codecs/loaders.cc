@@ -1,0 +1,12 @@
+// The codec prototypes. Each registers itself at the front of the registry
+// when constructed, so the probing order is the reverse of the order here.
+#include "codecs/Loaders.hh"
+
+#include "codecs/pdf_probe.hh"
+#include "codecs/png.hh"
+
+// TIFF2Codec tiff2_loader; (probed last)
+PNG2Codec png2_loader;
+PDFProbe pdf_loader;
+
+void linkCodecLoaders() {}

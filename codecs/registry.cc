@@ -1,0 +1,237 @@
+// The registry of codec prototypes and the file and stream entry points.
+#include "codecs/ImageCodec.hh"
+
+#include <cctype>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "codecs/Loaders.hh"
+#include "image/Image.hh"
+
+ImageCodec::loader_ref* ImageCodec::loader = nullptr;
+ImageCodec* ImageCodec::last_loader = nullptr;
+
+void ImageCodec::registerCodec(const char* extension, ImageCodec* codec, bool explicitOnly,
+                               bool atBack)
+{
+  loader_ref* e = new loader_ref{extension, codec, codec != last_loader, explicitOnly,
+                                 nullptr, nullptr};
+  if (!loader) {
+    loader = e;
+  } else if (atBack) {
+    loader_ref* last = loader;
+    while (last->next)
+      last = last->next;
+    last->next = e;
+    e->prev = last;
+  } else {
+    e->next = loader;
+    loader->prev = e;
+    loader = e;
+  }
+  last_loader = codec;
+  unregisterHook = &unregisterCodec;
+}
+
+void ImageCodec::unregisterCodec(ImageCodec* codec)
+{
+  if (!loader) {
+    std::cerr << "unregisterCodec: no codecs, unregister impossible!" << std::endl;
+    return;
+  }
+  for (loader_ref* e = loader; e;) {
+    loader_ref* next = e->next;
+    if (e->prototype == codec) {
+      if (e->prev)
+        e->prev->next = e->next;
+      else
+        loader = e->next;
+      if (e->next)
+        e->next->prev = e->prev;
+      delete e;
+    }
+    e = next;
+  }
+}
+
+const ImageCodec::loader_ref* ImageCodec::firstLoader()
+{
+  linkCodecLoaders();
+  return loader;
+}
+
+std::string ImageCodec::getCodec(std::string& filename)
+{
+  const std::string::size_type i = filename.find_first_of(":/");
+  if (i == std::string::npos || i == 0 || filename[i] != ':')
+    return "";
+  std::string codec = filename.substr(0, i);
+  filename.erase(0, i + 1);
+  return codec;
+}
+
+std::string ImageCodec::getExtension(const std::string& filename)
+{
+  const std::string::size_type i = filename.rfind('.');
+  if (i == std::string::npos || i == 0)
+    return "";
+  return filename.substr(i + 1);
+}
+
+static void lowercase(std::string& s)
+{
+  for (char& c : s)
+    c = (char)tolower((unsigned char)c);
+}
+
+// One line for an exception that reached an entry point; the entry point
+// then returns its failure result.
+static void report(const char* where, const std::exception& e)
+{
+  std::cerr << "ImageCodec::" << where << ": " << e.what() << std::endl;
+}
+
+int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
+                     const std::string& decompress, int index)
+{
+  linkCodecLoaders();
+  lowercase(codec);
+  if (!loader || !stream)
+    return 0;
+  try {
+    if (!codec.empty()) {
+      for (loader_ref* e = loader; e; e = e->next)
+        if (e->isPrimary && codec == e->extension)
+          return e->prototype->readImage(stream, image, decompress, index);
+      return 0;
+    }
+    for (loader_ref* e = loader; e; e = e->next) {
+      if (!e->isPrimary || e->explicitOnly)
+        continue;
+      const int res = e->prototype->readImage(stream, image, decompress, index);
+      if (res != 0) {
+        image.setDecoderID(e->prototype->getID());
+        return res;
+      }
+      stream->clear();
+      stream->seekg(0);
+    }
+  } catch (const std::exception& e) {
+    report("Read", e);
+  }
+  return 0;
+}
+
+int ImageCodec::Read(std::string filename, Image& image, const std::string& decompress,
+                     int index)
+{
+  const std::string codec = getCodec(filename);
+  std::unique_ptr<std::istream> owned;
+  try {
+    if (filename == "-") {
+      // Probing seeks back to the start after each codec, which a pipe
+      // cannot do: read standard input whole first.
+      auto* s = new std::stringstream(std::ios::in | std::ios::out | std::ios::binary);
+      owned.reset(s);
+      *s << std::cin.rdbuf();
+      s->clear();
+      s->seekg(0);
+    } else {
+      owned.reset(new std::ifstream(filename.c_str(), std::ios::in | std::ios::binary));
+    }
+  } catch (const std::exception& e) {
+    report("Read", e);
+    return 0;
+  }
+  if (!*owned)
+    return 0;
+  const int res = Read(owned.get(), image, codec, decompress, index);
+  if (res < 0)
+    owned.release(); // now the attached reader's
+  return res;
+}
+
+// The first entry that writes codec (by primary name) or, without a codec
+// name, files with extension ext.
+static ImageCodec::loader_ref* findWriter(ImageCodec::loader_ref* e, std::string& codec,
+                                          std::string& ext)
+{
+  lowercase(codec);
+  lowercase(ext);
+  for (; e; e = e->next) {
+    if (codec.empty() ? ext == e->extension : (e->isPrimary && codec == e->extension))
+      return e;
+  }
+  return nullptr;
+}
+
+bool ImageCodec::Write(std::ostream* stream, Image& image, std::string codec, std::string ext,
+                       int quality, const std::string& compress)
+{
+  linkCodecLoaders();
+  if (!stream)
+    return false;
+  loader_ref* e = findWriter(loader, codec, ext);
+  if (!e)
+    return false;
+  try {
+    ImageCodec* attached = image.getCodec();
+    // Unchanged pixels of the same format: the attached codec may pass its
+    // still-encoded data through.
+    if (attached && !image.pixelsDirty && attached->getID() == e->prototype->getID())
+      return attached->writeImage(stream, image, quality, compress);
+    return e->prototype->writeImage(stream, image, quality, compress);
+  } catch (const std::exception& ex) {
+    report("Write", ex);
+  }
+  return false;
+}
+
+bool ImageCodec::Write(std::string filename, Image& image, int quality,
+                       const std::string& compress)
+{
+  linkCodecLoaders();
+  std::string codec = getCodec(filename);
+  std::string ext = getExtension(filename);
+  // Find the codec before opening: an unknown format must not truncate an
+  // existing file.
+  if (!findWriter(loader, codec, ext))
+    return false;
+  if (filename == "-") {
+    const bool ok = Write(&std::cout, image, codec, ext, quality, compress);
+    std::cout.flush();
+    return ok && std::cout.good();
+  }
+  std::unique_ptr<std::ofstream> s;
+  try {
+    s.reset(new std::ofstream(filename.c_str(),
+                              std::ios::out | std::ios::binary | std::ios::trunc));
+  } catch (const std::exception& e) {
+    report("Write", e);
+    return false;
+  }
+  if (!*s)
+    return false;
+  bool ok = Write(s.get(), image, codec, ext, quality, compress);
+  s->close();
+  return ok && !s->fail();
+}
+
+ImageCodec* ImageCodec::MultiWrite(std::ostream* stream, std::string codec, std::string ext,
+                                   const std::string& compress)
+{
+  linkCodecLoaders();
+  loader_ref* e = findWriter(loader, codec, ext);
+  if (!e)
+    return nullptr;
+  try {
+    return e->prototype->instanciateForWrite(stream, compress);
+  } catch (const std::exception& ex) {
+    report("MultiWrite", ex);
+  }
+  return nullptr;
+}
