@@ -64,7 +64,7 @@ int stored(const Image& im, int v)
   return im.bps < 8 ? v >> (8 - im.bps) : v;
 }
 
-struct RotateCodec : ImageCodec {
+struct RotateCodec : testsupport::TestCodec {
   double angle = -1;
   bool rotate(Image&, double a) override { angle = a; return true; }
 };
