@@ -76,7 +76,7 @@ TEST(IccApply, ConnectionSpaceValues)
       {"XYZ D50 white", constantLut("XYZ ", 0x7B6B, 0x8000, 0x6996), {255, 255, 254}},
       // Without a media white point the default one dims the result.
       {"XYZ default white", constantLut("XYZ ", 0x7B6B, 0x8000, 0x6996, false), {247, 252, 246}},
-      {"device", constantLut("RGB ", 65535, 32768, 0), {255, 128, 0}},
+      {"device", constantLut("RGB ", 65535, 32768, 0), {255, 127, 0}},
   };
   for (const Case& c : cases) {
     Image img = makeImage(3, 2, 3, 8);
