@@ -81,20 +81,25 @@ public:
   // out.
   void pixel(const float c[3], float out[3]) const
   {
-    float lin[3];
+    float v[3];
     if (lut) {
       Pos pos[3];
       for (int k = 0; k < 3; ++k)
         pos[k] = gridPos(input(c[k], k), k);
-      grid(pos, lin);
-      post(lin);
+      grid(pos, v);
+      decode(v);
     } else {
       for (int k = 0; k < 3; ++k)
-        lin[k] = linear(c[k], k);
-      fromLinear(lin);
+        v[k] = linear(c[k], k);
+      toXYZ(v[0], v[1], v[2]);
+    }
+    if (encodes()) {
+      adapt(v[0], v[1], v[2]);
+      for (int k = 0; k < 3; ++k)
+        v[k] = compand(v[k]);
     }
     for (int k = 0; k < 3; ++k)
-      out[k] = encodes() ? compand(lin[k]) : lin[k];
+      out[k] = v[k];
   }
 
   // Lookup-table path, stage by stage.
@@ -106,9 +111,30 @@ public:
   }
   Pos gridPos(float p, int k) const { return locate(p * gridScale[k], s.lut3DDims[k]); }
   void grid(const Pos pos[3], float o[3]) const;
-  // Table outputs (16-bit scale) to linear sRGB, or to the final values of a
-  // device-space table.
-  void post(float o[3]) const;
+  // Trilinear interpolation of the eight points at `base` plus the corner
+  // offsets, with the axis weights given; weights and sum in double.
+  static void trilinear(const float* base, const int* off0, const int* off1, const int* off2, const double* w0,
+                        const double* w1, const double* w2, float o[3])
+  {
+    double sum[3] = {0, 0, 0};
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j) {
+        const double w01 = w0[i] * w1[j];
+        for (int k = 0; k < 2; ++k) {
+          const double w = w01 * w2[k];
+          const float* v = base + off0[i] + off1[j] + off2[k];
+          sum[0] += v[0] * w;
+          sum[1] += v[1] * w;
+          sum[2] += v[2] * w;
+        }
+      }
+    for (int c = 0; c < 3; ++c)
+      o[c] = (float)sum[c];
+  }
+  // Table outputs (16-bit encoding scale) through the curves and matrix
+  // that follow the table, then to XYZ (D50, media white applied), or to
+  // the final values of a device-space table.
+  void decode(float o[3]) const;
 
   // Matrix/tone-curve path: a component through its tone curve.
   float linear(float c, int k) const
@@ -118,10 +144,30 @@ public:
     const double u = (1 - (double)p.t) * t[p.lo] + (double)p.t * t[p.hi];
     return (float)(int)u / 65535.0f;
   }
-  // Linear channel values through the colorants to linear sRGB.
-  void fromLinear(float l[3]) const;
+  // Linear channel values through the colorants to XYZ.
+  void toXYZ(float& a, float& b, float& c) const
+  {
+    const float x = a * s.rXYZ[0] + b * s.gXYZ[0] + c * s.bXYZ[0];
+    const float y = a * s.rXYZ[1] + b * s.gXYZ[1] + c * s.bXYZ[1];
+    const float z = a * s.rXYZ[2] + b * s.gXYZ[2] + c * s.bXYZ[2];
+    a = x;
+    b = y;
+    c = z;
+  }
 
-  static void adaptToSRGB(float xyz[3]);
+  // XYZ (D50) to linear sRGB: Bradford to D65, then the sRGB matrix.
+  static void adapt(float& a, float& b, float& c)
+  {
+    const double X = a, Y = b, Z = c;
+    const double x = (float)(0.9555766 * X + -0.0230393 * Y + 0.0631636 * Z);
+    const double y = (float)(-0.0282895 * X + 1.0099416 * Y + 0.0210077 * Z);
+    const double z = (float)(0.0122982 * X + -0.020483 * Y + 1.3299098 * Z);
+    double r, g, bl;
+    srgb::fromXYZ(x, y, z, r, g, bl);
+    a = (float)r;
+    b = (float)g;
+    c = (float)bl;
+  }
   static void labToXYZ(float lab[3]);
 
 private:

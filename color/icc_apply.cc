@@ -33,26 +33,16 @@ Transform::Transform(const ICCProfileState& state, float _max)
 void Transform::grid(const Pos pos[3], float o[3]) const
 {
   const int g1 = s.lut3DDims[1], g2 = s.lut3DDims[2];
-  const float* t = s.lut3D.data();
   const double w0[2] = {1 - (double)pos[0].t, pos[0].t};
   const double w1[2] = {1 - (double)pos[1].t, pos[1].t};
   const double w2[2] = {1 - (double)pos[2].t, pos[2].t};
-  const int a0[2] = {pos[0].lo, pos[0].hi};
-  const int a1[2] = {pos[1].lo, pos[1].hi};
-  const int a2[2] = {pos[2].lo, pos[2].hi};
-  double sum[3] = {0, 0, 0};
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 2; ++j)
-      for (int k = 0; k < 2; ++k) {
-        const float* v = t + 3 * (((int64_t)a0[i] * g1 + a1[j]) * g2 + a2[k]);
-        for (int c = 0; c < 3; ++c)
-          sum[c] += (double)v[c] * w0[i] * w1[j] * w2[k];
-      }
-  for (int c = 0; c < 3; ++c)
-    o[c] = (float)sum[c];
+  const int off0[2] = {3 * pos[0].lo * g1 * g2, 3 * pos[0].hi * g1 * g2};
+  const int off1[2] = {3 * pos[1].lo * g2, 3 * pos[1].hi * g2};
+  const int off2[2] = {3 * pos[2].lo, 3 * pos[2].hi};
+  trilinear(s.lut3D.data(), off0, off1, off2, w0, w1, w2, o);
 }
 
-void Transform::post(float o[3]) const
+void Transform::decode(float o[3]) const
 {
   if (s.lutMSize > 0 || s.hasMatrix || s.lutOutSize > 0) {
     // Curves and matrix work on the encoding scaled to 0..1.
@@ -98,43 +88,17 @@ void Transform::post(float o[3]) const
     labToXYZ(lab);
     for (int c = 0; c < 3; ++c)
       o[c] = lab[c];
-    adaptToSRGB(o);
   } break;
   case ICC_PCS_XYZ:
     // u1Fixed15: 0x8000 is 1.0.
     o[0] = o[0] / 32768.0f * s.whiteX / 0.9642f;
     o[1] = o[1] / 32768.0f * s.whiteY / 1.0f;
     o[2] = o[2] / 32768.0f * s.whiteZ / 0.8249f;
-    adaptToSRGB(o);
     break;
   default:
     for (int c = 0; c < 3; ++c)
       o[c] = o[c] / 65535.0f;
   }
-}
-
-void Transform::fromLinear(float l[3]) const
-{
-  float xyz[3];
-  xyz[0] = l[0] * s.rXYZ[0] + l[1] * s.gXYZ[0] + l[2] * s.bXYZ[0];
-  xyz[1] = l[0] * s.rXYZ[1] + l[1] * s.gXYZ[1] + l[2] * s.bXYZ[1];
-  xyz[2] = l[0] * s.rXYZ[2] + l[1] * s.gXYZ[2] + l[2] * s.bXYZ[2];
-  adaptToSRGB(xyz);
-  for (int c = 0; c < 3; ++c)
-    l[c] = xyz[c];
-}
-
-void Transform::adaptToSRGB(float v[3])
-{
-  const double X = v[0], Y = v[1], Z = v[2];
-  const float x = (float)(0.9555766 * X + -0.0230393 * Y + 0.0631636 * Z);
-  const float y = (float)(-0.0282895 * X + 1.0099416 * Y + 0.0210077 * Z);
-  const float z = (float)(0.0122982 * X + -0.020483 * Y + 1.3299098 * Z);
-  double r, g, b;
-  srgb::fromXYZ(x, y, z, r, g, b);
-  v[0] = (float)r;
-  v[1] = (float)g;
-  v[2] = (float)b;
 }
 
 void Transform::labToXYZ(float lab[3])
@@ -149,7 +113,7 @@ void Transform::labToXYZ(float lab[3])
     const float c = f * f * f;
     return c > eps ? c : (float)((116.0 * f - 16.0) / (double)kappa);
   };
-  const float yr = L > 8.0f ? (float)std::pow(fy, 3.0) : L / kappa;
+  const float yr = L > 8.0f ? (float)(fy * fy * fy) : L / kappa;
   lab[0] = f3(fx) * 0.9642f;
   lab[1] = yr;
   lab[2] = f3(fz) * 0.8249f;
@@ -159,13 +123,15 @@ namespace {
 
 // The sRGB encoding of a linear value straight to 8 bits, the same byte as
 // quantize(compand(v), 255): each level starts at a threshold found once by
-// bisection over the floats, and a coarse index finds the level in a step
-// or two.
+// bisection over the floats. A bucket of the coarse index is narrower than
+// any level, so at most one threshold lies inside it and one branch-free
+// comparison finishes the lookup.
 class Compand8 {
 public:
   Compand8()
   {
     thr[0] = -HUGE_VALF;
+    thr[256] = HUGE_VALF;
     for (int k = 1; k < 256; ++k) {
       uint32_t lo = 0, hi = bits(1.0f); // quantize(compand(1)) is 255
       while (lo < hi) {
@@ -179,16 +145,21 @@ public:
     }
     for (int i = 0; i <= BUCKETS; ++i)
       bucket[i] = (uint8_t)slow((float)i / BUCKETS);
+    for (int i = 0; i < BUCKETS; ++i)
+      if (bucket[i] < 254 && thr[bucket[i] + 2] < (float)(i + 1) / BUCKETS)
+        oneStep = false;
   }
 
   uint8_t operator()(float v) const
   {
     if (!(v > 0))
       return (uint8_t)slow(v);
-    if (v >= thr[255])
+    if (v >= 1)
       return 255;
     int k = bucket[(int)(v * BUCKETS)];
-    while (k < 255 && v >= thr[k + 1])
+    if (oneStep)
+      return (uint8_t)(k + (v >= thr[k + 1]));
+    while (v >= thr[k + 1])
       ++k;
     return (uint8_t)k;
   }
@@ -197,8 +168,9 @@ public:
 
 private:
   enum { BUCKETS = 16384 };
-  float thr[256];
+  float thr[257];
   uint8_t bucket[BUCKETS + 1];
+  bool oneStep = true;
   static uint32_t bits(float f) { uint32_t u; memcpy(&u, &f, 4); return u; }
   static float fromBits(uint32_t u) { float f; memcpy(&f, &u, 4); return f; }
 };
@@ -237,48 +209,78 @@ void walkGeneral(Image& image, const Transform& t)
 }
 
 // 8-bit RGB and RGBA: the input stage depends on one component each, so it
-// is tabulated per channel; the rest runs per pixel, with the last result
-// reused for runs of one colour (paper white).
+// is tabulated per channel (grid offsets and weights, or linear values);
+// the matrices then run over blocks of pixels in planes, which the compiler
+// turns into vector code with the same arithmetic, and the encoding ends in
+// Compand8.
 template <int BPP>
-void walkRGB8(Image& image, const Transform& t)
+void walkRGB8(Image& image, const Transform& t, const ICCProfileState& s)
 {
+  enum { BLOCK = 64 };
   const Compand8& enc = compand8();
-  Pos pos[3][256];
+  const bool lut = t.lutPath(), encodes = t.encodes();
+  int off[3][256][2];
+  double weight[3][256][2];
   float lin[3][256];
-  for (int k = 0; k < 3; ++k)
-    for (int c = 0; c < 256; ++c) {
-      if (t.lutPath())
-        pos[k][c] = t.gridPos(t.input((float)c, k), k);
-      else
+  if (lut) {
+    const int stride[3] = {3 * s.lut3DDims[1] * s.lut3DDims[2], 3 * s.lut3DDims[2], 3};
+    for (int k = 0; k < 3; ++k)
+      for (int c = 0; c < 256; ++c) {
+        const Pos p = t.gridPos(t.input((float)c, k), k);
+        off[k][c][0] = stride[k] * p.lo;
+        off[k][c][1] = stride[k] * p.hi;
+        weight[k][c][0] = 1 - (double)p.t;
+        weight[k][c][1] = p.t;
+      }
+  } else {
+    for (int k = 0; k < 3; ++k)
+      for (int c = 0; c < 256; ++c)
         lin[k][c] = t.linear((float)c, k);
-    }
-  const bool encodes = t.encodes();
+  }
+  const float* table = s.lut3D.data();
+  float a[BLOCK] = {}, b[BLOCK] = {}, c[BLOCK] = {};
   uint8_t* base = image.getRawData();
   const uint64_t stride = image.stride();
-  uint32_t last = 0xffffffff;
-  uint8_t res[3] = {0, 0, 0};
   for (int y = 0; y < image.h; ++y) {
-    uint8_t* p = base + (uint64_t)y * stride;
-    for (int x = 0; x < image.w; ++x, p += BPP) {
-      const uint32_t key = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-      if (key != last) {
-        float v[3];
-        if (t.lutPath()) {
-          const Pos q[3] = {pos[0][p[0]], pos[1][p[1]], pos[2][p[2]]};
-          t.grid(q, v);
-          t.post(v);
+    uint8_t* row = base + (uint64_t)y * stride;
+    for (int x0 = 0; x0 < image.w; x0 += BLOCK) {
+      const int n = image.w - x0 < BLOCK ? image.w - x0 : BLOCK;
+      uint8_t* p = row + (uint64_t)x0 * BPP;
+      for (int i = 0; i < n; ++i, p += BPP) {
+        if (lut) {
+          float o[3];
+          Transform::trilinear(table, off[0][p[0]], off[1][p[1]], off[2][p[2]], weight[0][p[0]], weight[1][p[1]],
+                               weight[2][p[2]], o);
+          t.decode(o);
+          a[i] = o[0];
+          b[i] = o[1];
+          c[i] = o[2];
         } else {
-          for (int k = 0; k < 3; ++k)
-            v[k] = lin[k][p[k]];
-          t.fromLinear(v);
+          a[i] = lin[0][p[0]];
+          b[i] = lin[1][p[1]];
+          c[i] = lin[2][p[2]];
         }
-        for (int k = 0; k < 3; ++k)
-          res[k] = encodes ? enc(v[k]) : (uint8_t)quantize(v[k], 255.0f);
-        last = key;
       }
-      p[0] = res[0];
-      p[1] = res[1];
-      p[2] = res[2];
+      // Whole blocks, so that the loops have a fixed count; the tail of the
+      // last one holds values of no pixel.
+      if (!lut)
+        for (int i = 0; i < BLOCK; ++i)
+          t.toXYZ(a[i], b[i], c[i]);
+      if (encodes)
+        for (int i = 0; i < BLOCK; ++i)
+          Transform::adapt(a[i], b[i], c[i]);
+      p = row + (uint64_t)x0 * BPP;
+      for (int i = 0; i < n; ++i, p += BPP) {
+        if (encodes) {
+          p[0] = enc(a[i]);
+          p[1] = enc(b[i]);
+          p[2] = enc(c[i]);
+        } else {
+          p[0] = (uint8_t)quantize(a[i], 255.0f);
+          p[1] = (uint8_t)quantize(b[i], 255.0f);
+          p[2] = (uint8_t)quantize(c[i], 255.0f);
+        }
+      }
     }
   }
 }
@@ -309,23 +311,23 @@ void walkGray8(Image& image, const Transform& t)
 
 template <typename It>
 struct fast_walk {
-  void operator()(Image& image, const Transform& t) { walkGeneral<It>(image, t); }
+  void operator()(Image& image, const Transform& t, const ICCProfileState&) { walkGeneral<It>(image, t); }
 };
 template <>
 struct fast_walk<rgb_iterator> {
-  void operator()(Image& image, const Transform& t) { walkRGB8<3>(image, t); }
+  void operator()(Image& image, const Transform& t, const ICCProfileState& s) { walkRGB8<3>(image, t, s); }
 };
 template <>
 struct fast_walk<rgba_iterator> {
-  void operator()(Image& image, const Transform& t) { walkRGB8<4>(image, t); }
+  void operator()(Image& image, const Transform& t, const ICCProfileState& s) { walkRGB8<4>(image, t, s); }
 };
 template <>
 struct fast_walk<gray_iterator> {
-  void operator()(Image& image, const Transform& t) { walkGray8<gray_iterator>(image, t); }
+  void operator()(Image& image, const Transform& t, const ICCProfileState&) { walkGray8<gray_iterator>(image, t); }
 };
 template <unsigned N>
 struct fast_walk<bit_iterator<N>> {
-  void operator()(Image& image, const Transform& t) { walkGray8<bit_iterator<N>>(image, t); }
+  void operator()(Image& image, const Transform& t, const ICCProfileState&) { walkGray8<bit_iterator<N>>(image, t); }
 };
 
 template <typename It, bool Fast>
@@ -345,7 +347,7 @@ struct applyICC_functor {
       }
       const Transform t(state, (float)It::accu::maxval);
       if (Fast)
-        fast_walk<It>()(image, t);
+        fast_walk<It>()(image, t, state);
       else
         walkGeneral<It>(image, t);
       image.setRawData();
