@@ -30,18 +30,13 @@ inline Pos locate(float x, int n)
     return p;
   }
   const float top = (float)(n - 1);
-  if (!(x > 0))
-    x = 0;
-  else if (x > top)
-    x = top;
-  const int i = (int)std::floor(x);
-  if (i + 1 < n) {
-    p.lo = i;
-    p.hi = i + 1;
-  } else {
-    p.lo = i - 1;
-    p.hi = i;
-  }
+  x = x > 0 ? x : 0;
+  x = x < top ? x : top;
+  // x >= 0, so truncation is the floor; the top entry is reached from the
+  // interval below it.
+  const int i = (int)x;
+  p.lo = i < n - 1 ? i : n - 2;
+  p.hi = p.lo + 1;
   p.t = x - (float)p.lo;
   return p;
 }
@@ -134,7 +129,58 @@ public:
   // Table outputs (16-bit encoding scale) through the curves and matrix
   // that follow the table, then to XYZ (D50, media white applied), or to
   // the final values of a device-space table.
-  void decode(float o[3]) const;
+  void decode(float o[3]) const
+  {
+    if (postCurves())
+      curves(o[0], o[1], o[2]);
+    switch (s.pcs) {
+    case ICC_PCS_LAB:
+      if (s.labV4)
+        labV4(o[0], o[1], o[2]);
+      else
+        labV2(o[0], o[1], o[2]);
+      break;
+    case ICC_PCS_XYZ:
+      xyz(o[0], o[1], o[2]);
+      break;
+    default:
+      device(o[0], o[1], o[2]);
+    }
+  }
+  bool postCurves() const { return s.lutMSize > 0 || s.hasMatrix || s.lutOutSize > 0; }
+  // M curves, matrix and output curves, on the encoding scaled to 0..1.
+  void curves(float& a, float& b, float& c) const;
+  static void labV2(float& a, float& b, float& c)
+  {
+    float lab[3] = {(float)((double)a * 100.0 / 65280.0), (b - 32768.0f) * (1.0f / 256.0f),
+                    (c - 32768.0f) * (1.0f / 256.0f)};
+    labToXYZ(lab);
+    a = lab[0];
+    b = lab[1];
+    c = lab[2];
+  }
+  static void labV4(float& a, float& b, float& c)
+  {
+    float lab[3] = {(float)((double)a * 100.0 / 65535.0), (float)((double)b * 255.0 / 65535.0 - 128.0),
+                    (float)((double)c * 255.0 / 65535.0 - 128.0)};
+    labToXYZ(lab);
+    a = lab[0];
+    b = lab[1];
+    c = lab[2];
+  }
+  // u1Fixed15 (0x8000 is 1.0), scaled from D50 to the media white.
+  void xyz(float& a, float& b, float& c) const
+  {
+    a = a / 32768.0f * s.whiteX / 0.9642f;
+    b = b / 32768.0f * s.whiteY / 1.0f;
+    c = c / 32768.0f * s.whiteZ / 0.8249f;
+  }
+  static void device(float& a, float& b, float& c)
+  {
+    a = a / 65535.0f;
+    b = b / 65535.0f;
+    c = c / 65535.0f;
+  }
 
   // Matrix/tone-curve path: a component through its tone curve.
   float linear(float c, int k) const
@@ -168,7 +214,23 @@ public:
     b = (float)g;
     c = (float)bl;
   }
-  static void labToXYZ(float lab[3]);
+  // Lab (D50) to XYZ.
+  static void labToXYZ(float lab[3])
+  {
+    const float L = lab[0];
+    const float eps = 0.008856452f, kappa = 903.2963f;
+    const double fy = (L + 16.0) / 116.0;
+    const float fyf = (float)fy;
+    const float fx = (float)(lab[1] * 0.002 + fyf);
+    const float fz = (float)(lab[2] * -0.005 + fyf);
+    const float fx3 = fx * fx * fx, fz3 = fz * fz * fz;
+    const float xr = fx3 > eps ? fx3 : (float)((116.0 * fx - 16.0) / (double)kappa);
+    const float zr = fz3 > eps ? fz3 : (float)((116.0 * fz - 16.0) / (double)kappa);
+    const float yr = L > 8.0f ? (float)(fy * fy * fy) : L / kappa;
+    lab[0] = xr * 0.9642f;
+    lab[1] = yr;
+    lab[2] = zr * 0.8249f;
+  }
 
 private:
   const ICCProfileState& s;

@@ -42,81 +42,32 @@ void Transform::grid(const Pos pos[3], float o[3]) const
   trilinear(s.lut3D.data(), off0, off1, off2, w0, w1, w2, o);
 }
 
-void Transform::decode(float o[3]) const
+void Transform::curves(float& a, float& b, float& c) const
 {
-  if (s.lutMSize > 0 || s.hasMatrix || s.lutOutSize > 0) {
-    // Curves and matrix work on the encoding scaled to 0..1.
-    float n[3];
-    for (int c = 0; c < 3; ++c)
-      n[c] = o[c] / 65535.0f;
-    if (s.lutMSize > 0) {
-      const float sc = (float)(s.lutMSize - 1);
-      for (int c = 0; c < 3; ++c)
-        n[c] = curve3(s.lutM.data(), c, locate(n[c] * sc, s.lutMSize));
-    }
-    if (s.hasMatrix) {
-      const float* e = s.matrix;
-      float m[3];
-      for (int c = 0; c < 3; ++c) {
-        const float v = e[3 * c] * n[0] + e[3 * c + 1] * n[1] + e[3 * c + 2] * n[2] + e[9 + c];
-        m[c] = v > 1 ? 1 : (v >= 0 ? v : 0);
-      }
-      for (int c = 0; c < 3; ++c)
-        n[c] = m[c];
-    }
-    if (s.lutOutSize > 0) {
-      const float sc = (float)(s.lutOutSize - 1);
-      for (int c = 0; c < 3; ++c)
-        n[c] = curve3(s.lutOut.data(), c, locate(n[c] * sc, s.lutOutSize));
-    }
-    for (int c = 0; c < 3; ++c)
-      o[c] = n[c] * 65535.0f;
+  float n[3] = {a / 65535.0f, b / 65535.0f, c / 65535.0f};
+  if (s.lutMSize > 0) {
+    const float sc = (float)(s.lutMSize - 1);
+    for (int k = 0; k < 3; ++k)
+      n[k] = curve3(s.lutM.data(), k, locate(n[k] * sc, s.lutMSize));
   }
-
-  switch (s.pcs) {
-  case ICC_PCS_LAB: {
-    float lab[3];
-    if (s.labV4) {
-      lab[0] = (float)((double)o[0] * 100.0 / 65535.0);
-      lab[1] = (float)((double)o[1] * 255.0 / 65535.0 - 128.0);
-      lab[2] = (float)((double)o[2] * 255.0 / 65535.0 - 128.0);
-    } else {
-      lab[0] = (float)((double)o[0] * 100.0 / 65280.0);
-      lab[1] = (o[1] - 32768.0f) * (1.0f / 256.0f);
-      lab[2] = (o[2] - 32768.0f) * (1.0f / 256.0f);
+  if (s.hasMatrix) {
+    const float* e = s.matrix;
+    float m[3];
+    for (int k = 0; k < 3; ++k) {
+      const float v = e[3 * k] * n[0] + e[3 * k + 1] * n[1] + e[3 * k + 2] * n[2] + e[9 + k];
+      m[k] = v > 1 ? 1 : (v >= 0 ? v : 0);
     }
-    labToXYZ(lab);
-    for (int c = 0; c < 3; ++c)
-      o[c] = lab[c];
-  } break;
-  case ICC_PCS_XYZ:
-    // u1Fixed15: 0x8000 is 1.0.
-    o[0] = o[0] / 32768.0f * s.whiteX / 0.9642f;
-    o[1] = o[1] / 32768.0f * s.whiteY / 1.0f;
-    o[2] = o[2] / 32768.0f * s.whiteZ / 0.8249f;
-    break;
-  default:
-    for (int c = 0; c < 3; ++c)
-      o[c] = o[c] / 65535.0f;
+    for (int k = 0; k < 3; ++k)
+      n[k] = m[k];
   }
-}
-
-void Transform::labToXYZ(float lab[3])
-{
-  const float L = lab[0];
-  const float eps = 0.008856452f, kappa = 903.2963f;
-  const double fy = (L + 16.0) / 116.0;
-  const float fyf = (float)fy;
-  const float fx = (float)(lab[1] * 0.002 + fyf);
-  const float fz = (float)(lab[2] * -0.005 + fyf);
-  auto f3 = [&](float f) {
-    const float c = f * f * f;
-    return c > eps ? c : (float)((116.0 * f - 16.0) / (double)kappa);
-  };
-  const float yr = L > 8.0f ? (float)(fy * fy * fy) : L / kappa;
-  lab[0] = f3(fx) * 0.9642f;
-  lab[1] = yr;
-  lab[2] = f3(fz) * 0.8249f;
+  if (s.lutOutSize > 0) {
+    const float sc = (float)(s.lutOutSize - 1);
+    for (int k = 0; k < 3; ++k)
+      n[k] = curve3(s.lutOut.data(), k, locate(n[k] * sc, s.lutOutSize));
+  }
+  a = n[0] * 65535.0f;
+  b = n[1] * 65535.0f;
+  c = n[2] * 65535.0f;
 }
 
 namespace {
@@ -251,7 +202,6 @@ void walkRGB8(Image& image, const Transform& t, const ICCProfileState& s)
           float o[3];
           Transform::trilinear(table, off[0][p[0]], off[1][p[1]], off[2][p[2]], weight[0][p[0]], weight[1][p[1]],
                                weight[2][p[2]], o);
-          t.decode(o);
           a[i] = o[0];
           b[i] = o[1];
           c[i] = o[2];
@@ -263,9 +213,31 @@ void walkRGB8(Image& image, const Transform& t, const ICCProfileState& s)
       }
       // Whole blocks, so that the loops have a fixed count; the tail of the
       // last one holds values of no pixel.
-      if (!lut)
+      if (lut) {
+        if (t.postCurves())
+          for (int i = 0; i < n; ++i)
+            t.curves(a[i], b[i], c[i]);
+        switch (s.pcs) {
+        case ICC_PCS_LAB:
+          if (s.labV4)
+            for (int i = 0; i < BLOCK; ++i)
+              Transform::labV4(a[i], b[i], c[i]);
+          else
+            for (int i = 0; i < BLOCK; ++i)
+              Transform::labV2(a[i], b[i], c[i]);
+          break;
+        case ICC_PCS_XYZ:
+          for (int i = 0; i < BLOCK; ++i)
+            t.xyz(a[i], b[i], c[i]);
+          break;
+        default:
+          for (int i = 0; i < BLOCK; ++i)
+            Transform::device(a[i], b[i], c[i]);
+        }
+      } else {
         for (int i = 0; i < BLOCK; ++i)
           t.toXYZ(a[i], b[i], c[i]);
+      }
       if (encodes)
         for (int i = 0; i < BLOCK; ++i)
           Transform::adapt(a[i], b[i], c[i]);
