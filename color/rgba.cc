@@ -22,37 +22,26 @@ uint64_t bufferSize(uint64_t row, int h)
   return row * (uint64_t)h;
 }
 
-// The image as tight RGB8 rows in a new buffer (gray replicated, 16-bit
-// samples reduced to their high byte, alpha dropped).
-bool toRGB8(Image& image)
+// The image's colours as tight RGB8 rows (gray replicated, 16-bit samples
+// reduced to their high byte, alpha dropped).
+std::vector<uint8_t> rgb8Of(Image& image)
 {
-  if (image.spp == 3 && image.bps == 8)
-    return true;
-  if (!image.Type())
-    return false;
-  const uint64_t size = bufferSize(3 * (uint64_t)image.w, image.h);
-  uint8_t* out = size ? (uint8_t*)malloc(size) : nullptr;
-  if (!out)
-    return false;
+  std::vector<uint8_t> out((size_t)image.w * (size_t)image.h * 3);
   const bool wide = image.bps == 16;
   Image::iterator base(&image, false);
-  uint8_t* d = out;
+  uint8_t* d = out.data();
   for (int y = 0; y < image.h; ++y) {
     Image::iterator it = base.at(0, y);
     for (int x = 0; x < image.w; ++x, ++it) {
       *it;
-      const int n = it.channels() >= 3 ? 3 : 1;
+      const bool colour = it.channels() >= 3;
       for (int c = 0; c < 3; ++c) {
-        const int v = it.value[n == 3 ? c : 0];
+        const int v = it.value[colour ? c : 0];
         *d++ = (uint8_t)(wide ? v >> 8 : v);
       }
     }
   }
-  image.setRawData(out);
-  image.spp = 3;
-  image.bps = 8;
-  image.rowStride = 0;
-  return true;
+  return out;
 }
 
 // Bilinear resampling of `ch` interleaved byte channels, pixel centres
@@ -93,49 +82,50 @@ void resampleBytes(const uint8_t* src, uint64_t srcStride, int sw, int sh, uint8
   }
 }
 
-// Resamples an RGB8 image to w x h, scaling its resolution along.
-bool scaleRGB8(Image& image, int w, int h)
-{
-  const uint64_t size = bufferSize(3 * (uint64_t)w, h);
-  uint8_t* out = size ? (uint8_t*)malloc(size) : nullptr;
-  if (!out)
-    return false;
-  resampleBytes(image.getRawData(), image.stride(), image.w, image.h, out, w, h, 3);
-  const int ow = image.w, oh = image.h;
-  image.setRawData(out);
-  image.rowStride = 0;
-  image.w = w;
-  image.h = h;
-  image.setResolution((int)((int64_t)image.resX * w / ow), (int)((int64_t)image.resY * h / oh));
-  return true;
-}
-
 } // namespace
 
+// Everything is built in new buffers and swapped in at the end, so that an
+// allocation failure leaves the image as it was.
 void rgbaFromImage(Image& image, Image& mask, bool invert)
 {
   if (image.empty() || mask.empty()) {
     fprintf(stderr, "rgbaFromImage: image or mask without pixels\n");
     return;
   }
-  if (!mask.Type())
+  if (!image.Type() || !mask.Type())
     return;
-  if (!toRGB8(image)) {
-    fprintf(stderr, "rgbaFromImage: cannot convert the image to RGB\n");
-    return;
-  }
-  const int mw = mask.w, mh = mask.h;
-  if ((image.w < mw || image.h < mh) && !scaleRGB8(image, mw, mh)) {
+  const int iw = image.w, ih = image.h, mw = mask.w, mh = mask.h;
+  // The image takes the mask's size when it is smaller in either direction;
+  // otherwise the mask is brought to the image's.
+  const bool scaleImage = iw < mw || ih < mh;
+  const int W = scaleImage ? mw : iw, H = scaleImage ? mh : ih;
+  const uint64_t size = bufferSize(4 * (uint64_t)W, H);
+  uint8_t* out = size ? (uint8_t*)malloc(size) : nullptr;
+  if (!out) {
     fprintf(stderr, "rgbaFromImage: out of memory\n");
     return;
   }
-  const int W = image.w, H = image.h;
-
-  // Alpha plane from the mask's luminance (16-bit masks by their high
-  // byte), resampled to the image's size when the mask is smaller.
-  std::vector<uint8_t> alpha;
   try {
-    std::vector<uint8_t> lum((size_t)mw * (size_t)mh);
+    // Colours: the image's own RGB8 rows, or a converted and resampled copy.
+    std::vector<uint8_t> rgb;
+    const uint8_t* src = image.getRawData();
+    uint64_t srcStride = image.stride();
+    if (!(image.spp == 3 && image.bps == 8)) {
+      rgb = rgb8Of(image);
+      src = rgb.data();
+      srcStride = 3 * (uint64_t)iw;
+    }
+    if (scaleImage) {
+      std::vector<uint8_t> scaled((size_t)W * (size_t)H * 3);
+      resampleBytes(src, srcStride, iw, ih, scaled.data(), W, H, 3);
+      rgb.swap(scaled);
+      src = rgb.data();
+      srcStride = 3 * (uint64_t)W;
+    }
+
+    // Alpha from the mask's luminance (16-bit masks by their high byte),
+    // resampled to the image's size when the mask is smaller.
+    std::vector<uint8_t> alpha((size_t)mw * (size_t)mh);
     Image::iterator base(&mask, false);
     const bool wide = mask.bps == 16;
     for (int y = 0; y < mh; ++y) {
@@ -144,58 +134,40 @@ void rgbaFromImage(Image& image, Image& mask, bool invert)
         *it;
         const unsigned L = it.getL();
         const uint8_t a = (uint8_t)(wide ? L >> 8 : L);
-        lum[(size_t)y * mw + x] = invert ? (uint8_t)~a : a;
+        alpha[(size_t)y * mw + x] = invert ? (uint8_t)~a : a;
       }
     }
-    if (mw == W && mh == H) {
-      alpha.swap(lum);
-    } else {
-      alpha.resize((size_t)W * (size_t)H);
-      resampleBytes(lum.data(), (uint64_t)mw, mw, mh, alpha.data(), W, H, 1);
+    if (mw != W || mh != H) {
+      std::vector<uint8_t> scaled((size_t)W * (size_t)H);
+      resampleBytes(alpha.data(), (uint64_t)mw, mw, mh, scaled.data(), W, H, 1);
+      alpha.swap(scaled);
+    }
+
+    for (int y = 0; y < H; ++y) {
+      const uint8_t* p = src + (uint64_t)y * srcStride;
+      const uint8_t* a = alpha.data() + (size_t)y * W;
+      uint8_t* d = out + (uint64_t)y * 4 * W;
+      for (int x = 0; x < W; ++x, p += 3, d += 4) {
+        d[0] = p[0];
+        d[1] = p[1];
+        d[2] = p[2];
+        d[3] = a[x];
+      }
     }
   } catch (const std::bad_alloc&) {
+    free(out);
     fprintf(stderr, "rgbaFromImage: out of memory\n");
     return;
   }
 
-  // Widened in its own buffer, last pixel first, so no source byte is
-  // overwritten before it is read; rows padded by more than a quarter go
-  // to a new buffer instead.
-  const uint64_t S = image.stride();
-  const uint64_t S4 = 4 * (uint64_t)W;
-  const uint64_t size = bufferSize(S4, H);
-  if (!size) {
-    fprintf(stderr, "rgbaFromImage: image too large\n");
-    return;
-  }
-  uint8_t* src = image.getRawData();
-  uint8_t* dst;
-  if (S <= S4) {
-    dst = (uint8_t*)realloc(src, size);
-    src = dst;
-  } else {
-    dst = (uint8_t*)malloc(size);
-  }
-  if (!dst) {
-    fprintf(stderr, "rgbaFromImage: out of memory\n");
-    return;
-  }
-  for (int y = H - 1; y >= 0; --y)
-    for (int x = W - 1; x >= 0; --x) {
-      uint8_t* d = dst + y * S4 + 4 * (uint64_t)x;
-      const uint8_t* p = src + y * S + 3 * (uint64_t)x;
-      d[3] = alpha[(size_t)y * W + x];
-      d[2] = p[2];
-      d[1] = p[1];
-      d[0] = p[0];
-    }
-  if (dst != src)
-    free(src);
-  image.data = dst;
+  image.setRawData(out);
+  image.w = W;
+  image.h = H;
   image.spp = 4;
   image.bps = 8;
   image.rowStride = 0;
-  image.setRawData();
+  if (scaleImage)
+    image.setResolution((int)((int64_t)image.resX * W / iw), (int)((int64_t)image.resY * H / ih));
 }
 
 void mask2rgba(Image& image, unsigned char r, unsigned char g, unsigned char b)
