@@ -286,3 +286,41 @@ TEST(IccApply, PaddedRows)
     }
   }
 }
+
+// 16-bit images follow the same transform on the finer scale: a sample
+// c * 257 lands within a level of what the 8-bit sample c gives.
+TEST(IccApply, SixteenBitTypesAgreeWithEightBit)
+{
+  for (auto& profile : stageProfiles()) {
+    for (int spp : {3, 1}) {
+      Image img8 = makeImage(64, 16, spp, 8);
+      testsupport::fillPattern(img8, 21);
+      Image img16 = makeImage(64, 16, spp, 16);
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 64; ++x)
+          for (int c = 0; c < spp; ++c)
+            testsupport::setSampleAt(img16, x, y, c, sampleAt(img8, x, y, c) * 257);
+      ASSERT_TRUE(run(img8, profile.second));
+      ASSERT_TRUE(run(img16, profile.second));
+      int worst = 0;
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 64; ++x)
+          for (int c = 0; c < spp; ++c)
+            worst = std::max(worst, std::abs(sampleAt(img16, x, y, c) / 257 - sampleAt(img8, x, y, c)));
+      EXPECT_LE(worst, 1) << profile.first << " spp " << spp;
+    }
+  }
+}
+
+// The 8-bit encoding table against the power function, over many linear
+// values near every level boundary.
+TEST(IccApply, EncodingTableMatchesThePowerFunction)
+{
+  const std::string profile = matrixProfile(curv(ramp(4096))).bytes();
+  Image fast = makeImage(256, 256, 3, 8);
+  testsupport::fillPattern(fast, 77);
+  Image general(fast);
+  ASSERT_TRUE(run(fast, profile));
+  ASSERT_TRUE(run(general, profile, true));
+  EXPECT_TRUE(testsupport::samePixels(fast, general));
+}

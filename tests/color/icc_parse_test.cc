@@ -227,6 +227,10 @@ TEST(IccParse, LutAtoBElements)
   p.tag("A2B0", mAB(b, "", "", grid, a));
   ICCProfileState s;
   const std::string trace = parse(p.bytes(), s);
+  EXPECT_NE(trace.find("mAB  3 3 " + std::to_string(32 + pad4(grid).size() + pad4(a).size()) + " 0 0 " +
+                       std::to_string(32 + pad4(a).size()) + " 32\n"),
+            std::string::npos)
+      << trace;
   EXPECT_NE(trace.find("aymetric curve dimensions: 256 0 512\n"), std::string::npos) << trace;
   EXPECT_NE(trace.find("9\n17\n5\nbytes: 1\n"), std::string::npos) << trace;
   EXPECT_EQ(s.lutInSize, 512);
