@@ -70,7 +70,7 @@ private:
 };
 
 // Profiles larger than this are refused: no real input profile comes close.
-constexpr uint64_t ICC_MAX_PROFILE = 64u << 20;
+constexpr uint64_t ICC_MAX_PROFILE = 16u << 20;
 
 // Reads the whole stream (at most ICC_MAX_PROFILE + 1 bytes).
 std::string readICCStream(std::istream& in);
