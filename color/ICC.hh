@@ -72,7 +72,7 @@ private:
 // Profiles larger than this are refused: no real input profile comes close.
 constexpr uint64_t ICC_MAX_PROFILE = 16u << 20;
 
-// Reads the whole stream (at most ICC_MAX_PROFILE + 1 bytes).
+// Reads the whole stream, stopping soon after ICC_MAX_PROFILE bytes.
 std::string readICCStream(std::istream& in);
 
 // Parses a profile into `state` (which starts from its defaults).

@@ -329,6 +329,11 @@ TEST(IccParse, HostileSizesAndOffsets)
     p.tag("A2B0", mAB("", "", "", clut(2, 2, 2, 3, identityGrid), ""));
     cases.push_back({"clut precision", p.bytes(), "unsupported CLUT precision: 3", true});
   }
+  {
+    std::string b = matrixProfile(trc).bytes();
+    b.resize(ICC_MAX_PROFILE + 1);
+    cases.push_back({"profile size", b, "ICC profile too large: ", false});
+  }
   for (const Case& c : cases) {
     const Applied a = apply(c.bytes);
     EXPECT_NE(a.trace.find(c.expect), std::string::npos) << c.name << "\n" << a.trace;
