@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "color/ICC.hh"
 #include "color/srgb.hh"
@@ -74,6 +75,9 @@ public:
 
   // The whole transform: components in, sRGB components 0..1 (unclamped)
   // out.
+  // The table widened once: the interpolation works in double.
+  const double* table() const { return grid64.data(); }
+
   void pixel(const float c[3], float out[3]) const
   {
     float v[3];
@@ -108,7 +112,7 @@ public:
   void grid(const Pos pos[3], float o[3]) const;
   // Trilinear interpolation of the eight points at `base` plus the corner
   // offsets, with the axis weights given; weights and sum in double.
-  static void trilinear(const float* base, const int* off0, const int* off1, const int* off2, const double* w0,
+  static void trilinear(const double* base, const int* off0, const int* off1, const int* off2, const double* w0,
                         const double* w1, const double* w2, float o[3])
   {
     double sum[3] = {0, 0, 0};
@@ -117,7 +121,7 @@ public:
         const double w01 = w0[i] * w1[j];
         for (int k = 0; k < 2; ++k) {
           const double w = w01 * w2[k];
-          const float* v = base + off0[i] + off1[j] + off2[k];
+          const double* v = base + off0[i] + off1[j] + off2[k];
           sum[0] += v[0] * w;
           sum[1] += v[1] * w;
           sum[2] += v[2] * w;
@@ -147,7 +151,7 @@ public:
       device(o[0], o[1], o[2]);
     }
   }
-  bool postCurves() const { return s.lutMSize > 0 || s.hasMatrix || s.lutOutSize > 0; }
+  bool postCurves() const { return mCurves || s.hasMatrix || outCurves; }
   // M curves, matrix and output curves, on the encoding scaled to 0..1.
   void curves(float& a, float& b, float& c) const;
   static void labV2(float& a, float& b, float& c)
@@ -215,6 +219,7 @@ public:
     c = (float)bl;
   }
   // Lab (D50) to XYZ.
+  static bool identity(const std::vector<float>& table, int n);
   static void labToXYZ(float lab[3])
   {
     const float L = lab[0];
@@ -234,6 +239,9 @@ public:
 
 private:
   const ICCProfileState& s;
+  std::vector<double> grid64;
+  // Curves after the table that are not the identity.
+  bool mCurves, outCurves;
   float max;
   bool lut;
   float inScale;

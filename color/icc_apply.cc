@@ -2,6 +2,7 @@
 // pixel type feeds its components through icc::Transform and folds the
 // result back into its own layout; 8-bit types take fast paths that give the
 // same bytes as the general walk.
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <new>
@@ -28,6 +29,21 @@ Transform::Transform(const ICCProfileState& state, float _max)
     trcSize[k] = sizes[k];
     trcScale[k] = (float)(sizes[k] - 1) / max;
   }
+  if (lut)
+    grid64.assign(s.lut3D.begin(), s.lut3D.end());
+  mCurves = s.lutMSize > 0 && !identity(s.lutM, s.lutMSize);
+  outCurves = s.lutOutSize > 0 && !identity(s.lutOut, s.lutOutSize);
+}
+
+// A curve table that is a straight line from 0 to 1 within half a step of
+// the 16-bit encoding, as profile makers write for "no curve".
+bool Transform::identity(const std::vector<float>& t, int n)
+{
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k < 3; ++k)
+      if (std::fabs(t[(size_t)i * 3 + k] - (double)i / (n - 1)) > 0.5 / 65535)
+        return false;
+  return n > 1;
 }
 
 void Transform::grid(const Pos pos[3], float o[3]) const
@@ -39,13 +55,13 @@ void Transform::grid(const Pos pos[3], float o[3]) const
   const int off0[2] = {3 * pos[0].lo * g1 * g2, 3 * pos[0].hi * g1 * g2};
   const int off1[2] = {3 * pos[1].lo * g2, 3 * pos[1].hi * g2};
   const int off2[2] = {3 * pos[2].lo, 3 * pos[2].hi};
-  trilinear(s.lut3D.data(), off0, off1, off2, w0, w1, w2, o);
+  trilinear(table(), off0, off1, off2, w0, w1, w2, o);
 }
 
 void Transform::curves(float& a, float& b, float& c) const
 {
   float n[3] = {a / 65535.0f, b / 65535.0f, c / 65535.0f};
-  if (s.lutMSize > 0) {
+  if (mCurves) {
     const float sc = (float)(s.lutMSize - 1);
     for (int k = 0; k < 3; ++k)
       n[k] = curve3(s.lutM.data(), k, locate(n[k] * sc, s.lutMSize));
@@ -60,7 +76,7 @@ void Transform::curves(float& a, float& b, float& c) const
     for (int k = 0; k < 3; ++k)
       n[k] = m[k];
   }
-  if (s.lutOutSize > 0) {
+  if (outCurves) {
     const float sc = (float)(s.lutOutSize - 1);
     for (int k = 0; k < 3; ++k)
       n[k] = curve3(s.lutOut.data(), k, locate(n[k] * sc, s.lutOutSize));
@@ -188,7 +204,7 @@ void walkRGB8(Image& image, const Transform& t, const ICCProfileState& s)
       for (int c = 0; c < 256; ++c)
         lin[k][c] = t.linear((float)c, k);
   }
-  const float* table = s.lut3D.data();
+  const double* table = t.table();
   float a[BLOCK] = {}, b[BLOCK] = {}, c[BLOCK] = {};
   uint8_t* base = image.getRawData();
   const uint64_t stride = image.stride();
