@@ -31,7 +31,12 @@ endfunction()
 
 # Links a library whose static registration objects must all be kept.
 function(tolm_link_whole target lib)
-  target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
+  get_target_property(kind ${lib} TYPE)
+  if(kind STREQUAL "INTERFACE_LIBRARY")
+    target_link_libraries(${target} PRIVATE ${lib})
+  else()
+    target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
+  endif()
 endfunction()
 
 # tolm_test(<name> SOURCES <files>... [DEPS <libs>...]): a GoogleTest binary
