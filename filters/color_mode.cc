@@ -77,11 +77,7 @@ void invert_samples(Image& image)
   const uint64_t stride = image.stride(), fill = image.stridefill();
   for (int y = 0; y < image.h; ++y) {
     uint8_t* p = data + (uint64_t)y * stride;
-    if (image.bps == 16) {
-      uint16_t* q = (uint16_t*)p;
-      for (uint64_t i = 0; i < fill / 2; ++i)
-        q[i] = (uint16_t)~q[i];
-    } else if (image.spp == 4) {
+    if (image.spp == 4 && image.bps == 8) {
       for (uint64_t i = 0; i < fill; ++i)
         if (i % 4 != 3)
           p[i] = (uint8_t)~p[i];

@@ -2,6 +2,7 @@
 #include "filters/lut.hh"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 void lut_table16(const uint8_t* t, uint16_t* out)
@@ -70,14 +71,16 @@ void lut(Image& image, const uint8_t* r, const uint8_t* g, const uint8_t* b, Ima
       lut_table16(tables8[c], &t16[(size_t)c * 65536]);
     const uint16_t* tables16[3] = {&t16[0], &t16[perChannel ? 65536 : 0],
                                    &t16[perChannel ? 2 * 65536 : 0]};
+    // Rows of any stride: 16-bit samples need not be aligned.
     for (int y = 0; y < in.h; ++y) {
-      const uint16_t* s = (const uint16_t*)(inData + (uint64_t)y * inStride);
-      uint16_t* d = (uint16_t*)(outData + (uint64_t)y * outStride);
-      for (int x = 0; x < w; ++x, s += spp, d += spp) {
+      const uint8_t* s = inData + (uint64_t)y * inStride;
+      uint8_t* d = outData + (uint64_t)y * outStride;
+      for (int x = 0; x < w; ++x, s += 2 * spp, d += 2 * spp) {
+        uint16_t px[4];
+        memcpy(px, s, 2 * spp);
         for (int c = 0; c < colours; ++c)
-          d[c] = tables16[c][s[c]];
-        if (spp == 4)
-          d[3] = s[3];
+          px[c] = tables16[c][px[c]];
+        memcpy(d, px, 2 * spp);
       }
     }
   }
