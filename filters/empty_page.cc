@@ -5,8 +5,8 @@
 #include <climits>
 #include <cstdint>
 
-#include "filters/convert_compat.hh"
 #include "filters/optimize2bw.hh"
+#include "image/Colorspace.hh"
 
 namespace Norvel {
 // Set bits of each byte value.
@@ -33,11 +33,11 @@ bool detect_empty_page(Image& image, double percent, int marginX, int marginY, i
   if (!(image.spp == 1 && image.bps == 1)) {
     copy = image;
     if (image.spp == 1 && image.bps < 8) {
-      filters_detail::convert_to(copy, 1, 1, 127);
+      colorspace_by_name(copy, "gray1", 127);
     } else {
-      filters_detail::convert_to(copy, 1, 8);
+      colorspace_by_name(copy, "gray8", 127);
       optimize2bw(copy, 0, 0, 128, 0, 1, 2.1);
-      filters_detail::convert_to(copy, 1, 1, 127);
+      colorspace_gray8_to_gray1(copy, 127);
     }
     work = &copy;
   }

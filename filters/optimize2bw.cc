@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "filters/convert_compat.hh"
 #include "filters/convolution.hh"
 #include "filters/fresh_buffer.hh"
+#include "image/Colorspace.hh"
 
 namespace {
 
@@ -53,7 +53,7 @@ void optimize2bw(Image& image, int low, int high, int /*threshold*/, int /*slopp
     return;
 
   const std::vector<std::vector<uint64_t>> hist = sampleHistogram(image);
-  filters_detail::convert_to(image, 3, 8);
+  colorspace_by_name(image, "rgb8", 127);
 
   // Channels 0..2; a one-channel histogram stands for all three.
   auto bin = [&](int c, int v) { return hist[hist.size() >= 3 ? c : 0][v]; };
@@ -138,10 +138,13 @@ bool prepareBinarisation(Image& image, Image& src)
     return false;
   if (image.bps != 1 && image.bps != 2 && image.bps != 4 && image.bps != 8 && image.bps != 16)
     return false;
-  filters_detail::convert_to(image, 1, 8);
+  colorspace_by_name(image, "gray8", 127);
   image.setRawData();
   move_to_fresh_buffer(image, src);
   const int w = image.w, h = image.h;
+  // Everything below addresses the source as tight rows.
+  if (src.stride() != (unsigned)w)
+    src.restride((unsigned)w);
   uint8_t* out = image.data;
   memset(out, 255, (uint64_t)w * h);
   const uint8_t* s = src.data;

@@ -343,6 +343,20 @@ TEST(Optimize2bw2, BorrowingShortcutGivesThePlainResult)
   }
 }
 
+TEST(Optimize2bw2, PaddedRowsGiveTheTightResult)
+{
+  const auto strokes = pages::textStrokes(90, 70, 10, 2);
+  Image tight = pages::grayPage(90, 70, strokes);
+  Image padded = makeImage(90, 70, 1, 8, 101);
+  for (int y = 0; y < 70; ++y)
+    for (int x = 0; x < 90; ++x)
+      setSampleAt(padded, x, y, 0, sampleAt(tight, x, y));
+  optimize2bw2(tight);
+  optimize2bw2(padded);
+  EXPECT_EQ(padded.rowStride, 0u);
+  EXPECT_TRUE(samePixels(padded, tight));
+}
+
 TEST(Optimize2bw3, BinarisesTextOnUnevenPaper)
 {
   const int w = 600, h = 520;
