@@ -148,15 +148,25 @@ struct convolution_matrix_template {
       const bool innerRow = y >= yr && y < height - yr;
       for (int x = 0; x < w; ++x) {
         const bool inner = innerRow && x >= xr && x < w - xr;
-        for (int i = 0; i < xw; ++i)
-          cols[i] = inner ? x - xr + i : mirror(x - xr + i, w);
+        if (!inner)
+          for (int i = 0; i < xw; ++i)
+            cols[i] = mirror(x - xr + i, w);
         for (int c = 0; c < N; ++c) {
           U acc = 0;
           const U* kp = kernel.data();
-          for (int j = 0; j < yw; ++j) {
-            const int32_t* p = taps[j];
-            for (int i = 0; i < xw; ++i)
-              acc += *kp++ * (U)p[(int64_t)cols[i] * N + c];
+          if (inner) {
+            const int64_t base = (int64_t)(x - xr) * N + c;
+            for (int j = 0; j < yw; ++j) {
+              const int32_t* p = taps[j] + base;
+              for (int i = 0; i < xw; ++i)
+                acc += *kp++ * (U)p[(int64_t)i * N];
+            }
+          } else {
+            for (int j = 0; j < yw; ++j) {
+              const int32_t* p = taps[j];
+              for (int i = 0; i < xw; ++i)
+                acc += *kp++ * (U)p[(int64_t)cols[i] * N + c];
+            }
           }
           const W a = (W)acc;
           // The one quotient that overflows: the most negative sum over -1.
