@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "image/ImageIterator2.hh"
+#include "image/Tonal.hh"
 
 namespace {
 
@@ -70,25 +71,6 @@ struct count_not_white_template {
   }
 };
 
-// Complements every colour sample within its type's range; alpha stays.
-void invert_samples(Image& image)
-{
-  uint8_t* data = image.getRawData();
-  const uint64_t stride = image.stride(), fill = image.stridefill();
-  for (int y = 0; y < image.h; ++y) {
-    uint8_t* p = data + (uint64_t)y * stride;
-    if (image.spp == 4 && image.bps == 8) {
-      for (uint64_t i = 0; i < fill; ++i)
-        if (i % 4 != 3)
-          p[i] = (uint8_t)~p[i];
-    } else {
-      for (uint64_t i = 0; i < fill; ++i)
-        p[i] = (uint8_t)~p[i];
-    }
-  }
-  image.setRawData();
-}
-
 } // namespace
 
 const char* autoColor(Image& image, double colorPct, double grayPct)
@@ -110,5 +92,5 @@ void autoInvert(Image& image)
     return;
   const uint64_t count = codegen_return<uint64_t, count_not_white_template>(image);
   if (count > (uint64_t)image.w * (uint64_t)image.h / 2)
-    invert_samples(image);
+    invert(image);
 }

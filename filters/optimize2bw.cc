@@ -9,36 +9,25 @@
 #include "filters/convolution.hh"
 #include "filters/fresh_buffer.hh"
 #include "image/Colorspace.hh"
+#include "image/Tonal.hh"
 
 namespace {
 
 bool isBilevel(const Image& image) { return image.spp == 1 && image.bps == 1; }
 
-// 256 bins per sample of the image as it is: 8-bit samples directly,
-// 16-bit ones by their high byte, sub-byte gray stretched to 0..255.
-std::vector<std::vector<uint64_t>> sampleHistogram(const Image& image)
+// 256 bins of 8-bit sample values per sample of the image as it is; 16-bit
+// samples count by their high byte, sub-byte gray levels at their 0..255
+// value (as the conversion to 8 bits will see them).
+std::vector<std::vector<uint32_t>> sampleHistogram(Image& image)
 {
-  const int spp = image.spp, bps = image.bps;
-  std::vector<std::vector<uint64_t>> hist(spp, std::vector<uint64_t>(256, 0));
-  const uint8_t* data = image.getRawData();
-  const uint64_t stride = image.stride();
-  for (int y = 0; y < image.h; ++y) {
-    const uint8_t* row = data + (uint64_t)y * stride;
-    if (bps < 8) {
-      const int per = 8 / bps, mask = (1 << bps) - 1;
-      for (int x = 0; x < image.w; ++x)
-        ++hist[0][((row[x / per] >> (8 - bps - (x % per) * bps)) & mask) * 255 / mask];
-    } else if (bps == 8) {
-      for (int64_t k = 0; k < (int64_t)image.w * spp; ++k)
-        ++hist[k % spp][row[k]];
-    } else {
-      for (int64_t k = 0; k < (int64_t)image.w * spp; ++k) {
-        uint16_t v;
-        memcpy(&v, row + 2 * k, 2);
-        ++hist[k % spp][v >> 8];
-      }
-    }
-  }
+  if (image.bps >= 8)
+    return histogram(image, 256);
+  const int levels = 1 << image.bps;
+  std::vector<std::vector<uint32_t>> perLevel = histogram(image, levels);
+  std::vector<std::vector<uint32_t>> hist(perLevel.size(), std::vector<uint32_t>(256, 0));
+  for (size_t c = 0; c < perLevel.size(); ++c)
+    for (int i = 0; i < levels && i < (int)perLevel[c].size(); ++i)
+      hist[c][i * 255 / (levels - 1)] = perLevel[c][i];
   return hist;
 }
 
@@ -52,7 +41,9 @@ void optimize2bw(Image& image, int low, int high, int /*threshold*/, int /*slopp
   if (image.bps != 1 && image.bps != 2 && image.bps != 4 && image.bps != 8 && image.bps != 16)
     return;
 
-  const std::vector<std::vector<uint64_t>> hist = sampleHistogram(image);
+  const std::vector<std::vector<uint32_t>> hist = sampleHistogram(image);
+  if (hist.empty())
+    return;
   colorspace_by_name(image, "rgb8", 127);
 
   // Channels 0..2; a one-channel histogram stands for all three.
