@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Renders pages of left-aligned text lines for the orientation tests.
 
-usage: render_text_page.py OUT.pgm SEED TURN SKEW [WIDTH HEIGHT FONTSIZE]
+usage: render_text_page.py OUT.pgm SEED TURN SKEW [WIDTH HEIGHT FONTSIZE [LINES]]
+       render_text_page.py --set DIR   (the 40-page test set, see SET below)
 TURN is the counter-clockwise turn of the page in degrees (0, 90, 180, 270),
 SKEW a small extra rotation in degrees (counter-clockwise positive). The
 text is DejaVu Sans; the page is 8-bit gray.
@@ -41,11 +42,13 @@ WORDS = ("the of and to in is was that for on are with as his they be at one hav
          "snow tire bring yes distant fill east paint language among").split()
 
 
-def main():
-    out, seed, turn, skew = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
-    width = int(sys.argv[5]) if len(sys.argv) > 5 else 1240
-    height = int(sys.argv[6]) if len(sys.argv) > 6 else 1754
-    size = int(sys.argv[7]) if len(sys.argv) > 7 else 24
+# The test set: 10 texts, each at 4 turns, with small skews and varying
+# page and type sizes; files are named p<index>_<turn>.pgm.
+SKEWS = (-2.0, -1.0, 0.0, 0.5, 1.5)
+SIZES = ((900, 800, 20), (800, 1000, 22), (1000, 700, 18))
+
+
+def render(out, seed, turn, skew, width=1240, height=1754, size=24, lines=0):
     rnd = random.Random(seed)
     font = ImageFont.truetype("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", size)
     page = Image.new("L", (width, height), 255)
@@ -53,7 +56,9 @@ def main():
     margin = width // 10
     y = height // 12
     lead = int(size * 1.5)
-    while y + lead < height - height // 12:
+    count = 0
+    while y + lead < height - height // 12 and (lines == 0 or count < lines):
+        count += 1
         line, x = [], margin
         limit = width - margin - rnd.randint(0, width // 4)
         while True:
@@ -74,6 +79,18 @@ def main():
     if turn:
         page = page.rotate(turn, expand=True)
     page.save(out)
+
+
+def main():
+    if sys.argv[1] == "--set":
+        for i in range(10):
+            w, h, size = SIZES[i % len(SIZES)]
+            for turn in (0, 90, 180, 270):
+                render("%s/p%d_%d.pgm" % (sys.argv[2], i, turn), 100 + i, turn,
+                       SKEWS[(i + turn // 90) % len(SKEWS)], w, h, size)
+        return
+    args = [int(a) for a in sys.argv[5:]]
+    render(sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), *args)
 
 
 if __name__ == "__main__":
