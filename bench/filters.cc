@@ -7,6 +7,9 @@
 
 #include "filters/convolution.hh"
 #include "filters/empty_page.hh"
+#include "filters/median.hh"
+#include "filters/smooth.hh"
+#include "filters/dither.hh"
 #include "filters/optimize2bw.hh"
 #include "tests/filters/page_fixtures.hh"
 #include "tests/support/TestSupport.hh"
@@ -108,8 +111,34 @@ void DetectEmptyPageBlank(benchmark::State& state)
   onCopies(state, blankGray(), [](Image& i) { benchmark::DoNotOptimize(detect_empty_page(i, 0.1, 16, 16)); });
 }
 
+void MedianGray8(benchmark::State& state)
+{
+  const unsigned r = (unsigned)state.range(0);
+  onCopies(state, textGray(), [&](Image& i) { median(i, r); });
+}
+
+void MedianRGB8(benchmark::State& state)
+{
+  const unsigned r = (unsigned)state.range(0);
+  onCopies(state, textRGB(), [&](Image& i) { median(i, r); });
+}
+
+void SmoothGray8(benchmark::State& state)
+{
+  onCopies(state, textGray(), [](Image& i) { smooth(i, 1); });
+}
+
+void FloydSteinbergGray8(benchmark::State& state)
+{
+  onCopies(state, textGray(), [](Image& i) { FloydSteinberg(i, 2); });
+}
+
 } // namespace
 
+BENCHMARK(MedianGray8)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(MedianRGB8)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(SmoothGray8)->Unit(benchmark::kMillisecond);
+BENCHMARK(FloydSteinbergGray8)->Unit(benchmark::kMillisecond);
 BENCHMARK(UnsharpMaskR3Gray8)->Unit(benchmark::kMillisecond);
 BENCHMARK(Convolution3x3Gray8)->Unit(benchmark::kMillisecond);
 BENCHMARK(Convolution3x3RGB8)->Unit(benchmark::kMillisecond);

@@ -41,6 +41,11 @@ struct median_template {
     const size_t stride = block.size() / N;
     std::vector<V> out(n);
 
+    // Wide windows of 8-bit samples: a window histogram slid along the row
+    // gives the same rank count / 2 value without sorting.
+    const bool sliding = T::accu::maxval == 255 && r >= 3;
+    std::vector<int32_t> fine(sliding ? (size_t)N * 256 : 0), coarse(sliding ? (size_t)N * 16 : 0);
+
     for (int y = 0; y < h; ++y) {
       const int y0 = std::max(0, y - r), y1 = std::min(h - 1, y + r);
       for (int yy = y0; yy <= y1; ++yy)
@@ -48,6 +53,44 @@ struct median_template {
           rows[yy].resize(n);
           read_row<T>(src, yy, rows[yy].data());
         }
+      if (sliding) {
+        std::fill(fine.begin(), fine.end(), 0);
+        std::fill(coarse.begin(), coarse.end(), 0);
+        auto column = [&](int xx, int delta) {
+          for (int yy = y0; yy <= y1; ++yy) {
+            const V* px = &rows[yy][(int64_t)xx * N];
+            for (int c = 0; c < N; ++c) {
+              fine[c * 256 + px[c]] += delta;
+              coarse[c * 16 + (px[c] >> 4)] += delta;
+            }
+          }
+        };
+        for (int xx = 0; xx <= std::min(r, w - 1); ++xx)
+          column(xx, 1);
+        for (int x = 0; x < w; ++x) {
+          if (x > 0) {
+            if (x - r - 1 >= 0)
+              column(x - r - 1, -1);
+            if (x + r < w)
+              column(x + r, 1);
+          }
+          const int64_t count = (int64_t)(std::min(w - 1, x + r) - std::max(0, x - r) + 1) * (y1 - y0 + 1);
+          for (int c = 0; c < N; ++c) {
+            int64_t k = count / 2;
+            int b = 0;
+            while (k >= coarse[c * 16 + b])
+              k -= coarse[c * 16 + b++];
+            int v = b * 16;
+            while (k >= fine[c * 256 + v])
+              k -= fine[c * 256 + v++];
+            out[(int64_t)x * N + c] = v;
+          }
+        }
+        write_row<T>(image, y, out.data());
+        if (y - r >= 0)
+          std::vector<V>().swap(rows[y - r]);
+        continue;
+      }
       for (int x = 0; x < w; ++x) {
         const int x0 = std::max(0, x - r), x1 = std::min(w - 1, x + r);
         size_t count = 0;
