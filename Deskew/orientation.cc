@@ -218,7 +218,7 @@ int autoRotate2(Image& image, float* skew, bool rotated, Image* work)
   if (owned) {
     colorspace_gray8_threshold(*owned, 127);
   } else {
-    if (image.w <= 0 || image.h <= 0 || !image.getRawData())
+    if (image.w <= 0 || image.h <= 0 || !image.getRawData() || !image.Type())
       return 0;
     owned.reset(new Image(image));
     Image& wk = *owned;

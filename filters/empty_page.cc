@@ -25,7 +25,7 @@ bool detect_empty_page(Image& image, double percent, int marginX, int marginY, i
 {
   if (setPixels)
     *setPixels = 0;
-  if (image.w <= 0 || image.h <= 0 || !image.getRawData())
+  if (image.w <= 0 || image.h <= 0 || !image.getRawData() || !image.Type())
     return false;
 
   Image copy;

@@ -5,6 +5,12 @@
 #include <cstring>
 #include <vector>
 
+void lut_table_from(uint8_t* table, const int64_t* values, size_t count)
+{
+  for (size_t i = 0; i < 256; ++i)
+    table[i] = i < count ? (uint8_t)(values[i] & 0xff) : (uint8_t)i;
+}
+
 void lut_table16(const uint8_t* t, uint16_t* out)
 {
   for (uint32_t v = 0; v < 65536; ++v) {

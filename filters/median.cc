@@ -1,6 +1,7 @@
 // Median filter. The value taken per channel is the sample of rank
 // count / 2 among the window's samples (the upper middle one for an even
-// count): networks for full 3 x 3 and 5 x 5 windows, a selection otherwise.
+// count): networks for full 3 x 3 and 5 x 5 windows, a sliding histogram
+// for wide windows of 8-bit samples, a selection otherwise.
 #include "filters/median.hh"
 
 #include <algorithm>
@@ -37,13 +38,13 @@ struct median_template {
 
     // Source rows as integers, kept while the window can still reach them.
     std::vector<std::vector<V>> rows(h);
-    std::vector<V> block((size_t)N * (size_t)std::min<int64_t>(side * side, (int64_t)w * h));
-    const size_t stride = block.size() / N;
-    std::vector<V> out(n);
-
     // Wide windows of 8-bit samples: a window histogram slid along the row
     // gives the same rank count / 2 value without sorting.
     const bool sliding = T::accu::maxval == 255 && r >= 3;
+    std::vector<V> block(sliding ? 0 : (size_t)N * (size_t)std::min<int64_t>(side * side, (int64_t)w * h));
+    const size_t stride = block.size() / N;
+    std::vector<V> out(n);
+
     std::vector<int32_t> fine(sliding ? (size_t)N * 256 : 0), coarse(sliding ? (size_t)N * 16 : 0);
 
     for (int y = 0; y < h; ++y) {

@@ -36,7 +36,7 @@ std::vector<std::vector<uint32_t>> sampleHistogram(Image& image)
 void optimize2bw(Image& image, int low, int high, int /*threshold*/, int /*sloppyThreshold*/,
                  int radius, double sd)
 {
-  if (isBilevel(image) || image.w <= 0 || image.h <= 0 || !image.getRawData())
+  if (isBilevel(image) || image.w <= 0 || image.h <= 0 || !image.getRawData() || !image.Type())
     return;
   if (image.bps != 1 && image.bps != 2 && image.bps != 4 && image.bps != 8 && image.bps != 16)
     return;
@@ -125,7 +125,7 @@ namespace {
 // neighbouring pair that differ by 33 or more get the darker one drawn black.
 bool prepareBinarisation(Image& image, Image& src)
 {
-  if (isBilevel(image) || image.w <= 0 || image.h <= 0 || !image.getRawData())
+  if (isBilevel(image) || image.w <= 0 || image.h <= 0 || !image.getRawData() || !image.Type())
     return false;
   if (image.bps != 1 && image.bps != 2 && image.bps != 4 && image.bps != 8 && image.bps != 16)
     return false;

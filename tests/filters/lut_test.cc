@@ -115,6 +115,18 @@ TEST(Lut, LeavesWhatItCannotMapAlone)
   lut(empty, T.invert, nullptr, nullptr);
 }
 
+TEST(Lut, TablesFromFewerValuesKeepTheRestAsTheyAre)
+{
+  const int64_t values[] = {255, 254, 300, -1};
+  uint8_t t[256];
+  lut_table_from(t, values, 4);
+  EXPECT_EQ(t[0], 255);
+  EXPECT_EQ(t[2], 300 & 0xff);
+  EXPECT_EQ(t[3], 255);
+  EXPECT_EQ(t[4], 4);
+  EXPECT_EQ(t[255], 255);
+}
+
 TEST(Lut, SourceImageGivesSizeAndType)
 {
   Image src = imageFromSamples(2, 2, 3, 8, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 10);
