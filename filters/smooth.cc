@@ -25,6 +25,7 @@ struct smooth_template {
     if (h - (int64_t)r <= (int64_t)r || w - (int64_t)r <= (int64_t)r)
       return;
     const int64_t n = w * N;
+    const int bits = image.bps;
     std::vector<int64_t> up(n), cur(n), down(n);
     read_row<T>(image, (int)r - 1, up.data());
     read_row<T>(image, (int)r, cur.data());
@@ -39,6 +40,10 @@ struct smooth_template {
           const int64_t wgt = std::min<int64_t>(2 * s, M);
           // 16-bit products pass 2^31: 64-bit arithmetic throughout.
           cur[k] = ((M - wgt) * m + wgt * v) / M;
+          // Later pixels see what the image holds: sub-byte samples keep
+          // only their top bits.
+          if (bits < 8)
+            cur[k] = (cur[k] >> (8 - bits)) * 255 / ((1 << bits) - 1);
         }
       write_row<T>(image, (int)y, cur.data());
       std::swap(up, cur);

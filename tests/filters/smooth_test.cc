@@ -11,7 +11,7 @@ using namespace testsupport;
 namespace {
 
 // In-place reference on raw 8- or 16-bit samples.
-void referenceSmooth(std::vector<int64_t>& s, int w, int h, int N, int64_t M, int r)
+void referenceSmooth(std::vector<int64_t>& s, int w, int h, int N, int64_t M, int r, int bits = 8)
 {
   for (int y = r; y < h - r; ++y)
     for (int x = r; x < w - r; ++x)
@@ -22,6 +22,8 @@ void referenceSmooth(std::vector<int64_t>& s, int w, int h, int N, int64_t M, in
         const int64_t sum = std::llabs(l - v) + std::llabs(rt - v) + std::llabs(u - v) + std::llabs(d - v);
         const int64_t wgt = std::min<int64_t>(2 * sum, M);
         at(x, y) = ((M - wgt) * m + wgt * v) / M;
+        if (bits < 8) // what the image holds afterwards
+          at(x, y) = (at(x, y) >> (8 - bits)) * 255 / ((1 << bits) - 1);
       }
 }
 
@@ -73,6 +75,24 @@ TEST(Smooth, MatchesReferenceForRGBAndRGBA)
   referenceSmooth(want, 6, 5, 3, 65535, 1);
   smooth(img, 1);
   EXPECT_EQ(samplesOf(img), want);
+}
+
+TEST(Smooth, SubByteSamplesAsStored)
+{
+  for (int bits : {1, 2, 4}) {
+    Image img = makeImage(11, 7, 1, bits, 0);
+    fillPattern(img, bits);
+    const int mask = (1 << bits) - 1;
+    std::vector<int64_t> want;
+    for (int64_t v : samplesOf(img))
+      want.push_back(v * 255 / mask);
+    referenceSmooth(want, 11, 7, 1, 255, 1, bits);
+    smooth(img, 1);
+    std::vector<int64_t> got;
+    for (int64_t v : samplesOf(img))
+      got.push_back(v * 255 / mask);
+    EXPECT_EQ(got, want) << bits;
+  }
 }
 
 TEST(Smooth, BorderArguments)
