@@ -123,3 +123,25 @@ TEST(Median, PaddedRowsAndRGBAChannels)
   median(empty, 1);
   EXPECT_EQ(empty.data, nullptr);
 }
+
+TEST(Median, AgreesWithImageMagickInside)
+{
+  REQUIRE_TOOL(convert, "convert");
+  TempDir dir;
+  for (int r : {1, 2, 3}) {
+    Image img = makeImage(48, 36, 1, 8, 0);
+    fillPattern(img, 20 + r);
+    ASSERT_TRUE(writePNM(img, dir.file("in.pgm")));
+    const std::string side = std::to_string(2 * r + 1);
+    ASSERT_EQ(run(convert + " " + dir.file("in.pgm") + " -statistic Median " + side + "x" + side + " " +
+                  dir.file("out.pgm")),
+              0);
+    Image want;
+    ASSERT_TRUE(readPNM(want, dir.file("out.pgm")));
+    median(img, r);
+    // Away from the border, where both see the same full window.
+    for (int y = r; y < img.h - r; ++y)
+      for (int x = r; x < img.w - r; ++x)
+        ASSERT_EQ(sampleAt(img, x, y), sampleAt(want, x, y)) << "r" << r << " " << x << "," << y;
+  }
+}
