@@ -54,7 +54,8 @@ TEST(Median, MatchesBruteForceOnEveryType)
     int w, h, r;
   };
   // Full 3 x 3 and 5 x 5 windows, clipped ones of 9 and 25 samples on thin
-  // images, other counts, and a radius beyond the image.
+  // images, wide windows slid along longer rows,
+  // other counts, and a radius beyond the image.
   const Size sizes[] = {{9, 7, 1}, {11, 8, 2}, {12, 1, 4}, {1, 30, 12}, {6, 5, 3}, {40, 9, 3}, {5, 4, 1000}};
   uint32_t seed = 1;
   for (const PixelType& t : kTypes)
