@@ -129,3 +129,30 @@ TEST(Orientation, PagesWithoutTextGiveTheNeutralAnswer)
   Image empty;
   EXPECT_EQ(autoRotate2(empty, &skew), 0);
 }
+
+TEST(Orientation, ResolutionBoundsTheCharacterSize)
+{
+  // Marks 130 pixels tall: characters at 300 dpi (limit 166), too large at
+  // the 200 dpi that stands in for anything below it (limit 111).
+  const int w = 1600, h = 2000;
+  Image page = makeImage(w, h, 1, 8, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      setSampleAt(page, x, y, 0, 230);
+  for (int line = 0; line < 6; ++line)
+    for (int k = 0; k < 30; ++k) {
+      const int x0 = 60 + k * 48, y0 = 100 + line * 300 + k / 3; // a slight slope
+      for (int y = y0; y < y0 + 130; ++y)
+        for (int x = x0; x < x0 + 12; ++x)
+          setSampleAt(page, x, y, 0, 20);
+      for (int y = y0 + 118; y < y0 + 130; ++y)
+        for (int x = x0; x < x0 + 30; ++x)
+          setSampleAt(page, x, y, 0, 20);
+    }
+  for (int res : {0, 150}) {
+    page.resX = page.resY = res;
+    float skew = NAN;
+    EXPECT_EQ(autoRotate2(page, &skew), 0) << res;
+    EXPECT_EQ(std::isnan(skew), res == 150) << res;
+  }
+}
