@@ -1,0 +1,16 @@
+// Tables: array part and hash part.
+#pragma once
+
+#include "lua/state.hh"
+
+const TValue* luaH_getnum(Table* t, int key);
+TValue* luaH_setnum(lua_State* L, Table* t, int key);
+const TValue* luaH_getstr(Table* t, TString* key);
+TValue* luaH_setstr(lua_State* L, Table* t, TString* key);
+const TValue* luaH_get(Table* t, const TValue* key);
+TValue* luaH_set(lua_State* L, Table* t, const TValue* key);
+Table* luaH_new(lua_State* L, int narray, int lnhash);
+void luaH_resizearray(lua_State* L, Table* t, int nasize);
+void luaH_free(lua_State* L, Table* t);
+int luaH_next(lua_State* L, Table* t, StkId key);
+int luaH_getn(Table* t);
