@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "lauxlib.h"
@@ -438,24 +437,3 @@ int luaL_loadbuffer(lua_State* L, const char* buff, size_t size, const char* nam
 }
 
 int luaL_loadstring(lua_State* L, const char* s) { return luaL_loadbuffer(L, s, std::strlen(s), s); }
-
-// ---- state ----------------------------------------------------------------
-
-static void* defaultAlloc(void*, void* ptr, size_t, size_t nsize) {
-  if (nsize == 0) {
-    std::free(ptr);
-    return nullptr;
-  }
-  return std::realloc(ptr, nsize);
-}
-
-static int defaultPanic(lua_State* L) {
-  std::fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n", lua_tostring(L, -1));
-  return 0;
-}
-
-lua_State* luaL_newstate(void) {
-  lua_State* L = lua_newstate(defaultAlloc, nullptr);
-  if (L) lua_atpanic(L, defaultPanic);
-  return L;
-}
