@@ -10,6 +10,8 @@
 #define GCSsweep 3
 #define GCSfinalize 4
 
+#define MAX_LUMEM (~static_cast<lu_mem>(0) - 2)
+
 #define resetbits(x, m) ((x) &= static_cast<lu_byte>(~(m)))
 #define setbits(x, m) ((x) |= (m))
 #define testbits(x, m) ((x) & (m))

@@ -3,7 +3,7 @@
 
 #include "lua/object.hh"
 
-enum OpMode { iABC, iABx, iAsBx };
+enum OpMode : int { iABC, iABx, iAsBx };
 
 #define SIZE_C 9
 #define SIZE_B 9
@@ -52,7 +52,7 @@ enum OpMode { iABC, iABx, iAsBx };
 
 #define NO_REG MAXARG_A
 
-enum OpCode {
+enum OpCode : int {
   OP_MOVE, OP_LOADK, OP_LOADBOOL, OP_LOADNIL, OP_GETUPVAL, OP_GETGLOBAL, OP_GETTABLE,
   OP_SETGLOBAL, OP_SETUPVAL, OP_SETTABLE, OP_NEWTABLE, OP_SELF,
   OP_ADD, OP_SUB, OP_MUL, OP_DIV, OP_MOD, OP_POW,
@@ -64,7 +64,7 @@ enum OpCode {
 #define NUM_OPCODES (static_cast<int>(OP_VARARG) + 1)
 static_assert(NUM_OPCODES == 45, "opcode count");
 
-enum OpArgMask { OpArgN, OpArgU, OpArgR, OpArgK };
+enum OpArgMask : int { OpArgN, OpArgU, OpArgR, OpArgK };
 
 extern const lu_byte luaP_opmodes[NUM_OPCODES];
 extern const char* const luaP_opnames[NUM_OPCODES + 1];

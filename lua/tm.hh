@@ -4,7 +4,7 @@
 #include "lua/state.hh"
 
 // The order is fixed: it is the event numbering.
-enum TMS {
+enum TMS : int {
   TM_INDEX, TM_NEWINDEX, TM_GC, TM_MODE, TM_EQ,  // last tag method with `fast' access
   TM_ADD, TM_SUB, TM_MUL, TM_DIV, TM_MOD, TM_POW, TM_UNM, TM_LEN, TM_LT, TM_LE, TM_CONCAT,
   TM_CALL, TM_OR, TM_AND, TM_XOR, TM_SHL, TM_SHR, TM_NOT, TM_INTDIV
