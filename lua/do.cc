@@ -329,6 +329,8 @@ static int resume_error(lua_State* L, const char* msg) {
 int lua_resume(lua_State* L, int nargs) {
   if (L->status != LUA_YIELD && (L->status != 0 || L->ci != L->base_ci))
     return resume_error(L, "cannot resume non-suspended coroutine");
+  if (L->status == 0 && L->top - nargs <= L->base)  // dead: nothing left to start
+    return resume_error(L, "cannot resume non-suspended coroutine");
   if (L->nCcalls >= LUAI_MAXCCALLS) return resume_error(L, "C stack overflow");
   L->baseCcalls = ++L->nCcalls;
   int status = luaD_rawrunprotected(L, resume, L->top - nargs);
