@@ -96,7 +96,8 @@ static void printcode(FILE* out, const Proto* f) {
           printconstant(out, f, INDEXK(c));
         }
         break;
-      case OP_SETTABLE: case OP_ADD: case OP_SUB: case OP_MUL: case OP_DIV: case OP_MOD:
+      // MOD carries no comment, as in the reference listing
+      case OP_SETTABLE: case OP_ADD: case OP_SUB: case OP_MUL: case OP_DIV:
       case OP_POW: case OP_BOR: case OP_BAND: case OP_BXOR: case OP_BLSHFT: case OP_BRSHFT:
       case OP_INTDIV: case OP_EQ: case OP_LT: case OP_LE:
         if (ISK(b) || ISK(c)) {

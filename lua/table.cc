@@ -276,7 +276,7 @@ static TValue* newkey(lua_State* L, Table* t, const TValue* key) {
 }
 
 const TValue* luaH_getnum(Table* t, int key) {
-  if (static_cast<unsigned int>(key - 1) < static_cast<unsigned int>(t->sizearray)) return &t->array[key - 1];
+  if (static_cast<unsigned int>(key) - 1u < static_cast<unsigned int>(t->sizearray)) return &t->array[key - 1];
   lua_Number nk = static_cast<lua_Number>(key);
   Node* n = hashnum(t, nk);
   do {

@@ -228,7 +228,7 @@ TEST_F(Dialect, ConstantFolding) {
     {"return ~0", "LOADK    \t0 -1\t; 4294967295"},
     {"return -(2)", "LOADK    \t0 -1\t; -2"},
     {"return 2 * 3 + 1", "LOADK    \t0 -1\t; 7"},
-    {"return 7 % 0", "MOD      \t0 -2 -1\t; 7 0"},
+    {"return 7 % 0", "MOD      \t0 -2 -1\n"},
     {"return 1 / 0", "DIV      \t0 -2 -1\t; 1 0"},
     {"return 0 / 0", "DIV      \t0 -1 -1\t; 0 0"},
     {"return #'abc'", "LEN      \t0 0"},
