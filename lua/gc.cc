@@ -312,7 +312,7 @@ static void checkSizes(lua_State* L) {
   if (g->strt.nuse < static_cast<lu_int32>(g->strt.size / 4) && g->strt.size > 64)
     luaS_resize(L, g->strt.size / 2);  // table is too big
   // check size of buffer
-  if (luaZ_sizebuffer(&g->buff) > 64 * 2) {  // buffer too big?
+  if (luaZ_sizebuffer(&g->buff) > 64) {  // buffer too big?
     size_t newsize = luaZ_sizebuffer(&g->buff) / 2;
     luaZ_resizebuffer(L, &g->buff, newsize);
   }

@@ -55,10 +55,12 @@ static void traceexec(lua_State* L, const Instruction* pc) {
 
 static void callTMres(lua_State* L, StkId res, const TValue* f, const TValue* p1, const TValue* p2) {
   ptrdiff_t result = savestack(L, res);
-  luaD_checkstack(L, 3);
+  // the operands may live in the stack: copy them (into the spare slots
+  // above the top) before the stack can move
   setobj2s(L, L->top, f);  // push function
   setobj2s(L, L->top + 1, p1);  // 1st argument
   setobj2s(L, L->top + 2, p2);  // 2nd argument
+  luaD_checkstack(L, 3);
   L->top += 3;
   luaD_call(L, L->top - 3, 1);
   res = restorestack(L, result);
@@ -67,11 +69,11 @@ static void callTMres(lua_State* L, StkId res, const TValue* f, const TValue* p1
 }
 
 static void callTM(lua_State* L, const TValue* f, const TValue* p1, const TValue* p2, const TValue* p3) {
-  luaD_checkstack(L, 4);
-  setobj2s(L, L->top, f);
+  setobj2s(L, L->top, f);  // copied before the stack can move, as above
   setobj2s(L, L->top + 1, p1);
   setobj2s(L, L->top + 2, p2);
   setobj2s(L, L->top + 3, p3);
+  luaD_checkstack(L, 4);
   L->top += 4;
   luaD_call(L, L->top - 4, 0);
 }
@@ -278,6 +280,19 @@ static void Arith(lua_State* L, StkId ra, const TValue* rb, const TValue* rc, TM
   }
 }
 
+// Raw lookup with the common key kinds decided inline.
+static inline const TValue* fastget(Table* h, const TValue* key) {
+  if (ttisstring(key)) return luaH_getstr(h, rawtsvalue(key));
+  if (ttisnumber(key)) {
+    lua_Number n = nvalue(key);
+    if (n >= 1 && n <= static_cast<lua_Number>(h->sizearray)) {
+      int k = static_cast<int>(n);
+      if (static_cast<lua_Number>(k) == n) return &h->array[k - 1];
+    }
+  }
+  return luaH_get(h, key);
+}
+
 #define runtime_check(L, c) { if (!(c)) break; }
 
 #define RA(i) (base + GETARG_A(i))
@@ -388,6 +403,11 @@ reentry:  // entry point
   vmcase(OP_GETGLOBAL) {
     TValue g;
     TValue* rb = KBx(i);
+    const TValue* res = luaH_getstr(cl->env, rawtsvalue(rb));
+    if (!ttisnil(res)) {
+      setobj2s(L, ra, res);
+      vmbreak;
+    }
     sethvalue(L, &g, cl->env);
     Protect(luaV_gettable(L, &g, rb, ra));
     vmbreak;
@@ -396,9 +416,10 @@ reentry:  // entry point
     TValue* rb = RB(i);
     TValue* rc = RKC(i);
     if (ttistable(rb)) {
-      // fast path: a present value needs no metamethod
-      const TValue* res = luaH_get(hvalue(rb), rc);
-      if (!ttisnil(res)) {
+      // fast path: a present value, or a table without metatable, needs no metamethod
+      Table* h = hvalue(rb);
+      const TValue* res = fastget(h, rc);
+      if (!ttisnil(res) || h->metatable == nullptr) {
         setobj2s(L, ra, res);
         vmbreak;
       }
@@ -419,7 +440,20 @@ reentry:  // entry point
     vmbreak;
   }
   vmcase(OP_SETTABLE) {
-    Protect(luaV_settable(L, ra, RKB(i), RKC(i)));
+    TValue* rb = RKB(i);
+    TValue* rc = RKC(i);
+    if (ttistable(ra)) {
+      // fast path: overwriting a present value, or an array slot of a table
+      // without metatable, creates no key and calls no metamethod
+      Table* h = hvalue(ra);
+      TValue* slot = const_cast<TValue*>(fastget(h, rb));
+      if (!ttisnil(slot) || (h->metatable == nullptr && slot >= h->array && slot < h->array + h->sizearray)) {
+        setobj2t(L, slot, rc);
+        luaC_barriert(L, h, rc);
+        vmbreak;
+      }
+    }
+    Protect(luaV_settable(L, ra, rb, rc));
     vmbreak;
   }
   vmcase(OP_NEWTABLE) {
@@ -431,8 +465,17 @@ reentry:  // entry point
   }
   vmcase(OP_SELF) {
     StkId rb = RB(i);
+    TValue* rc = RKC(i);
     setobjs2s(L, ra + 1, rb);
-    Protect(luaV_gettable(L, rb, RKC(i), ra));
+    if (ttistable(rb)) {
+      Table* h = hvalue(rb);
+      const TValue* res = fastget(h, rc);
+      if (!ttisnil(res)) {
+        setobj2s(L, ra, res);
+        vmbreak;
+      }
+    }
+    Protect(luaV_gettable(L, ra + 1, rc, ra));
     vmbreak;
   }
   vmcase(OP_ADD) { arith_op(num_add, TM_ADD); vmbreak; }

@@ -6,7 +6,7 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <regex>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -28,9 +28,19 @@ std::vector<std::string> corpus() {
   return files;
 }
 
+// Replaces every "0x" + hex digits with ADDR (addresses differ between runs).
 std::string withoutAddresses(const std::string& text) {
-  static const std::regex address("0x[0-9a-f]+");
-  return std::regex_replace(text, address, "ADDR");
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    if (text.compare(i, 2, "0x") == 0 && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += "ADDR";
+      i += 2;
+      while (i < text.size() && isxdigit(static_cast<unsigned char>(text[i]))) i++;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
 }
 
 TEST(LuaCorpus, ScriptsPrintWhatTheReferencePrints) {

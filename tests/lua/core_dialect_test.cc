@@ -1,10 +1,10 @@
 // The dialect: operators, priorities, numerals, escapes, constant folding.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <string>
 
 #include "lua/lauxlib.h"
@@ -14,6 +14,21 @@
 #include "lua/print.hh"
 
 namespace {
+
+// Replaces every "0x" + hex digits with ADDR (addresses differ between runs).
+std::string withoutAddresses(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    if (text.compare(i, 2, "0x") == 0 && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += "ADDR";
+      i += 2;
+      while (i < text.size() && isxdigit(static_cast<unsigned char>(text[i]))) i++;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
 
 struct StringReader {
   const char* s;
@@ -69,8 +84,7 @@ class Dialect : public ::testing::Test {
     fclose(out);
     std::string text(buf, size);
     free(buf);
-    static const std::regex address("0x[0-9a-f]+");
-    return std::regex_replace(text, address, "ADDR");
+    return withoutAddresses(text);
   }
 };
 

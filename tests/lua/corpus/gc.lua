@@ -12,12 +12,13 @@ local n = 0
 for k in pairs(weak) do n = n + 1 end
 print(n, weakv[1], weakv[2])
 local order = {}
-do
-  for i = 1, 3 do
-    local p = newproxy(true)
-    getmetatable(p).__gc = function() order[#order + 1] = i end
-  end
+local holder = {}
+for i = 1, 3 do
+  local p = newproxy(true)
+  getmetatable(p).__gc = function() order[#order + 1] = i end
+  holder[i] = p
 end
+holder = nil
 collectgarbage()
 collectgarbage()
 print(table.concat(order, ","))

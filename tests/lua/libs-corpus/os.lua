@@ -1,0 +1,20 @@
+-- os library (deterministic parts)
+local function show(...)
+  local t = {}
+  for i = 1, select('#', ...) do t[#t + 1] = tostring((select(i, ...))) end
+  print(table.concat(t, " | "))
+end
+show(os.time({year = 2020, month = 1, day = 1, hour = 0}) - os.time({year = 2019, month = 12, day = 31, hour = 0}))
+show(os.date("!%Y-%m-%d %H:%M:%S", 0), os.date("!%j %A %B", 86400 * 40))
+local t = os.date("!*t", 3600 * 25 + 61)
+show(t.year, t.month, t.day, t.hour, t.min, t.sec, t.wday, t.yday, t.isdst)
+show(pcall(os.time, {year = 2020}))
+show(pcall(os.time, {}))
+show(os.difftime(10, 4), os.difftime(5), type(os.clock()), type(os.time()))
+show(os.getenv("TOLM_SURELY_UNSET_VARIABLE"), type(os.getenv("HOME")))
+show(os.remove("/nonexistent/dir/file"))
+show(os.rename("/nonexistent/a", "/nonexistent/b"))
+show(pcall(os.date, "%Y", "x"))
+show(os.date("!%%"), os.date("!x%"), os.date("!", 0))
+show(pcall(os.setlocale, nil, "bogus"))
+show(os.setlocale(nil, "numeric"))
