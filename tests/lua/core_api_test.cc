@@ -384,13 +384,15 @@ TEST(LuaApi, CollectorFinalisersAndWeakTables) {
   lua_pushcfunction(L, recordGc);
   lua_setfield(L, -2, "__gc");
   lua_setfield(L, LUA_REGISTRYINDEX, "mt");
+  lua_newtable(L);  // holds the three until they die together
   for (int i = 1; i <= 3; i++) {
     int* id = static_cast<int*>(lua_newuserdata(L, sizeof(int)));
     *id = i;
     lua_getfield(L, LUA_REGISTRYINDEX, "mt");
     lua_setmetatable(L, -2);
-    lua_pop(L, 1);
+    lua_rawseti(L, -2, i);
   }
+  lua_pop(L, 1);
   lua_gc(L, LUA_GCCOLLECT, 0);
   EXPECT_EQ(order, "321");  // reverse order of creation
 
@@ -398,8 +400,9 @@ TEST(LuaApi, CollectorFinalisersAndWeakTables) {
                    "vals = setmetatable({}, {__mode = 'v'}) vals[1] = {} vals[2] = 'str' vals[3] = 3"),
             0);
   int before = lua_gc(L, LUA_GCCOUNT, 0);
-  ASSERT_EQ(run(L, "local t = {} for i = 1, 20000 do t[i] = {i} end"), 0);
+  ASSERT_EQ(run(L, "keep = {} for i = 1, 5000 do keep[i] = {i} end"), 0);
   EXPECT_GT(lua_gc(L, LUA_GCCOUNT, 0), before);
+  ASSERT_EQ(run(L, "keep = nil"), 0);
   lua_gc(L, LUA_GCCOLLECT, 0);
   EXPECT_LE(lua_gc(L, LUA_GCCOUNT, 0), before + 1);
   ASSERT_EQ(run(L, "local n = 0 for k in pairs(weak) do n = n + 1 end return n, vals[1], vals[2], vals[3]"), 0);
