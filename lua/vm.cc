@@ -590,6 +590,28 @@ reentry:  // entry point
     int nresults = GETARG_C(i) - 1;
     if (b != 0) L->top = ra + b;  // else previous instruction set top
     L->savedpc = pc;
+    if (ttisfunction(ra) && !clvalue(ra)->isC && !(L->hookmask & LUA_MASKCALL)) {
+      // script function with fixed parameters: enter its frame here
+      Proto* p = lclosure(clvalue(ra))->p;
+      if (!p->is_vararg && L->ci != L->end_ci &&
+          reinterpret_cast<char*>(L->stack_last) - reinterpret_cast<char*>(L->top) >
+              static_cast<ptrdiff_t>(p->maxstacksize * sizeof(TValue))) {
+        L->ci->savedpc = pc;
+        StkId nbase = ra + 1;
+        if (L->top > nbase + p->numparams) L->top = nbase + p->numparams;
+        CallInfo* ci = ++L->ci;
+        ci->func = ra;
+        L->base = ci->base = nbase;
+        ci->top = nbase + p->maxstacksize;
+        L->savedpc = p->code;
+        ci->tailcalls = 0;
+        ci->nresults = nresults;
+        for (StkId st = L->top; st < ci->top; st++) setnilvalue(st);
+        L->top = ci->top;
+        nexeccalls++;
+        goto reentry;
+      }
+    }
     switch (luaD_precall(L, ra, nresults)) {
       case PCRLUA: {
         nexeccalls++;
@@ -616,7 +638,7 @@ reentry:  // entry point
         CallInfo* ci = L->ci - 1;  // previous frame
         StkId func = ci->func;
         StkId pfunc = (ci + 1)->func;  // previous function index
-        if (L->openupval) luaF_close(L, ci->base);
+        if (L->openupval && static_cast<UpVal*>(L->openupval)->v >= ci->base) luaF_close(L, ci->base);
         L->base = ci->base = ci->func + ((ci + 1)->base - pfunc);
         int aux;
         for (aux = 0; pfunc + aux < L->top; aux++)  // move frame down
@@ -639,9 +661,24 @@ reentry:  // entry point
   vmcase(OP_RETURN) {
     int b = GETARG_B(i);
     if (b != 0) L->top = ra + b - 1;
-    if (L->openupval) luaF_close(L, base);
+    if (L->openupval && static_cast<UpVal*>(L->openupval)->v >= base) luaF_close(L, base);
     L->savedpc = pc;
-    b = luaD_poscall(L, ra);
+    if (!(L->hookmask & LUA_MASKRET)) {
+      // the common return, as luaD_poscall without hooks
+      CallInfo* ci = L->ci--;
+      StkId res = ci->func;
+      int wanted = ci->nresults;
+      L->base = (ci - 1)->base;
+      L->savedpc = (ci - 1)->savedpc;
+      StkId first = ra;
+      int n;
+      for (n = wanted; n != 0 && first < L->top; n--) setobjs2s(L, res++, first++);
+      while (n-- > 0) setnilvalue(res++);
+      L->top = res;
+      b = (wanted - LUA_MULTRET);
+    } else {
+      b = luaD_poscall(L, ra);
+    }
     if (--nexeccalls == 0) {  // was previous function running `here'?
       return;  // no: return
     } else {  // yes: continue its execution

@@ -7,7 +7,7 @@ local function check(tree)
   if tree[1] then return 1 + check(tree[1]) + check(tree[2]) end
   return 1
 end
-local N = tonumber(arg and arg[1]) or 15
+local N = tonumber(arg and arg[1]) or 14
 local maxdepth = math.max(6, N)
 local stretch = maxdepth + 1
 io.write("stretch tree of depth ", stretch, "\t check: ", check(bottomUp(stretch)), "\n")

@@ -20,7 +20,7 @@ local function AtAv(x, y, t, N)
   Av(x, t, N)
   Atv(t, y, N)
 end
-local N = tonumber(arg and arg[1]) or 300
+local N = tonumber(arg and arg[1]) or 500
 local u, v, t = {}, {}, {}
 for i = 1, N do u[i] = 1 end
 for i = 1, 10 do AtAv(u, v, t, N) AtAv(v, u, t, N) end

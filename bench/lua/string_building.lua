@@ -1,4 +1,4 @@
-local N = tonumber(arg and arg[1]) or 200000
+local N = tonumber(arg and arg[1]) or 100000
 local parts = {}
 for i = 1, N do parts[#parts + 1] = "item" .. i end
 local s = table.concat(parts, ",")
