@@ -12,6 +12,7 @@
 #include "lua/table.hh"
 #include "lua/tm.hh"
 #include "lua/vm.hh"
+#include "utility/Saturate.hh"
 
 #define api_incr_top(L) { L->top++; }
 #define api_checknelems(L, n) ((void)0)
@@ -196,12 +197,8 @@ lua_Integer lua_tointeger(lua_State* L, int idx) {
   TValue n;
   const TValue* o = index2adr(L, idx);
   if (tonumber(o, &n)) {
-    lua_Number num = nvalue(o);
-    // truncation toward zero; out-of-range values saturate instead of being undefined
-    if (std::isnan(num)) return 0;
-    if (num >= 9223372036854775807.0) return INT64_MAX;
-    if (num <= -9223372036854775808.0) return INT64_MIN;
-    return static_cast<lua_Integer>(num);
+    // truncation toward zero; NaN and out-of-range values saturate
+    return saturate_cast<lua_Integer>(nvalue(o));
   }
   return 0;
 }

@@ -133,6 +133,10 @@ TEST(LuaApi, PushAndConvert) {
   EXPECT_EQ(lua_tointeger(L, -1), 42);
   lua_pushnumber(L, NAN);
   EXPECT_EQ(lua_tointeger(L, -1), 0);
+  lua_pushnumber(L, 1e300);
+  EXPECT_EQ(lua_tointeger(L, -1), INT64_MAX);
+  lua_pushnumber(L, -1e300);
+  EXPECT_EQ(lua_tointeger(L, -1), INT64_MIN);
   EXPECT_STREQ(lua_pushfstring(L, "%s|%d|%f|%c|%%|%x|%s", "s", 12, 2.5, 'z', static_cast<const char*>(nullptr)),
                "s|12|2.5|z|%|%x|(null)");
 }
