@@ -286,15 +286,6 @@ const TValue* luaH_getnum(Table* t, int key) {
   return luaO_nilobject;
 }
 
-const TValue* luaH_getstr(Table* t, TString* key) {
-  Node* n = hashstr(t, key);
-  do {
-    if (ttisstring(gkey(n)) && rawtsvalue(gkey(n)) == key) return gval(n);
-    n = gnext(n);
-  } while (n);
-  return luaO_nilobject;
-}
-
 const TValue* luaH_get(Table* t, const TValue* key) {
   switch (ttype(key)) {
     case LUA_TNIL: return luaO_nilobject;
