@@ -24,8 +24,15 @@ void luaM_toobig(lua_State* L) {
 
 void* luaM_realloc_(lua_State* L, void* block, size_t osize, size_t nsize) {
   global_State* g = G(L);
-  block = (*g->frealloc)(g->ud, block, osize, nsize);
-  if (block == nullptr && nsize > 0) luaD_throw(L, LUA_ERRMEM);
+  void* result;
+  try {
+    result = (*g->frealloc)(g->ud, block, osize, nsize);
+  } catch (...) {  // a throwing host allocator counts as a failed one
+    result = nullptr;
+    if (nsize == 0) return nullptr;
+  }
+  if (result == nullptr && nsize > 0) luaD_throw(L, LUA_ERRMEM);
+  block = result;
   g->totalbytes = (g->totalbytes - osize) + nsize;
   return block;
 }

@@ -1,11 +1,26 @@
 // Buffered input over a reader function.
 #include <cstring>
+#include <exception>
+#include <new>
 
+#include "lua/do.hh"
 #include "lua/zio.hh"
 
 int luaZ_fill(ZIO* z) {
-  size_t size;
-  const char* buff = z->reader(z->L, z->data, &size);
+  size_t size = 0;
+  const char* buff;
+  // the reader is host code: its exceptions become load errors here
+  try {
+    buff = z->reader(z->L, z->data, &size);
+  } catch (const std::bad_alloc&) {
+    luaD_throw(z->L, LUA_ERRMEM);
+  } catch (const std::exception& e) {
+    lua_pushstring(z->L, e.what());
+    luaD_throw(z->L, LUA_ERRSYNTAX);
+  } catch (...) {
+    lua_pushstring(z->L, "unknown native exception in chunk reader");
+    luaD_throw(z->L, LUA_ERRSYNTAX);
+  }
   if (buff == nullptr || size == 0) return EOZ;
   z->n = size - 1;
   z->p = buff;
