@@ -332,6 +332,11 @@ TEST(LuaApi, NativeExceptionsBecomeScriptErrors) {
   lua_settop(L, 0);
   ASSERT_EQ(run(L, "return 1 + 1", 1), 0);
   EXPECT_EQ(lua_tonumber(L, -1), 2);
+  lua_settop(L, 0);
+  // a chunk reader that throws
+  lua_Reader bad = [](lua_State*, void*, size_t*) -> const char* { throw std::runtime_error("disk gone"); };
+  EXPECT_EQ(lua_load(L, bad, nullptr, "=r"), LUA_ERRSYNTAX);
+  EXPECT_STREQ(lua_tostring(L, -1), "disk gone");
 }
 
 int recurseNative(lua_State* L) {
