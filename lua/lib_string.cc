@@ -715,7 +715,7 @@ static int str_format(lua_State* L) {
 
 static const luaL_Reg strlib[] = {
     {"byte", str_byte},       {"char", str_char},   {"dump", str_dump},     {"find", str_find},
-    {"format", str_format},   {"gfind", gmatch},    {"gmatch", gmatch},     {"gsub", str_gsub},
+    {"format", str_format},   {"gmatch", gmatch},     {"gsub", str_gsub},
     {"len", str_len},         {"lower", str_lower}, {"match", str_match},   {"rep", str_rep},
     {"reverse", str_reverse}, {"sub", str_sub},     {"upper", str_upper},   {nullptr, nullptr}};
 
@@ -732,6 +732,8 @@ static void createmetatable(lua_State* L) {
 
 int luaopen_string(lua_State* L) {
   luaL_register(L, LUA_STRLIBNAME, strlib);
+  lua_getfield(L, -1, "gmatch");  // the old name is the same function
+  lua_setfield(L, -2, "gfind");
   createmetatable(L);
   return 1;
 }

@@ -3,7 +3,9 @@
 // frame, constants, upvalues and nested functions that exist, jumps that
 // land on instructions, and open result counts handed only to instructions
 // that take them.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "lua/debug.hh"
 #include "lua/object.hh"
@@ -51,6 +53,8 @@ int luaG_checkcode(const Proto* f) {
 
   // words that are operands of the SETLIST before them, never instructions
   std::string isData(static_cast<size_t>(ncode), '\0');
+  // capture words after CLOSURE: read by the closure, never executed
+  std::string isCapture(static_cast<size_t>(ncode), '\0');
   auto reg = [maxstack](int r) { return r >= 0 && r < maxstack; };
   auto rk = [f, maxstack](int x) { return ISK(x) ? INDEXK(x) < f->sizek : x < maxstack; };
 
@@ -138,6 +142,7 @@ int luaG_checkcode(const Proto* f) {
         if (pc + nup >= ncode) return 0;
         for (int j = 1; j <= nup; j++) {  // how the new closure captures each upvalue
           const Instruction u = f->code[pc + j];
+          isCapture[static_cast<size_t>(pc + j)] = 1;
           if (GET_OPCODE(u) == OP_MOVE) {
             if (!reg(GETARG_B(u))) return 0;
           } else if (GET_OPCODE(u) == OP_GETUPVAL) {
@@ -160,14 +165,86 @@ int luaG_checkcode(const Proto* f) {
         break;
     }
   }
-  // no jump may land on a data word
+  // control transfers other than falling through: none may land on a
+  // data or capture word
+  std::vector<int> minSrc(static_cast<size_t>(ncode), ncode), maxSrc(static_cast<size_t>(ncode), -1);
+  auto transfer = [&](int from, int to) {
+    if (to < 0 || to >= ncode || isData[static_cast<size_t>(to)] || isCapture[static_cast<size_t>(to)])
+      return false;
+    minSrc[static_cast<size_t>(to)] = std::min(minSrc[static_cast<size_t>(to)], from);
+    maxSrc[static_cast<size_t>(to)] = std::max(maxSrc[static_cast<size_t>(to)], from);
+    return true;
+  };
   for (int pc = 0; pc < ncode; pc++) {
-    if (isData[static_cast<size_t>(pc)]) continue;
+    if (isData[static_cast<size_t>(pc)] || isCapture[static_cast<size_t>(pc)]) continue;
     const Instruction i = f->code[pc];
-    if (getOpMode(GET_OPCODE(i)) == iAsBx && isData[static_cast<size_t>(pc + 1 + GETARG_sBx(i))])
-      return 0;
-    if (GET_OPCODE(i) == OP_LOADBOOL && GETARG_C(i) != 0 && isData[static_cast<size_t>(pc + 2)])
-      return 0;
+    const OpCode op = GET_OPCODE(i);
+    if (getOpMode(op) == iAsBx && !transfer(pc, pc + 1 + GETARG_sBx(i))) return 0;
+    if ((op == OP_LOADBOOL && GETARG_C(i) != 0) || testTMode(op) || (op == OP_SETLIST && GETARG_C(i) == 0))
+      if (!transfer(pc, pc + 2)) return 0;
+    if (op == OP_CLOSURE && !transfer(pc, pc + 1 + f->p[GETARG_Bx(i)]->nups)) return 0;
+  }
+  // SETLIST stores into the table in its register A: that register must
+  // have been set by a NEWTABLE that every path to the SETLIST runs
+  // through. Sufficient: the last instruction before it (in code order)
+  // writing A is NEWTABLE A, and nothing outside jumps between the two.
+  std::vector<int> lastWriter(MAXSTACK + 1, -1);
+  std::vector<int> checkedUpTo(static_cast<size_t>(ncode), -1);
+  for (int pc = 0; pc < ncode; pc++) {
+    if (isData[static_cast<size_t>(pc)] || isCapture[static_cast<size_t>(pc)]) continue;
+    const Instruction i = f->code[pc];
+    const OpCode op = GET_OPCODE(i);
+    const int a = GETARG_A(i);
+    if (op == OP_SETLIST) {
+      const int q = lastWriter[static_cast<size_t>(a)];
+      if (q < 0 || GET_OPCODE(f->code[q]) != OP_NEWTABLE) return 0;
+      int& from = checkedUpTo[static_cast<size_t>(q)];
+      for (int t = std::max(from, q) + 1; t <= pc; t++)
+        if (minSrc[static_cast<size_t>(t)] < q || maxSrc[static_cast<size_t>(t)] > pc) return 0;
+      from = std::max(from, pc);
+      continue;
+    }
+    int lo = a, hi = -1;  // registers the instruction may change
+    switch (op) {
+      case OP_LOADNIL:
+        lo = std::min(a, GETARG_B(i));
+        hi = std::max(a, GETARG_B(i));
+        break;
+      case OP_SELF:
+        hi = a + 1;
+        break;
+      case OP_CONCAT:  // works in place on B..C
+        lo = std::min(a, GETARG_B(i));
+        hi = GETARG_C(i);
+        break;
+      case OP_FORLOOP:
+      case OP_FORPREP:
+        hi = a + 3;
+        break;
+      case OP_CALL:
+      case OP_TAILCALL:
+      case OP_VARARG:  // a called frame overlaps every register from A
+        hi = MAXSTACK;
+        break;
+      case OP_TFORLOOP:
+        lo = a + 3;
+        hi = MAXSTACK;
+        break;
+      case OP_SETTABLE:
+      case OP_SETGLOBAL:
+      case OP_SETUPVAL:
+      case OP_JMP:
+      case OP_EQ:
+      case OP_LT:
+      case OP_LE:
+      case OP_RETURN:
+      case OP_CLOSE:
+        break;
+      default:
+        hi = a;
+        break;
+    }
+    for (int r = lo; r <= hi && r <= MAXSTACK; r++) lastWriter[static_cast<size_t>(r)] = pc;
   }
   return 1;
 }

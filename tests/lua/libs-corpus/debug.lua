@@ -10,7 +10,7 @@ local function f(a, b)
   return info.currentline, info.short_src, info.what, info.linedefined, info.lastlinedefined, info.source
 end
 show(f(1, 2))
-local info = debug.getinfo(print)
+local info = debug.getinfo(type)
 show(info.what, info.short_src, info.source, info.currentline, info.linedefined, info.nups)
 show(debug.getinfo(100), pcall(debug.getinfo, "x"))
 local function locals(x, y)
