@@ -27,6 +27,8 @@ void* luaM_realloc_(lua_State* L, void* block, size_t osize, size_t nsize) {
   void* result;
   try {
     result = (*g->frealloc)(g->ud, block, osize, nsize);
+  } catch (const LuaThrow&) {
+    throw;
   } catch (...) {  // a throwing host allocator counts as a failed one
     result = nullptr;
     if (nsize == 0) return nullptr;

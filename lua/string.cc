@@ -40,7 +40,7 @@ static TString* newlstr(lua_State* L, const char* str, size_t l, unsigned int h)
   ts->marked = luaC_white(G(L));
   ts->tt = LUA_TSTRING;
   ts->reserved = 0;
-  memcpy(ts + 1, str, l * sizeof(char));
+  if (l) memcpy(ts + 1, str, l * sizeof(char));  // str may be NULL when l is 0
   getstr(ts)[l] = '\0';
   stringtable* tb = &G(L)->strt;
   h = lmod(h, tb->size);
@@ -56,7 +56,7 @@ TString* luaS_newlstr(lua_State* L, const char* str, size_t l) {
   unsigned int h = luaS_hash(str, l);
   for (GCObject* o = G(L)->strt.hash[lmod(h, G(L)->strt.size)]; o != nullptr; o = o->next) {
     TString* ts = static_cast<TString*>(o);
-    if (ts->len == l && (memcmp(str, getstr(ts), l) == 0)) {
+    if (ts->len == l && (l == 0 || memcmp(str, getstr(ts), l) == 0)) {
       // string may be dead
       if (isdead(G(L), o)) changewhite(o);
       return ts;

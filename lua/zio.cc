@@ -12,6 +12,8 @@ int luaZ_fill(ZIO* z) {
   // the reader is host code: its exceptions become load errors here
   try {
     buff = z->reader(z->L, z->data, &size);
+  } catch (const LuaThrow&) {  // a script error raised by the reader goes on as it is
+    throw;
   } catch (const std::bad_alloc&) {
     luaD_throw(z->L, LUA_ERRMEM);
   } catch (const std::exception& e) {
