@@ -134,8 +134,7 @@ int VarioEnCode(const void* value, int width, VarioPut put, void* context) {
   } else if (width == 8) {
     n = vario::encode8(*static_cast<const double*>(value), out);
   } else {
-    assert(0);
-    return 0;
+    varioBadWidth();
   }
   for (int k = 0; k < n; k++) put(out[k], context);
   return n;

@@ -232,27 +232,47 @@ static int luaB_loadfile(lua_State* L) {
 
 // Reader for load(): calls the function at index 1 and keeps the piece it
 // returned in slot 3, so the collector cannot free it while it is read.
+// A failure is kept in slot 4 and ends the input; load() reports it after
+// lua_load returns, as the loader's own error would be.
 static const char* generic_reader(lua_State* L, void*, size_t* size) {
-  luaL_checkstack(L, 2, "too many nested functions");
+  *size = 0;
+  if (!lua_checkstack(L, 2)) {
+    lua_pushliteral(L, "too many nested functions");
+    lua_replace(L, 4);
+    return nullptr;
+  }
   lua_pushvalue(L, 1);
-  lua_call(L, 0, 1);
+  if (lua_pcall(L, 0, 1, 0) != 0) {
+    lua_replace(L, 4);
+    return nullptr;
+  }
   if (lua_isnil(L, -1)) {
-    *size = 0;
+    lua_pop(L, 1);
     return nullptr;
   }
   if (lua_isstring(L, -1)) {
     lua_replace(L, 3);
     return lua_tolstring(L, 3, size);
   }
-  luaL_error(L, "reader function must return a string");
+  lua_pop(L, 1);
+  luaL_where(L, 1);
+  lua_pushliteral(L, "reader function must return a string");
+  lua_concat(L, 2);
+  lua_replace(L, 4);
   return nullptr;
 }
 
 static int luaB_load(lua_State* L) {
   const char* cname = luaL_optstring(L, 2, "=(load)");
   luaL_checktype(L, 1, LUA_TFUNCTION);
-  lua_settop(L, 3);
-  return load_aux(L, lua_load(L, generic_reader, nullptr, cname));
+  lua_settop(L, 4);
+  int status = lua_load(L, generic_reader, nullptr, cname);
+  if (!lua_isnil(L, 4)) {  // the reader failed: that is the error
+    lua_pushnil(L);
+    lua_pushvalue(L, 4);
+    return 2;
+  }
+  return load_aux(L, status);
 }
 
 static int luaB_dofile(lua_State* L) {

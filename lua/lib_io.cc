@@ -210,7 +210,7 @@ static int read_number(lua_State* L, FILE* f) {
 static int test_eof(lua_State* L, FILE* f) {
   int c = std::getc(f);
   std::ungetc(c, f);
-  lua_pushlstring(L, nullptr, 0);
+  lua_pushliteral(L, "");
   return c != EOF;
 }
 

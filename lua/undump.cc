@@ -233,7 +233,7 @@ const void* VarioDeCode(void* value, int width, VarioGet get, void* context) {
   } else if (width == 8) {
     if (!vario::decode(8, next, nullptr, static_cast<double*>(value))) *static_cast<double*>(value) = 0;
   } else {
-    assert(0);
+    varioBadWidth();
   }
   return value;
 }

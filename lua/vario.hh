@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace vario {
@@ -122,6 +124,12 @@ bool decode(int width, Get&& get, uint32_t* v4, double* v8) {
 }
 
 }  // namespace vario
+
+// A width other than 4 or 8 is a programming error: the process stops.
+[[noreturn]] inline void varioBadWidth() {
+  std::fputs("VarioCode: assertion \"0\" failed (width must be 4 or 8)\n", stderr);
+  std::abort();
+}
 
 // Byte-callback interface. `value` points to a uint32_t (width 4) or a
 // double (width 8); any other width stops the process.
