@@ -545,7 +545,17 @@ reentry:  // entry point
   vmcase(OP_EQ) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    Protect(if (equalobj(L, rb, rc) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc)););
+    if (ttype(rb) != ttype(rc)) {
+      if (GETARG_A(i) == 0) dojump(L, pc, GETARG_sBx(*pc));
+    } else if (ttisnumber(rb)) {
+      if ((nvalue(rb) == nvalue(rc)) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc));
+    } else if (ttisstring(rb) || ttisnil(rb) || ttisboolean(rb)) {
+      // interned strings compare by identity
+      bool eq = ttisnil(rb) || (ttisboolean(rb) ? bvalue(rb) == bvalue(rc) : rawtsvalue(rb) == rawtsvalue(rc));
+      if (eq == (GETARG_A(i) != 0)) dojump(L, pc, GETARG_sBx(*pc));
+    } else {
+      Protect(if (luaV_equalval(L, rb, rc) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc)););
+    }
     pc++;
     vmbreak;
   }
