@@ -105,3 +105,12 @@ show(pcall(string.find, "a", "(()"))
 show(("5") + 1, "10" * "2", 10 .. 20, ("x"):rep(3, 4))
 show(pcall(function() return ("x") + 1 end))
 show(("abc").len == string.len, #"abc", ("%d"):format(3))
+
+-- argument errors name the function, and method calls do not count self
+show(pcall(function() return ("x"):rep() end))
+show(pcall(function() return string.rep("x") end))
+show(pcall(function() local s = string return s.sub() end))
+show(pcall(function() return ("x"):bad() end))
+show(pcall(function() return (nil):upper() end))
+show(pcall(function() local t = {f = string.format} return t.f("%d", "z") end))
+show(pcall(function() return string.char(1, 2, 300) end))
