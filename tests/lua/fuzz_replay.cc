@@ -1,6 +1,8 @@
 // Driver for the fuzz targets where libFuzzer is not available: runs the
 // files named on the command line, or else a bounded run of seeded random
-// mutations of valid inputs (sources, and their dumps for the chunk target).
+// mutations of valid inputs (sources, and their dumps for the chunk target);
+// TOLM_FUZZ_ROUNDS, TOLM_FUZZ_SEED and TOLM_FUZZ_SAVE (the file that keeps
+// the input about to run) serve longer campaigns.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -53,7 +55,8 @@ int main(int argc, char** argv) {
   lua_close(L);
   const char* r = std::getenv("TOLM_FUZZ_ROUNDS");
   const int rounds = r ? std::atoi(r) : 20000;
-  std::mt19937 rng(99);
+  const char* seedText = std::getenv("TOLM_FUZZ_SEED");
+  std::mt19937 rng(seedText ? unsigned(std::atoi(seedText)) : 99u);
   for (int i = 0; i < rounds; i++) {
     std::string s = inputs[rng() % inputs.size()];
     int edits = 1 + int(rng() % 4);
