@@ -141,6 +141,69 @@ TEST(LuaApi, PushAndConvert) {
                "s|12|2.5|z|%|%x|(null)");
 }
 
+int nativeFn(lua_State*) { return 0; }
+
+TEST(LuaApi, ComparisonConcatAndIdentity) {
+  State s;
+  lua_State* L = s.L;
+  EXPECT_EQ(lua_pushthread(L), 1);
+  EXPECT_EQ(lua_tothread(L, -1), L);
+  lua_State* co = lua_newthread(L);
+  EXPECT_EQ(lua_tothread(L, -1), co);
+  EXPECT_EQ(lua_pushthread(co), 0);
+  lua_pop(co, 1);
+  lua_settop(L, 0);
+  lua_pushcfunction(L, nativeFn);
+  EXPECT_TRUE(lua_iscfunction(L, -1));
+  EXPECT_EQ(lua_tocfunction(L, -1), &nativeFn);
+  EXPECT_NE(lua_topointer(L, -1), nullptr);
+  lua_getfenv(L, -1);
+  EXPECT_TRUE(lua_rawequal(L, -1, LUA_GLOBALSINDEX));
+  lua_settop(L, 0);
+  // comparisons, with and without metamethods
+  lua_pushnumber(L, 1);
+  lua_pushnumber(L, 2);
+  EXPECT_TRUE(lua_lessthan(L, 1, 2));
+  EXPECT_FALSE(lua_lessthan(L, 2, 1));
+  EXPECT_FALSE(lua_equal(L, 1, 2));
+  EXPECT_FALSE(lua_equal(L, 1, 5));  // index without value
+  lua_pushstring(L, "1");
+  EXPECT_FALSE(lua_equal(L, 1, 3));
+  EXPECT_FALSE(lua_rawequal(L, 1, 3));
+  ASSERT_EQ(run(L, "local mt = {__eq = function() return true end} return setmetatable({}, mt), setmetatable({}, mt)"), 0);
+  EXPECT_TRUE(lua_equal(L, -1, -2));
+  EXPECT_FALSE(lua_rawequal(L, -1, -2));
+  lua_settop(L, 0);
+  // concatenation of strings and numbers; 0 gives the empty string
+  lua_pushstring(L, "a");
+  lua_pushnumber(L, 1.5);
+  lua_pushstring(L, "b");
+  lua_concat(L, 3);
+  EXPECT_STREQ(lua_tostring(L, -1), "a1.5b");
+  lua_concat(L, 0);
+  EXPECT_STREQ(lua_tostring(L, -1), "");
+  EXPECT_EQ(lua_gettop(L), 2);
+  // moving values between threads
+  lua_State* t = lua_newthread(L);
+  lua_pushinteger(L, 5);
+  lua_pushinteger(L, 6);
+  lua_xmove(L, t, 2);
+  EXPECT_EQ(lua_gettop(t), 2);
+  EXPECT_EQ(lua_tointeger(t, 1), 5);
+  EXPECT_EQ(lua_tointeger(t, 2), 6);
+  // raw access ignores metamethods
+  ASSERT_EQ(run(L, "return setmetatable({}, {__index = function() return 'meta' end, __newindex = function() error('no') end})", 1), 0);
+  lua_pushstring(L, "k");
+  lua_pushstring(L, "v");
+  lua_rawset(L, -3);
+  lua_pushstring(L, "k");
+  lua_rawget(L, -2);
+  EXPECT_STREQ(lua_tostring(L, -1), "v");
+  lua_pop(L, 1);
+  lua_getfield(L, -1, "other");
+  EXPECT_STREQ(lua_tostring(L, -1), "meta");
+}
+
 TEST(LuaApi, TablesAndBorders) {
   State s;
   lua_State* L = s.L;
