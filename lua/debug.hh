@@ -15,4 +15,3 @@
 [[noreturn]] void luaG_runerror(lua_State* L, const char* fmt, ...);
 [[noreturn]] void luaG_errormsg(lua_State* L);
 int luaG_checkcode(const Proto* pt);
-int luaG_checkopenop(Instruction i);

@@ -73,7 +73,7 @@ typedef TValue* StkId;
 #define clvalue(o) (static_cast<Closure*>((o)->value.gc))
 #define hvalue(o) (static_cast<Table*>((o)->value.gc))
 #define bvalue(o) ((o)->value.b)
-#define thvalue(o) (reinterpret_cast<lua_State*>((o)->value.gc))  // lua_State derives from GCObject first
+#define thvalue(o) (static_cast<lua_State*>((o)->value.gc))
 #define l_isfalse(o) (ttisnil(o) || (ttisboolean(o) && bvalue(o) == 0))
 
 #define setnilvalue(obj) ((obj)->tt = LUA_TNIL)
@@ -83,7 +83,7 @@ typedef TValue* StkId;
 #define setgcovalue(obj, x, t) { TValue* i_o = (obj); i_o->value.gc = (x); i_o->tt = (t); }
 #define setsvalue(L, obj, x) setgcovalue(obj, static_cast<GCObject*>(x), LUA_TSTRING)
 #define setuvalue(L, obj, x) setgcovalue(obj, static_cast<GCObject*>(x), LUA_TUSERDATA)
-#define setthvalue(L, obj, x) setgcovalue(obj, reinterpret_cast<GCObject*>(x), LUA_TTHREAD)
+#define setthvalue(L, obj, x) setgcovalue(obj, static_cast<GCObject*>(x), LUA_TTHREAD)
 #define setclvalue(L, obj, x) setgcovalue(obj, static_cast<GCObject*>(x), LUA_TFUNCTION)
 #define sethvalue(L, obj, x) setgcovalue(obj, static_cast<GCObject*>(x), LUA_TTABLE)
 #define setptvalue(L, obj, x) setgcovalue(obj, static_cast<GCObject*>(x), LUA_TPROTO)

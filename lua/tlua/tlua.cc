@@ -39,7 +39,6 @@ int loadFile(lua_State* L, const char* path) {
   if (c == '#') {
     while ((c = getc(r.f)) != EOF && c != '\n') {
     }
-    r.buf[0] = '\n';
     ungetc('\n', r.f);
   } else if (c != EOF) {
     ungetc(c, r.f);
@@ -72,11 +71,6 @@ int minimalPrint(lua_State* L) {
   return 0;
 }
 #endif
-
-int traceback(lua_State* L) {
-  if (!lua_isstring(L, 1)) return 1;
-  return 1;
-}
 
 }  // namespace
 
@@ -121,11 +115,9 @@ int main(int argc, char** argv) {
     lua_rawseti(L, -2, i - first);
   }
   lua_setglobal(L, "arg");
-  lua_pushcfunction(L, traceback);
-  lua_insert(L, -2);
   int nargs = argc - first - 1;
   for (int i = first + 1; i < argc; i++) lua_pushstring(L, argv[i]);
-  int status = lua_pcall(L, nargs, 0, -2 - nargs);
+  int status = lua_pcall(L, nargs, 0, 0);
   int code = 0;
   if (status != 0) {
     const char* msg = lua_tostring(L, -1);
