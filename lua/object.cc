@@ -76,6 +76,23 @@ int luaO_str2d(const char* s, lua_Number* result) {
 }
 
 int luaO_num2str(char* buff, lua_Number n) {
+  // integers of up to 14 digits print the same under "%.14g"; skip printf
+  if (n != 0 && n > -1e14 && n < 1e14 && n == static_cast<lua_Number>(static_cast<int64_t>(n))) {
+    int64_t v = static_cast<int64_t>(n);
+    char tmp[24];
+    int len = 0;
+    bool neg = v < 0;
+    uint64_t u = neg ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
+    while (u) {
+      tmp[len++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    }
+    int out = 0;
+    if (neg) buff[out++] = '-';
+    while (len) buff[out++] = tmp[--len];
+    buff[out] = '\0';
+    return out;
+  }
   return snprintf(buff, 32, LUA_NUMBER_FMT, n);
 }
 
