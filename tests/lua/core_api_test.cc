@@ -567,6 +567,42 @@ TEST(LuaApi, ChunkNamesInMessages) {
   }
 }
 
+std::vector<int>* hookLines;
+int hookCalls;
+
+void lineHook(lua_State* L, lua_Debug* ar) {
+  if (ar->event == LUA_HOOKLINE) hookLines->push_back(ar->currentline);
+  if (ar->event == LUA_HOOKCALL) {
+    lua_getinfo(L, "S", ar);
+    if (ar->what == std::string("Lua")) hookCalls++;
+  }
+}
+
+void countHook(lua_State*, lua_Debug* ar) {
+  if (ar->event == LUA_HOOKCOUNT) hookCalls++;
+}
+
+TEST(LuaApi, Hooks) {
+  State s;
+  lua_State* L = s.L;
+  std::vector<int> lines;
+  hookLines = &lines;
+  hookCalls = 0;
+  lua_sethook(L, lineHook, LUA_MASKLINE | LUA_MASKCALL, 0);
+  EXPECT_EQ(lua_gethookmask(L), LUA_MASKLINE | LUA_MASKCALL);
+  ASSERT_EQ(run(L, "local function f(x)\n  return x + 1\nend\nlocal y = f(1)\ny = f(y)\n"), 0);
+  lua_sethook(L, nullptr, 0, 0);
+  EXPECT_EQ(lines, (std::vector<int>{3, 4, 2, 5, 2}));  // as the reference interpreter reports them
+  EXPECT_EQ(hookCalls, 2);
+  hookCalls = 0;
+  lua_sethook(L, countHook, LUA_MASKCOUNT, 5);
+  EXPECT_EQ(lua_gethookcount(L), 5);
+  ASSERT_EQ(run(L, "local s = 0 for i = 1, 100 do s = s + i end"), 0);
+  lua_sethook(L, nullptr, 0, 0);
+  EXPECT_EQ(hookCalls, 41);  // one call per 5 of the 205 instructions run
+  EXPECT_EQ(lua_gethook(L), nullptr);
+}
+
 int yielder(lua_State* L) { return lua_yield(L, lua_gettop(L)); }
 
 TEST(LuaApi, ThreadsResumeAndYield) {
