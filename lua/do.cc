@@ -223,7 +223,9 @@ int luaD_precall(lua_State* L, StkId func, int nresults) {
     CallInfo* ci;
     StkId st, base;
     Proto* p = lclosure(cl)->p;
-    luaD_checkstack(L, p->maxstacksize);
+    // A vararg frame moves the fixed parameters above the extra arguments:
+    // it needs up to numparams slots more than the frame itself.
+    luaD_checkstack(L, p->maxstacksize + (p->is_vararg ? p->numparams : 0));
     func = restorestack(L, funcr);
     if (!p->is_vararg) {  // no varargs?
       base = func + 1;

@@ -22,3 +22,9 @@ foreach(target fuzz_chunk fuzz_source)
   target_include_directories(lua_${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(lua_${target} PRIVATE tolm_lua)
 endforeach()
+
+# Inputs that once crashed the process stay in the tests.
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  file(GLOB LUA_FUZZ_CRASHES ${CMAKE_CURRENT_SOURCE_DIR}/fuzz-crashes/*.bcz)
+  add_test(NAME lua_fuzz_chunk_regressions COMMAND lua_fuzz_chunk ${LUA_FUZZ_CRASHES})
+endif()
