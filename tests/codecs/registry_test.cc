@@ -262,12 +262,53 @@ TEST(Registry, CodecExceptionsBecomeFailureResults)
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
 }
 
-TEST(Registry, MultiWriteWithoutWriterIsNull)
+namespace {
+
+// A multi-page writer: each page is one line on its stream.
+class PagesCodec : public ImageCodec {
+public:
+  PagesCodec(std::ostream* s = nullptr, std::string opts = "") : out(s), opts(std::move(opts)) {}
+  std::string getID() override { return "PGS"; }
+  bool writeImage(std::ostream*, Image&, int, const std::string&) override { return false; }
+  ImageCodec* instanciateForWrite(std::ostream* s, const std::string& compress) override
+  {
+    if (compress == "throw")
+      throw std::runtime_error("write error");
+    return new PagesCodec(s, compress);
+  }
+  bool Write(Image& image, int quality, const std::string&, int index) override
+  {
+    *out << opts << " page " << index << " q" << quality << " " << image.w << "\n";
+    return true;
+  }
+  std::ostream* out;
+  std::string opts;
+};
+
+} // namespace
+
+TEST(Registry, MultiWrite)
 {
   Fakes f;
+  PagesCodec pages;
+  ImageCodec::registerCodec("pgs", &pages);
   std::ostringstream out;
   EXPECT_EQ(ImageCodec::MultiWrite(&out, "aaa", ""), nullptr); // no multi-page writer
   EXPECT_EQ(ImageCodec::MultiWrite(&out, "", "nosuch"), nullptr);
+
+  ImageCodec* w = ImageCodec::MultiWrite(&out, "", "PGS", "g4");
+  ASSERT_NE(w, nullptr);
+  Image a = makeImage(3, 1, 1, 8), b = makeImage(5, 1, 1, 8);
+  EXPECT_TRUE(w->Write(a, 80, "g4", 0));
+  EXPECT_TRUE(w->Write(b, 80, "g4", 1));
+  const size_t before = registryNames().size();
+  delete w; // finds no registry entry of its own
+  EXPECT_EQ(registryNames().size(), before);
+  EXPECT_EQ(out.str(), "g4 page 0 q80 3\ng4 page 1 q80 5\n");
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ImageCodec::MultiWrite(&out, "pgs", "", "throw"), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ImageCodec::MultiWrite: write error\n");
 }
 
 TEST(Registry, LastUnregisterDeletesTheRegistry)
