@@ -146,7 +146,7 @@ struct Page {
   double rowsPerStrip = 4294967295.0, planar = 1, predictor = 1, sampleFormat = 1;
   double tileWidth = 0, tileLength = 0, t4Options = 0;
   std::vector<double> offsets, byteCounts;
-  bool haveStripOffsets = false, haveStripByteCounts = false;
+  bool haveStripOffsets = false, haveStripByteCounts = false, haveRowsPerStrip = false;
   std::vector<uint16_t> colorMap;
 };
 
@@ -265,8 +265,8 @@ struct Reader {
 
   bool readTags(Image& image);
   bool decode(Image& image);
-  void decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, uint32_t width,
-                   uint64_t offset, uint64_t count);
+  bool decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, uint32_t width,
+                   uint64_t offset, uint64_t count, bool declared);
   void fixChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, int distance);
 };
 
@@ -330,7 +330,10 @@ bool Reader::readTags(Image& image)
       p.haveStripOffsets = true;
       break;
     case 277: p.spp = v; break;
-    case 278: p.rowsPerStrip = v; break;
+    case 278:
+      p.rowsPerStrip = v;
+      p.haveRowsPerStrip = true;
+      break;
     case 279:
       p.byteCounts = values;
       p.haveStripByteCounts = true;
@@ -375,7 +378,9 @@ bool Reader::readTags(Image& image)
     case 322: p.tileWidth = v; break;
     case 323:
       p.tileLength = v;
-      if (v != p.rowsPerStrip)
+      // libtiff writes no RowsPerStrip for tiles: only a contradiction is
+      // worth a line.
+      if (p.haveRowsPerStrip && v != p.rowsPerStrip)
         std::cerr << "Warning: TileLength does not match RowsPerStrip?" << std::endl;
       break;
     case 324:
@@ -463,14 +468,16 @@ void Reader::fixChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, int 
                    bps);
 }
 
-void Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, uint32_t width,
-                         uint64_t offset, uint64_t count)
+// False when the strip does not lie in the file (a truncated or damaged
+// file); damage inside the data only prints, the pixels stay as decoded.
+bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, uint32_t width,
+                         uint64_t offset, uint64_t count, bool declared)
 {
   const uint64_t expected = rowBytes * rows;
   const int compression = (int)p.compression;
-  if (offset >= fileSize) {
-    std::cerr << "strip offset beyond the file: " << offset << std::endl;
-    return;
+  if (offset >= fileSize || (declared && count > fileSize - offset)) {
+    std::cerr << "strip beyond the end of the file: " << offset << " + " << count << std::endl;
+    return false;
   }
   if (count > fileSize - offset)
     count = fileSize - offset;
@@ -480,7 +487,7 @@ void Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     s->seekg((std::streamoff)offset);
     s->read((char*)dst, (std::streamsize)std::min(count, expected));
     s->clear();
-    return;
+    return true;
   }
   if (compression == 32773) {
     s->clear();
@@ -488,7 +495,7 @@ void Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     UnpackBits(dst, (int)rowBytes, (int)rows, s,
                (int)std::min<uint64_t>(count, std::numeric_limits<int>::max()));
     s->clear();
-    return;
+    return true;
   }
 
   std::string raw = readBlock(s, offset, count);
@@ -508,7 +515,7 @@ void Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     if (out.size() < expected)
       std::cerr << "decompression error!? " << out.size() << " " << expected << std::endl;
     memcpy(dst, out.data(), std::min<uint64_t>(out.size(), expected));
-    return;
+    return true;
   }
 
   bool ok;
@@ -532,6 +539,7 @@ void Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     std::cerr << "decompression error!" << std::endl;
   if (produced < expected)
     std::cerr << "not enough decompressed data: " << produced << " " << expected << std::endl;
+  return true;
 }
 
 bool Reader::decode(Image& image)
@@ -633,22 +641,14 @@ bool Reader::decode(Image& image)
     return false;
   }
 
-  // Decode target: the image itself, or one gray image holding the planes
-  // one below the other.
-  Image planesImage;
-  Image& target = planar ? planesImage : image;
-  {
-    const uint8_t oldSpp = image.spp, oldBps = image.bps;
-    target.spp = (uint8_t)chunkSpp;
-    target.bps = (uint8_t)bps;
-    try {
-      target.resize((int)width, (int)((uint64_t)length * planes));
-    } catch (...) {
-      image.spp = oldSpp;
-      image.bps = oldBps;
-      throw;
-    }
-  }
+  // Everything is decoded into `out` (or, planar, into one gray image
+  // holding the planes one below the other) and handed to the image only
+  // on success: a refused file leaves the caller's pixels alone.
+  Image out, planesImage;
+  Image& target = planar ? planesImage : out;
+  target.spp = (uint8_t)chunkSpp;
+  target.bps = (uint8_t)bps;
+  target.resize((int)width, (int)((uint64_t)length * planes));
   const uint64_t stride = target.stride();
   memset(target.getRawData(), 0, stride * target.h);
   const bool direct = !tiled && chunkRowBytes == stride;
@@ -664,15 +664,16 @@ bool Reader::decode(Image& image)
       for (uint64_t tx = 0; tx < across; ++tx, ++index) {
         const uint64_t offset = toU32(p.offsets[index]);
         // Without a byte count, a strip may run to the end of the file.
-        const uint64_t count =
-            index < p.byteCounts.size() ? toU32(p.byteCounts[index]) : fileSize;
+        const bool declared = index < p.byteCounts.size();
+        const uint64_t count = declared ? toU32(p.byteCounts[index]) : fileSize;
         // Strips hold only their rows; tiles are always whole.
         const uint32_t decodeRows = tiled ? chunkH : rows;
         unsigned char* rowsAt = target.getRawData() + ((uint64_t)plane * length + y0) * stride;
         unsigned char* dst = direct ? rowsAt : chunk.get();
         if (!direct)
           memset(dst, 0, chunkRowBytes * decodeRows);
-        decodeChunk(dst, chunkRowBytes, decodeRows, chunkW, offset, count);
+        if (!decodeChunk(dst, chunkRowBytes, decodeRows, chunkW, offset, count, declared))
+          return false;
         fixChunk(dst, chunkRowBytes, decodeRows, chunkSpp);
         if (direct)
           continue;
@@ -691,40 +692,46 @@ bool Reader::decode(Image& image)
     colorspace_de_ieee(target);
 
   if (planar) {
-    image.spp = (uint8_t)spp;
-    image.bps = target.bps;
-    image.resize((int)width, (int)length);
+    out.spp = (uint8_t)spp;
+    out.bps = target.bps;
+    out.resize((int)width, (int)length);
     const uint64_t planeRow = target.stride();
-    const uint64_t out = image.stride();
+    const uint64_t outStride = out.stride();
     for (uint32_t y = 0; y < length; ++y) {
-      unsigned char* row = image.getRawData() + y * out;
+      unsigned char* row = out.getRawData() + y * outStride;
       for (int c = 0; c < spp; ++c)
         memcpy(row + c * planeRow, target.getRawData() + ((uint64_t)c * length + y) * planeRow,
                planeRow);
-      colorspace_pack_line(image, (int)y, (int)y);
+      colorspace_pack_line(out, (int)y, (int)y);
     }
+    planesImage.setRawData(nullptr);
   }
 
   if (p.predictor != 1 && !(p.predictor == 2 && (bps == 8 || bps == 16)))
     std::cerr << "unsupported predictor: " << p.predictor << std::endl;
 
-  if (image.spp == 1 && !p.colorMap.empty()) {
-    const uint64_t entries = (uint64_t)1 << image.bps;
-    if (image.bps > 16 || p.colorMap.size() < 3 * entries) {
-      std::cerr << "non matching cmap count " << (int)image.bps << " " << p.colorMap.size() << " "
+  if (out.spp == 1 && (!p.colorMap.empty() || p.photometric == 3)) {
+    const uint64_t entries = (uint64_t)1 << out.bps;
+    if (out.bps > 16 || p.colorMap.size() < 3 * entries) {
+      std::cerr << "non matching cmap count " << (int)out.bps << " " << p.colorMap.size() << " "
                 << 3 * entries << std::endl;
+      // Palette indices shown as gray levels would be a wrong picture.
+      if (p.photometric == 3)
+        return false;
     } else {
       const size_t n = p.colorMap.size() / 3;
-      colorspace_de_palette(image, (int)n, &p.colorMap[0], &p.colorMap[n], &p.colorMap[2 * n]);
+      colorspace_de_palette(out, (int)n, &p.colorMap[0], &p.colorMap[n], &p.colorMap[2 * n]);
     }
   }
   // Palette images have had their colours applied (or are kept as their
   // indices); only gray data follows WhiteIsZero / BlackIsZero.
-  if (image.spp == 1 && p.photometric != 1 && p.photometric != 3)
-    invert(image);
-  if (p.photometric == 5 && image.spp == 4)
-    colorspace_cmyk_to_rgb(image);
-  image.setRawData();
+  if (out.spp == 1 && p.photometric != 1 && p.photometric != 3)
+    invert(out);
+  if (p.photometric == 5 && out.spp == 4)
+    colorspace_cmyk_to_rgb(out);
+  out.resX = image.resX;
+  out.resY = image.resY;
+  image.copyTransferOwnership(out);
   return true;
 }
 
