@@ -45,6 +45,11 @@ protected:
   // when the writer is deleted.
   std::unique_ptr<std::stringstream> memory;
   std::ostream* target = nullptr;
+  // Byte order of the file on `stream` once known (-1: not yet): the pages
+  // of one file share it.
+  int fileBigEndian = -1;
+  // Made to append to an existing file: every page is a later page.
+  bool appending = false;
 };
 
 // Field input and output. bigEndian: the file is "MM". Failed streams throw

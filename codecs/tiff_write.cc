@@ -96,7 +96,15 @@ ImageCodec* TIFF2Codec::instanciateForWrite(std::ostream* s, const std::string& 
         io->clear();
         return nullptr;
       }
-      io->seekp(io->tellg());
+      const std::streamoff at = io->tellg();
+      io->seekg(0);
+      const int c = io->get();
+      io->clear();
+      io->seekp(at);
+      TIFF2Codec* codec = new TIFF2Codec(s);
+      codec->fileBigEndian = c == 'M';
+      codec->appending = true;
+      return codec;
     } else {
       io->seekp(0);
     }
@@ -133,6 +141,9 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
     s->write(bigEndian ? "MM" : "II", 2);
     tiffWrite<uint16_t>(s, bigEndian, 42);
     tiffWrite<uint32_t>(s, bigEndian, 0);
+    fileBigEndian = bigEndian;
+  } else if (fileBigEndian >= 0) {
+    bigEndian = fileBigEndian;
   } else if (append) {
     // The pages of a file share its byte order.
     if (std::iostream* io = dynamic_cast<std::iostream*>(s)) {
@@ -143,6 +154,7 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
       io->seekg(back < 0 ? 0 : back);
       if (c == 'M' || c == 'I')
         bigEndian = c == 'M';
+      fileBigEndian = bigEndian;
     }
   }
   const std::streamoff link = (std::streamoff)s->tellp() - 4;
@@ -208,7 +220,7 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
   const std::streamoff stripBytes = (std::streamoff)s->tellp() - stripOffset;
 
   std::vector<Entry> entries;
-  if (append || index > 0)
+  if (append || appending || index > 0)
     entries.push_back({254, 4, 1, 2});
   entries.push_back({256, 4, 1, (uint32_t)image.w});
   entries.push_back({257, 4, 1, (uint32_t)image.h});
@@ -224,6 +236,9 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
   entries.push_back({273, 4, 1, (uint32_t)stripOffset});
   if (spp > 1)
     entries.push_back({277, 3, 1, (uint32_t)spp});
+  // The default says the same, but ImageMagick misreads compressed 16-bit
+  // strips without it.
+  entries.push_back({278, 4, 1, (uint32_t)image.h});
   entries.push_back({279, 4, 1, (uint32_t)stripBytes});
   if (image.resX > 0)
     entries.push_back(
