@@ -48,7 +48,7 @@ function(tolm_test name)
   target_link_libraries(${name} PRIVATE ${TT_DEPS} tolm_testsupport GTest::gtest GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-                       PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOLM_BINARY_DIR=${PROJECT_BINARY_DIR}")
+                       PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # tolm_folder_tests(<name> DEPS <libs>...): one test binary from every

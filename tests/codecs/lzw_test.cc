@@ -156,3 +156,46 @@ TEST(LZW, HostileStreamsEndCleanly)
     EXPECT_TRUE(r.ok) << n;
   }
 }
+
+TEST(LZW, FreshTiffcpStripsDecodeAlsoWithPackBits)
+{
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(tiffcp, "tiffcp");
+  TempDir dir;
+  // Several images, from noise (table resets) to long runs (long strings);
+  // each compressed by libtiff into one strip.
+  const std::string script = R"(
+import sys, subprocess, numpy as np
+from PIL import Image
+d, tiffcp = sys.argv[1], sys.argv[2]
+r = np.random.RandomState(11)
+imgs = [r.randint(0, 256, (64, 300), dtype=np.uint8),
+        (np.arange(200 * 300) // 997 % 3 * 100).astype(np.uint8).reshape(200, 300),
+        np.zeros((150, 301, 3), dtype=np.uint8) + r.randint(0, 4, (150, 301, 3), dtype=np.uint8)]
+for i, a in enumerate(imgs):
+    Image.fromarray(a).save('%s/in%d.tif' % (d, i))
+    for c in ('lzw', 'packbits'):
+        out = '%s/%s%d.tif' % (d, c, i)
+        subprocess.check_call([tiffcp, '-c', c, '-r', '100000', '%s/in%d.tif' % (d, i), out])
+        im = Image.open(out)
+        off, n = im.tag_v2[273][0], im.tag_v2[279][0]
+        open('%s/%s%d.strip' % (d, c, i), 'wb').write(open(out, 'rb').read()[off:off + n])
+    open('%s/raw%d' % (d, i), 'wb').write(a.tobytes())
+)";
+  ASSERT_TRUE(writeFile(dir.file("gen.py"), script));
+  ASSERT_EQ(run(python + " " + dir.file("gen.py") + " " + dir.path() + " " + tiffcp), 0);
+  const int rowBytes[] = {300, 300, 903};
+  for (int i = 0; i < 3; ++i) {
+    const std::string raw = readFile(dir.file("raw" + std::to_string(i)));
+    Result r = decode(readFile(dir.file("lzw" + std::to_string(i) + ".strip")));
+    EXPECT_TRUE(r.ok) << i << r.err;
+    EXPECT_TRUE(r.out == raw) << i;
+
+    const std::string pb = readFile(dir.file("packbits" + std::to_string(i) + ".strip"));
+    std::string out(raw.size(), '\0');
+    std::istringstream in(pb);
+    UnpackBits((unsigned char*)&out[0], rowBytes[i], (int)(raw.size() / rowBytes[i]), &in,
+               (int)pb.size());
+    EXPECT_TRUE(out == raw) << i;
+  }
+}

@@ -172,7 +172,7 @@ TEST(Colorspace, ImageWithoutPixelsTakesTheTarget)
 }
 
 namespace {
-struct GrayCodec : ImageCodec {
+struct GrayCodec : testsupport::TestCodec {
   int calls = 0;
   bool toGray(Image& image) override
   {

@@ -293,6 +293,11 @@ std::string sourceDir()
   return s ? s : TOLM_SOURCE_DIR_DEFAULT;
 }
 
+std::string binaryDir()
+{
+  return TOLM_BINARY_DIR_DEFAULT;
+}
+
 std::string readFile(const std::string& path)
 {
   std::ifstream f(path, std::ios::binary);
