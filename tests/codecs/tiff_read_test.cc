@@ -296,6 +296,35 @@ TEST(TIFFRead, ByteOrderMarks)
   EXPECT_EQ(sampleAt(be, 1, 0), 0xabcd);
 }
 
+// Layouts libtiff's tools do not make: planar 16-bit big-endian samples,
+// big-endian float samples (clamped to 0..255, NaN 0).
+TEST(TIFFRead, PlanarSixteenBitAndFloatInBigEndianFiles)
+{
+  TiffBuilder b(true);
+  const uint32_t r = b.data(le({0x01, 0x02, 0x03, 0x04}));
+  const uint32_t g = b.data(le({0x11, 0x12, 0x13, 0x14}));
+  const uint32_t bl = b.data(le({0x21, 0x22, 0x23, 0x24}));
+  b.ifd({{256, 4, {2}}, {257, 4, {1}}, {258, 3, {16, 16, 16}}, {262, 3, {2}},
+         {273, 4, {r, g, bl}}, {277, 3, {3}}, {279, 4, {4, 4, 4}}, {284, 3, {2}}});
+  Image img;
+  ASSERT_EQ(readBytes(b.str(), img), 1);
+  ASSERT_EQ(img.spp, 3);
+  ASSERT_EQ(img.bps, 16);
+  EXPECT_EQ(sampleAt(img, 0, 0, 0), 0x0102);
+  EXPECT_EQ(sampleAt(img, 0, 0, 1), 0x1112);
+  EXPECT_EQ(sampleAt(img, 1, 0, 2), 0x2324);
+
+  // 1.5, 300, -5, NaN as big-endian IEEE singles.
+  const std::string floats = le({0x3f, 0xc0, 0, 0, 0x43, 0x96, 0, 0, 0xc0, 0xa0, 0, 0,
+                                 0x7f, 0xc0, 0, 0});
+  Image f;
+  ASSERT_EQ(readBytes(plainPage(4, 1, 1, 32, floats, {{262, 3, {1}}, {339, 3, {3}}}, true), f), 1);
+  ASSERT_EQ(f.bps, 8);
+  const int expected[] = {1, 255, 0, 0};
+  for (int x = 0; x < 4; ++x)
+    EXPECT_EQ(sampleAt(f, x, 0), expected[x]) << x;
+}
+
 TEST(TIFFRead, Resolutions)
 {
   struct Case {
