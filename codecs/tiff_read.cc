@@ -740,7 +740,7 @@ bool Reader::decode(Image& image)
 int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::string& decompress,
                               int index, bool forAppend)
 {
-  if (!stream)
+  if (!stream || index < 0)
     return 0;
   char bo[2];
   if (!stream->read(bo, 2) || (bo[0] != 'I' && bo[0] != 'M' && bo[1] != 'I' && bo[1] != 'M')) {
@@ -787,9 +787,6 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
     }
     ifd = next;
   }
-  if (index < 0)
-    return 0;
-
   int pages = index; // IFDs before the one reached
   if (chainEnded) {
     if (!forAppend)

@@ -325,6 +325,15 @@ TEST(TIFFRead, PlanarSixteenBitAndFloatInBigEndianFiles)
     EXPECT_EQ(sampleAt(f, x, 0), expected[x]) << x;
 }
 
+TEST(TIFFRead, FillOrderTwoOnUncompressedDataIsReportedAndIgnored)
+{
+  Image img;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(readBytes(plainPage(8, 1, 1, 1, le({0x01}), {{262, 3, {1}}, {266, 3, {2}}}), img), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "FillOrder: 2\n");
+  EXPECT_EQ(img.data[0], 0x01);
+}
+
 TEST(TIFFRead, Resolutions)
 {
   struct Case {
