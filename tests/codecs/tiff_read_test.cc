@@ -334,6 +334,47 @@ TEST(TIFFRead, FillOrderTwoOnUncompressedDataIsReportedAndIgnored)
   EXPECT_EQ(img.data[0], 0x01);
 }
 
+// Old-style LZW (codes least significant bit first, no early change):
+// Clear, literal codes, End of Information, 9 bits each.
+static std::string legacyLZW(const std::string& bytes)
+{
+  std::vector<int> codes{256};
+  for (char c : bytes)
+    codes.push_back((unsigned char)c);
+  codes.push_back(257);
+  std::string out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (int c : codes) {
+    acc |= (uint32_t)c << bits;
+    bits += 9;
+    while (bits >= 8) {
+      out += (char)(acc & 0xff);
+      acc >>= 8;
+      bits -= 8;
+    }
+  }
+  if (bits)
+    out += (char)acc;
+  return out;
+}
+
+TEST(TIFFRead, LegacyLZWWarnsOncePerRead)
+{
+  const std::string a = legacyLZW(le({1, 2, 3, 4})), b = legacyLZW(le({5, 6, 7, 8}));
+  TiffBuilder t;
+  const uint32_t sa = t.data(a), sb = t.data(b);
+  t.ifd({{256, 4, {4}}, {257, 4, {2}}, {258, 3, {8}}, {259, 3, {5}}, {262, 3, {1}},
+         {273, 4, {sa, sb}}, {278, 4, {1}}, {279, 4, {(uint32_t)a.size(), (uint32_t)b.size()}}});
+  Image img;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(readBytes(t.str(), img), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Warning: legacy TIFF LZW compression not recommended\n");
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(sampleAt(img, i % 4, i / 4), i + 1);
+}
+
 TEST(TIFFRead, Resolutions)
 {
   struct Case {
