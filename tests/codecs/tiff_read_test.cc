@@ -533,4 +533,13 @@ TEST(TIFFRead, FieldRoutines)
   testing::internal::CaptureStderr();
   EXPECT_EQ(tiffReadStrArray(&strs, false, 2, 6), (std::vector<std::string>{"ab", "", "cd"}));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "last str not 0-terminated?\n");
+
+  TiffBuilder b(true);
+  const uint32_t first = b.ifd({{256, 4, {1}}});
+  const uint32_t second = b.ifd({{256, 4, {1}}, {257, 4, {1}}});
+  std::istringstream chain(b.str());
+  chain.seekg(first);
+  EXPECT_EQ(seekNextIFD(&chain, true), second);
+  EXPECT_EQ(chain.tellg(), second);
+  EXPECT_EQ(seekNextIFD(&chain, true), 0u);
 }
