@@ -4,8 +4,9 @@
 
 #include "codecs/pdf_probe.hh"
 #include "codecs/png.hh"
+#include "codecs/tiff.hh"
 
-// TIFF2Codec tiff2_loader; (probed last)
+TIFF2Codec tiff2_loader; // probed last
 PNG2Codec png2_loader;
 PDFProbe pdf_loader;
 

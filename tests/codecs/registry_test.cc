@@ -352,7 +352,7 @@ TEST(Registry, LastUnregisterDeletesTheRegistry)
 
 TEST(Registry, OrderOfTheRegisteredCodecs)
 {
-  EXPECT_EQ(registryNames(), (std::vector<std::string>{"pdf", "png"}));
+  EXPECT_EQ(registryNames(), (std::vector<std::string>{"pdf", "png", "tif"}));
 }
 
 TEST(Registry, PdfIsProbedFirstAndDeclines)

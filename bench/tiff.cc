@@ -1,0 +1,189 @@
+// TIFF read and write of an A4 page at 300 dpi (2480 x 3508): Group 4
+// (1 bit), deflate at zlib level 6 (quality 33; gray and RGB) and, read
+// only, LZW. Compare with libtiff doing the same, one run each, on the
+// files this program leaves with TOLM_TIFF_SAMPLES=DIR:
+//   tiffcp -c none DIR/g4.tif /tmp/x.tif            (read G4)
+//   tiffcp -c g4 DIR/g4-none.tif /tmp/x.tif         (write G4)
+//   tiffcp -c zip:p6 DIR/gray-deflate-none.tif /tmp/x.tif   (write deflate)
+//   tiffcp -c lzw:2 ... (LZW files are made by tiffcp in the benchmark)
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "codecs/Codecs.hh"
+#include "image/Image.hh"
+
+namespace {
+
+const int kW = 2480, kH = 3508;
+const int kQualityLevel6 = 33;
+
+// A scan-like page: paper with sensor noise, dark text-like bars and a
+// photo-like gradient block.
+void makePage(Image& img, int spp, int bps)
+{
+  img.spp = (uint8_t)spp;
+  img.bps = 8;
+  img.resize(kW, kH);
+  img.setResolution(300, 300);
+  uint32_t seed = 12345;
+  for (int y = 0; y < kH; ++y) {
+    uint8_t* row = img.data + (size_t)y * img.stride();
+    const bool textLine = (y / 40) % 3 == 1 && y > 300 && y < 2400;
+    for (int x = 0; x < kW; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      int v = 235 + (int)((seed >> 24) % 7);
+      if (textLine && (x / 9) % 5 != 0 && ((x * 7 + y) / 23) % 4 != 0 && x > 200 && x < 2280)
+        v = 20 + (int)((seed >> 16) % 30);
+      if (y > 2600 && y < 3300 && x > 300 && x < 2100)
+        v = (x - 300) * 200 / 1800 + (int)((seed >> 20) % 9);
+      for (int c = 0; c < spp; ++c)
+        row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
+    }
+  }
+  if (bps == 1) {
+    // Threshold into a 1-bit page; the gradient becomes a dither-like
+    // pattern of stripes, as halftones in scans do.
+    Image bw;
+    bw.spp = 1;
+    bw.bps = 1;
+    bw.resize(kW, kH);
+    for (int y = 0; y < kH; ++y) {
+      const uint8_t* src = img.data + (size_t)y * img.stride();
+      uint8_t* dst = bw.data + (size_t)y * bw.stride();
+      for (int x = 0; x < kW; x += 8) {
+        uint8_t b = 0;
+        for (int k = 0; k < 8; ++k)
+          b = (uint8_t)(b << 1 | (x + k < kW && src[x + k] > ((x + k + y) % 4) * 40 + 60));
+        dst[x / 8] = b;
+      }
+    }
+    img.copyTransferOwnership(bw);
+    img.setResolution(300, 300);
+  }
+}
+
+struct Case {
+  const char* name;
+  int spp, bps;
+  const char* compress;
+};
+const Case kCases[] = {{"g4", 1, 1, ""}, {"gray-deflate", 1, 8, "deflate"},
+                       {"rgb-deflate", 3, 8, "deflate"}};
+
+std::string encode(const Case& c)
+{
+  Image img;
+  makePage(img, c.spp, c.bps);
+  std::stringstream os;
+  ImageCodec::Write(&os, img, "tif", "", kQualityLevel6, c.compress);
+  return os.str();
+}
+
+// Reads a string in place.
+class MemIn : public std::streambuf {
+public:
+  explicit MemIn(const std::string& s)
+  {
+    char* p = const_cast<char*>(s.data());
+    setg(p, p, p + s.size());
+  }
+protected:
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
+  {
+    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
+    if (off < eback() - base || off > egptr() - base)
+      return pos_type(off_type(-1));
+    setg(eback(), base + off, egptr());
+    return pos_type(gptr() - eback());
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
+  {
+    return seekoff(off_type(pos), std::ios_base::beg, which);
+  }
+};
+
+void readBench(benchmark::State& state, const std::string& file)
+{
+  for (auto _ : state) {
+    MemIn buf(file);
+    std::istream in(&buf);
+    Image img;
+    if (ImageCodec::Read(&in, img, "tif") != 1)
+      state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(img.data);
+  }
+  state.counters["bytes"] = (double)file.size();
+}
+
+void BM_TIFFRead(benchmark::State& state)
+{
+  readBench(state, encode(kCases[state.range(0)]));
+  state.SetLabel(kCases[state.range(0)].name);
+}
+
+void BM_TIFFWrite(benchmark::State& state)
+{
+  const Case& c = kCases[state.range(0)];
+  Image img;
+  makePage(img, c.spp, c.bps);
+  std::stringstream os;
+  for (auto _ : state) {
+    os.str("");
+    os.clear();
+    if (!ImageCodec::Write(&os, img, "tif", "", kQualityLevel6, c.compress))
+      state.SkipWithError("write failed");
+  }
+  state.counters["bytes"] = (double)encode(c).size();
+  state.SetLabel(c.name);
+}
+
+// LZW is read only; libtiff makes the file.
+void BM_TIFFReadLZW(benchmark::State& state)
+{
+  const char* dir = getenv("TMPDIR");
+  const std::string base = std::string(dir && *dir ? dir : "/tmp") + "/tolm-bench-tiff-lzw";
+  {
+    std::ofstream(base + "-in.tif", std::ios::binary) << encode(kCases[state.range(0)]);
+  }
+  const std::string cmd = "tiffcp -c lzw:2 " + base + "-in.tif " + base + ".tif 2>/dev/null";
+  if (system(cmd.c_str()) != 0) {
+    state.SkipWithError("tiffcp missing");
+    return;
+  }
+  std::ifstream in(base + ".tif", std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  readBench(state, ss.str());
+  state.SetLabel(std::string(kCases[state.range(0)].name) + " as lzw:2");
+  std::remove((base + "-in.tif").c_str());
+  std::remove((base + ".tif").c_str());
+}
+
+} // namespace
+
+BENCHMARK(BM_TIFFRead)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TIFFWrite)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TIFFReadLZW)->DenseRange(1, 2)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+  // TOLM_TIFF_SAMPLES=DIR leaves the pages for timing libtiff on them.
+  if (const char* dir = getenv("TOLM_TIFF_SAMPLES")) {
+    for (const Case& c : kCases) {
+      std::ofstream(std::string(dir) + "/" + c.name + ".tif", std::ios::binary) << encode(c);
+      Image img;
+      makePage(img, c.spp, c.bps);
+      std::stringstream os;
+      ImageCodec::Write(&os, img, "tif", "", 0, "none");
+      std::ofstream(std::string(dir) + "/" + c.name + "-none.tif", std::ios::binary) << os.str();
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  return 0;
+}

@@ -1,0 +1,194 @@
+// TIFF field input and output in either byte order.
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <stdexcept>
+
+#include "codecs/tiff.hh"
+
+int typeSize(int type)
+{
+  switch (type) {
+  case 1: case 2: case 6: case 7:
+    return 1;
+  case 3: case 8:
+    return 2;
+  case 4: case 9: case 11:
+    return 4;
+  case 5: case 10: case 12:
+    return 8;
+  }
+  throw std::runtime_error("unkown type: " + std::to_string(type));
+}
+
+static void swapBytes(unsigned char* p, int n)
+{
+  for (int i = 0, j = n - 1; i < j; ++i, --j) {
+    const unsigned char t = p[i];
+    p[i] = p[j];
+    p[j] = t;
+  }
+}
+
+template <typename T> T tiffRead(std::istream* s, bool bigEndian, int size)
+{
+  if (size != 0 && size != (int)sizeof(T))
+    std::cerr << "warning: unimplemented short read!" << std::endl;
+  unsigned char b[sizeof(T)];
+  if (!s->read((char*)b, sizeof(T)))
+    throw std::runtime_error("read error");
+  if (bigEndian)
+    swapBytes(b, sizeof(T));
+  T v;
+  memcpy(&v, b, sizeof(T));
+  return v;
+}
+
+template uint8_t tiffRead<uint8_t>(std::istream*, bool, int);
+template int8_t tiffRead<int8_t>(std::istream*, bool, int);
+template uint16_t tiffRead<uint16_t>(std::istream*, bool, int);
+template int16_t tiffRead<int16_t>(std::istream*, bool, int);
+template uint32_t tiffRead<uint32_t>(std::istream*, bool, int);
+template int32_t tiffRead<int32_t>(std::istream*, bool, int);
+template float tiffRead<float>(std::istream*, bool, int);
+template double tiffRead<double>(std::istream*, bool, int);
+
+std::vector<double> tiffReadArray(std::istream* s, bool bigEndian, int type, uint32_t count)
+{
+  std::vector<double> values;
+  values.reserve(count < 4096 ? count : 4096); // counts are the file's: grow as bytes arrive
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (uint32_t i = 0; i < count; ++i) {
+    double v;
+    switch (type) {
+    case 1: v = tiffRead<uint8_t>(s, bigEndian); break;
+    case 3: v = tiffRead<uint16_t>(s, bigEndian); break;
+    case 4: v = tiffRead<uint32_t>(s, bigEndian); break;
+    case 5: {
+      const uint32_t n = tiffRead<uint32_t>(s, bigEndian);
+      const uint32_t d = tiffRead<uint32_t>(s, bigEndian);
+      v = d ? (double)(n / d) : 0; // a zero denominator is no number: 0
+      break;
+    }
+    case 6: v = tiffRead<int8_t>(s, bigEndian); break;
+    case 7: v = nan; break;
+    case 8: v = tiffRead<int16_t>(s, bigEndian); break;
+    case 9: v = tiffRead<int32_t>(s, bigEndian); break;
+    case 10: {
+      const int64_t n = tiffRead<int32_t>(s, bigEndian);
+      const int64_t d = tiffRead<int32_t>(s, bigEndian);
+      v = d ? (double)(n / d) : 0;
+      break;
+    }
+    case 11: v = tiffRead<float>(s, bigEndian); break;
+    case 12: v = tiffRead<double>(s, bigEndian); break;
+    default:
+      std::cerr << "unsupported vector type " << type << std::endl;
+      v = nan;
+    }
+    values.push_back(v);
+  }
+  return values;
+}
+
+std::vector<std::string> tiffReadStrArray(std::istream* s, bool bigEndian, int type,
+                                          uint32_t count)
+{
+  (void)bigEndian;
+  (void)type;
+  std::vector<std::string> strings;
+  std::string cur;
+  for (uint32_t i = 0; i < count; ++i) {
+    const char c = (char)tiffRead<uint8_t>(s, false);
+    if (c == 0) {
+      strings.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) {
+    std::cerr << "last str not 0-terminated?" << std::endl;
+    strings.push_back(cur);
+  }
+  return strings;
+}
+
+unsigned seekNextIFD(std::istream* s, bool bigEndian, bool)
+{
+  const uint16_t entries = tiffRead<uint16_t>(s, bigEndian);
+  s->seekg((std::streamoff)entries * 12, std::ios::cur);
+  const uint32_t next = tiffRead<uint32_t>(s, bigEndian);
+  if (next) {
+    s->seekg((std::streamoff)next);
+    if (!s->good()) {
+      std::cerr << "seek error for next IFD" << std::endl;
+      return 0;
+    }
+  }
+  return next;
+}
+
+template <typename T>
+std::streamoff tiffWrite(std::ostream* s, bool bigEndian, const T& value, int size)
+{
+  if (size != 0 && size != (int)sizeof(T))
+    std::cerr << "warning: unimplemented short write!" << std::endl;
+  const std::streamoff at = s->tellp();
+  unsigned char b[sizeof(T)];
+  memcpy(b, &value, sizeof(T));
+  if (bigEndian)
+    swapBytes(b, sizeof(T));
+  if (!s->write((const char*)b, sizeof(T)))
+    throw std::runtime_error("write error");
+  return at;
+}
+
+template std::streamoff tiffWrite<uint8_t>(std::ostream*, bool, const uint8_t&, int);
+template std::streamoff tiffWrite<int8_t>(std::ostream*, bool, const int8_t&, int);
+template std::streamoff tiffWrite<uint16_t>(std::ostream*, bool, const uint16_t&, int);
+template std::streamoff tiffWrite<int16_t>(std::ostream*, bool, const int16_t&, int);
+template std::streamoff tiffWrite<uint32_t>(std::ostream*, bool, const uint32_t&, int);
+template std::streamoff tiffWrite<int32_t>(std::ostream*, bool, const int32_t&, int);
+template std::streamoff tiffWrite<float>(std::ostream*, bool, const float&, int);
+template std::streamoff tiffWrite<double>(std::ostream*, bool, const double&, int);
+
+// Integer part of v, wrapped the way a cast through 64 bits wraps; NaN and
+// out-of-range values become 0 rather than undefined behaviour.
+static int64_t integerPart(double v)
+{
+  if (!(v > -9.2e18 && v < 9.2e18))
+    return 0;
+  return (int64_t)v;
+}
+
+std::streamoff tiffWriteArray(std::ostream* s, bool bigEndian, int type,
+                              const std::vector<double>& values)
+{
+  const std::streamoff at = s->tellp();
+  for (double v : values) {
+    const int64_t i = integerPart(v);
+    switch (type) {
+    case 1: tiffWrite<uint8_t>(s, bigEndian, (uint8_t)i); break;
+    case 3: tiffWrite<uint16_t>(s, bigEndian, (uint16_t)i); break;
+    case 4: tiffWrite<uint32_t>(s, bigEndian, (uint32_t)i); break;
+    case 5:
+      tiffWrite<uint32_t>(s, bigEndian, (uint32_t)i);
+      tiffWrite<uint32_t>(s, bigEndian, 1u);
+      break;
+    case 6: tiffWrite<int8_t>(s, bigEndian, (int8_t)i); break;
+    case 8: tiffWrite<int16_t>(s, bigEndian, (int16_t)i); break;
+    case 9: tiffWrite<int32_t>(s, bigEndian, (int32_t)i); break;
+    case 10:
+      tiffWrite<int32_t>(s, bigEndian, (int32_t)i);
+      tiffWrite<int32_t>(s, bigEndian, 1);
+      break;
+    case 11: tiffWrite<float>(s, bigEndian, (float)v); break;
+    case 12: tiffWrite<double>(s, bigEndian, v); break;
+    default:
+      std::cerr << "unsupported vector type " << type << std::endl;
+    }
+  }
+  return at;
+}
