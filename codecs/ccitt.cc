@@ -87,9 +87,10 @@ void rowChanges(const uint8_t* row, int width, uint8_t inv, std::vector<int>& ou
 // b1 and b2 on the reference row: the first change after a0 to the colour
 // opposite a0's, and the change after it. `lb` is the first index whose
 // change lies after a0; it only moves forward, as a0 does.
-inline void findB1B2(const std::vector<int>& ref, size_t& lb, int a0, int colour, int& b1, int& b2)
+inline void findB1B2(const int* ref, size_t& lb, int a0, int colour, int& b1, int& b2)
 {
-  while (ref[lb] <= a0 && lb + 3 < ref.size())
+  // The sentinels at the end (width > a0) stop the walk.
+  while (ref[lb] <= a0)
     ++lb;
   size_t k = lb;
   // A change at an even index switches to black.
@@ -170,7 +171,7 @@ void EncodeCCITT(std::ostream& out, const unsigned char* rows, int width, int he
           ++ci;
         const int a1 = cur[ci];
         int b1, b2;
-        findB1B2(ref, lb, a0, colour, b1, b2);
+        findB1B2(ref.data(), lb, a0, colour, b1, b2);
         if (b2 < a1) {
           w.put(0x1, 4); // pass
           a0 = b2;
@@ -257,39 +258,59 @@ const Tables& tables()
   return t;
 }
 
-// Most-significant-first bit source over a buffer; bits past the end read
-// as zero, and ended() tells when a code reached past the data.
+// Most-significant-first bit source over a buffer, read through a 64-bit
+// window; bits past the end read as zero, and ended() tells when a code
+// reached past the data.
 class BitSource {
 public:
-  BitSource(const uint8_t* d, size_t n) : data(d), size(n), bits(n * 8) {}
+  BitSource(const uint8_t* d, size_t n) : data(d), size(n), bits(n * 8) { refill(); }
 
-  uint32_t peek(int n) const // n <= 25
+  uint32_t peek(int n) // n <= 25
   {
-    const size_t byte = pos >> 3;
-    uint32_t v;
-    if (byte + 4 <= size) {
-      v = (uint32_t)data[byte] << 24 | (uint32_t)data[byte + 1] << 16 | (uint32_t)data[byte + 2] << 8 |
-          data[byte + 3];
-    } else {
-      v = 0;
-      for (size_t i = 0; i < 4; ++i)
-        v = (v << 8) | (byte + i < size ? data[byte + i] : 0);
-    }
-    return (v << (pos & 7)) >> (32 - n);
+    if (avail < 32)
+      refill();
+    return (uint32_t)(window >> (64 - n));
   }
-  void skip(int n) { pos += (size_t)n; }
+  void skip(int n) // after a peek of at least n bits
+  {
+    window <<= n;
+    avail -= n;
+    pos += (size_t)n;
+  }
   bool atEnd() const { return pos >= bits; }
   bool ended() const { return pos > bits; }
-  void alignByte() { pos = (pos + 7) & ~(size_t)7; }
+  void alignByte() { setBitPos((pos + 7) & ~(size_t)7); }
   size_t bitPos() const { return pos; }
   size_t bitCount() const { return bits; }
-  void setBitPos(size_t p) { pos = p; }
+  void setBitPos(size_t p)
+  {
+    pos = p;
+    next = p >> 3;
+    window = 0;
+    avail = 0;
+    refill();
+    window <<= (p & 7);
+    avail -= (int)(p & 7);
+  }
 
 private:
+  void refill()
+  {
+    while (avail <= 56) {
+      const uint64_t b = next < size ? data[next] : 0;
+      ++next;
+      window |= b << (56 - avail);
+      avail += 8;
+    }
+  }
+
   const uint8_t* data;
   size_t size;
   size_t bits;
-  size_t pos = 0;
+  size_t pos = 0;     // bits consumed
+  size_t next = 0;    // next byte to enter the window
+  uint64_t window = 0; // the next bits, most significant first
+  int avail = 0;      // valid bits in the window
 };
 
 // Sets bits [from, to) of a packed row.
@@ -312,6 +333,38 @@ inline void setBits(uint8_t* row, int from, int to)
 
 enum class Step { Ok, Eol, EndRow, Stop };
 
+// The changing elements of the row being decoded. Valid data has at most
+// `width` of them; hostile data can repeat a position, so a full list ends
+// the row.
+class ChangeList {
+public:
+  explicit ChangeList(int width) : v((size_t)width + 4, width), limit((size_t)width + 1) {}
+  bool push(int x)
+  {
+    if (n == limit)
+      return false;
+    v[n++] = x;
+    return true;
+  }
+  void clear() { n = 0; }
+  // Terminates the list with the sentinels a reference row needs.
+  void seal(int width)
+  {
+    v[n] = v[n + 1] = v[n + 2] = width;
+  }
+  const int* data() const { return v.data(); }
+  void swap(ChangeList& o)
+  {
+    v.swap(o.v);
+    std::swap(n, o.n);
+  }
+
+private:
+  std::vector<int> v;
+  size_t n = 0;
+  size_t limit;
+};
+
 class Decoder {
 public:
   Decoder(BitSource& s, int w, int h, int k, bool align, bool b1)
@@ -328,7 +381,8 @@ public:
       const size_t rows = std::min<size_t>((size_t)height, src.bitCount() + 1);
       out.reserve(std::min(rows * rowBytes, kMaxOutput));
     }
-    std::vector<int> ref(3, width), cur;
+    ChangeList ref(width), cur(width);
+    ref.seal(width);
     bool twoD = K != 0; // T.6 always; T.4 2-D until an EOL says otherwise
     for (row = 0; height <= 0 || row < height; ++row) {
       if (src.atEnd())
@@ -360,7 +414,7 @@ public:
         break;
       if (byteAlign)
         src.alignByte();
-      cur.insert(cur.end(), 3, width);
+      cur.seal(width);
       ref.swap(cur);
     }
     return std::move(out);
@@ -461,7 +515,7 @@ private:
     return Step::EndRow;
   }
 
-  Step decode1D(uint8_t* rowp, std::vector<int>& cur)
+  Step decode1D(uint8_t* rowp, ChangeList& cur)
   {
     int a0 = 0, colour = kWhite;
     bool started = false;
@@ -475,15 +529,21 @@ private:
       started = true;
       const int a1 = (int)std::min<int64_t>((int64_t)a0 + run, width);
       paint(rowp, a0, a1, colour);
-      if (a1 < width)
-        cur.push_back(a1);
+      if (a1 < width && !cur.push(a1))
+        return tooManyChanges(a0, colour);
       a0 = a1;
       colour ^= 1;
     }
     return src.ended() ? Step::Stop : Step::Ok;
   }
 
-  Step decode2D(uint8_t* rowp, const std::vector<int>& ref, std::vector<int>& cur)
+  Step tooManyChanges(int a0, int colour)
+  {
+    reportError(a0, colour);
+    return Step::Stop;
+  }
+
+  Step decode2D(uint8_t* rowp, const ChangeList& ref, ChangeList& cur)
   {
     const Tables& t = tables();
     int a0 = -1, colour = kWhite;
@@ -493,7 +553,7 @@ private:
       if (src.atEnd())
         return Step::Stop;
       int b1, b2;
-      findB1B2(ref, lb, a0, colour, b1, b2);
+      findB1B2(ref.data(), lb, a0, colour, b1, b2);
       const ModeEntry m = t.mode[src.peek(7)];
       const int start = std::max(a0, 0);
       int offset = 0;
@@ -518,10 +578,8 @@ private:
         const int a2 = (int)std::min<int64_t>((int64_t)a1 + r2, width);
         paint(rowp, start, a1, colour);
         paint(rowp, a1, a2, colour ^ 1);
-        if (a1 < width)
-          cur.push_back(a1);
-        if (a2 < width)
-          cur.push_back(a2);
+        if ((a1 < width && !cur.push(a1)) || (a2 < width && !cur.push(a2)))
+          return tooManyChanges(a0, colour);
         a0 = a2;
         started = true;
         continue;
@@ -554,8 +612,8 @@ private:
       if (a1 > width)
         a1 = width;
       paint(rowp, start, a1, colour);
-      if (a1 < width)
-        cur.push_back(a1);
+      if (a1 < width && !cur.push(a1))
+        return tooManyChanges(a0, colour);
       a0 = a1;
       colour ^= 1;
       started = true;
