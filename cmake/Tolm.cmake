@@ -2,6 +2,7 @@
 include(GoogleTest)
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)
 
 # tolm_library(<name> [DEPS <libs>...]): the folder's library from every
 # .cc/.c file in it. Static objects that register themselves (codec
@@ -31,7 +32,12 @@ endfunction()
 
 # Links a library whose static registration objects must all be kept.
 function(tolm_link_whole target lib)
-  target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
+  get_target_property(kind ${lib} TYPE)
+  if(kind STREQUAL "INTERFACE_LIBRARY")
+    target_link_libraries(${target} PRIVATE ${lib})
+  else()
+    target_link_libraries(${target} PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${lib}>")
+  endif()
 endfunction()
 
 # tolm_test(<name> SOURCES <files>... [DEPS <libs>...]): a GoogleTest binary
@@ -42,7 +48,7 @@ function(tolm_test name)
   target_link_libraries(${name} PRIVATE ${TT_DEPS} tolm_testsupport GTest::gtest GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
-                       PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOLM_BINARY_DIR=${PROJECT_BINARY_DIR}")
+                       PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
 # tolm_folder_tests(<name> DEPS <libs>...): one test binary from every

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "utility/Saturate.hh"
 
@@ -25,6 +26,18 @@ inline int bytesPerPixel(int type)
   case Image::RGB16: return 6;
   default: return 0;
   }
+}
+// 16-bit samples through memcpy: rows need not be 2-byte aligned.
+inline int load16(const uint8_t* p, int i)
+{
+  uint16_t v;
+  memcpy(&v, p + 2 * i, 2);
+  return v;
+}
+inline void store16(uint8_t* p, int i, int v)
+{
+  const uint16_t s = (uint16_t)v;
+  memcpy(p + 2 * i, &s, 2);
 }
 inline bool isBitType(int type)
 {
@@ -89,17 +102,18 @@ public:
     case Image::GRAY2: value[0] = ((*ptr >> (bitpos - 1)) & 3) * 85; break;
     case Image::GRAY4: value[0] = ((*ptr >> (bitpos - 3)) & 15) * 17; break;
     case Image::GRAY8: value[0] = *ptr; break;
-    case Image::GRAY16: value[0] = *(const uint16_t*)ptr; break;
+    case Image::GRAY16: value[0] = image_iterator_detail::load16(ptr, 0); break;
     case Image::RGB8:
       value[0] = ptr[0]; value[1] = ptr[1]; value[2] = ptr[2];
       break;
     case Image::RGBA8:
       value[0] = ptr[0]; value[1] = ptr[1]; value[2] = ptr[2]; value[3] = ptr[3];
       break;
-    case Image::RGB16: {
-      const uint16_t* p = (const uint16_t*)ptr;
-      value[0] = p[0]; value[1] = p[1]; value[2] = p[2];
-    } break;
+    case Image::RGB16:
+      value[0] = image_iterator_detail::load16(ptr, 0);
+      value[1] = image_iterator_detail::load16(ptr, 1);
+      value[2] = image_iterator_detail::load16(ptr, 2);
+      break;
     default: image_iterator_detail::unhandled(178);
     }
     return static_cast<Self&>(*this);
@@ -286,7 +300,7 @@ public:
     case Image::GRAY2: putBits(other.value[0] >> 6, 2); break;
     case Image::GRAY4: putBits(other.value[0] >> 4, 4); break;
     case Image::GRAY8: *ptr = (uint8_t)other.value[0]; break;
-    case Image::GRAY16: *(uint16_t*)ptr = (uint16_t)other.value[0]; break;
+    case Image::GRAY16: image_iterator_detail::store16(ptr, 0, other.value[0]); break;
     case Image::RGB8:
       ptr[0] = (uint8_t)other.value[0]; ptr[1] = (uint8_t)other.value[1];
       ptr[2] = (uint8_t)other.value[2];
@@ -295,11 +309,10 @@ public:
       ptr[0] = (uint8_t)other.value[0]; ptr[1] = (uint8_t)other.value[1];
       ptr[2] = (uint8_t)other.value[2]; ptr[3] = (uint8_t)other.value[3];
       break;
-    case Image::RGB16: {
-      uint16_t* p = (uint16_t*)ptr;
-      p[0] = (uint16_t)other.value[0]; p[1] = (uint16_t)other.value[1];
-      p[2] = (uint16_t)other.value[2];
-    } break;
+    case Image::RGB16:
+      for (int i = 0; i < 3; ++i)
+        image_iterator_detail::store16(ptr, i, other.value[i]);
+      break;
     default: image_iterator_detail::unhandled(889);
     }
   }

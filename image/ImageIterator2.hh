@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "image/Image.hh"
@@ -116,20 +117,24 @@ public:
     return tmp;
   }
 
+  // Samples are copied bytewise: rows of 16-bit images need not be aligned
+  // (any stride is allowed); compilers turn this into plain loads.
   accu operator*() const
   {
     accu a;
-    const S* p = (const S*)ptr;
+    S s[N];
+    memcpy(s, ptr, sizeof s);
     for (int i = 0; i < N; ++i)
-      a.v[i] = p[i];
+      a.v[i] = s[i];
     return a;
   }
 
   byte_iterator& set(const accu& a)
   {
-    S* p = (S*)ptr;
+    S s[N];
     for (int i = 0; i < N; ++i)
-      p[i] = (S)a.v[i];
+      s[i] = (S)a.v[i];
+    memcpy(ptr, s, sizeof s);
     return *this;
   }
 
@@ -137,11 +142,12 @@ public:
   // reduces to (11 R + 16 G + 5 B) / 32, RGBA keeps its alpha.
   byte_iterator& setRGB(AccuT r, AccuT g, AccuT b)
   {
-    S* p = (S*)ptr;
     if (N < 3) {
-      p[0] = (S)((11 * r + 16 * g + 5 * b) / 32);
+      const S v = (S)((11 * r + 16 * g + 5 * b) / 32);
+      memcpy(ptr, &v, sizeof v);
     } else {
-      p[0] = (S)r; p[1] = (S)g; p[2] = (S)b;
+      const S v[3] = {(S)r, (S)g, (S)b};
+      memcpy(ptr, v, sizeof v);
     }
     return *this;
   }

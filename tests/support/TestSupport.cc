@@ -50,7 +50,11 @@ int sampleAt(const Image& image, int x, int y, int channel)
   const uint8_t* row = image.data + (size_t)y * image.stride();
   const int64_t index = (int64_t)x * image.spp + channel;
   switch (image.bps) {
-  case 16: return ((const uint16_t*)row)[index];
+  case 16: {
+    uint16_t v;
+    memcpy(&v, row + 2 * index, 2);
+    return v;
+  }
   case 8: return row[index];
   default: {
     const int64_t bit = index * image.bps;
@@ -65,7 +69,10 @@ void setSampleAt(Image& image, int x, int y, int channel, int value)
   uint8_t* row = image.data + (size_t)y * image.stride();
   const int64_t index = (int64_t)x * image.spp + channel;
   switch (image.bps) {
-  case 16: ((uint16_t*)row)[index] = (uint16_t)value; break;
+  case 16: {
+    const uint16_t v = (uint16_t)value;
+    memcpy(row + 2 * index, &v, 2);
+  } break;
   case 8: row[index] = (uint8_t)value; break;
   default: {
     const int64_t bit = index * image.bps;
@@ -284,6 +291,11 @@ std::string sourceDir()
 {
   const char* s = getenv("TOLM_SOURCE_DIR");
   return s ? s : TOLM_SOURCE_DIR_DEFAULT;
+}
+
+std::string binaryDir()
+{
+  return TOLM_BINARY_DIR_DEFAULT;
 }
 
 std::string readFile(const std::string& path)

@@ -62,6 +62,7 @@ private:
 int run(const std::string& command, std::string* output = nullptr);
 
 std::string sourceDir();
+std::string binaryDir(); // the build tree the tests were built in
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& data);
 

@@ -1,0 +1,528 @@
+// Sheet-edge detector for sheet-fed scans: learns the scanner background per
+// column from bands at the top and bottom of the scan, finds where each row
+// and column first departs from it, fits a line to each sheet edge and turns
+// the four lines into a rectangle and a skew angle.
+#include "Deskew/Deskew.hh"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "image/ImageIterator2.hh"
+#include "image/PixelType.hh"
+#include "math/Averager.hh"
+#include "math/Line.hh"
+#include "math/LinearRegression.hh"
+#include "utility/Saturate.hh"
+
+namespace {
+
+typedef std::pair<int32_t, int32_t> point_t;
+typedef std::vector<point_t> points_t;
+
+deskew_rect defaults(const Image& image)
+{
+  deskew_rect r;
+  r.x = r.y = 0;
+  r.width = image.w;
+  r.height = image.h;
+  r.x_back = r.y_back = 0;
+  r.angle = 0;
+  return r;
+}
+
+struct cleanup {
+  // Drops points near neither their kept predecessor nor their successor.
+  static void byNeighbor(points_t& list, const Image&, double distance)
+  {
+    points_t kept;
+    kept.reserve(list.size());
+    const double d2 = distance * distance;
+    auto near = [d2](const point_t& a, const point_t& b) {
+      const double dx = (double)a.first - b.first, dy = (double)a.second - b.second;
+      return dx * dx + dy * dy <= d2;
+    };
+    for (size_t i = 0; i < list.size(); ++i) {
+      if ((!kept.empty() && near(kept.back(), list[i])) ||
+          (i + 1 < list.size() && near(list[i], list[i + 1])))
+        kept.push_back(list[i]);
+    }
+    list.swap(kept);
+  }
+
+  static void byDistance(points_t& list, const LinearRegression<double>& fit, double distance)
+  {
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const point_t& p) {
+                                return std::fabs(p.first * fit.b + fit.a - p.second) > distance;
+                              }),
+               list.end());
+  }
+};
+
+// Up to three colour channels of a pixel as ints; gray gives its value once
+// (the detector's channel count is 1 then). Alpha takes no part.
+template <typename T>
+struct channels {
+  enum { n = T::accu::samples >= 3 ? 3 : 1 };
+  static void read(const T& it, int32_t* c)
+  {
+    const typename T::accu a = *it;
+    for (int i = 0; i < n; ++i)
+      c[i] = (int32_t)a.v[i];
+  }
+};
+
+// The working state of one measurement.
+template <typename T>
+struct detector {
+  enum { NC = channels<T>::n };
+  // 16-bit bodies work on 16-bit samples: every level scales by 257.
+  static const int scale = T::accu::maxval == 65535 ? 257 : 1;
+
+  struct pix {
+    int32_t c[3] = {0, 0, 0};
+  };
+
+  const int W, H;
+  const T src;
+  std::vector<pix> bg;        // background per column, as stored in the row
+  std::vector<int32_t> tol;   // per-column threshold
+  std::vector<uint8_t> light; // background light enough for a shadow walk
+
+  explicit detector(const Image& image) : W(image.w), H(image.h), src(image) {}
+
+  pix at(int x, int y) const
+  {
+    pix p;
+    channels<T>::read(src.at(x, y), p.c);
+    return p;
+  }
+
+  // The pixel averaged with its neighbour at (dx, dy).
+  pix get(int x, int y, int dx, int dy) const
+  {
+    pix p = at(x, y);
+    if (dx || dy) {
+      const pix q = at(x + dx, y + dy);
+      for (int i = 0; i < NC; ++i)
+        p.c[i] = (p.c[i] + q.c[i]) / 2;
+    }
+    return p;
+  }
+
+  pix getBg(int x, int dx) const
+  {
+    pix p = bg[x];
+    if (dx) {
+      const pix& q = bg[x + (dx > 0 ? 1 : -1)];
+      for (int i = 0; i < NC; ++i)
+        p.c[i] = (p.c[i] + q.c[i]) / 2;
+    }
+    return p;
+  }
+
+  static int32_t largest(const int32_t* d)
+  {
+    int32_t best = d[0];
+    for (int i = 1; i < NC; ++i)
+      if (std::abs(d[i]) > std::abs(best))
+        best = d[i];
+    return best;
+  }
+
+  // comparator: the source's departure from the background, 0 below the
+  // threshold.
+  int32_t compare(int x, int y, int dx, int dy, int32_t threshold) const
+  {
+    const pix a = getBg(x, dx);
+    const pix b = get(x, y, dx, dy);
+    int32_t d[3];
+    for (int i = 0; i < NC; ++i)
+      d[i] = b.c[i] - a.c[i];
+    const int32_t r = largest(d);
+    return std::abs(r) >= threshold ? r : 0;
+  }
+
+  // comparator::shadow: how much the departure from the background grows
+  // one step further on.
+  int32_t shadow(int x, int y, int dx, int dy) const
+  {
+    const pix s0 = get(x, y, dx, dy), b0 = getBg(x, dx);
+    const pix s1 = get(x + dx, y + dy, dx, dy), b1 = getBg(x + dx, dx);
+    int32_t e[3];
+    for (int i = 0; i < NC; ++i)
+      e[i] = (s1.c[i] - b1.c[i]) - (s0.c[i] - b0.c[i]);
+    return largest(e);
+  }
+
+  // Walks from (x, y) in direction (dx, dy) while `inside(position)` holds,
+  // at most `span` steps; returns the edge moved back by 3 against the walk
+  // when the departure keeps growing (the scan hit a shadow), else `edge`.
+  template <typename Inside>
+  int shadowWalk(int x, int y, int dx, int dy, int span, int edge, Inside inside) const
+  {
+    averager avg(3);
+    for (int step = 0; step < span; ++step) {
+      const int p = dx ? x : y;
+      if (!inside(p))
+        break;
+      const int32_t v = shadow(x, y, dx, dy);
+      int32_t& slot = avg.slots[avg.index % 3];
+      avg.sum += v - slot;
+      slot = v;
+      ++avg.index;
+      if (avg.index >= 3 && avg.sum / 3 > 0)
+        return (dx > 0 || dy > 0) ? p - 3 : p + 3;
+      x += dx;
+      y += dy;
+    }
+    return edge;
+  }
+
+  void sampleBackground(Image& image, int topLines, int bottomLines, bool noBands, bool bothBands)
+  {
+    // Negative bands contribute no rows.
+    const int tl = std::max(topLines, 0), bl = std::max(bottomLines, 0);
+    Image row;
+    row.copyMeta(image);
+    row.rowStride = 0;
+    row.resize(W, 1, 0);
+    T rowIt(row);
+
+    std::vector<int32_t> top[3], bot[3];
+    bg.resize(W);
+    tol.assign(W, 0);
+    light.assign(W, 0);
+
+    auto push = [&](std::vector<int32_t>* v, int x, int y) {
+      const pix p = at(x, y);
+      for (int i = 0; i < 3; ++i)
+        v[i].push_back(p.c[NC == 3 ? i : 0]);
+    };
+
+    for (int x = 0; x < W;) {
+      for (int i = 0; i < 3; ++i) {
+        top[i].clear();
+        bot[i].clear();
+      }
+      for (int r = 0; r < tl; ++r)
+        push(top, x, r);
+      for (int r = H - bl; r < H; ++r)
+        push(bot, x, r);
+
+      if (bothBands) {
+        const size_t nt = top[0].size() / 2, nb = bot[0].size() / 2;
+        const int32_t t = (top[0][nt] + top[1][nt] + top[2][nt]) / 3;
+        const int32_t b = (bot[0][nb] + bot[1][nb] + bot[2][nb]) / 3;
+        // Bands this different: the top one probably shows the sheet.
+        if (std::abs(t - b) > 85 * scale)
+          for (int i = 0; i < 3; ++i)
+            top[i].clear();
+      }
+      for (int i = 0; i < 3; ++i)
+        top[i].insert(top[i].end(), bot[i].begin(), bot[i].end());
+      if (noBands)
+        for (int r = 0; r < H; ++r)
+          push(top, x, r);
+
+      double mean[3];
+      const int n = (int)top[0].size(), lo = n / 4, hi = 3 * n / 4;
+      const int count = hi - lo > 0 ? hi - lo : 1;
+      for (int i = 0; i < 3; ++i) {
+        std::sort(top[i].begin(), top[i].end());
+        int64_t sum = 0;
+        for (int k = lo; k < hi; ++k)
+          sum += top[i][k];
+        mean[i] = (double)sum / count;
+      }
+      double spread = 0;
+      for (int i = 0; i < 3; ++i)
+        for (int k = lo; k < hi; ++k)
+          spread = std::max(spread, std::fabs(mean[i] - top[i][k]));
+      int32_t t = saturate_cast<int32_t>(spread);
+
+      const double s = mean[0] + mean[1] + mean[2];
+      int factor, minimum;
+      if (s < 255.0 * scale) {
+        factor = 6;
+        minimum = 16;
+      } else if (s > 653.0 * scale) {
+        factor = 2;
+        minimum = 12;
+      } else {
+        factor = 3;
+        minimum = 16;
+      }
+      t *= factor;
+      if (t < minimum * scale)
+        t = minimum * scale;
+      else if (t >= 49 * scale)
+        t = 48 * scale;
+
+      // The background pixel goes through the row image so that it carries
+      // exactly what the pixel type can hold (0 or 255 for one bit).
+      typename T::accu a;
+      for (int i = 0; i < T::accu::samples; ++i)
+        a.v[i] = T::accu::maxval;
+      for (int i = 0; i < NC; ++i)
+        a.v[i] = (typename T::accu::vtype)mean[i];
+      T w = rowIt.at(x, 0);
+      w.set(a);
+      pix p;
+      channels<T>::read(rowIt.at(x, 0), p.c);
+      const bool isLight = NC == 3 ? 11 * p.c[0] + 16 * p.c[1] + 5 * p.c[2] >= 2752 * scale
+                                   : p.c[0] >= 86 * scale;
+
+      if (noBands) {
+        const int from = x == 0 ? 0 : W / 2, to = x == 0 ? W / 2 : W;
+        for (int k = from; k < to; ++k) {
+          bg[k] = p;
+          tol[k] = t;
+          light[k] = isLight;
+        }
+        if (x == W - 1)
+          break;
+        x = W - 1;
+        continue;
+      }
+      bg[x] = p;
+      tol[x] = t;
+      light[x] = isLight;
+      ++x;
+    }
+  }
+
+  deskew_rect measure(Image& image, int topLines, int bottomLines)
+  {
+    deskew_rect result = defaults(image);
+    // Negative bands count as none here, so an oversized other band cannot
+    // slip past the test and be read beyond the image.
+    const int64_t tl = std::max(topLines, 0), bl = std::max(bottomLines, 0);
+    if (tl + bl >= H) {
+      fprintf(stderr, "Not enough lines to deskew\n");
+      return result;
+    }
+
+    const bool noBands = topLines < 1 && bottomLines < 1;
+    const bool bothBands = bottomLines >= 1 && topLines > 0;
+    const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
+    const int shadowSpan = (int)(dpi * 8 / 25.4);
+    const int borderMin = (int)(dpi * 0.5 / 25.4);
+    const int rowLimit = W / 2 - (int)(dpi * 5 / 25.4);
+    const int run = image.resX > 300 ? 5 : 3; // from the raw field: 0 dpi gives 3
+
+    sampleBackground(image, topLines, bottomLines, noBands, bothBands);
+
+    points_t leftPts, rightPts, topPts, bottomPts;
+
+    for (int y = H / 8; y < 7 * H / 8; ++y) {
+      int left = -1, right = -1;
+      for (int x = 0, hits = 0; x < rowLimit + 1 - run; ++x) {
+        hits = compare(x, y, 1, 0, tol[x]) ? hits + 1 : 0;
+        if (hits == run) {
+          left = x;
+          break;
+        }
+      }
+      if (left >= 0 && left < borderMin)
+        left = -1;
+      if (left >= 0 && light[left])
+        left = shadowWalk(left, y, 1, 0, shadowSpan, left, [&](int p) { return p < rowLimit; });
+
+      for (int x = W - 1, hits = 0; x >= run - 1; --x) {
+        hits = compare(x, y, -1, 0, tol[x]) ? hits + 1 : 0;
+        if (hits == run) {
+          right = x;
+          break;
+        }
+      }
+      if (right >= W - borderMin)
+        right = -1;
+      // The walk reads two columns ahead: it stops before the row's start.
+      if (right >= 0 && light[right])
+        right = shadowWalk(right, y, -1, 0, shadowSpan, right, [](int p) { return p >= 2; });
+
+      if (!(left >= 0 && right >= 0 && left >= right)) {
+        if (left >= 0)
+          leftPts.emplace_back(y, left);
+        if (right >= 0)
+          rightPts.emplace_back(y, right);
+      }
+    }
+
+    if (topLines >= 0 && bottomLines >= 0) {
+      const int startRow = topLines ? topLines + 1 : 0;
+      for (int x = W / 8; x < 7 * W / 8; ++x) {
+        int top = -1, bottom = -1;
+        for (int y = startRow, hits = 0; y < H / 4; ++y) {
+          hits = compare(x, y, 0, 1, tol[x]) ? hits + 1 : 0;
+          if (hits == run) {
+            top = y;
+            break;
+          }
+        }
+        if (top >= 0 && top < startRow + borderMin)
+          top = -1;
+        if (top >= 0 && light[x])
+          top = shadowWalk(x, top, 0, 1, shadowSpan, top, [&](int p) { return p < H / 4; });
+
+        // Row 0 has no row above it to average with.
+        for (int y = H - 1, hits = 0; y >= std::max(H / 2, 1); --y) {
+          hits = compare(x, y, 0, -1, tol[x]) ? hits + 1 : 0;
+          if (hits == run) {
+            bottom = y;
+            break;
+          }
+        }
+        if (bottom > H - borderMin)
+          bottom = -1;
+        if (bottom >= 0 && light[x])
+          bottom = shadowWalk(x, bottom, 0, -1, shadowSpan, bottom,
+                              [&](int p) { return p >= H / 2 && p >= 2; });
+
+        if (!(top >= 0 && bottom >= 0 && top >= bottom)) {
+          if (top >= 0)
+            topPts.emplace_back(x, top);
+          if (bottom >= 0)
+            bottomPts.emplace_back(x, bottom);
+        }
+      }
+    }
+
+    points_t* lists[4] = {&topPts, &bottomPts, &leftPts, &rightPts};
+    LinearRegression<double> fits[4];
+    for (points_t* l : lists)
+      cleanup::byNeighbor(*l, image, 2.0);
+    for (int i = 0; i < 4; ++i)
+      fits[i].addRange(lists[i]->begin(), lists[i]->end());
+    for (int i = 0; i < 4; ++i)
+      cleanup::byDistance(*lists[i], fits[i], 32.0);
+    for (int i = 0; i < 4; ++i) {
+      fits[i] = LinearRegression<double>();
+      fits[i].addRange(lists[i]->begin(), lists[i]->end());
+    }
+    const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
+                                    &rightFit = fits[3];
+
+    Line left{leftFit.a, 0, leftFit.a + leftFit.b * H, (double)H};
+    if (leftFit.count < 0.05 * H)
+      left = Line{0, 0, 0, (double)H};
+    Line right{rightFit.a, 0, rightFit.a + rightFit.b * H, (double)H};
+    if (rightFit.count < 0.05 * H)
+      right = Line{(double)(W - 1), 0, (double)(W - 1), (double)H};
+    Line top{0, topFit.a, (double)W, topFit.a + topFit.b * W};
+    if (topFit.count < 0.05 * W)
+      top = Line{0, (double)topLines, (double)W, (double)topLines};
+    Line bottom{0, bottomFit.a, (double)W, bottomFit.a + bottomFit.b * W};
+    if (bottomFit.count < 0.05 * W)
+      bottom = Line{0, (double)H - bottomLines - 1, (double)W, (double)H - bottomLines - 1};
+
+    // Nearly parallel lines cross far away or not at all; a corner outside
+    // a generous frame around the scan counts as parallel.
+    auto sane = [&](const std::pair<double, double>& p) {
+      return std::isfinite(p.first) && std::isfinite(p.second) && p.first >= -W &&
+             p.first <= 2.0 * W && p.second >= -H && p.second <= 2.0 * H;
+    };
+    std::pair<double, double> tl_, tr_, bl_, br_;
+    if (!top.intersection(left, tl_) || !sane(tl_) || !top.intersection(right, tr_) ||
+        !sane(tr_) || !bottom.intersection(left, bl_) || !sane(bl_) ||
+        !bottom.intersection(right, br_) || !sane(br_)) {
+      fprintf(stderr, "lines parallel!?\n");
+      return result;
+    }
+    // Fits of one or two points are the line x = 0 (or y = 0) and may
+    // coincide with a fallback line: a side of zero length has no direction.
+    if (tl_ == tr_ || bl_ == br_ || tl_ == bl_ || tr_ == br_) {
+      fprintf(stderr, "lines parallel!?\n");
+      return result;
+    }
+    top = Line{tl_.first, tl_.second, tr_.first, tr_.second};
+    bottom = Line{bl_.first, bl_.second, br_.first, br_.second};
+    left = Line{tl_.first, tl_.second, bl_.first, bl_.second};
+    right = Line{tr_.first, tr_.second, br_.first, br_.second};
+
+    const double pi = 3.141592653589793;
+    auto degrees = [pi](double a) {
+      double d = a / pi * 180;
+      if (d > 180)
+        d -= 360;
+      return d;
+    };
+    const double topA = degrees(std::fmod(top.angle(), 2 * pi));
+    const double bottomA = degrees(std::fmod(bottom.angle(), 2 * pi));
+    const double leftA = degrees(std::fmod(left.angle() - pi / 2, 2 * pi));
+    const double rightA = degrees(std::fmod(right.angle() - pi / 2, 2 * pi));
+
+    const int64_t total =
+      std::max<int64_t>(topFit.count + bottomFit.count + leftFit.count + rightFit.count, 1);
+    auto qualifies = [total](const LinearRegression<double>& f) { return f.count * 100 / total >= 11; };
+
+    std::vector<double> candidates;
+    if (std::fabs((topA + bottomA) / 2 - (leftA + rightA) / 2) <= 1.0) {
+      if (qualifies(topFit))
+        candidates.push_back(topA);
+      if (qualifies(bottomFit))
+        candidates.push_back(bottomA);
+    }
+    if (!(!candidates.empty() &&
+          topFit.count + bottomFit.count > 2 * (leftFit.count + rightFit.count))) {
+      if (qualifies(leftFit))
+        candidates.push_back(leftA);
+      if (qualifies(rightFit))
+        candidates.push_back(rightA);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    double median = 0;
+    switch (candidates.size()) {
+    case 1: median = candidates[0]; break;
+    case 2: median = (candidates[0] + candidates[1]) / 2; break;
+    case 3: median = candidates[1]; break;
+    case 4: median = (candidates[1] + candidates[2]) / 2; break;
+    default: break;
+    }
+
+    auto mid = [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
+      return std::make_pair((a.first + b.first) / 2, (a.second + b.second) / 2);
+    };
+    auto dist = [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
+      return std::hypot(a.first - b.first, a.second - b.second);
+    };
+    const auto midTop = mid(tl_, tr_), midBottom = mid(bl_, br_);
+    const auto midLeft = mid(tl_, bl_), midRight = mid(tr_, br_);
+
+    result.x = saturate_cast<int32_t>(std::ceil(tl_.first));
+    result.y = saturate_cast<int32_t>(std::ceil(tl_.second));
+    result.width = saturate_cast<int32_t>(std::floor(dist(midLeft, midRight)));
+    result.height = saturate_cast<int32_t>(std::floor(dist(midTop, midBottom)));
+    result.angle = (float)-median;
+    result.x_back = (W - 1) - saturate_cast<int32_t>(std::ceil(tr_.first));
+    result.y_back = saturate_cast<int32_t>(std::ceil(tr_.second));
+    return result;
+  }
+};
+
+template <typename T>
+struct deskewParameters_template {
+  deskew_rect operator()(Image& image, int topLines, int bottomLines)
+  {
+    detector<T> d(image);
+    return d.measure(image, topLines, bottomLines);
+  }
+};
+
+} // namespace
+
+deskew_rect deskewParameters(Image& image, int topLines, int bottomLines)
+{
+  if (image.empty())
+    return defaults(image);
+  if (!isPixelType(image)) {
+    fprintf(stderr, "deskew: unsupported pixel type (spp %d, bps %d)\n", image.spp, image.bps);
+    return defaults(image);
+  }
+  return codegen_return<deskew_rect, deskewParameters_template>(image, topLines, bottomLines);
+}
