@@ -49,17 +49,19 @@ void turnBytes(const uint8_t* src, uint64_t sstride, uint8_t* dst, uint64_t dstr
     const int ey = by + T < h ? by + T : h;
     for (int bx = 0; bx < w; bx += T) {
       const int ex = bx + T < w ? bx + T : w;
-      for (int y = by; y < ey; ++y) {
-        const uint8_t* s = src + (uint64_t)y * sstride + (uint64_t)bx * B;
+      // Walk the destination rows of the tile in order (gathering from the
+      // source column): stores stay sequential.
+      for (int x = bx; x < ex; ++x) {
+        const uint8_t* s = src + (uint64_t)by * sstride + (uint64_t)x * B;
         // Source (x, y) goes to new row x, column h-1-y (clockwise) or to
         // new row w-1-x, column y (counter-clockwise).
         if (cw) {
-          uint8_t* d = dst + (uint64_t)bx * dstride + (uint64_t)(h - 1 - y) * B;
-          for (int x = bx; x < ex; ++x, s += B, d += dstride)
+          uint8_t* d = dst + (uint64_t)x * dstride + (uint64_t)(h - 1 - by) * B;
+          for (int y = by; y < ey; ++y, s += sstride, d -= B)
             memcpy(d, s, B);
         } else {
-          uint8_t* d = dst + (uint64_t)(w - 1 - bx) * dstride + (uint64_t)y * B;
-          for (int x = bx; x < ex; ++x, s += B, d -= dstride)
+          uint8_t* d = dst + (uint64_t)(w - 1 - x) * dstride + (uint64_t)by * B;
+          for (int y = by; y < ey; ++y, s += sstride, d += B)
             memcpy(d, s, B);
         }
       }

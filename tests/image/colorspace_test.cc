@@ -430,3 +430,21 @@ TEST(Colorspace, SourceOrTargetOutsideTheEightTypesIsRefused)
   EXPECT_EQ(cmyk.spp, 4);
   EXPECT_EQ(cmyk.bps, 16);
 }
+
+TEST(Colorspace, ThresholdAgreesWithImageMagick)
+{
+  REQUIRE_TOOL(convert, "convert");
+  TempDir dir;
+  Image im = makeImage(37, 11, 1, 8);
+  fillPattern(im, 17);
+  // Both sides of the threshold present exactly.
+  setSampleAt(im, 0, 0, 0, 127);
+  setSampleAt(im, 1, 0, 0, 128);
+  ASSERT_TRUE(writePNM(im, dir.file("in.pgm")));
+  // 50 % lies between 127 and 128 on any quantum depth: "above 127" exactly.
+  ASSERT_EQ(run(convert + " " + dir.file("in.pgm") + " -threshold 50% " + dir.file("out.pbm")), 0);
+  Image want;
+  ASSERT_TRUE(readPNM(want, dir.file("out.pbm")));
+  ASSERT_TRUE(colorspace_by_name(im, "bw", 127));
+  EXPECT_TRUE(samePixels(im, want));
+}
