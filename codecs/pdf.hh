@@ -21,6 +21,7 @@
 class PDFObject;
 class PDFPage;
 class PDFContentStream;
+class PDFFont;
 
 class PDFXref {
 public:
@@ -121,9 +122,18 @@ public:
   // Path coordinates come with the origin at the top left.
   void translateY(double& y) const;
 
+  void beginText(int renderMode);
+  void textTo(double x, double y);
+  void showText(PDFFont& font, const std::string& text, double size,
+                const std::vector<int>* kerning);
+  void endText();
+
   PDFPage& ownerPage;
   std::string filter = "/FlateDecode";
   std::ostringstream operators;
+  // Text state: last position (PDF user space), font size and name.
+  double lastX = 0, lastY = 0, fontSize = 0;
+  std::string fontName;
   uint8_t procSet = 0; // 1 gray/bilevel image, 2 colour image, 4 text
 };
 
@@ -145,6 +155,43 @@ public:
   explicit PDFColorspace(PDFXref& xref) : PDFStream(xref) {}
   void writeStreamTagsImpl(std::ostream& s) override;
   void writeStreamImpl(std::ostream& s) override;
+};
+
+// The codes of a font that differ from WinAnsiEncoding.
+class PDFFontEncoding : public PDFObject {
+public:
+  explicit PDFFontEncoding(PDFXref& xref) : PDFObject(xref) {}
+  void writeImpl(std::ostream& s) override;
+  std::map<uint8_t, uint32_t> codes;
+};
+
+class PDFToUnicode : public PDFStream {
+public:
+  PDFToUnicode(PDFXref& xref, PDFFontEncoding& encoding) : PDFStream(xref), encoding(encoding) {}
+  void writeStreamTagsImpl(std::ostream& s) override;
+  void writeStreamImpl(std::ostream& s) override;
+  std::string filter = "/FlateDecode";
+  PDFFontEncoding& encoding;
+};
+
+// A standard Type 1 font (never embedded) with the one-byte codes given to
+// the code points it showed; a code once given stays for the document.
+class PDFFont : public PDFObject {
+public:
+  PDFFont(PDFXref& xref, const std::string& name);
+  ~PDFFont() override;
+  void writeImpl(std::ostream& s) override;
+  std::string resourceName() const override { return "/F" + std::to_string(number); }
+  std::string resourceType() const override { return "/Font"; }
+  // 0 when no code is left.
+  uint8_t getMappedCode(uint32_t codePoint);
+
+  PDFFontEncoding* encoding = nullptr; // owned, made when written
+  PDFToUnicode* toUnicode = nullptr;   // owned, made when written
+  std::string name;
+  uint32_t number;
+  bool used[256] = {};
+  std::map<uint32_t, uint8_t> codeMap;
 };
 
 class PDFXObject : public PDFStream {
@@ -197,6 +244,7 @@ public:
   PDFContext& operator=(const PDFContext&) = delete;
 
   void beginPage(double width, double height);
+  PDFFont& getFont(const std::string& name);
   // Writes the rest of the file; false when any write failed. Once only.
   bool finish();
   // The stream every object is written to (counts positions).
@@ -212,7 +260,7 @@ public:
   PDFTrailer trailer;
   std::vector<PDFPage*> pages; // owned
   PDFPage* currentPage = nullptr;
-  std::map<std::string, PDFObject*> fonts; // owned
+  std::map<std::string, PDFFont*> fonts; // owned
   std::vector<PDFObject*> images;          // owned
 
 private:
@@ -250,6 +298,14 @@ public:
   void setLineWidth(double width);
   void setLineDash(double phase, const double* dashes, int n);
   void setLineDash(double phase, const std::vector<double>& dashes);
+
+  // Text: points from the top-left corner; text in UTF-8; kerning in
+  // thousandths of the size, one per glyph, subtracted after it.
+  void beginText(int renderMode = 0);
+  void textTo(double x, double y);
+  void showText(const std::string& font, const std::string& text, double size,
+                const std::vector<int>* kerning = nullptr);
+  void endText();
 
   // Finishes the document; false when any write failed. Also done by the
   // destructor.
