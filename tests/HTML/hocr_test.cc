@@ -323,3 +323,56 @@ TEST(HOCR, SloppyHyphenAndRTFCodes)
   hocr2pdf(in, nullptr, 300, 300, &out, "txt", 1, "lead", "trail");
   EXPECT_EQ(out.str(), "lead\nx\ntrail\n");
 }
+
+TEST(HOCR, LayerFromTesseract)
+{
+  REQUIRE_TOOL(tesseract, "tesseract");
+  REQUIRE_TOOL(pdftoppm, "pdftoppm");
+  REQUIRE_TOOL(pdftotext, "pdftotext");
+  TempDir dir;
+  // A page of visible text, rendered at 300 dpi and recognised.
+  {
+    std::ostringstream pdf;
+    PDFCodec writer(&pdf, "t");
+    writer.beginPage(360, 120);
+    writer.beginText(0);
+    writer.textTo(24, 40);
+    writer.showText("Helvetica", "The quick brown fox", 16);
+    writer.textTo(24, 64);
+    writer.showText("Helvetica", "jumps over the lazy dog.", 16);
+    writer.endText();
+    ASSERT_TRUE(writer.finish());
+    ASSERT_TRUE(writeFile(dir.file("text.pdf"), pdf.str()));
+  }
+  ASSERT_EQ(run(pdftoppm + " -r 300 -gray -singlefile '" + dir.file("text.pdf") + "' '" +
+                dir.file("page") + "'"),
+            0);
+  ASSERT_EQ(run(tesseract + " '" + dir.file("page.pgm") + "' '" + dir.file("page") +
+                "' -l eng hocr 2>/dev/null"),
+            0);
+  const std::string hocr = readFile(dir.file("page.hocr"));
+  ASSERT_NE(hocr.find("ocrx_word"), std::string::npos);
+
+  Image page;
+  ASSERT_TRUE(readPNM(page, dir.file("page.pgm")));
+  std::ostringstream pdf, txt;
+  {
+    PDFCodec writer(&pdf, "t");
+    writer.beginPage(360, 120);
+    writer.showImage(page, 0, 0, 360, 120);
+    std::istringstream in(hocr);
+    CaptureStderr();
+    EXPECT_TRUE(hocr2pdf(in, &writer, 300, 300, &txt, "txt", 1));
+    GetCapturedStderr();
+    ASSERT_TRUE(writer.finish());
+  }
+  EXPECT_EQ(txt.str(), "The quick brown fox jumps over the lazy dog.\n");
+  ASSERT_TRUE(writeFile(dir.file("layer.pdf"), pdf.str()));
+  std::string out;
+  ASSERT_EQ(run(pdftotext + " -raw '" + dir.file("layer.pdf") + "' -", &out), 0);
+  std::string words;
+  for (char c : out)
+    if (c != '\f')
+      words += c == '\n' ? ' ' : c;
+  EXPECT_EQ(words.find("The quick brown fox jumps over the lazy dog."), 0u) << out;
+}

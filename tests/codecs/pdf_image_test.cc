@@ -252,6 +252,7 @@ TEST(PDFImage, RGBAIsWrittenAsRGBWithoutTouchingTheCaller)
 TEST(PDFImage, RenderedPagesGiveBackThePixels)
 {
   REQUIRE_TOOL(pdftocairo, "pdftocairo");
+  REQUIRE_TOOL(mutool, "mutool");
   TempDir dir;
   // Cairo places an unscaled image without resampling (Splash smooths it).
   for (int bps : {1, 8, 24}) {
@@ -274,6 +275,21 @@ TEST(PDFImage, RenderedPagesGiveBackThePixels)
           wrong += sampleAt(png, x, y, ch) !=
                    sampleAt(image, x, y, spp == 1 ? 0 : ch) * (bps == 1 ? 255 : 1);
     EXPECT_EQ(wrong, 0) << bps;
+
+    ASSERT_EQ(run(mutool + " draw -q -r 144 -c rgb -o '" + dir.file(name + ".ppm") + "' '" +
+                  dir.file(name + ".pdf") + "' 1 2>/dev/null"),
+              0);
+    Image ppm;
+    ASSERT_TRUE(readPNM(ppm, dir.file(name + ".ppm")));
+    ASSERT_EQ(ppm.w, image.w);
+    ASSERT_EQ(ppm.h, image.h);
+    wrong = 0;
+    for (int y = 0; y < image.h; ++y)
+      for (int x = 0; x < image.w; ++x)
+        for (int ch = 0; ch < 3; ++ch)
+          wrong += sampleAt(ppm, x, y, ch) !=
+                   sampleAt(image, x, y, spp == 1 ? 0 : ch) * (bps == 1 ? 255 : 1);
+    EXPECT_EQ(wrong, 0) << bps << " (mutool)";
   }
 }
 
