@@ -134,3 +134,24 @@ TEST(PNGPredict, TiffHorizontalPredictor)
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "TIFF unpredict unsupported bits: 4\n");
   EXPECT_EQ(p4[1], 2);
 }
+
+TEST(PNGPredict, LeftDistanceFollowsThePixelSize)
+{
+  // 16-bit gray: the left neighbour is two bytes back (bytes as stored).
+  Image g16 = imageFromSamples(2, 1, 1, 16, {0x0102, 0x0304});
+  std::string out;
+  predictPNG(g16, out, 1);
+  EXPECT_EQ(bytes(out), std::vector<int>({1, 0x02, 0x01, 0x02, 0x02}));
+  // 1-bit gray, 16 pixels: one byte to the left.
+  Image g1 = imageFromSamples(16, 1, 1, 1, {1, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0});
+  out.clear();
+  predictPNG(g1, out, 1);
+  EXPECT_EQ(bytes(out), std::vector<int>({1, 0x80, 0x40}));
+  // Average on 4-bit gray, two rows: (a + b) / 2 with a one byte back.
+  Image g4 = imageFromSamples(4, 2, 1, 4, {1, 2, 3, 4, 5, 6, 7, 8});
+  out.clear();
+  predictPNG(g4, out, 3);
+  // row0: 0x12, 0x34 - 0x12/2 = 0x2b; row1: 0x56 - 0x12/2 = 0x4d,
+  //       0x78 - (0x56 + 0x34)/2 = 0x33
+  EXPECT_EQ(bytes(out), std::vector<int>({3, 0x12, 0x2b, 3, 0x4d, 0x33}));
+}
