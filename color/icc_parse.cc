@@ -348,7 +348,6 @@ bool readCurv(const ICCBytes& p, uint64_t& pos, std::vector<uint16_t>& table, in
     }
     return true;
   }
-  Trace() << "readCurv: " << type << " " << (p.has(start + 8, 4) ? (int32_t)p.u32(start + 8) : 0);
   return false;
 }
 

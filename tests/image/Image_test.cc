@@ -17,7 +17,7 @@ namespace {
 
 // A codec that produces a fixed 3 x 2 GRAY8 image on demand and counts what
 // the image asks of it.
-struct MockCodec : ImageCodec {
+struct MockCodec : testsupport::TestCodec {
   int* destroyed;
   int decodes = 0;
   explicit MockCodec(int* d = nullptr) : destroyed(d) {}
@@ -214,7 +214,7 @@ TEST(Image, LazyDecodeThroughCodec)
 
   // A codec that produces nothing leaves the image without pixels.
   Image none;
-  none.setCodec(new ImageCodec());
+  none.setCodec(new testsupport::TestCodec());
   EXPECT_EQ(none.getRawData(), nullptr);
 }
 

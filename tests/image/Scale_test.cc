@@ -13,7 +13,7 @@ using namespace testsupport;
 
 namespace {
 
-struct ScaleHookCodec : ImageCodec {
+struct ScaleHookCodec : testsupport::TestCodec {
   int calls = 0;
   bool accept = true;
   bool scale(Image&, double, double, bool) override

@@ -172,7 +172,7 @@ TEST(Colorspace, ImageWithoutPixelsTakesTheTarget)
 }
 
 namespace {
-struct GrayCodec : ImageCodec {
+struct GrayCodec : testsupport::TestCodec {
   int calls = 0;
   bool toGray(Image& image) override
   {
@@ -447,4 +447,21 @@ TEST(Colorspace, ThresholdAgreesWithImageMagick)
   ASSERT_TRUE(readPNM(want, dir.file("out.pbm")));
   ASSERT_TRUE(colorspace_by_name(im, "bw", 127));
   EXPECT_TRUE(samePixels(im, want));
+}
+
+TEST(Colorspace, RealignKeepsThePixels)
+{
+  Image im = makeImage(5, 4, 3, 8);
+  fillPattern(im, 23);
+  const Image ref = im;
+  realignImage(im, 32);
+  EXPECT_EQ(im.stride(), 32u);
+  EXPECT_TRUE(samePixels(im, ref));
+  realignImage(im, 16);
+  EXPECT_EQ(im.stride(), 16u);
+  EXPECT_TRUE(samePixels(im, ref));
+  testing::internal::CaptureStderr();
+  realignImage(im, 14); // below the 15 bytes of a row
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(im.stride(), 16u);
 }

@@ -33,7 +33,7 @@ bool isWindow(const Image& src, const Image& out, int x0, int y0)
   return true;
 }
 
-struct CropCodec : ImageCodec {
+struct CropCodec : testsupport::TestCodec {
   unsigned rect[4] = {0, 0, 0, 0};
   bool crop(Image&, unsigned x, unsigned y, unsigned w, unsigned h) override
   {

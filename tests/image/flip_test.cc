@@ -36,7 +36,7 @@ bool mirrored(const Image& a, const Image& b, bool horizontal)
   return true;
 }
 
-struct FlipCodec : ImageCodec {
+struct FlipCodec : testsupport::TestCodec {
   int calls = 0;
   bool flipX(Image&) override { ++calls; return true; }
   bool flipY(Image&) override { ++calls; return true; }

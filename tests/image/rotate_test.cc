@@ -64,7 +64,7 @@ int stored(const Image& im, int v)
   return im.bps < 8 ? v >> (8 - im.bps) : v;
 }
 
-struct RotateCodec : ImageCodec {
+struct RotateCodec : testsupport::TestCodec {
   double angle = -1;
   bool rotate(Image&, double a) override { angle = a; return true; }
 };
@@ -328,11 +328,6 @@ TEST(Rotate, QuarterTurnAgreesWithImageMagick)
     }
   }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-// The allocation-failure tests below need malloc to return null.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
-#endif
 
 namespace {
 // Geometry far beyond any memory over a small real buffer: the operations

@@ -11,6 +11,13 @@
 
 namespace testsupport {
 
+// A codec with no format of its own, for tests of the hooks the image core
+// offers an attached codec.
+struct TestCodec : ImageCodec {
+  std::string getID() override { return "TEST"; }
+  bool writeImage(std::ostream*, Image&, int, const std::string&) override { return false; }
+};
+
 // An image of the given type with rows `stride` bytes apart (0 = tight),
 // padding bytes filled with `pad` so a test sees when they are read.
 Image makeImage(int w, int h, int spp, int bps, unsigned stride = 0, uint8_t pad = 0xA5);

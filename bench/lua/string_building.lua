@@ -1,0 +1,9 @@
+local N = tonumber(arg and arg[1]) or 100000
+local parts = {}
+for i = 1, N do parts[#parts + 1] = "item" .. i end
+local s = table.concat(parts, ",")
+local acc = ""
+for i = 1, 2000 do acc = acc .. i end
+local count = 0
+for w in s:gmatch("item(%d+)") do count = count + 1 end
+print(#s, #acc, count, s:sub(1, 20), string.format("%d-%s", N, "done"))

@@ -1,0 +1,22 @@
+-- values, arithmetic, strings and coercions
+print(1, 1.5, -0.0, 1e15, 1e16, 2^53, 1/0, -1/0, 10/3)
+print(7 % 3, -7 % 3, 7 % -3, 5.5 % 2, 2^10, 2^0.5)
+print("10" + 5, "3" * "4", 10 .. 20, "0x10" + 0, " 12 " + 1)
+print(#"hello", #"", "a" .. "b" .. "c" .. 1 .. 2)
+print(1 < 2, 1 <= 1, "a" < "b", "abc" < "abd", "Z" < "a", not nil, not 0)
+print(1 == 1.0, "1" == 1, nil == false, {} == {})
+print(tostring(nil), tostring(true), tonumber("  0x1F  "), tonumber("1e2"), tonumber("abc"), tonumber("12", 16))
+print(math.floor(-3.5), math.huge, -math.huge, math.max(3, 9, 2), math.min(4, -1))
+print(string.format("%5.2f|%d|%s|%q|%x", 3.14159, 42, "hi", "a\nb\"c", 255))
+print(string.rep("ab", 3), ("x"):upper(), string.sub("hello", 2, -2), string.byte("A"), string.char(72, 105))
+print(string.find("hello world", "o w"), string.match("key=val", "(%w+)=(%w+)"), string.gsub("abc", "b", "X"))
+local t = {}
+for w in string.gmatch("one two three", "%a+") do t[#t + 1] = w end
+print(table.concat(t, ","), select("#", 1, nil, 3), select(2, "a", "b", "c"))
+print(type(print), type(nil), type({}), type("s"), type(2), type(true))
+local a, b, c = (function() return 1, 2, 3 end)()
+print(a, b, c, (function() return 1, 2, 3 end)())
+print(((function() return 1, 2, 3 end)()))
+print(2^63, -2^63, 123456789012345678)
+print(100000000000000, 1e100, 0.1, 1/3, -1.5e-10)
+print(string.len("\0abc"), #"\65\066", "\z" == "z")

@@ -1,0 +1,55 @@
+// Shared part of the loader fuzz targets: a state with a memory ceiling and
+// an instruction budget, so every input ends quickly one way or another.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "lua/lauxlib.h"
+#include "lua/lua.h"
+#include "lua/lualib.h"
+
+namespace fuzztarget {
+
+struct Budget {
+  size_t used = 0;
+  size_t limit = 32u << 20;
+};
+
+inline void* budgetAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
+  Budget* b = static_cast<Budget*>(ud);
+  if (nsize == 0) {
+    std::free(ptr);
+    b->used -= osize;
+    return nullptr;
+  }
+  if (nsize > osize && b->used + (nsize - osize) > b->limit) return nullptr;
+  void* p = std::realloc(ptr, nsize);
+  if (p != nullptr) b->used = b->used - osize + nsize;
+  return p;
+}
+
+// Loads the bytes as a chunk (source or precompiled by the first byte) and
+// runs what loads, with a bounded number of instructions.
+inline void loadAndRun(const uint8_t* data, size_t size) {
+  Budget budget;
+  lua_State* L = lua_newstate(budgetAlloc, &budget);
+  if (L == nullptr) return;
+  if (lua_cpcall(L, [](lua_State* L) { luaL_openlibs(L); return 0; }, nullptr) == 0) {
+    lua_pushnil(L);
+    lua_setglobal(L, "print");
+    lua_pushnil(L);
+    lua_setglobal(L, "io");
+    lua_pushnil(L);
+    lua_setglobal(L, "os");
+    lua_sethook(L, [](lua_State* L, lua_Debug*) { luaL_error(L, "instruction budget spent"); },
+                LUA_MASKCOUNT, 20000);
+    if (luaL_loadbuffer(L, reinterpret_cast<const char*>(data), size, "=fuzz") == 0)
+      lua_pcall(L, 0, 0, 0);
+  }
+  lua_close(L);
+  if (budget.used != 0) std::abort();  // everything must be released
+}
+
+}  // namespace fuzztarget
