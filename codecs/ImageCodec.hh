@@ -24,7 +24,7 @@ public:
 
   // The codec's identity ("TIF", "PNG", "PDF"), also stored as an image's
   // decoder id after a successful probe.
-  virtual std::string getID() = 0;
+  virtual std::string getID() { return std::string(); }
 
   // 0: not this format or failed; > 0: success (page count for multi-page
   // formats read at index 0); < 0: success, the image is decoded later by
@@ -36,7 +36,8 @@ public:
                         int index)
   { return index == 0 ? readImage(stream, image, decompress) : 0; }
   virtual bool writeImage(std::ostream* stream, Image& image, int quality,
-                          const std::string& compress) = 0;
+                          const std::string& compress)
+  { (void)stream; (void)image; (void)quality; (void)compress; return false; }
 
   // A new multi-page writer on stream, owned by the caller, or null.
   virtual ImageCodec* instanciateForWrite(std::ostream* stream, const std::string& compress)

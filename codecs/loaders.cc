@@ -2,12 +2,12 @@
 // when constructed, so the probing order is the reverse of the order here.
 #include "codecs/Loaders.hh"
 
-#include "codecs/pdf_probe.hh"
+#include "codecs/pdf.hh"
 #include "codecs/png.hh"
 #include "codecs/tiff.hh"
 
 TIFF2Codec tiff2_loader; // probed last
 PNG2Codec png2_loader;
-PDFProbe pdf_loader;
+PDFCodec pdf_loader;
 
 void linkCodecLoaders() {}

@@ -1,0 +1,91 @@
+// The PDF codec: its registry entry, the writer lifecycle, image placement
+// and the one-page writeImage.
+#include <cstring>
+#include <iostream>
+
+#include "codecs/pdf.hh"
+
+PDFCodec::PDFCodec()
+{
+  registerCodec("pdf", this);
+}
+
+PDFCodec::PDFCodec(std::ostream* out, const char* creator, const std::string& id1,
+                   const std::string& id2, unsigned prevXref, unsigned objBase, int pagesRef,
+                   unsigned pageCount)
+{
+  context = new PDFContext(out, creator, id1, id2, prevXref, objBase, pagesRef, pageCount);
+}
+
+PDFCodec::~PDFCodec()
+{
+  finish();
+  delete context;
+  context = nullptr;
+}
+
+bool PDFCodec::finish()
+{
+  if (context && !context->finish())
+    failed = true;
+  return context && !failed;
+}
+
+int PDFCodec::readImage(std::istream* stream, Image& image, const std::string& decompress)
+{
+  (void)image;
+  (void)decompress;
+  // Reading PDF is not available yet: recognise it and decline, so a PDF
+  // file fails with one clear line and other data goes on to the next codec.
+  char head[5] = {};
+  stream->read(head, sizeof head);
+  const bool isPDF = stream->gcount() == (std::streamsize)sizeof head &&
+                     memcmp(head, "%PDF-", sizeof head) == 0;
+  stream->clear();
+  stream->seekg(0);
+  if (isPDF)
+    std::cerr << "unsupported: reading PDF files" << std::endl;
+  return 0;
+}
+
+bool PDFCodec::showImage(Image& image, double x, double y, double w, double h, int quality,
+                         const std::string& options)
+{
+  PDFContentStream* c = page("showImage");
+  if (!c)
+    return false;
+  if (image.empty()) {
+    std::cerr << "PDFCodec: image without pixels not written" << std::endl;
+    return false;
+  }
+  PDFXObject* object = new PDFXObject(context->xref, image, options, quality);
+  context->images.push_back(object);
+  object->write(context->out());
+  c->operators << "q " << quantize(w, 1) << " 0 0 " << quantize(h, 1) << " " << quantize(x, 1)
+               << " " << quantize(y, 1) << " cm " << object->resourceName() << " Do Q\n";
+  c->procSet |= image.spp < 2 ? 1 : 2;
+  context->currentPage->addResource(object);
+  return context->good();
+}
+
+bool PDFCodec::writeImage(std::ostream* stream, Image& image, int quality,
+                          const std::string& compress)
+{
+  if (image.empty()) {
+    std::cerr << "PDFCodec: image without pixels not written" << std::endl;
+    return false;
+  }
+  PDFContext context(stream, "Talveri", "", "", 0, 0, 0, 0);
+  PDFXObject* object = new PDFXObject(context.xref, image, compress, quality);
+  context.images.push_back(object);
+  object->write(context.out());
+  const double width = image.w * 72.0 / (image.resX > 0 ? image.resX : 72);
+  const double height = image.h * 72.0 / (image.resY > 0 ? image.resY : 72);
+  context.beginPage(width, height);
+  PDFContentStream& c = context.currentPage->content;
+  c.operators << "q " << quantize(width, 1) << " 0 0 " << quantize(height, 1) << " 0 0 cm "
+              << object->resourceName() << " Do Q\n";
+  c.procSet |= image.spp < 2 ? 1 : 2;
+  context.currentPage->addResource(object);
+  return context.finish();
+}
