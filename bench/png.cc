@@ -11,6 +11,7 @@
 #include <string>
 
 #include "codecs/Codecs.hh"
+#include "codecs/MemoryStream.hh"
 #include "image/Image.hh"
 
 namespace {
@@ -70,36 +71,13 @@ void BM_PNGWrite(benchmark::State& state)
   state.counters["bytes"] = (double)encode(img).size();
 }
 
-// Reads a string in place, as Pillow's BytesIO does.
-class MemIn : public std::streambuf {
-public:
-  explicit MemIn(const std::string& s)
-  {
-    char* p = const_cast<char*>(s.data());
-    setg(p, p, p + s.size());
-  }
-protected:
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
-  {
-    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
-    if (base + off < eback() || base + off > egptr())
-      return pos_type(off_type(-1));
-    setg(eback(), base + off, egptr());
-    return pos_type(gptr() - eback());
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode m) override
-  {
-    return seekoff(off_type(pos), std::ios_base::beg, m);
-  }
-};
-
 void BM_PNGRead(benchmark::State& state)
 {
   Image img;
   makePage(img, (int)state.range(0));
   const std::string png = encode(img);
   for (auto _ : state) {
-    MemIn buf(png);
+    MemoryIn buf((const unsigned char*)png.data(), png.size());
     std::istream in(&buf);
     Image out;
     if (ImageCodec::Read(&in, out, "png") != 1)

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "codecs/Codecs.hh"
+#include "codecs/MemoryStream.hh"
 #include "image/Image.hh"
 
 namespace {
@@ -84,33 +85,11 @@ std::string encode(const Case& c)
   return os.str();
 }
 
-// Reads a string in place.
-class MemIn : public std::streambuf {
-public:
-  explicit MemIn(const std::string& s)
-  {
-    char* p = const_cast<char*>(s.data());
-    setg(p, p, p + s.size());
-  }
-protected:
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
-  {
-    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
-    if (off < eback() - base || off > egptr() - base)
-      return pos_type(off_type(-1));
-    setg(eback(), base + off, egptr());
-    return pos_type(gptr() - eback());
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
-  {
-    return seekoff(off_type(pos), std::ios_base::beg, which);
-  }
-};
 
 void readBench(benchmark::State& state, const std::string& file)
 {
   for (auto _ : state) {
-    MemIn buf(file);
+    MemoryIn buf((const unsigned char*)file.data(), file.size());
     std::istream in(&buf);
     Image img;
     if (ImageCodec::Read(&in, img, "tif") != 1)
