@@ -14,15 +14,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  int spp, bps;
-};
-const PixelType allTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {3, 16}, {4, 8}};
-
-std::string name(const PixelType& t)
-{
-  return std::to_string(t.spp) + "x" + std::to_string(t.bps);
-}
 
 int whiteOf(const Image& img, int channel)
 {
@@ -54,7 +45,7 @@ Image ramp(int w, int h)
 
 TEST(CopyCropShear, AngleZeroIsACropWithWhiteOutside)
 {
-  for (const PixelType& t : allTypes) {
+  for (const PixelType& t : kPixelTypes) {
     Image img = makeImage(9, 6, t.spp, t.bps);
     fillPattern(img, 4);
     std::unique_ptr<Image> r(copy_crop_shear(img, -2, -1, 8, 9, 0.0, 0.0, white(img)));
@@ -68,7 +59,7 @@ TEST(CopyCropShear, AngleZeroIsACropWithWhiteOutside)
           const int sx = x - 2, sy = y - 1;
           const bool inside = sx >= 0 && sy >= 0 && sy < 6;
           ASSERT_EQ(sampleAt(*r, x, y, k), inside ? sampleAt(img, sx, sy, k) : whiteOf(img, k))
-            << name(t) << " " << x << "," << y;
+            << typeName(t) << " " << x << "," << y;
         }
   }
 }

@@ -117,6 +117,41 @@ void fillPattern(Image& image, uint32_t seed)
       image.data[(size_t)y * image.stride() + fill - 1] &= (uint8_t)(0xff << (8 - bits % 8));
 }
 
+std::string typeName(const PixelType& t)
+{
+  const char* colour = t.spp == 1 ? "gray" : t.spp == 3 ? "rgb" : t.spp == 4 ? "rgba" : "?";
+  return colour + std::to_string(t.bps);
+}
+
+Image patterned(int w, int h, const PixelType& t, uint32_t seed, unsigned padding)
+{
+  Image probe;
+  probe.spp = t.spp;
+  probe.bps = t.bps;
+  probe.w = w;
+  Image im = makeImage(w, h, t.spp, t.bps, padding ? probe.stridefill() + padding : 0);
+  fillPattern(im, seed);
+  return im;
+}
+
+std::vector<int> samplesOf(const Image& image)
+{
+  std::vector<int> s;
+  for (int y = 0; y < image.h; ++y)
+    for (int x = 0; x < image.w; ++x)
+      for (int c = 0; c < image.spp; ++c)
+        s.push_back(sampleAt(image, x, y, c));
+  return s;
+}
+
+std::vector<int> pixelAt(const Image& image, int x, int y)
+{
+  std::vector<int> r;
+  for (int c = 0; c < image.spp; ++c)
+    r.push_back(sampleAt(image, x, y, c));
+  return r;
+}
+
 bool encodePNM(const Image& image, std::string& out)
 {
   const uint8_t* p = image.getRawData();
