@@ -134,6 +134,16 @@ Image patterned(int w, int h, const PixelType& t, uint32_t seed, unsigned paddin
   return im;
 }
 
+Image::iterator whiteBackground(Image& image)
+{
+  Image::iterator it(&image, false);
+  const int max = image.bps == 16 ? 65535 : 255;
+  for (int i = 0; i < 4; ++i)
+    it.value[i] = max;
+  it.value[3] = 255;
+  return it;
+}
+
 std::vector<int> samplesOf(const Image& image)
 {
   std::vector<int> s;

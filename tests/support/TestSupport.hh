@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/Image.hh"
+#include "image/ImageIterator.hh"
 
 namespace testsupport {
 
@@ -54,6 +55,10 @@ std::string typeName(const PixelType& t);
 // An image filled by fillPattern, its rows `padding` bytes longer than their
 // pixels (0 = tight) so a write past a row or a read of padding shows.
 Image patterned(int w, int h, const PixelType& t, uint32_t seed, unsigned padding = 2);
+
+// A white background colour at the image's own depth (alpha opaque), for
+// the operations that fill uncovered area.
+Image::iterator whiteBackground(Image& image);
 
 // Every sample, row by row, pixel by pixel, channel by channel.
 std::vector<int> samplesOf(const Image& image);
