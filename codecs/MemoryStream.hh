@@ -63,17 +63,8 @@ public:
   // counted with commit(); null when the cap or memory does not allow it.
   unsigned char* room(uint64_t n)
   {
-    if (n > cap - used)
+    if (n > cap - used || !fit(n))
       return nullptr;
-    if (used + n > capacity) {
-      uint64_t want = capacity ? capacity * 2 : 65536;
-      if (want < used + n)
-        want = used + n;
-      if (want > cap)
-        want = cap;
-      if (!grow(want))
-        return nullptr;
-    }
     return buf + used;
   }
   void commit(uint64_t n) { used += n; }
@@ -95,15 +86,8 @@ protected:
     uint64_t k = (uint64_t)n;
     if (k > cap - used)
       k = cap - used;
-    if (used + k > capacity) {
-      uint64_t want = capacity ? capacity * 2 : 65536;
-      if (want < used + k)
-        want = used + k;
-      if (want > cap)
-        want = cap;
-      if (!grow(want))
-        return 0;
-    }
+    if (!fit(k))
+      return 0;
     memcpy(buf + used, s, k);
     used += k;
     return (std::streamsize)k;
@@ -117,6 +101,18 @@ protected:
   }
 
 private:
+  // Capacity for n more bytes (n within the cap), doubling as it grows.
+  bool fit(uint64_t n)
+  {
+    if (used + n <= capacity)
+      return true;
+    uint64_t want = capacity ? capacity * 2 : 65536;
+    if (want < used + n)
+      want = used + n;
+    if (want > cap)
+      want = cap;
+    return grow(want);
+  }
   bool grow(uint64_t n)
   {
     if (n > (uint64_t)std::numeric_limits<size_t>::max())
