@@ -115,10 +115,7 @@ TEST(SymmetricConvolution, MatchesReferenceOnRandomImagesOfEveryType)
 
 TEST(SymmetricConvolution, UnsharpMaskBrightensFlatPageNearBorder)
 {
-  Image img = makeImage(20, 20, 1, 8, 0);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x)
-      setSampleAt(img, x, y, 0, 100);
+  Image img = uniform(20, 20, 1, 8, 100);
   std::vector<double> h = gaussianHalf(3, 2.1), v = h;
   for (double& x : v)
     x = -x;

@@ -45,6 +45,16 @@ Image imageFromSamples(int w, int h, int spp, int bps, const std::vector<int>& s
   return img;
 }
 
+Image uniform(int w, int h, int spp, int bps, int value)
+{
+  Image img = makeImage(w, h, spp, bps, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < spp; ++c)
+        setSampleAt(img, x, y, c, value);
+  return img;
+}
+
 int sampleAt(const Image& image, int x, int y, int channel)
 {
   const uint8_t* row = image.data + (size_t)y * image.stride();

@@ -40,6 +40,9 @@ void setSampleAt(Image& image, int x, int y, int channel, int value);
 // padding ignored).
 bool samePixels(const Image& a, const Image& b);
 
+// Tight rows with every sample set to `value`.
+Image uniform(int w, int h, int spp, int bps, int value);
+
 // Fills with a deterministic pseudo-random pattern.
 void fillPattern(Image& image, uint32_t seed = 1);
 
