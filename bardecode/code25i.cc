@@ -50,6 +50,29 @@ code25i_t::code25i_t()
 
 namespace {
 
+// The first two bars of a start or stop pattern: a plausible narrow pair
+// with a quiet zone wider than the pattern before it.
+bool start_bars(token_iterator& start, token_iterator end, bar_vector_t& b, unsigned quiet_width)
+{
+  if (get_bars(start, end, b, 2) != 2)
+    return false;
+  const unsigned w0 = b[0].second, w1 = b[1].second;
+  if (0.6 * w1 > w0 || w0 > 3 * w1)
+    return false;
+  return !(2.5 * (w0 + w1) > quiet_width);
+}
+
+// A digit pair as wide as the one before it (within half) and as dark as
+// the start pattern's ratio `fb` predicts.
+bool pair_widths_fit(const bar_vector_t& b, double fb, double prev)
+{
+  const double P = b.total_width, B = b.black_width;
+  if (prev != 0 && !(std::fabs(P - prev) < 0.5 * prev))
+    return false;
+  const double E = (P * fb) * 0.5;
+  return 0.8 * E <= B && B <= 1.2 * E;
+}
+
 // One pair of digits from ten elements given in symbol order; false when
 // either word is no digit.
 bool decode_pair(const code25i_t& c, const unsigned* bars, const unsigned* spaces, double B,
@@ -69,13 +92,9 @@ scanner_result_t code25i_t::scan(token_iterator& start, token_iterator end, int 
                                  unsigned quiet_width) const
 {
   bar_vector_t b(4);
-  if (get_bars(start, end, b, 2) != 2)
+  if (!start_bars(start, end, b, quiet_width))
     return scanner_result_t();
   const unsigned w0 = b[0].second, w1 = b[1].second;
-  if (0.6 * w1 > w0 || w0 > 3 * w1)
-    return scanner_result_t();
-  if (2.5 * (w0 + w1) > quiet_width)
-    return scanner_result_t();
   if (add_bars(start, end, b, 2) != 2)
     return scanner_result_t();
   const unsigned w2 = b[2].second, w3 = b[3].second;
@@ -96,14 +115,9 @@ scanner_result_t code25i_t::scan(token_iterator& start, token_iterator end, int 
     if (s0 < (s2 * 3.1) * 1.3 && s0 > (2 * s2) * 0.7 && s1 < ((P3 * 0.25) * 1.2) * fw &&
         s1 > ((P3 * 0.18) * 0.8) * fw && after != end && after->second > P3 * 1.3)
       break;
-    if (add_bars(start, end, b, 7) != 7)
+    if (add_bars(start, end, b, 7) != 7 || !pair_widths_fit(b, fb, prev))
       return scanner_result_t();
     const double P = b.total_width, B = b.black_width;
-    if (prev != 0 && !(std::fabs(P - prev) < 0.5 * prev))
-      return scanner_result_t();
-    const double E = (P * fb) * 0.5;
-    if (!(0.8 * E <= B && B <= 1.2 * E))
-      return scanner_result_t();
     if (!b[0].first || b[9].first)
       return scanner_result_t();
     const unsigned bars[5] = {b[0].second, b[2].second, b[4].second, b[6].second, b[8].second};
@@ -124,13 +138,9 @@ scanner_result_t code25i_t::reverse_scan(token_iterator& start, token_iterator e
                                          unsigned quiet_width) const
 {
   bar_vector_t b(4);
-  if (get_bars(start, end, b, 2) != 2)
+  if (!start_bars(start, end, b, quiet_width))
     return scanner_result_t();
-  const unsigned w0 = b[0].second, w1 = b[1].second;
-  if (0.6 * w1 > w0 || w0 > 3 * w1)
-    return scanner_result_t();
-  if (2.5 * (w0 + w1) > quiet_width)
-    return scanner_result_t();
+  const unsigned w0 = b[0].second;
   if (add_bars(start, end, b, 1) != 1)
     return scanner_result_t();
   const double w2 = b[2].second;
@@ -153,14 +163,9 @@ scanner_result_t code25i_t::reverse_scan(token_iterator& start, token_iterator e
           between_ratio(W4, b[0].second) && after != end && after->second > b.total_width)
         break;
     }
-    if (add_bars(start, end, b, 6) != 6)
+    if (add_bars(start, end, b, 6) != 6 || !pair_widths_fit(b, fb, prev))
       return scanner_result_t();
     const double P = b.total_width, B = b.black_width;
-    if (prev != 0 && !(std::fabs(P - prev) < 0.5 * prev))
-      return scanner_result_t();
-    const double E = (P * fb) * 0.5;
-    if (!(0.8 * E <= B && B <= 1.2 * E))
-      return scanner_result_t();
     if (b[0].first || !b[9].first)
       return scanner_result_t();
     const unsigned bars[5] = {b[9].second, b[7].second, b[5].second, b[3].second, b[1].second};

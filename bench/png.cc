@@ -10,38 +10,16 @@
 #include <sstream>
 #include <string>
 
+#include "bench/BenchPages.hh"
 #include "codecs/Codecs.hh"
+#include "codecs/MemoryStream.hh"
 #include "image/Image.hh"
 
 namespace {
 
-const int kW = 2480, kH = 3508;
-const int kQualityLevel6 = 33;
+using namespace benchpages;
 
-// A scan-like page: paper with sensor noise, a few dark text-like bars and
-// a photo-like gradient block, so the encoder has real work to do.
-void makePage(Image& img, int spp)
-{
-  img.spp = (uint8_t)spp;
-  img.bps = 8;
-  img.resize(kW, kH);
-  img.setResolution(300, 300);
-  uint32_t seed = 12345;
-  for (int y = 0; y < kH; ++y) {
-    uint8_t* row = img.data + (size_t)y * img.stride();
-    const bool textLine = (y / 40) % 3 == 1 && y > 300 && y < 2400;
-    for (int x = 0; x < kW; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      int v = 235 + (int)((seed >> 24) % 7);
-      if (textLine && (x / 9) % 5 != 0 && ((x * 7 + y) / 23) % 4 != 0 && x > 200 && x < 2280)
-        v = 20 + (int)((seed >> 16) % 30);
-      if (y > 2600 && y < 3300 && x > 300 && x < 2100)
-        v = (x - 300) * 200 / 1800 + (int)((seed >> 20) % 9);
-      for (int c = 0; c < spp; ++c)
-        row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
-    }
-  }
-}
+const int kQualityLevel6 = 33;
 
 std::string encode(Image& img)
 {
@@ -60,7 +38,7 @@ protected:
 void BM_PNGWrite(benchmark::State& state)
 {
   Image img;
-  makePage(img, (int)state.range(0));
+  makeScanPage(img, (int)state.range(0));
   NullBuf nb;
   std::ostream os(&nb);
   for (auto _ : state) {
@@ -70,36 +48,13 @@ void BM_PNGWrite(benchmark::State& state)
   state.counters["bytes"] = (double)encode(img).size();
 }
 
-// Reads a string in place, as Pillow's BytesIO does.
-class MemIn : public std::streambuf {
-public:
-  explicit MemIn(const std::string& s)
-  {
-    char* p = const_cast<char*>(s.data());
-    setg(p, p, p + s.size());
-  }
-protected:
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
-  {
-    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
-    if (base + off < eback() || base + off > egptr())
-      return pos_type(off_type(-1));
-    setg(eback(), base + off, egptr());
-    return pos_type(gptr() - eback());
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode m) override
-  {
-    return seekoff(off_type(pos), std::ios_base::beg, m);
-  }
-};
-
 void BM_PNGRead(benchmark::State& state)
 {
   Image img;
-  makePage(img, (int)state.range(0));
+  makeScanPage(img, (int)state.range(0));
   const std::string png = encode(img);
   for (auto _ : state) {
-    MemIn buf(png);
+    MemoryIn buf((const unsigned char*)png.data(), png.size());
     std::istream in(&buf);
     Image out;
     if (ImageCodec::Read(&in, out, "png") != 1)
@@ -120,7 +75,7 @@ int main(int argc, char** argv)
     if (strncmp(argv[i], "--write-sample=", 15) == 0) {
       for (int spp : {3, 1}) {
         Image img;
-        makePage(img, spp);
+        makeScanPage(img, spp);
         std::ofstream f(std::string(argv[i] + 15) + (spp == 3 ? "/page-rgb.png" : "/page-gray.png"),
                         std::ios::binary);
         f << encode(img);

@@ -14,37 +14,21 @@
 #include <sstream>
 #include <string>
 
+#include "bench/BenchPages.hh"
 #include "codecs/Codecs.hh"
+#include "codecs/MemoryStream.hh"
 #include "image/Image.hh"
 
 namespace {
 
-const int kW = 2480, kH = 3508;
+using namespace benchpages;
+
 const int kQualityLevel6 = 33;
 
-// A scan-like page: paper with sensor noise, dark text-like bars and a
-// photo-like gradient block.
+// The scan page; at 1 bit thresholded.
 void makePage(Image& img, int spp, int bps)
 {
-  img.spp = (uint8_t)spp;
-  img.bps = 8;
-  img.resize(kW, kH);
-  img.setResolution(300, 300);
-  uint32_t seed = 12345;
-  for (int y = 0; y < kH; ++y) {
-    uint8_t* row = img.data + (size_t)y * img.stride();
-    const bool textLine = (y / 40) % 3 == 1 && y > 300 && y < 2400;
-    for (int x = 0; x < kW; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      int v = 235 + (int)((seed >> 24) % 7);
-      if (textLine && (x / 9) % 5 != 0 && ((x * 7 + y) / 23) % 4 != 0 && x > 200 && x < 2280)
-        v = 20 + (int)((seed >> 16) % 30);
-      if (y > 2600 && y < 3300 && x > 300 && x < 2100)
-        v = (x - 300) * 200 / 1800 + (int)((seed >> 20) % 9);
-      for (int c = 0; c < spp; ++c)
-        row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
-    }
-  }
+  makeScanPage(img, spp);
   if (bps == 1) {
     // Threshold into a 1-bit page; the gradient becomes a dither-like
     // pattern of stripes, as halftones in scans do.
@@ -84,33 +68,11 @@ std::string encode(const Case& c)
   return os.str();
 }
 
-// Reads a string in place.
-class MemIn : public std::streambuf {
-public:
-  explicit MemIn(const std::string& s)
-  {
-    char* p = const_cast<char*>(s.data());
-    setg(p, p, p + s.size());
-  }
-protected:
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
-  {
-    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
-    if (off < eback() - base || off > egptr() - base)
-      return pos_type(off_type(-1));
-    setg(eback(), base + off, egptr());
-    return pos_type(gptr() - eback());
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
-  {
-    return seekoff(off_type(pos), std::ios_base::beg, which);
-  }
-};
 
 void readBench(benchmark::State& state, const std::string& file)
 {
   for (auto _ : state) {
-    MemIn buf(file);
+    MemoryIn buf((const unsigned char*)file.data(), file.size());
     std::istream in(&buf);
     Image img;
     if (ImageCodec::Read(&in, img, "tif") != 1)

@@ -1,6 +1,5 @@
-// An output stream buffer that collects bytes in one malloc'd block, which
-// can be handed to an Image without a copy. A cap bounds what it accepts:
-// writes past it fail the stream.
+// Stream buffers over memory: reading a block in place, writing into a
+// fixed block, and collecting output in a growing block.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +9,40 @@
 #include <new>
 #include <streambuf>
 
+// Reads a block of memory in place, seekable (the CCITT decoder seeks).
+class MemoryIn : public std::streambuf {
+public:
+  MemoryIn(const unsigned char* p, uint64_t n)
+  {
+    char* b = (char*)p;
+    setg(b, b, b + n);
+  }
+
+protected:
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
+  {
+    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
+    if (off < eback() - base || off > egptr() - base)
+      return pos_type(off_type(-1));
+    setg(eback(), base + off, egptr());
+    return pos_type(gptr() - eback());
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
+  {
+    return seekoff(off_type(pos), std::ios_base::beg, which);
+  }
+};
+
+// Writes into a fixed block; bytes past its end fail.
+class MemoryOut : public std::streambuf {
+public:
+  MemoryOut(unsigned char* p, uint64_t n) { setp((char*)p, (char*)p + n); }
+  uint64_t written() const { return (uint64_t)(pptr() - pbase()); }
+};
+
+// Collects bytes in one malloc'd block, which can be handed to an Image
+// without a copy. A cap bounds what it accepts: writes past it fail the
+// stream.
 class GrowBuf : public std::streambuf {
 public:
   explicit GrowBuf(uint64_t cap = std::numeric_limits<uint64_t>::max()) : cap(cap) {}
@@ -30,17 +63,8 @@ public:
   // counted with commit(); null when the cap or memory does not allow it.
   unsigned char* room(uint64_t n)
   {
-    if (n > cap - used)
+    if (n > cap - used || !fit(n))
       return nullptr;
-    if (used + n > capacity) {
-      uint64_t want = capacity ? capacity * 2 : 65536;
-      if (want < used + n)
-        want = used + n;
-      if (want > cap)
-        want = cap;
-      if (!grow(want))
-        return nullptr;
-    }
     return buf + used;
   }
   void commit(uint64_t n) { used += n; }
@@ -62,15 +86,8 @@ protected:
     uint64_t k = (uint64_t)n;
     if (k > cap - used)
       k = cap - used;
-    if (used + k > capacity) {
-      uint64_t want = capacity ? capacity * 2 : 65536;
-      if (want < used + k)
-        want = used + k;
-      if (want > cap)
-        want = cap;
-      if (!grow(want))
-        return 0;
-    }
+    if (!fit(k))
+      return 0;
     memcpy(buf + used, s, k);
     used += k;
     return (std::streamsize)k;
@@ -84,6 +101,18 @@ protected:
   }
 
 private:
+  // Capacity for n more bytes (n within the cap), doubling as it grows.
+  bool fit(uint64_t n)
+  {
+    if (used + n <= capacity)
+      return true;
+    uint64_t want = capacity ? capacity * 2 : 65536;
+    if (want < used + n)
+      want = used + n;
+    if (want > cap)
+      want = cap;
+    return grow(want);
+  }
   bool grow(uint64_t n)
   {
     if (n > (uint64_t)std::numeric_limits<size_t>::max())

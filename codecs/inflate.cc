@@ -5,6 +5,22 @@
 
 #include "codecs/Decoders.hh"
 
+namespace {
+
+// zlib counts in 32 bits: large buffers go in slices.
+uInt slice(uint64_t n)
+{
+  return n > 0x40000000u ? 0x40000000u : (uInt)n;
+}
+
+void feedSlice(z_stream& strm, uint64_t& remaining)
+{
+  strm.avail_in = slice(remaining);
+  remaining -= strm.avail_in;
+}
+
+} // namespace
+
 bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t length,
                      int windowBits, uint64_t maxOutput)
 {
@@ -20,12 +36,8 @@ bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t leng
   bool full = false;
   strm.next_in = (Bytef*)data;
   while (ret != Z_STREAM_END && written < maxOutput) {
-    // zlib counts input in 32 bits: feed large buffers in slices.
-    if (strm.avail_in == 0 && remaining) {
-      const uInt n = remaining > 0x40000000u ? 0x40000000u : (uInt)remaining;
-      strm.avail_in = n;
-      remaining -= n;
-    }
+    if (strm.avail_in == 0 && remaining)
+      feedSlice(strm, remaining);
     if (strm.avail_in == 0 && !full)
       break;
     strm.next_out = window;
@@ -68,13 +80,11 @@ bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
     if (strm.avail_in == 0) {
       if (!remaining)
         break;
-      const uInt n = remaining > 0x40000000u ? 0x40000000u : (uInt)remaining;
-      strm.avail_in = n;
-      remaining -= n;
+      feedSlice(strm, remaining);
     }
     const uint64_t room = cap - *produced;
     strm.next_out = out + *produced;
-    strm.avail_out = room > 0x40000000u ? 0x40000000u : (uInt)room;
+    strm.avail_out = slice(room);
     const uInt before = strm.avail_out;
     ret = inflate(&strm, Z_SYNC_FLUSH);
     *produced += before - strm.avail_out;

@@ -12,6 +12,7 @@
 #include "codecs/Args.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/Decoders.hh"
+#include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
 #include "codecs/tiff.hh"
 #include "image/Colorspace.hh"
@@ -20,37 +21,6 @@
 #include "utility/Saturate.hh"
 
 namespace {
-
-// Reads a block of memory as a stream (seekable, for the CCITT decoder).
-class MemoryIn : public std::streambuf {
-public:
-  MemoryIn(const unsigned char* p, uint64_t n)
-  {
-    char* b = (char*)p;
-    setg(b, b, b + n);
-  }
-
-protected:
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
-  {
-    char* base = dir == std::ios_base::beg ? eback() : dir == std::ios_base::cur ? gptr() : egptr();
-    if (off < eback() - base || off > egptr() - base)
-      return pos_type(off_type(-1));
-    setg(eback(), base + off, egptr());
-    return pos_type(gptr() - eback());
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
-  {
-    return seekoff(off_type(pos), std::ios_base::beg, which);
-  }
-};
-
-// Writes into a fixed block; bytes past its end fail.
-class MemoryOut : public std::streambuf {
-public:
-  MemoryOut(unsigned char* p, uint64_t n) { setp((char*)p, (char*)p + n); }
-  uint64_t written() const { return (uint64_t)(pptr() - pbase()); }
-};
 
 const char* tagName(unsigned tag)
 {

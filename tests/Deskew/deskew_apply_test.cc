@@ -14,16 +14,6 @@ using namespace testsupport;
 
 namespace {
 
-Image::iterator white(Image& img)
-{
-  Image::iterator it(&img, false);
-  const int max = img.bps == 16 ? 65535 : 255;
-  for (int i = 0; i < 4; ++i)
-    it.value[i] = max;
-  it.value[3] = 255;
-  return it;
-}
-
 deskew_rect rectOf(int x, int y, int w, int h, float angle, int xb = 0, int yb = 0)
 {
   deskew_rect r;
@@ -59,12 +49,12 @@ TEST(DeskewApply, BranchByAngle)
     std::unique_ptr<Image> r(deskewApply(img, rectOf(5, 4, 30, 20, a), false));
     const double t = std::tan(a / 180.0 * 3.141592653589793);
     const int x = t > 0 ? 5 + (int)(std::fabs(t) * img.h) : 5;
-    std::unique_ptr<Image> expect(copy_crop_shear(img, x, 4, 30, 20, a, 0, white(img)));
+    std::unique_ptr<Image> expect(copy_crop_shear(img, x, 4, 30, 20, a, 0, whiteBackground(img)));
     EXPECT_TRUE(samePixels(*r, *expect)) << a;
   }
   for (float a : {0.100001f, -2.0f, 7.0f}) {
     std::unique_ptr<Image> r(deskewApply(img, rectOf(5, 4, 30, 20, a), false));
-    std::unique_ptr<Image> expect(copy_crop_rotate(img, 5, 4, 30, 20, a, white(img)));
+    std::unique_ptr<Image> expect(copy_crop_rotate(img, 5, 4, 30, 20, a, whiteBackground(img)));
     EXPECT_TRUE(samePixels(*r, *expect)) << a;
   }
 }
@@ -73,7 +63,7 @@ TEST(DeskewApply, BackSideUsesItsOffsetsAndTheOppositeAngle)
 {
   Image img = scan();
   std::unique_ptr<Image> r(deskewApply(img, rectOf(1, 2, 30, 20, 1.5f, 9, 7), true));
-  std::unique_ptr<Image> expect(copy_crop_rotate(img, 9, 7, 30, 20, -1.5, white(img)));
+  std::unique_ptr<Image> expect(copy_crop_rotate(img, 9, 7, 30, 20, -1.5, whiteBackground(img)));
   EXPECT_TRUE(samePixels(*r, *expect));
 }
 

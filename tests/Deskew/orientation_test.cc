@@ -109,10 +109,7 @@ TEST(Orientation, FewLinesLeaveTheSkewUnset)
 TEST(Orientation, PagesWithoutTextGiveTheNeutralAnswer)
 {
   float skew = NAN;
-  Image blank = makeImage(600, 800, 1, 8, 0);
-  for (int y = 0; y < blank.h; ++y)
-    for (int x = 0; x < blank.w; ++x)
-      setSampleAt(blank, x, y, 0, 235);
+  Image blank = uniform(600, 800, 1, 8, 235);
   EXPECT_EQ(autoRotate2(blank, &skew), 0);
   EXPECT_TRUE(std::isnan(skew));
 
@@ -135,10 +132,7 @@ TEST(Orientation, ResolutionBoundsTheCharacterSize)
   // Marks 130 pixels tall: characters at 300 dpi (limit 166), too large at
   // the 200 dpi that stands in for anything below it (limit 111).
   const int w = 1600, h = 2000;
-  Image page = makeImage(w, h, 1, 8, 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      setSampleAt(page, x, y, 0, 230);
+  Image page = uniform(w, h, 1, 8, 230);
   for (int line = 0; line < 6; ++line)
     for (int k = 0; k < 30; ++k) {
       const int x0 = 60 + k * 48, y0 = 100 + line * 300 + k / 3; // a slight slope

@@ -14,32 +14,12 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  int spp, bps;
-};
-const PixelType allTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {3, 16}, {4, 8}};
-
-std::string name(const PixelType& t)
-{
-  return std::to_string(t.spp) + "x" + std::to_string(t.bps);
-}
 
 int whiteOf(const Image& img, int channel)
 {
   if (img.spp == 4 && channel == 3)
     return 255;
   return img.bps == 16 ? 65535 : (1 << img.bps) - 1;
-}
-
-// A white background colour at the image's own depth.
-Image::iterator white(Image& img)
-{
-  Image::iterator it(&img, false);
-  const int max = img.bps == 16 ? 65535 : 255;
-  for (int i = 0; i < 4; ++i)
-    it.value[i] = max;
-  it.value[3] = 255;
-  return it;
 }
 
 // Gray ramp: column x holds x (W <= 256).
@@ -54,10 +34,10 @@ Image ramp(int w, int h)
 
 TEST(CopyCropShear, AngleZeroIsACropWithWhiteOutside)
 {
-  for (const PixelType& t : allTypes) {
+  for (const PixelType& t : kPixelTypes) {
     Image img = makeImage(9, 6, t.spp, t.bps);
     fillPattern(img, 4);
-    std::unique_ptr<Image> r(copy_crop_shear(img, -2, -1, 8, 9, 0.0, 0.0, white(img)));
+    std::unique_ptr<Image> r(copy_crop_shear(img, -2, -1, 8, 9, 0.0, 0.0, whiteBackground(img)));
     ASSERT_TRUE(r);
     ASSERT_EQ(r->w, 8);
     ASSERT_EQ(r->h, 9);
@@ -68,7 +48,7 @@ TEST(CopyCropShear, AngleZeroIsACropWithWhiteOutside)
           const int sx = x - 2, sy = y - 1;
           const bool inside = sx >= 0 && sy >= 0 && sy < 6;
           ASSERT_EQ(sampleAt(*r, x, y, k), inside ? sampleAt(img, sx, sy, k) : whiteOf(img, k))
-            << name(t) << " " << x << "," << y;
+            << typeName(t) << " " << x << "," << y;
         }
   }
 }
@@ -76,12 +56,12 @@ TEST(CopyCropShear, AngleZeroIsACropWithWhiteOutside)
 TEST(CopyCropShear, AnglesOfNinetyAndMoreGiveAPlainCrop)
 {
   Image img = ramp(40, 10);
-  std::unique_ptr<Image> plain(copy_crop_shear(img, 3, 1, 20, 5, 0.0, 0.0, white(img)));
+  std::unique_ptr<Image> plain(copy_crop_shear(img, 3, 1, 20, 5, 0.0, 0.0, whiteBackground(img)));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double cases[][2] = {{91, 0}, {-91, 0}, {90, 0}, {0, 90}, {5, 95}, {nan, 0}};
   for (auto c : cases) {
     testing::internal::CaptureStderr();
-    std::unique_ptr<Image> r(copy_crop_shear(img, 3, 1, 20, 5, c[0], c[1], white(img)));
+    std::unique_ptr<Image> r(copy_crop_shear(img, 3, 1, 20, 5, c[0], c[1], whiteBackground(img)));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "shaer: angle too high\n") << c[0];
     ASSERT_TRUE(r);
     EXPECT_TRUE(samePixels(*r, *plain)) << c[0] << "," << c[1];
@@ -99,7 +79,7 @@ TEST(CopyCropShear, RowsStartWhereTheSlopeSays)
     // For a positive slope the body shifts rows left by trunc(t H); the
     // caller adds it back, as deskewApply does.
     const int x0 = t > 0 ? x + (int)std::trunc(t * H) : x;
-    std::unique_ptr<Image> r(copy_crop_shear(img, x0, y, 60, 40, a, 0.0, white(img)));
+    std::unique_ptr<Image> r(copy_crop_shear(img, x0, y, 60, 40, a, 0.0, whiteBackground(img)));
     ASSERT_TRUE(r);
     for (int row = 0; row < 40; ++row) {
       const int start = (int)std::floor(x + (y + row) * t + 0.0001);
@@ -120,7 +100,7 @@ TEST(CopyCropShear, BlendsWithTheBackgroundLeftOfTheSource)
       setSampleAt(img, xx, yy, 0, 255);
   const double a = std::atan(0.5) * 180 / 3.141592653589793;
   // t = 0.5, H = 4: rows move left by 2, which the x argument takes back.
-  std::unique_ptr<Image> r(copy_crop_shear(img, -1 + 2, 0, 5, 4, a, 0.0, white(img)));
+  std::unique_ptr<Image> r(copy_crop_shear(img, -1 + 2, 0, 5, 4, a, 0.0, whiteBackground(img)));
   EXPECT_EQ(sampleAt(*r, 0, 0), 255); // row 0: column -1 exactly, the background
   EXPECT_NEAR(sampleAt(*r, 0, 1), 127, 1); // row 1: half-way from -1 to 0
   EXPECT_EQ(sampleAt(*r, 0, 2), 0);   // row 2: column 0
@@ -132,8 +112,8 @@ TEST(CopyCropShear, BlendsWithTheBackgroundLeftOfTheSource)
     ASSERT_TRUE(colorspace_by_name(bits, "gray" + std::to_string(bps)));
     Image back(bits);
     ASSERT_TRUE(colorspace_by_name(back, "gray8"));
-    std::unique_ptr<Image> rb(copy_crop_shear(bits, -1 + 2, 0, 5, 4, a, 0.0, white(bits)));
-    std::unique_ptr<Image> r8(copy_crop_shear(back, -1 + 2, 0, 5, 4, a, 0.0, white(back)));
+    std::unique_ptr<Image> rb(copy_crop_shear(bits, -1 + 2, 0, 5, 4, a, 0.0, whiteBackground(bits)));
+    std::unique_ptr<Image> r8(copy_crop_shear(back, -1 + 2, 0, 5, 4, a, 0.0, whiteBackground(back)));
     for (int yy = 0; yy < 4; ++yy)
       for (int xx = 0; xx < 5; ++xx)
         EXPECT_EQ(sampleAt(*rb, xx, yy), sampleAt(*r8, xx, yy) >> (8 - bps)) << bps;
@@ -143,12 +123,12 @@ TEST(CopyCropShear, BlendsWithTheBackgroundLeftOfTheSource)
 TEST(CopyCropShear, BordersAreOpaqueWhiteAtFullDepth)
 {
   Image g16 = makeImage(6, 3, 1, 16);
-  std::unique_ptr<Image> r(copy_crop_shear(g16, 4, 0, 5, 3, 0.08, 0.0, white(g16)));
+  std::unique_ptr<Image> r(copy_crop_shear(g16, 4, 0, 5, 3, 0.08, 0.0, whiteBackground(g16)));
   EXPECT_EQ(sampleAt(*r, 4, 1), 65535);
   EXPECT_EQ(sampleAt(*r, 0, 1), 0);
 
   Image rgba = makeImage(6, 3, 4, 8);
-  std::unique_ptr<Image> ra(copy_crop_shear(rgba, 3, 0, 7, 3, -0.08, 0.0, white(rgba)));
+  std::unique_ptr<Image> ra(copy_crop_shear(rgba, 3, 0, 7, 3, -0.08, 0.0, whiteBackground(rgba)));
   ASSERT_EQ(ra->w, 7);
   ASSERT_EQ(ra->h, 3);
   for (int k = 0; k < 4; ++k)
@@ -170,7 +150,7 @@ TEST(Shear, WidensAndShiftsInPlace)
     Image img = ramp(W, H);
     const double t = std::tan(a / 180.0 * 3.141592653589793);
     const int W2 = (int)(W + H * std::fabs(t));
-    shear(img, a, 0.0, white(img));
+    shear(img, a, 0.0, whiteBackground(img));
     ASSERT_EQ(img.w, W2) << a;
     ASSERT_EQ(img.h, H);
     for (int r = 0; r < H; ++r) {
@@ -196,7 +176,7 @@ TEST(Shear, RefusedAnglesLeaveTheImage)
     Image img = ramp(20, 5);
     img.pixelsDirty = false;
     testing::internal::CaptureStderr();
-    shear(img, c[0], c[1], white(img));
+    shear(img, c[0], c[1], whiteBackground(img));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, c[0] || c[1] ? "shaer: angle too high\n" : "");
     EXPECT_EQ(img.w, 20);

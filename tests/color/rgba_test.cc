@@ -7,19 +7,8 @@
 using testsupport::imageFromBytes;
 using testsupport::imageFromSamples;
 using testsupport::makeImage;
+using testsupport::pixelAt;
 using testsupport::sampleAt;
-
-namespace {
-
-std::vector<int> px(const Image& img, int x, int y)
-{
-  std::vector<int> r;
-  for (int c = 0; c < img.spp; ++c)
-    r.push_back(sampleAt(img, x, y, c));
-  return r;
-}
-
-} // namespace
 
 TEST(RgbaFromImage, AlphaFromTheMaskLuminance)
 {
@@ -49,7 +38,7 @@ TEST(RgbaFromImage, AlphaFromTheMaskLuminance)
       EXPECT_TRUE(img.pixelsDirty);
       for (int x = 0; x < 4; ++x) {
         const int a = invert ? 255 - c.alpha[(size_t)x] : c.alpha[(size_t)x];
-        EXPECT_EQ(px(img, x, 0), (std::vector<int>{3 * x + 1, 3 * x + 2, 3 * x + 3, a})) << c.name << " " << x;
+        EXPECT_EQ(pixelAt(img, x, 0), (std::vector<int>{3 * x + 1, 3 * x + 2, 3 * x + 3, a})) << c.name << " " << x;
       }
       EXPECT_TRUE(testsupport::samePixels(c.mask, maskBefore));
     }
@@ -99,11 +88,11 @@ TEST(RgbaFromImage, OtherImageTypesAndPaddedRows)
   rgbaFromImage(rgba, mask, false);
   rgbaFromImage(gray, mask, false);
   rgbaFromImage(padded, mask2, true);
-  EXPECT_EQ(px(rgba, 1, 0), (std::vector<int>{50, 60, 70, 100}));
-  EXPECT_EQ(px(gray, 0, 0), (std::vector<int>{10, 10, 10, 99}));
+  EXPECT_EQ(pixelAt(rgba, 1, 0), (std::vector<int>{50, 60, 70, 100}));
+  EXPECT_EQ(pixelAt(gray, 0, 0), (std::vector<int>{10, 10, 10, 99}));
   EXPECT_EQ(padded.rowStride, 0u);
-  EXPECT_EQ(px(padded, 1, 1), (std::vector<int>{10, 11, 12, 251}));
-  EXPECT_EQ(px(padded, 0, 1), (std::vector<int>{7, 8, 9, 252}));
+  EXPECT_EQ(pixelAt(padded, 1, 1), (std::vector<int>{10, 11, 12, 251}));
+  EXPECT_EQ(pixelAt(padded, 0, 1), (std::vector<int>{7, 8, 9, 252}));
 }
 
 TEST(RgbaFromImage, ImagesWithoutPixelsAreLeftAlone)
@@ -132,7 +121,7 @@ TEST(Mask2Rgba, OneBitMaskInOneColour)
     EXPECT_TRUE(img.pixelsDirty);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 10; ++x)
-        EXPECT_EQ(px(img, x, y), (std::vector<int>{255, 127, 0, bits[(size_t)(10 * y + x)] ? 255 : 0}));
+        EXPECT_EQ(pixelAt(img, x, y), (std::vector<int>{255, 127, 0, bits[(size_t)(10 * y + x)] ? 255 : 0}));
   }
 
   Image gray = imageFromBytes(2, 1, 1, {1, 2});
@@ -140,5 +129,5 @@ TEST(Mask2Rgba, OneBitMaskInOneColour)
   mask2rgba(gray, 1, 2, 3);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "no 1 bit mask\n");
   EXPECT_EQ(gray.spp, 1);
-  EXPECT_EQ(px(gray, 1, 0), std::vector<int>{2});
+  EXPECT_EQ(pixelAt(gray, 1, 0), std::vector<int>{2});
 }

@@ -11,13 +11,7 @@ namespace {
 
 Image page(int spp, int bps, int w = 100, int h = 100)
 {
-  Image img = makeImage(w, h, spp, bps, 0);
-  const int white = bps == 16 ? 65535 : (1 << bps) - 1;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      for (int c = 0; c < spp; ++c)
-        setSampleAt(img, x, y, c, white);
-  return img;
+  return uniform(w, h, spp, bps, bps == 16 ? 65535 : (1 << bps) - 1);
 }
 
 std::string mode(Image& img, double colorPct = 0.2, double grayPct = 4.0)

@@ -11,13 +11,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  const char* name;
-  int spp, bps;
-};
-const PixelType kTypes[] = {{"gray1", 1, 1}, {"gray2", 1, 2}, {"gray4", 1, 4}, {"gray8", 1, 8},
-                            {"gray16", 1, 16}, {"rgb8", 3, 8}, {"rgba8", 4, 8}, {"rgb16", 3, 16}};
-
 int maxOf(int bps) { return bps == 16 ? 65535 : 255; }
 
 // Sample on the filters' scale: sub-byte values stretched to 0..255.
@@ -76,16 +69,6 @@ std::vector<int> referenceSym(const Image& img, const std::vector<double>& h,
   return out;
 }
 
-std::vector<int> samplesOf(const Image& img)
-{
-  std::vector<int> s;
-  for (int y = 0; y < img.h; ++y)
-    for (int x = 0; x < img.w; ++x)
-      for (int c = 0; c < img.spp; ++c)
-        s.push_back(sampleAt(img, x, y, c));
-  return s;
-}
-
 std::vector<double> gaussianHalf(int radius, double sd)
 {
   std::vector<double> h(radius + 1);
@@ -98,7 +81,6 @@ std::vector<double> gaussianHalf(int radius, double sd)
     x /= norm;
   return h;
 }
-
 } // namespace
 
 TEST(SymmetricConvolution, MatchesReferenceOnRandomImagesOfEveryType)
@@ -114,9 +96,9 @@ TEST(SymmetricConvolution, MatchesReferenceOnRandomImagesOfEveryType)
                         {1, 6, 2, 0.0, false}, {6, 1, 2, 1.0, false}, {3, 2, 4, 0.5, true},
                         {17, 5, 0, 2.0, true}};
   uint32_t seed = 1;
-  for (const PixelType& t : kTypes)
+  for (const PixelType& t : kPixelTypes)
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(t.name) + " " + std::to_string(c.w) + "x" + std::to_string(c.h) +
+      SCOPED_TRACE(typeName(t) + " " + std::to_string(c.w) + "x" + std::to_string(c.h) +
                    " r" + std::to_string(c.radius));
       Image img = makeImage(c.w, c.h, t.spp, t.bps, 0);
       fillPattern(img, seed++);
@@ -133,10 +115,7 @@ TEST(SymmetricConvolution, MatchesReferenceOnRandomImagesOfEveryType)
 
 TEST(SymmetricConvolution, UnsharpMaskBrightensFlatPageNearBorder)
 {
-  Image img = makeImage(20, 20, 1, 8, 0);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x)
-      setSampleAt(img, x, y, 0, 100);
+  Image img = uniform(20, 20, 1, 8, 100);
   std::vector<double> h = gaussianHalf(3, 2.1), v = h;
   for (double& x : v)
     x = -x;
@@ -187,7 +166,6 @@ std::vector<int> referenceGeneral(const Image& img, const std::vector<double>& m
       }
   return out;
 }
-
 } // namespace
 
 TEST(GeneralConvolution, MatchesReferenceWithMirroredBorders)
@@ -206,9 +184,9 @@ TEST(GeneralConvolution, MatchesReferenceWithMirroredBorders)
       {5, 5, std::vector<double>(25, 1.0), 25},
   };
   uint32_t seed = 7;
-  for (const PixelType& t : kTypes)
+  for (const PixelType& t : kPixelTypes)
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(t.name) + " " + std::to_string(c.xw) + "x" + std::to_string(c.yw));
+      SCOPED_TRACE(typeName(t) + " " + std::to_string(c.xw) + "x" + std::to_string(c.yw));
       Image img = makeImage(8, 6, t.spp, t.bps, 0);
       fillPattern(img, seed++);
       std::vector<double> m = c.m;
@@ -307,13 +285,13 @@ TEST(SeparableConvolution, HonoursRowStrideAndRefusesOtherTypes)
     for (unsigned i = 6; i < 13; ++i)
       EXPECT_EQ(padded.data[y * 13 + i], 0xA5);
 
-  for (const PixelType& t : kTypes) {
+  for (const PixelType& t : kPixelTypes) {
     if (t.spp == 1 && t.bps == 8)
       continue;
     Image img = makeImage(6, 5, t.spp, t.bps, 0);
     fillPattern(img, 4);
     Image before = img;
     decomposable_convolution_matrix(img, h, v, 3, 3, 0.0);
-    EXPECT_TRUE(samePixels(img, before)) << t.name;
+    EXPECT_TRUE(samePixels(img, before)) << typeName(t);
   }
 }

@@ -9,16 +9,6 @@ using namespace testsupport;
 
 namespace {
 
-Image uniform(int w, int h, int spp, int bps, int value)
-{
-  Image img = makeImage(w, h, spp, bps, 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      for (int c = 0; c < spp; ++c)
-        setSampleAt(img, x, y, c, value);
-  return img;
-}
-
 double meanOf(const Image& img, int c)
 {
   double s = 0;

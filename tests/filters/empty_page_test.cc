@@ -37,10 +37,7 @@ void disc(Image& img, int cx, int cy, int r, int v)
 Image bilevel(int w, int h, int black)
 {
   // 1-bit, white, with `black` pixels black at the start of row 1
-  Image img = makeImage(w, h, 1, 1, 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      setSampleAt(img, x, y, 0, 1);
+  Image img = uniform(w, h, 1, 1, 1);
   for (int x = 0; x < black; ++x)
     setSampleAt(img, x, 1, 0, 0);
   return img;

@@ -22,17 +22,6 @@ struct Tables {
   }
 };
 const Tables T;
-
-std::vector<int> samplesOf(const Image& img)
-{
-  std::vector<int> s;
-  for (int y = 0; y < img.h; ++y)
-    for (int x = 0; x < img.w; ++x)
-      for (int c = 0; c < img.spp; ++c)
-        s.push_back(sampleAt(img, x, y, c));
-  return s;
-}
-
 } // namespace
 
 TEST(Lut, EightBitImagesMapEveryColourSampleAndKeepAlpha)

@@ -10,13 +10,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  const char* name;
-  int spp, bps;
-};
-const PixelType kTypes[] = {{"gray1", 1, 1}, {"gray2", 1, 2}, {"gray4", 1, 4}, {"gray8", 1, 8},
-                            {"gray16", 1, 16}, {"rgb8", 3, 8}, {"rgba8", 4, 8}, {"rgb16", 3, 16}};
-
 // Rank count / 2 of the clipped window, per channel, on raw sample values
 // (sub-byte scaling is monotonic, so ranks agree).
 std::vector<int> bruteMedian(const Image& img, int r)
@@ -35,17 +28,6 @@ std::vector<int> bruteMedian(const Image& img, int r)
       }
   return out;
 }
-
-std::vector<int> samplesOf(const Image& img)
-{
-  std::vector<int> s;
-  for (int y = 0; y < img.h; ++y)
-    for (int x = 0; x < img.w; ++x)
-      for (int c = 0; c < img.spp; ++c)
-        s.push_back(sampleAt(img, x, y, c));
-  return s;
-}
-
 } // namespace
 
 TEST(Median, MatchesBruteForceOnEveryType)
@@ -58,9 +40,9 @@ TEST(Median, MatchesBruteForceOnEveryType)
   // other counts, and a radius beyond the image.
   const Size sizes[] = {{9, 7, 1}, {11, 8, 2}, {12, 1, 4}, {1, 30, 12}, {6, 5, 3}, {40, 9, 3}, {5, 4, 1000}};
   uint32_t seed = 1;
-  for (const PixelType& t : kTypes)
+  for (const PixelType& t : kPixelTypes)
     for (const Size& s : sizes) {
-      SCOPED_TRACE(std::string(t.name) + " " + std::to_string(s.w) + "x" + std::to_string(s.h) +
+      SCOPED_TRACE(typeName(t) + " " + std::to_string(s.w) + "x" + std::to_string(s.h) +
                    " r" + std::to_string(s.r));
       Image img = makeImage(s.w, s.h, t.spp, t.bps, 0);
       fillPattern(img, seed++);

@@ -11,16 +11,6 @@ using namespace testsupport;
 
 namespace {
 
-Image uniform(int w, int h, int spp, int value)
-{
-  Image img = makeImage(w, h, spp, 8, 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      for (int c = 0; c < spp; ++c)
-        setSampleAt(img, x, y, c, value);
-  return img;
-}
-
 bool onlyBlackAndWhite(const Image& img)
 {
   for (int y = 0; y < img.h; ++y)
@@ -58,7 +48,7 @@ void scorePage(const Image& out, const std::vector<pages::Rect>& strokes, double
 TEST(Optimize2bw, StretchOfUniformPageGivesTheWeightedWhite)
 {
   for (int spp : {1, 3, 4}) {
-    Image img = uniform(8, 6, spp, 200);
+    Image img = uniform(8, 6, spp, 8, 200);
     optimize2bw(img, 0, 0, 128, 0, 0, 2.1);
     ASSERT_EQ(img.spp, 1);
     ASSERT_EQ(img.bps, 8);
@@ -170,7 +160,7 @@ TEST(Optimize2bw, UnsharpMaskKeepsFlatAreasAndRaisesEdges)
 TEST(Optimize2bw2, UniformPagesUseTheNeutralThreshold)
 {
   for (int v : {128, 129}) {
-    Image img = uniform(70, 40, 1, v);
+    Image img = uniform(70, 40, 1, 8, v);
     img.pixelsDirty = false;
     optimize2bw2(img);
     EXPECT_TRUE(img.pixelsDirty);

@@ -27,14 +27,11 @@ void referenceSmooth(std::vector<int64_t>& s, int w, int h, int N, int64_t M, in
       }
 }
 
-std::vector<int64_t> samplesOf(const Image& img)
+// Wide enough for the reference's arithmetic.
+std::vector<int64_t> samples64(const Image& img)
 {
-  std::vector<int64_t> s;
-  for (int y = 0; y < img.h; ++y)
-    for (int x = 0; x < img.w; ++x)
-      for (int c = 0; c < img.spp; ++c)
-        s.push_back(sampleAt(img, x, y, c));
-  return s;
+  const std::vector<int> s = samplesOf(img);
+  return std::vector<int64_t>(s.begin(), s.end());
 }
 
 } // namespace
@@ -45,7 +42,7 @@ TEST(Smooth, WorkedValues)
   Image img = imageFromBytes(3, 3, 1, {0, 100, 0, 100, 100, 140, 0, 100, 0});
   img.pixelsDirty = false;
   smooth(img, 1);
-  EXPECT_EQ(samplesOf(img), (std::vector<int64_t>{0, 100, 0, 100, 106, 140, 0, 100, 0}));
+  EXPECT_EQ(samples64(img), (std::vector<int64_t>{0, 100, 0, 100, 106, 140, 0, 100, 0}));
   EXPECT_TRUE(img.pixelsDirty);
 
   Image edge = imageFromBytes(3, 3, 1, {0, 0, 0, 0, 128, 0, 0, 0, 0});
@@ -64,17 +61,17 @@ TEST(Smooth, MatchesReferenceForRGBAndRGBA)
     for (int r : {1, 2}) {
       Image img = makeImage(9, 8, spp, 8, 0);
       fillPattern(img, spp * 10 + r);
-      std::vector<int64_t> want = samplesOf(img);
+      std::vector<int64_t> want = samples64(img);
       referenceSmooth(want, 9, 8, spp, 255, r);
       smooth(img, r);
-      EXPECT_EQ(samplesOf(img), want) << spp << " r" << r;
+      EXPECT_EQ(samples64(img), want) << spp << " r" << r;
     }
   Image img = makeImage(6, 5, 3, 16, 0);
   fillPattern(img, 8);
-  std::vector<int64_t> want = samplesOf(img);
+  std::vector<int64_t> want = samples64(img);
   referenceSmooth(want, 6, 5, 3, 65535, 1);
   smooth(img, 1);
-  EXPECT_EQ(samplesOf(img), want);
+  EXPECT_EQ(samples64(img), want);
 }
 
 TEST(Smooth, SubByteSamplesAsStored)
@@ -87,12 +84,12 @@ TEST(Smooth, SubByteSamplesAsStored)
       for (int x = 0; x < 11; ++x)
         setSampleAt(img, x, y, 0, bits == 1 ? (x * 7 + y * 3) % 5 == 0 : mask / 2 + (x * 7 + y * 3) % 3 - 1);
     std::vector<int64_t> want;
-    for (int64_t v : samplesOf(img))
+    for (int64_t v : samples64(img))
       want.push_back(v * 255 / mask);
     referenceSmooth(want, 11, 7, 1, 255, 1, bits);
     smooth(img, 1);
     std::vector<int64_t> got;
-    for (int64_t v : samplesOf(img))
+    for (int64_t v : samples64(img))
       got.push_back(v * 255 / mask);
     EXPECT_EQ(got, want) << bits;
   }

@@ -23,21 +23,12 @@ struct ScaleHookCodec : testsupport::TestCodec {
   }
 };
 
-struct PixelType { int spp, bps; };
-const PixelType kAllTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {4, 8}, {3, 16}};
-
-Image patterned(int w, int h, int spp, int bps, uint32_t seed = 5)
-{
-  Image img = makeImage(w, h, spp, bps);
-  fillPattern(img, seed);
-  return img;
-}
 
 } // namespace
 
 TEST(Scale, IdentityChangesNothing)
 {
-  Image img = patterned(7, 5, 3, 8);
+  Image img = patterned(7, 5, {3, 8}, 5, 0);
   img.pixelsDirty = false;
   uint8_t* before = img.data;
   scale(img, 1, 1);
@@ -50,7 +41,7 @@ TEST(Scale, IdentityChangesNothing)
 
 TEST(Scale, MethodChoiceUsesOnlySx)
 {
-  Image base = patterned(40, 20, 1, 8);
+  Image base = patterned(40, 20, {1, 8}, 5, 0);
   struct { double sx, sy; bool box; } cases[] = {{0.5, 2, true}, {0.25, 0.25, true}, {0.51, 0.25, false}, {1.5, 0.3, false}};
   for (auto& c : cases) {
     Image a;
@@ -68,7 +59,7 @@ TEST(Scale, MethodChoiceUsesOnlySx)
 
 TEST(Scale, ResolutionFollowsTheSize)
 {
-  Image img = patterned(100, 50, 1, 8);
+  Image img = patterned(100, 50, {1, 8}, 5, 0);
   img.resX = img.resY = 300;
   img.metaDirty = false;
   scale(img, 0.5, 0.5);
@@ -140,7 +131,7 @@ TEST(Scale, InvalidSizesLeaveTheImage)
     {nan, 1, false}, {1, nan, false}, {inf, 1, false}, {-2, 1, false}, {1e12, 1, false}, {3e9, 5, true},
   };
   for (auto& c : cases) {
-    Image img = patterned(6, 4, 3, 8);
+    Image img = patterned(6, 4, {3, 8}, 5, 0);
     Image ref;
     ref = img;
     testing::internal::CaptureStderr();
@@ -166,7 +157,7 @@ TEST(Scale, EmptySourceIsANoOp)
 
 TEST(Scale, AllocationFailureKeepsTheSource)
 {
-  Image img = patterned(8, 8, 3, 8);
+  Image img = patterned(8, 8, {3, 8}, 5, 0);
   Image ref;
   ref = img;
   EXPECT_THROW(bilinear_scale(img, 1 << 30, 1 << 30, true), std::bad_alloc);
@@ -175,7 +166,7 @@ TEST(Scale, AllocationFailureKeepsTheSource)
 
 TEST(Scale, CodecIsOfferedTheJobWhilePixelsAreClean)
 {
-  Image img = patterned(8, 8, 1, 8);
+  Image img = patterned(8, 8, {1, 8}, 5, 0);
   auto* codec = new ScaleHookCodec();
   img.setCodec(codec); // clears pixelsDirty
   scale(img, 0.5, 0.5);
@@ -190,8 +181,8 @@ TEST(Scale, CodecIsOfferedTheJobWhilePixelsAreClean)
 
 TEST(Scale, NearestIsExactForEveryType)
 {
-  for (auto t : kAllTypes) {
-    Image src = patterned(9, 7, t.spp, t.bps, 11);
+  for (auto t : kPixelTypes) {
+    Image src = patterned(9, 7, t, 11, 0);
     Image img;
     img = src;
     nearest_scale(img, 17, 4, true);
@@ -218,7 +209,7 @@ TEST(Scale, BoxAndBilinearMatchNumpy)
   }
   TempDir tmp;
   const std::string ref = sourceDir() + "/tests/image/scale_reference.py";
-  struct { int spp, bps; } types[] = {{1, 8}, {1, 16}, {3, 8}, {3, 16}};
+  const PixelType types[] = {{1, 8}, {1, 16}, {3, 8}, {3, 16}};
   struct { const char* method; int nw, nh; } cases[] = {
     {"box", 23, 17}, {"box", 10, 5}, {"bilinear", 23, 17}, {"bilinear", 120, 90}, {"bilinear", 31, 100},
   };
@@ -227,7 +218,7 @@ TEST(Scale, BoxAndBilinearMatchNumpy)
   int n = 0;
   for (auto t : types)
     for (auto c : cases) {
-      Image src = patterned(61, 43, t.spp, t.bps, t.spp * 100 + t.bps);
+      Image src = patterned(61, 43, t, t.spp * 100 + t.bps, 0);
       const std::string in = tmp.file("in" + std::to_string(n) + ".pnm");
       ASSERT_TRUE(writePNM(src, in));
       cmd += std::string(" ") + c.method + " " + in + " " + tmp.file("out" + std::to_string(n) + ".pnm") + " " +
@@ -238,7 +229,7 @@ TEST(Scale, BoxAndBilinearMatchNumpy)
   n = 0;
   for (auto t : types)
     for (auto c : cases) {
-      Image src = patterned(61, 43, t.spp, t.bps, t.spp * 100 + t.bps);
+      Image src = patterned(61, 43, t, t.spp * 100 + t.bps, 0);
       Image want;
       ASSERT_TRUE(readPNM(want, tmp.file("out" + std::to_string(n++) + ".pnm")));
       if (std::string(c.method) == "box")
@@ -277,7 +268,7 @@ TEST(Scale, SubByteTypesScaleOnTheirLevels)
 
 TEST(Scale, DdtKeepsFlatAreasAndEdges)
 {
-  for (auto t : kAllTypes) {
+  for (auto t : kPixelTypes) {
     Image img = makeImage(6, 6, t.spp, t.bps);
     const int max = (1 << t.bps) - 1;
     for (int y = 0; y < 6; ++y)

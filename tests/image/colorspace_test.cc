@@ -12,15 +12,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  const char* name;
-  int spp, bps;
-};
-const PixelType kTypes[] = {
-  {"gray1", 1, 1}, {"gray2", 1, 2}, {"gray4", 1, 4}, {"gray8", 1, 8},
-  {"gray16", 1, 16}, {"rgb8", 3, 8}, {"rgba8", 4, 8}, {"rgb16", 3, 16},
-};
-
 // One source pixel on the conversion's own terms.
 struct Px {
   bool colour;
@@ -93,17 +84,10 @@ std::vector<int> expected(const Px& p, int srcBps, int spp, int bps, int thresho
   return {r, g, b};
 }
 
-Image patterned(const PixelType& t, unsigned seed)
+// Padded rows; 16-bit rows stay 2-byte aligned.
+Image source(const PixelType& t)
 {
-  const int w = 13, h = 5;
-  Image probe;
-  probe.spp = t.spp;
-  probe.bps = t.bps;
-  probe.w = w;
-  // Padded rows; 16-bit rows stay 2-byte aligned.
-  Image im = makeImage(w, h, t.spp, t.bps, probe.stridefill() + (t.bps == 16 ? 4 : 3));
-  fillPattern(im, seed);
-  return im;
+  return patterned(13, 5, t, 7, t.bps == 16 ? 4 : 3);
 }
 
 } // namespace
@@ -111,17 +95,17 @@ Image patterned(const PixelType& t, unsigned seed)
 TEST(Colorspace, EveryPairOfPixelTypesMatchesTheRules)
 {
   const int threshold = 100;
-  for (const PixelType& from : kTypes) {
-    for (const PixelType& to : kTypes) {
-      SCOPED_TRACE(std::string(from.name) + " -> " + to.name);
-      Image src = patterned(from, 7);
-      Image im = patterned(from, 7);
-      ASSERT_TRUE(colorspace_by_name(im, to.name, threshold));
+  for (const PixelType& from : kPixelTypes) {
+    for (const PixelType& to : kPixelTypes) {
+      SCOPED_TRACE(typeName(from) + " -> " + typeName(to));
+      Image src = source(from);
+      Image im = source(from);
+      ASSERT_TRUE(colorspace_by_name(im, typeName(to), threshold));
       ASSERT_EQ(im.spp, to.spp);
       ASSERT_EQ(im.bps, to.bps);
       ASSERT_EQ(im.w, src.w);
       ASSERT_EQ(im.h, src.h);
-      EXPECT_TRUE(im.pixelsDirty || !strcmp(from.name, to.name));
+      EXPECT_TRUE(im.pixelsDirty || typeName(from) == typeName(to));
       int bad = 0;
       for (int y = 0; y < src.h; ++y)
         for (int x = 0; x < src.w; ++x) {

@@ -11,24 +11,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  int spp, bps;
-};
-const PixelType allTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {3, 16}, {4, 8}};
-
-std::string name(const PixelType& t)
-{
-  return std::to_string(t.spp) + "x" + std::to_string(t.bps);
-}
-
-// `padded`: rows a few bytes longer than their pixels.
-Image pattern(int w, int h, const PixelType& t, uint32_t seed, bool padded = false)
-{
-  const unsigned fill = (unsigned)(((int64_t)w * t.spp * t.bps + 7) / 8);
-  Image img = makeImage(w, h, t.spp, t.bps, padded ? fill + 4 : 0);
-  fillPattern(img, seed);
-  return img;
-}
 
 // Straightforward reference: every pixel of the clipped rectangle read from
 // a snapshot of the source.
@@ -46,13 +28,13 @@ TEST(Copy, MovesWithinOneImageWithoutSmearing)
   // Shifts in every direction, by one pixel and by more, on odd bit
   // positions for the sub-byte types.
   const int shifts[][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}, {3, 2}, {-4, 1}, {2, -3}};
-  for (const PixelType& t : allTypes) {
+  for (const PixelType& t : kPixelTypes) {
     for (auto s : shifts) {
-      Image img = pattern(23, 11, t, 7, true);
+      Image img = patterned(23, 11, t, 7, 4);
       Image expect(img);
       referenceCopy(expect, 4 + s[0], 4 + s[1], 13, 5, img, 4, 4);
       copy(img, 4 + s[0], 4 + s[1], 13, 5, img, 4, 4);
-      EXPECT_TRUE(samePixels(img, expect)) << name(t) << " shift " << s[0] << "," << s[1];
+      EXPECT_TRUE(samePixels(img, expect)) << typeName(t) << " shift " << s[0] << "," << s[1];
     }
   }
 }
@@ -60,7 +42,7 @@ TEST(Copy, MovesWithinOneImageWithoutSmearing)
 TEST(Copy, ClipsNegativeOrigins)
 {
   const PixelType g8{1, 8};
-  Image src = pattern(20, 10, g8, 3);
+  Image src = patterned(20, 10, g8, 3, 0);
   {
     // x = -5: the source column moves right by 5, the width shrinks by 5.
     Image dst = makeImage(20, 10, 1, 8);
@@ -94,9 +76,9 @@ TEST(Copy, EmptyOrHostileRectanglesChangeNothing)
     {0, 0, 5, 5, 40, 0},       {-10, 0, 5, 5, 0, 0},         {INT_MAX, INT_MAX, INT_MAX, INT_MAX, 0, 0},
     {INT_MIN, 0, INT_MAX, 5, 0, 0}, {0, 0, INT_MAX, INT_MAX, INT_MIN, INT_MIN},
   };
-  Image src = pattern(20, 10, {3, 8}, 3);
+  Image src = patterned(20, 10, {3, 8}, 3, 0);
   for (auto c : cases) {
-    Image dst = pattern(10, 10, {1, 8}, 5);
+    Image dst = patterned(10, 10, {1, 8}, 5, 0);
     Image before(dst);
     copy(dst, c[0], c[1], c[2], c[3], src, c[4], c[5]);
     // Nothing to copy: not even the conversion to the source's type.
@@ -106,7 +88,7 @@ TEST(Copy, EmptyOrHostileRectanglesChangeNothing)
   Image none;
   none.spp = 1;
   none.bps = 8;
-  Image dst = pattern(10, 10, {1, 8}, 5);
+  Image dst = patterned(10, 10, {1, 8}, 5, 0);
   Image before(dst);
   copy(dst, 0, 0, 10, 10, none, 0, 0);
   EXPECT_TRUE(samePixels(dst, before));
@@ -128,28 +110,28 @@ TEST(Copy, DestinationTakesTheSourceType)
 
 TEST(Append2, AddsRowsBelow)
 {
-  for (const PixelType& t : allTypes) {
-    Image a = pattern(13, 20, t, 1, true);
-    Image b = pattern(13, 10, t, 2);
+  for (const PixelType& t : kPixelTypes) {
+    Image a = patterned(13, 20, t, 1, 4);
+    Image b = patterned(13, 10, t, 2, 0);
     Image before(a);
     append2(a, b);
-    ASSERT_EQ(a.h, 30) << name(t);
+    ASSERT_EQ(a.h, 30) << typeName(t);
     ASSERT_EQ(a.w, 13);
     Image top(before), bottom(b);
     Image expect = makeImage(13, 30, t.spp, t.bps);
     referenceCopy(expect, 0, 0, 13, 20, top, 0, 0);
     referenceCopy(expect, 0, 20, 13, 10, bottom, 0, 0);
-    EXPECT_TRUE(samePixels(a, expect)) << name(t) << ": padded rows must stay in order";
+    EXPECT_TRUE(samePixels(a, expect)) << typeName(t) << ": padded rows must stay in order";
   }
 }
 
 TEST(Append2, NarrowerRowsArePaddedWhiteWiderAreCut)
 {
-  for (const PixelType& t : allTypes) {
+  for (const PixelType& t : kPixelTypes) {
     const int white = t.bps == 16 ? 65535 : (1 << t.bps) - 1;
-    Image a = pattern(11, 3, t, 1);
-    Image narrow = pattern(5, 2, t, 2);
-    Image wide = pattern(17, 2, t, 3);
+    Image a = patterned(11, 3, t, 1, 0);
+    Image narrow = patterned(5, 2, t, 2, 0);
+    Image wide = patterned(17, 2, t, 3, 0);
     append2(a, narrow);
     append2(a, wide);
     ASSERT_EQ(a.h, 7);
@@ -157,10 +139,10 @@ TEST(Append2, NarrowerRowsArePaddedWhiteWiderAreCut)
       for (int x = 0; x < 11; ++x)
         for (int k = 0; k < t.spp; ++k)
           EXPECT_EQ(sampleAt(a, x, y, k), x < 5 ? sampleAt(narrow, x, y - 3, k) : white)
-            << name(t) << " " << x << "," << y;
+            << typeName(t) << " " << x << "," << y;
     for (int y = 5; y < 7; ++y)
       for (int x = 0; x < 11; ++x)
-        EXPECT_EQ(sampleAt(a, x, y, 0), sampleAt(wide, x, y - 5, 0)) << name(t);
+        EXPECT_EQ(sampleAt(a, x, y, 0), sampleAt(wide, x, y - 5, 0)) << typeName(t);
   }
 }
 
@@ -183,29 +165,29 @@ TEST(Append2, ConvertsTheAppendedImage)
 
 TEST(Aside, JoinsSideBySide)
 {
-  for (const PixelType& t : allTypes) {
+  for (const PixelType& t : kPixelTypes) {
     const int white = t.bps == 16 ? 65535 : (1 << t.bps) - 1;
     // Odd widths put b at a bit offset inside a byte for sub-byte types.
-    Image a = pattern(5, 6, t, 1, true);
-    Image b = pattern(7, 4, t, 2);
+    Image a = patterned(5, 6, t, 1, 4);
+    Image b = patterned(7, 4, t, 2, 0);
     Image before(a);
     aside(a, b);
-    ASSERT_EQ(a.w, 12) << name(t);
+    ASSERT_EQ(a.w, 12) << typeName(t);
     ASSERT_EQ(a.h, 6);
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 12; ++x)
         for (int k = 0; k < t.spp; ++k) {
           const int expect = x < 5 ? sampleAt(before, x, y, k)
                                    : y < 4 ? sampleAt(b, x - 5, y, k) : white;
-          ASSERT_EQ(sampleAt(a, x, y, k), expect) << name(t) << " " << x << "," << y;
+          ASSERT_EQ(sampleAt(a, x, y, k), expect) << typeName(t) << " " << x << "," << y;
         }
   }
 }
 
 TEST(Borderfill, MirrorsAboutTheFirstInnerPixel)
 {
-  for (const PixelType& t : allTypes) {
-    Image img = pattern(10, 10, t, 9);
+  for (const PixelType& t : kPixelTypes) {
+    Image img = patterned(10, 10, t, 9, 0);
     Image before(img);
     borderfill(img, 2, 2);
     auto mirror = [](int c, int n, int b) {
@@ -214,7 +196,7 @@ TEST(Borderfill, MirrorsAboutTheFirstInnerPixel)
     for (int y = 0; y < 10; ++y)
       for (int x = 0; x < 10; ++x)
         ASSERT_EQ(sampleAt(img, x, y), sampleAt(before, mirror(x, 10, 2), mirror(y, 10, 2)))
-          << name(t) << " " << x << "," << y;
+          << typeName(t) << " " << x << "," << y;
     // The named pairs: column 0 from 4, 1 from 3, 9 from 5, 8 from 6.
     EXPECT_EQ(sampleAt(img, 0, 5), sampleAt(before, 4, 5));
     EXPECT_EQ(sampleAt(img, 8, 5), sampleAt(before, 6, 5));
@@ -226,7 +208,7 @@ TEST(Borderfill, WidthsOutsideTheImageAreLimited)
 {
   // Nothing to do, then widths a script might pass: negative, half the
   // size (whose mirror would leave the row) and huge.
-  Image img = pattern(10, 7, {1, 8}, 4);
+  Image img = patterned(10, 7, {1, 8}, 4, 0);
   Image before(img);
   borderfill(img, 0, 0);
   EXPECT_TRUE(samePixels(img, before));
@@ -240,7 +222,7 @@ TEST(Borderfill, WidthsOutsideTheImageAreLimited)
     borderfill(b, c[2], c[3]);
     EXPECT_TRUE(samePixels(a, b)) << c[0] << "," << c[1];
   }
-  Image tiny = pattern(1, 1, {1, 8}, 4);
+  Image tiny = patterned(1, 1, {1, 8}, 4, 0);
   borderfill(tiny, 5, 5);
 }
 
@@ -267,12 +249,12 @@ TEST(Copy2, StaysInsideAndConvertsForeignSources)
 {
   // Corners on the clamped maximum: the right and lower neighbours are the
   // last column and row themselves.
-  for (const PixelType& t : allTypes) {
-    Image src = pattern(6, 5, t, 2);
+  for (const PixelType& t : kPixelTypes) {
+    Image src = patterned(6, 5, t, 2, 0);
     Image dst = makeImage(4, 4, t.spp, t.bps);
     copy2(dst, src, 100, 100, 100, 100, 100, 100, 100, 100);
     for (int k = 0; k < t.spp; ++k)
-      EXPECT_EQ(sampleAt(dst, 3, 3, k), sampleAt(src, 5, 4, k)) << name(t);
+      EXPECT_EQ(sampleAt(dst, 3, 3, k), sampleAt(src, 5, 4, k)) << typeName(t);
   }
   Image rgb = imageFromBytes(3, 3, 3, {200, 200, 200, 200, 200, 200, 200, 200, 200,
                                        200, 200, 200, 200, 200, 200, 200, 200, 200,
@@ -288,7 +270,7 @@ TEST(SplitBook, KeepsLeftHalfReturnsRightHalf)
 {
   for (int w : {10, 11}) {
     for (const PixelType& t : {PixelType{1, 8}, PixelType{1, 1}, PixelType{3, 16}}) {
-      Image img = pattern(w, 4, t, 6);
+      Image img = patterned(w, 4, t, 6, 0);
       Image before(img);
       std::unique_ptr<Image> right(splitBook(img));
       ASSERT_EQ(img.w, w / 2);
@@ -296,8 +278,8 @@ TEST(SplitBook, KeepsLeftHalfReturnsRightHalf)
       ASSERT_EQ(right->h, 4);
       for (int y = 0; y < 4; ++y)
         for (int x = 0; x < w / 2; ++x) {
-          EXPECT_EQ(sampleAt(img, x, y), sampleAt(before, x, y)) << name(t);
-          EXPECT_EQ(sampleAt(*right, x, y), sampleAt(before, w - w / 2 + x, y)) << name(t);
+          EXPECT_EQ(sampleAt(img, x, y), sampleAt(before, x, y)) << typeName(t);
+          EXPECT_EQ(sampleAt(*right, x, y), sampleAt(before, w - w / 2 + x, y)) << typeName(t);
         }
     }
   }

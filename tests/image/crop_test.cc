@@ -7,22 +7,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  int spp, bps;
-};
-const PixelType kTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {4, 8}, {3, 16}};
-
-Image patterned(int w, int h, const PixelType& t)
-{
-  Image probe;
-  probe.spp = t.spp;
-  probe.bps = t.bps;
-  probe.w = w;
-  Image im = makeImage(w, h, t.spp, t.bps, probe.stridefill() + 2);
-  fillPattern(im, 11);
-  return im;
-}
-
 bool isWindow(const Image& src, const Image& out, int x0, int y0)
 {
   for (int y = 0; y < out.h; ++y)
@@ -61,12 +45,12 @@ TEST(Crop, ClipsAndKeepsTheWindowOnEveryPixelType)
     {9, 0, 17, H, 9, 0, 17, H},
     {0, 0, W, 4, 0, 0, W, 4},       // bottom only
   };
-  for (const PixelType& t : kTypes)
+  for (const PixelType& t : kPixelTypes)
     for (const Case& k : cases) {
       SCOPED_TRACE(std::to_string(t.spp) + "x" + std::to_string(t.bps) + " at " +
                    std::to_string(k.x) + "," + std::to_string(k.y));
-      const Image src = patterned(W, H, t);
-      Image im = patterned(W, H, t);
+      const Image src = patterned(W, H, t, 11);
+      Image im = patterned(W, H, t, 11);
       crop(im, k.x, k.y, k.w, k.h);
       ASSERT_EQ(im.w, k.ew);
       ASSERT_EQ(im.h, k.eh);
@@ -78,7 +62,7 @@ TEST(Crop, ClipsAndKeepsTheWindowOnEveryPixelType)
 
 TEST(Crop, WholeImageOrEmptyImageDoesNothing)
 {
-  Image im = patterned(5, 4, {1, 8});
+  Image im = patterned(5, 4, {1, 8}, 11);
   im.pixelsDirty = false;
   crop(im, 0, 0, 5, 4);
   crop(im, -3, -3, 100, 100);
@@ -92,8 +76,8 @@ TEST(Crop, WholeImageOrEmptyImageDoesNothing)
 
 TEST(Crop, RectangleOutsideToTheLeftIsRefused)
 {
-  const Image src = patterned(6, 5, {1, 1});
-  Image im = patterned(6, 5, {1, 1});
+  const Image src = patterned(6, 5, {1, 1}, 11);
+  Image im = patterned(6, 5, {1, 1}, 11);
   testing::internal::CaptureStderr();
   crop(im, -20, 0, 4, 3);
   crop(im, 0, -9, 4, 3);
@@ -103,7 +87,7 @@ TEST(Crop, RectangleOutsideToTheLeftIsRefused)
 
 TEST(Crop, CodecGetsTheClippedRectangle)
 {
-  Image im = patterned(10, 8, {3, 8});
+  Image im = patterned(10, 8, {3, 8}, 11);
   CropCodec* codec = new CropCodec;
   im.setCodec(codec);
   crop(im, -2, 3, 5, 100);
@@ -138,7 +122,7 @@ TEST(Crop, AgreesWithImageMagick)
   REQUIRE_TOOL(convert, "convert");
   TempDir dir;
   for (const PixelType& t : {PixelType{1, 1}, PixelType{1, 8}, PixelType{3, 16}}) {
-    Image im = patterned(29, 13, t);
+    Image im = patterned(29, 13, t, 11);
     ASSERT_TRUE(writePNM(im, dir.file("in.pnm")));
     ASSERT_EQ(run(convert + " " + dir.file("in.pnm") + " -crop 11x6+5+3 +repage " +
                   dir.file("out.pnm")), 0);

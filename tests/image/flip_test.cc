@@ -7,23 +7,6 @@ using namespace testsupport;
 
 namespace {
 
-struct PixelType {
-  int spp, bps;
-};
-const PixelType kTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {4, 8}, {3, 16}};
-
-// Odd width (not a multiple of 8 samples) and padded rows.
-Image patterned(int w, int h, const PixelType& t)
-{
-  Image probe;
-  probe.spp = t.spp;
-  probe.bps = t.bps;
-  probe.w = w;
-  Image im = makeImage(w, h, t.spp, t.bps, probe.stridefill() + 2);
-  fillPattern(im, 3);
-  return im;
-}
-
 bool mirrored(const Image& a, const Image& b, bool horizontal)
 {
   for (int y = 0; y < a.h; ++y)
@@ -46,19 +29,19 @@ struct FlipCodec : testsupport::TestCodec {
 
 TEST(Flip, MirrorsEveryPixelTypeAndKeepsTheStride)
 {
-  for (const PixelType& t : kTypes)
+  for (const PixelType& t : kPixelTypes)
     for (int w : {1, 7, 10, 13, 17}) {
       SCOPED_TRACE("spp " + std::to_string(t.spp) + " bps " + std::to_string(t.bps) + " w " +
                    std::to_string(w));
-      const Image src = patterned(w, 3, t);
-      Image x = patterned(w, 3, t);
+      const Image src = patterned(w, 3, t, 3);
+      Image x = patterned(w, 3, t, 3);
       const unsigned stride = x.rowStride;
       flipX(x);
       EXPECT_TRUE(mirrored(src, x, true));
       EXPECT_EQ(x.rowStride, stride);
       EXPECT_TRUE(x.pixelsDirty);
 
-      Image y = patterned(w, 3, t);
+      Image y = patterned(w, 3, t, 3);
       flipY(y);
       EXPECT_TRUE(mirrored(src, y, false));
     }
@@ -113,7 +96,7 @@ TEST(Flip, AgreesWithImageMagick)
   TempDir dir;
   for (const PixelType& t : {PixelType{1, 1}, PixelType{1, 8}, PixelType{3, 8}, PixelType{3, 16}}) {
     for (bool horizontal : {true, false}) {
-      Image im = patterned(21, 9, t);
+      Image im = patterned(21, 9, t, 3);
       ASSERT_TRUE(writePNM(im, dir.file("in.pnm")));
       ASSERT_EQ(run(convert + " " + dir.file("in.pnm") + (horizontal ? " -flop " : " -flip ") +
                     dir.file("out.pnm")), 0);

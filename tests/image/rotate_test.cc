@@ -17,26 +17,6 @@ void rotateGeneral(Image& image, double angle, const Image::iterator& background
 
 namespace {
 
-struct PixelType {
-  int spp, bps;
-};
-const PixelType kTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {4, 8}, {3, 16}};
-
-std::string name(const PixelType& t)
-{
-  return std::to_string(t.spp) + "x" + std::to_string(t.bps);
-}
-
-Image patterned(int w, int h, const PixelType& t, unsigned seed = 5)
-{
-  Image probe;
-  probe.spp = t.spp;
-  probe.bps = t.bps;
-  probe.w = w;
-  Image im = makeImage(w, h, t.spp, t.bps, probe.stridefill() + 2);
-  fillPattern(im, seed);
-  return im;
-}
 
 // b(x, y) == a(map(x, y)) for every pixel and channel of b.
 template <typename Map>
@@ -73,12 +53,12 @@ struct RotateCodec : testsupport::TestCodec {
 
 TEST(Rotate, QuarterAndHalfTurnsArePermutations)
 {
-  for (const PixelType& t : kTypes) {
-    SCOPED_TRACE(name(t));
+  for (const PixelType& t : kPixelTypes) {
+    SCOPED_TRACE(typeName(t));
     const int w = 13, h = 6;
-    const Image src = patterned(w, h, t);
+    const Image src = patterned(w, h, t, 5);
 
-    Image cw = patterned(w, h, t);
+    Image cw = patterned(w, h, t, 5);
     cw.setResolution(300, 200);
     Image::iterator bg(&cw, false);
     rotate(cw, 90, bg);
@@ -89,21 +69,21 @@ TEST(Rotate, QuarterAndHalfTurnsArePermutations)
     EXPECT_TRUE(permuted(src, cw, [&](int x, int y, int& sx, int& sy) { sx = y; sy = h - 1 - x; }));
 
     for (double a : {270.0, -90.0}) {
-      Image ccw = patterned(w, h, t);
+      Image ccw = patterned(w, h, t, 5);
       rotate(ccw, a, bg);
       EXPECT_TRUE(permuted(src, ccw, [&](int x, int y, int& sx, int& sy) { sx = w - 1 - y; sy = x; }))
         << a;
     }
 
-    Image half = patterned(w, h, t);
+    Image half = patterned(w, h, t, 5);
     rotate(half, 180, bg);
     EXPECT_TRUE(permuted(src, half, [&](int x, int y, int& sx, int& sy) { sx = w - 1 - x; sy = h - 1 - y; }));
-    Image flipped = patterned(w, h, t);
+    Image flipped = patterned(w, h, t, 5);
     flipX(flipped);
     flipY(flipped);
     EXPECT_TRUE(samePixels(half, flipped));
 
-    Image full = patterned(w, h, t);
+    Image full = patterned(w, h, t, 5);
     full.pixelsDirty = false;
     rotate(full, 360, bg);
     rotate(full, -720, bg);
@@ -114,8 +94,8 @@ TEST(Rotate, QuarterAndHalfTurnsArePermutations)
 
 TEST(Rotate, ArbitraryAnglesFollowTheMappingAndTheBackground)
 {
-  for (const PixelType& t : kTypes) {
-    SCOPED_TRACE(name(t));
+  for (const PixelType& t : kPixelTypes) {
+    SCOPED_TRACE(typeName(t));
     const int w = 31, h = 20;
     const Image src = patterned(w, h, t, 9);
     Image im = patterned(w, h, t, 9);
@@ -203,9 +183,9 @@ TEST(Rotate, CodecIsOfferedTheNormalisedAngle)
 
 TEST(Rotate, CopyCropRotate)
 {
-  for (const PixelType& t : kTypes) {
-    SCOPED_TRACE(name(t));
-    Image src = patterned(17, 11, t);
+  for (const PixelType& t : kPixelTypes) {
+    SCOPED_TRACE(typeName(t));
+    Image src = patterned(17, 11, t, 5);
     Image white = makeImage(1, 1, 1, 8);
     white.data[0] = 255;
     Image::iterator bg(&white, false);
@@ -253,7 +233,7 @@ TEST(Rotate, ExifOrientation)
 {
   const PixelType t{1, 8};
   const int w = 5, h = 3;
-  const Image src = patterned(w, h, t);
+  const Image src = patterned(w, h, t, 5);
   struct Case {
     unsigned code;
     int nw;
@@ -270,12 +250,12 @@ TEST(Rotate, ExifOrientation)
     {8, h, [](int x, int y, int& sx, int& sy) { sx = 4 - y; sy = x; }},
   };
   for (const Case& k : cases) {
-    Image im = patterned(w, h, t);
+    Image im = patterned(w, h, t, 5);
     exif_rotate(im, k.code);
     ASSERT_EQ(im.w, k.nw) << k.code;
     EXPECT_TRUE(permuted(src, im, k.map)) << k.code;
   }
-  Image im = patterned(w, h, t);
+  Image im = patterned(w, h, t, 5);
   testing::internal::CaptureStderr();
   exif_rotate(im, 9);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "unknown exif orientation: 9\n");
@@ -317,14 +297,14 @@ TEST(Rotate, QuarterTurnAgreesWithImageMagick)
   TempDir dir;
   for (const PixelType& t : {PixelType{1, 1}, PixelType{1, 8}, PixelType{3, 8}, PixelType{1, 16}}) {
     for (int a : {90, 270}) {
-      Image im = patterned(21, 10, t);
+      Image im = patterned(21, 10, t, 5);
       ASSERT_TRUE(writePNM(im, dir.file("in.pnm")));
       ASSERT_EQ(run(convert + " " + dir.file("in.pnm") + " -rotate " + std::to_string(a) + " " +
                     dir.file("out.pnm")), 0);
       Image want;
       ASSERT_TRUE(readPNM(want, dir.file("out.pnm")));
       rot90(im, a);
-      EXPECT_TRUE(samePixels(im, want)) << name(t) << " " << a;
+      EXPECT_TRUE(samePixels(im, want)) << typeName(t) << " " << a;
     }
   }
 }

@@ -7,30 +7,12 @@
 
 using namespace testsupport;
 
-namespace {
-struct PixelType {
-  int spp, bps;
-};
-const PixelType kTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8}, {1, 16}, {3, 8}, {4, 8}, {3, 16}};
-
-Image patterned(int w, int h, const PixelType& t)
-{
-  Image probe;
-  probe.spp = t.spp;
-  probe.bps = t.bps;
-  probe.w = w;
-  Image im = makeImage(w, h, t.spp, t.bps, probe.stridefill() + 2);
-  fillPattern(im, 21);
-  return im;
-}
-} // namespace
-
 TEST(Tonal, InvertFlipsColourSamplesAndKeepsAlpha)
 {
-  for (const PixelType& t : kTypes) {
+  for (const PixelType& t : kPixelTypes) {
     SCOPED_TRACE(std::to_string(t.spp) + "x" + std::to_string(t.bps));
-    const Image src = patterned(11, 3, t);
-    Image im = patterned(11, 3, t);
+    const Image src = patterned(11, 3, t, 21);
+    Image im = patterned(11, 3, t, 21);
     im.pixelsDirty = false;
     invert(im);
     EXPECT_TRUE(im.pixelsDirty);

@@ -45,6 +45,16 @@ Image imageFromSamples(int w, int h, int spp, int bps, const std::vector<int>& s
   return img;
 }
 
+Image uniform(int w, int h, int spp, int bps, int value)
+{
+  Image img = makeImage(w, h, spp, bps, 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < spp; ++c)
+        setSampleAt(img, x, y, c, value);
+  return img;
+}
+
 int sampleAt(const Image& image, int x, int y, int channel)
 {
   const uint8_t* row = image.data + (size_t)y * image.stride();
@@ -115,6 +125,51 @@ void fillPattern(Image& image, uint32_t seed)
   if (bits % 8)
     for (int y = 0; y < image.h; ++y)
       image.data[(size_t)y * image.stride() + fill - 1] &= (uint8_t)(0xff << (8 - bits % 8));
+}
+
+std::string typeName(const PixelType& t)
+{
+  const char* colour = t.spp == 1 ? "gray" : t.spp == 3 ? "rgb" : t.spp == 4 ? "rgba" : "?";
+  return colour + std::to_string(t.bps);
+}
+
+Image patterned(int w, int h, const PixelType& t, uint32_t seed, unsigned padding)
+{
+  Image probe;
+  probe.spp = t.spp;
+  probe.bps = t.bps;
+  probe.w = w;
+  Image im = makeImage(w, h, t.spp, t.bps, padding ? probe.stridefill() + padding : 0);
+  fillPattern(im, seed);
+  return im;
+}
+
+Image::iterator whiteBackground(Image& image)
+{
+  Image::iterator it(&image, false);
+  const int max = image.bps == 16 ? 65535 : 255;
+  for (int i = 0; i < 4; ++i)
+    it.value[i] = max;
+  it.value[3] = 255;
+  return it;
+}
+
+std::vector<int> samplesOf(const Image& image)
+{
+  std::vector<int> s;
+  for (int y = 0; y < image.h; ++y)
+    for (int x = 0; x < image.w; ++x)
+      for (int c = 0; c < image.spp; ++c)
+        s.push_back(sampleAt(image, x, y, c));
+  return s;
+}
+
+std::vector<int> pixelAt(const Image& image, int x, int y)
+{
+  std::vector<int> r;
+  for (int c = 0; c < image.spp; ++c)
+    r.push_back(sampleAt(image, x, y, c));
+  return r;
 }
 
 bool encodePNM(const Image& image, std::string& out)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/Image.hh"
+#include "image/ImageIterator.hh"
 
 namespace testsupport {
 
@@ -39,8 +40,33 @@ void setSampleAt(Image& image, int x, int y, int channel, int value);
 // padding ignored).
 bool samePixels(const Image& a, const Image& b);
 
+// Tight rows with every sample set to `value`.
+Image uniform(int w, int h, int spp, int bps, int value);
+
 // Fills with a deterministic pseudo-random pattern.
 void fillPattern(Image& image, uint32_t seed = 1);
+
+// The pixel layouts the image core handles, and their colorspace names
+// ("gray1" ... "rgb16").
+struct PixelType {
+  int spp, bps;
+};
+inline constexpr PixelType kPixelTypes[] = {{1, 1}, {1, 2}, {1, 4}, {1, 8},
+                                            {1, 16}, {3, 8}, {4, 8}, {3, 16}};
+std::string typeName(const PixelType& t);
+
+// An image filled by fillPattern, its rows `padding` bytes longer than their
+// pixels (0 = tight) so a write past a row or a read of padding shows.
+Image patterned(int w, int h, const PixelType& t, uint32_t seed, unsigned padding = 2);
+
+// A white background colour at the image's own depth (alpha opaque), for
+// the operations that fill uncovered area.
+Image::iterator whiteBackground(Image& image);
+
+// Every sample, row by row, pixel by pixel, channel by channel.
+std::vector<int> samplesOf(const Image& image);
+// The samples of pixel (x, y).
+std::vector<int> pixelAt(const Image& image, int x, int y);
 
 // PNM: P5 (gray) and P6 (RGB), 8 or 16 bit (big-endian on disk), plus P4
 // for 1-bit. Returns false on any error.

@@ -1,0 +1,37 @@
+// The page the codec benchmarks encode: A4 at 300 dpi, scan-like.
+#pragma once
+
+#include <cstdint>
+
+#include "image/Image.hh"
+
+namespace benchpages {
+
+const int kW = 2480, kH = 3508;
+
+// Paper with sensor noise, dark text-like bars and a photo-like gradient
+// block, so an encoder has real work to do. 8 bits per sample.
+inline void makeScanPage(Image& img, int spp)
+{
+  img.spp = (uint8_t)spp;
+  img.bps = 8;
+  img.resize(kW, kH);
+  img.setResolution(300, 300);
+  uint32_t seed = 12345;
+  for (int y = 0; y < kH; ++y) {
+    uint8_t* row = img.data + (size_t)y * img.stride();
+    const bool textLine = (y / 40) % 3 == 1 && y > 300 && y < 2400;
+    for (int x = 0; x < kW; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      int v = 235 + (int)((seed >> 24) % 7);
+      if (textLine && (x / 9) % 5 != 0 && ((x * 7 + y) / 23) % 4 != 0 && x > 200 && x < 2280)
+        v = 20 + (int)((seed >> 16) % 30);
+      if (y > 2600 && y < 3300 && x > 300 && x < 2100)
+        v = (x - 300) * 200 / 1800 + (int)((seed >> 20) % 9);
+      for (int c = 0; c < spp; ++c)
+        row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
+    }
+  }
+}
+
+} // namespace benchpages
