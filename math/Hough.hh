@@ -37,6 +37,11 @@ public:
   // within `window` bins of it. Not found when nothing voted.
   Peak outermost(bool lowRho, double share, int window) const;
 
+  // Every strong line, by rising rho: the strongest cell of each group of
+  // cells holding at least `share` of the strongest cell's votes, groups
+  // being `window` bins of rho apart at least.
+  std::vector<Peak> strongLines(double share, int window) const;
+
 private:
   double thetaFrom, thetaStep, rhoMin, rhoStep;
   int bins;

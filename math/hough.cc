@@ -48,22 +48,46 @@ LineHough::Peak LineHough::strongest() const
   return p;
 }
 
-LineHough::Peak LineHough::outermost(bool lowRho, double share, int window) const
+std::vector<LineHough::Peak> LineHough::strongLines(double share, int window) const
 {
+  std::vector<Peak> lines;
   const Peak top = strongest();
   if (!top.found)
-    return top;
+    return lines;
   const double limit = std::max(1.0, top.votes * share);
-  int edge = lowRho ? bins : -1;
+  // Strong rho bins, then each run of them (gaps up to `window`) gives its
+  // strongest cell within `window` bins.
+  std::vector<char> strong(bins, 0);
   for (int t = 0; t < thetaSteps(); ++t)
     for (int r = 0; r < bins; ++r)
       if (votes(t, r) >= limit)
-        edge = lowRho ? std::min(edge, r) : std::max(edge, r);
-  Peak p{false, 0, 0, 0};
-  const int lo = std::max(0, edge - window), hi = std::min(bins - 1, edge + window);
-  for (int t = 0; t < thetaSteps(); ++t)
-    for (int r = lo; r <= hi; ++r)
-      if (votes(t, r) > p.votes)
-        p = Peak{true, theta(t), rho(r), votes(t, r)};
-  return p;
+        strong[r] = 1;
+  window = std::max(0, window);
+  for (int r = 0; r < bins;) {
+    if (!strong[r]) {
+      ++r;
+      continue;
+    }
+    int end = r;
+    for (int k = r; k < bins && k <= end + window; ++k)
+      if (strong[k])
+        end = k;
+    Peak p{false, 0, 0, 0};
+    const int lo = std::max(0, r - window), hi = std::min(bins - 1, end + window);
+    for (int t = 0; t < thetaSteps(); ++t)
+      for (int k = lo; k <= hi; ++k)
+        if (votes(t, k) > p.votes)
+          p = Peak{true, theta(t), rho(k), votes(t, k)};
+    lines.push_back(p);
+    r = end + 1;
+  }
+  return lines;
+}
+
+LineHough::Peak LineHough::outermost(bool lowRho, double share, int window) const
+{
+  const std::vector<Peak> lines = strongLines(share, window);
+  if (lines.empty())
+    return Peak{false, 0, 0, 0};
+  return lowRho ? lines.front() : lines.back();
 }

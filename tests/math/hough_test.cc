@@ -46,6 +46,10 @@ TEST(LineHough, OutermostStrongLine)
   EXPECT_NEAR(low.theta / kDeg, 1, 0.1 + 1e-9);
   EXPECT_NEAR(h.outermost(false, 0.5, 3).rho, 200, 1);
   EXPECT_NEAR(h.outermost(true, 0.9, 3).rho, 200, 1);
+  const auto lines = h.strongLines(0.5, 3);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NEAR(lines[0].rho, 50, 1);
+  EXPECT_NEAR(lines[1].rho, 200, 1);
 }
 
 TEST(LineHough, EmptyAndOutOfRange)
