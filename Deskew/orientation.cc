@@ -99,6 +99,8 @@ void chainDirections(const std::vector<cluster*>& sorted, int maxSize, int& tota
         const int oy = std::max(std::min(cand->y2, cur->y2) - std::max(cand->y1, cur->y1) + 1, 0);
         const int dx = (cand->x1 + widthOf(cand) / 2) - (cur->x1 + widthOf(cur) / 2);
         const int dy = (cand->y1 + heightOf(cand) / 2) - (cur->y1 + heightOf(cur) / 2);
+        // Integer centres are 0 or at least 1 apart; coincident ones (a
+        // region inside another's box) count as 1 instead of dividing by 0.
         const float dist = std::sqrt((float)dx * dx + (float)dy * dy);
         const float score = (float)(ox + oy) / std::max(dist, 1.0f);
         if (best == remaining.end() || score > bestScore) {
@@ -201,7 +203,8 @@ std::vector<Line> buildLines(const std::vector<cluster*>& sorted, int maxSize)
   return lines;
 }
 
-// Sum of hist over [from, below), rows outside the histogram counting 0.
+// Sum of hist over [from, below). The bands of a line spanning few rows
+// reach past its histogram; rows there hold no tops or bottoms: 0.
 int64_t bandSum(const std::vector<int64_t>& hist, double from, double below)
 {
   int64_t s = 0;

@@ -192,12 +192,14 @@ void decomposable_sym_convolution_matrix(Image& image, const double* h, const do
     fprintf(stderr, "decomposable_sym_convolution_matrix: invalid kernel\n");
     return;
   }
+  if (image.getRawData() && !image.Type())
+    return;
   codegen<decomposable_sym_convolution_matrix_template>(image, h, v, xw, yw, src_add);
 }
 
 void convolution_matrix(Image& image, const double* matrix, int xw, int yw, double divisor)
 {
-  if (image.w <= 0 || image.h <= 0 || !image.getRawData())
+  if (image.w <= 0 || image.h <= 0 || !image.getRawData() || !image.Type())
     return;
   if (!matrix || xw < 1 || yw < 1 || xw > image.w || yw > image.h) {
     fprintf(stderr, "convolution_matrix: kernel %dx%d does not fit the image\n", xw, yw);

@@ -67,5 +67,7 @@ void FloydSteinberg(Image& image, int shades)
     fprintf(stderr, "FloydSteinberg: %d shades, need at least 2\n", shades);
     return;
   }
+  if (image.getRawData() && !image.Type())
+    return;
   codegen<FloydSteinberg_template>(image, shades);
 }

@@ -57,5 +57,7 @@ struct smooth_template {
 
 void smooth(Image& image, int r)
 {
+  if (image.getRawData() && !image.Type())
+    return;
   codegen<smooth_template>(image, (unsigned)r);
 }

@@ -134,7 +134,7 @@ TEST(Median, AgreesWithImageMagickInside)
     fillPattern(img, 20 + r);
     ASSERT_TRUE(writePNM(img, dir.file("in.pgm")));
     const std::string side = std::to_string(2 * r + 1);
-    ASSERT_EQ(run(convert + " " + dir.file("in.pgm") + " -statistic Median " + side + "x" + side + " " +
+    ASSERT_EQ(run(convert + " -limit thread 1 " + dir.file("in.pgm") + " -statistic Median " + side + "x" + side + " " +
                   dir.file("out.pgm")),
               0);
     Image want;
@@ -145,4 +145,13 @@ TEST(Median, AgreesWithImageMagickInside)
       for (int x = r; x < img.w - r; ++x)
         ASSERT_EQ(sampleAt(img, x, y), sampleAt(want, x, y)) << "r" << r << " " << x << "," << y;
   }
+}
+
+TEST(Median, SampleLayoutsWithoutPixelTypeAreLeftAlone)
+{
+  Image odd = makeImage(6, 4, 4, 16, 0); // four samples of 16 bits: no pixel type
+  fillPattern(odd, 1);
+  Image before = odd;
+  median(odd, 1);
+  EXPECT_TRUE(samePixels(odd, before));
 }
