@@ -54,7 +54,7 @@ Image flatbedScan(const Flatbed& f, const synthetic::Sheet& sh)
       for (int ch = 0; ch < f.spp; ++ch) {
         rnd = rnd * 1664525u + 1013904223u;
         const int n = (int)(rnd >> 16) % (2 * f.noise + 1) - f.noise;
-        double v = sum / 9 * (f.spp >= 3 ? tint[ch] : 1.0) + n;
+        double v = ch == 3 ? 255 : sum / 9 * (f.spp >= 3 ? tint[ch] : 1.0) + n;
         v = v < 0 ? 0 : v > 255 ? 255 : v;
         setSampleAt(img, x, y, ch, f.bps == 16 ? (int)(v * 257) : (int)v);
       }
