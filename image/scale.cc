@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "image/Colorspace.hh"
 #include "image/ImageIterator2.hh"
 #include "utility/Saturate.hh"
 
@@ -443,4 +444,32 @@ void scale(Image& image, double sx, double sy, bool fixed)
     box_scale(image, sx, sy, fixed);
   else
     bilinear_scale(image, sx, sy, fixed);
+}
+
+void thumbnail_scale(Image& image, double sx, double sy, bool fixed)
+{
+  // With fixed sizes sx is a width, so nearly every fixed request goes to
+  // scale(); kept as the callers know it.
+  if (sx > 1.0 || (sy > 1.0 && !fixed)) {
+    scale(image, sx, sy, fixed);
+    return;
+  }
+  if (identity(sx, sy, fixed))
+    return;
+  int nw, nh;
+  if (!newSize(image, sx, sy, fixed, nw, nh))
+    return;
+  if (!image.pixelsDirty && image.codec && image.codec->scale(image, sx, sy, fixed))
+    return;
+  if (image.w <= 0 || image.h <= 0 || !image.getRawData())
+    return;
+  if (image.spp == 1 && image.bps <= 8) {
+    box_scale_grayX_to_gray8(image, sx, sy, fixed);
+    return;
+  }
+  if (image.spp == 1)
+    colorspace_by_name(image, "gray", 127);
+  else if (image.spp > 3 || image.bps > 8)
+    colorspace_by_name(image, "rgb", 127);
+  box_scale(image, sx, sy, fixed);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "image/Colorspace.hh"
 #include "image/ImageIterator2.hh"
 #include "image/Scale.hh"
 #include "tests/support/TestSupport.hh"
@@ -303,4 +304,80 @@ TEST(Scale, BicubicInterpolatesSmoothRamps)
     EXPECT_NEAR(sampleAt(img, x, 1), x * 15, 1) << x;
   EXPECT_EQ(sampleAt(img, 0, 1), 0);
   EXPECT_EQ(sampleAt(img, 14, 1), 210);
+}
+
+// Which way each pixel type goes through a thumbnail reduction, checked
+// against doing the named steps by hand.
+TEST(Scale, ThumbnailReducesThroughEightBitTypes)
+{
+  struct Case { int spp, bps, outSpp; const char* via; };
+  const Case cases[] = {
+    {1, 1, 1, nullptr}, {1, 2, 1, nullptr}, {1, 4, 1, nullptr}, {1, 8, 1, nullptr},
+    {1, 16, 1, "gray"}, {3, 8, 3, ""}, {4, 8, 3, "rgb"}, {3, 16, 3, "rgb"},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(c.spp) + "x" + std::to_string(c.bps);
+    Image src = patterned(13, 9, c.spp, c.bps, 3);
+    Image img, ref;
+    img = src;
+    ref = src;
+    thumbnail_scale(img, 0.5, 0.25);
+    if (!c.via) {
+      box_scale_grayX_to_gray8(ref, 0.5, 0.25);
+    } else {
+      if (*c.via) {
+        ASSERT_TRUE(colorspace_by_name(ref, c.via, 127));
+      }
+      box_scale(ref, 0.5, 0.25);
+    }
+    EXPECT_EQ(img.w, 6) << what;
+    EXPECT_EQ(img.h, 2) << what;
+    EXPECT_EQ(img.spp, c.outSpp) << what;
+    EXPECT_EQ(img.bps, 8) << what;
+    EXPECT_TRUE(samePixels(img, ref)) << what;
+  }
+}
+
+TEST(Scale, ThumbnailLeavesEnlargementToScale)
+{
+  // An enlargement factor in x or y, or a fixed width above one pixel.
+  struct Case { double sx, sy; bool fixed; };
+  const Case cases[] = {{2, 0.5, false}, {0.5, 2, false}, {20, 3, true}};
+  for (const Case& c : cases) {
+    Image src = patterned(10, 6, 1, 16, 9);
+    Image img, ref;
+    img = src;
+    ref = src;
+    thumbnail_scale(img, c.sx, c.sy, c.fixed);
+    scale(ref, c.sx, c.sy, c.fixed);
+    EXPECT_EQ(img.bps, 16); // no conversion on this road
+    EXPECT_TRUE(samePixels(img, ref)) << c.sx << " " << c.sy;
+  }
+}
+
+TEST(Scale, ThumbnailOffersTheCodecAndRefusesBadSizes)
+{
+  Image img = patterned(8, 8, 3, 16);
+  auto* codec = new ScaleHookCodec();
+  img.setCodec(codec);
+  thumbnail_scale(img, 0.5, 0.5);
+  EXPECT_EQ(codec->calls, 1);
+  EXPECT_EQ(img.bps, 16);
+
+  img.setRawData();
+  testing::internal::CaptureStderr();
+  thumbnail_scale(img, std::nan(""), 0.5);
+  thumbnail_scale(img, 0.5, -1);
+  EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+  EXPECT_EQ(img.w, 8);
+  EXPECT_EQ(img.bps, 16); // refused before any conversion
+
+  thumbnail_scale(img, 1, 1);
+  EXPECT_EQ(img.bps, 16);
+
+  Image none;
+  none.spp = 4;
+  none.bps = 8;
+  thumbnail_scale(none, 0.5, 0.5);
+  EXPECT_EQ(none.data, nullptr);
 }
