@@ -317,7 +317,7 @@ TEST(Scale, ThumbnailReducesThroughEightBitTypes)
   };
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.spp) + "x" + std::to_string(c.bps);
-    Image src = patterned(13, 9, c.spp, c.bps, 3);
+    Image src = patterned(13, 9, {c.spp, c.bps}, 3, 0);
     Image img, ref;
     img = src;
     ref = src;
@@ -344,7 +344,7 @@ TEST(Scale, ThumbnailLeavesEnlargementToScale)
   struct Case { double sx, sy; bool fixed; };
   const Case cases[] = {{2, 0.5, false}, {0.5, 2, false}, {20, 3, true}};
   for (const Case& c : cases) {
-    Image src = patterned(10, 6, 1, 16, 9);
+    Image src = patterned(10, 6, {1, 16}, 9, 0);
     Image img, ref;
     img = src;
     ref = src;
@@ -357,7 +357,7 @@ TEST(Scale, ThumbnailLeavesEnlargementToScale)
 
 TEST(Scale, ThumbnailOffersTheCodecAndRefusesBadSizes)
 {
-  Image img = patterned(8, 8, 3, 16);
+  Image img = patterned(8, 8, {3, 16}, 5, 0);
   auto* codec = new ScaleHookCodec();
   img.setCodec(codec);
   thumbnail_scale(img, 0.5, 0.5);
