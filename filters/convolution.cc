@@ -141,38 +141,62 @@ struct convolution_matrix_template {
     std::vector<const int32_t*> taps(yw);
     std::vector<int> cols(xw);
     std::vector<int32_t> outRow(n);
+    std::vector<U> accRow(n);
+
+    auto finish = [&](int64_t idx, U acc) {
+      const W a = (W)acc;
+      // The one quotient that overflows: the most negative sum over -1.
+      const W q = (d == -1 && a == std::numeric_limits<W>::min()) ? std::numeric_limits<W>::max() : a / d;
+      outRow[idx] = (int32_t)clamp_int<W>(q, 0, MAX);
+    };
 
     for (int y = 0; y < height; ++y) {
       for (int j = 0; j < yw; ++j)
         taps[j] = row(mirror(y - yr + j, height));
       const bool innerRow = y >= yr && y < height - yr;
+      // Interior pixels tap by tap over the whole row, in a loop the
+      // compiler vectorises; the sums wrap, so the order does not matter.
+      const int64_t innerBegin = innerRow ? (int64_t)xr * N : n, innerEnd = innerRow ? (int64_t)(w - xr) * N : n;
+      if (innerBegin < innerEnd) {
+        U* acc = accRow.data();
+        std::fill(acc + innerBegin, acc + innerEnd, (U)0);
+        const U* kp = kernel.data();
+        for (int j = 0; j < yw; ++j)
+          for (int i = 0; i < xw; ++i) {
+            const U k = *kp++;
+            const int32_t* p = taps[j] + (int64_t)(i - xr) * N;
+            for (int64_t idx = innerBegin; idx < innerEnd; ++idx)
+              acc[idx] += k * (U)p[idx];
+          }
+        if (sizeof(W) == 4 && d != -1) {
+          // Quotients of 32-bit integers through doubles are exact (both
+          // operands and the quotient fit 53 bits, and a non-integral
+          // quotient stays at least 1/|d| away from an integer), and this
+          // loop vectorises where integer division does not.
+          const double dd = (double)d;
+          for (int64_t idx = innerBegin; idx < innerEnd; ++idx) {
+            const W q = (W)((double)(W)acc[idx] / dd);
+            outRow[idx] = (int32_t)(q < 0 ? 0 : (q > MAX ? MAX : q));
+          }
+        } else {
+          for (int64_t idx = innerBegin; idx < innerEnd; ++idx)
+            finish(idx, acc[idx]);
+        }
+      }
       for (int x = 0; x < w; ++x) {
-        const bool inner = innerRow && x >= xr && x < w - xr;
-        if (!inner)
-          for (int i = 0; i < xw; ++i)
-            cols[i] = mirror(x - xr + i, w);
+        if (innerRow && x >= xr && x < w - xr)
+          continue;
+        for (int i = 0; i < xw; ++i)
+          cols[i] = mirror(x - xr + i, w);
         for (int c = 0; c < N; ++c) {
           U acc = 0;
           const U* kp = kernel.data();
-          if (inner) {
-            const int64_t base = (int64_t)(x - xr) * N + c;
-            for (int j = 0; j < yw; ++j) {
-              const int32_t* p = taps[j] + base;
-              for (int i = 0; i < xw; ++i)
-                acc += *kp++ * (U)p[(int64_t)i * N];
-            }
-          } else {
-            for (int j = 0; j < yw; ++j) {
-              const int32_t* p = taps[j];
-              for (int i = 0; i < xw; ++i)
-                acc += *kp++ * (U)p[(int64_t)cols[i] * N + c];
-            }
+          for (int j = 0; j < yw; ++j) {
+            const int32_t* p = taps[j];
+            for (int i = 0; i < xw; ++i)
+              acc += *kp++ * (U)p[(int64_t)cols[i] * N + c];
           }
-          const W a = (W)acc;
-          // The one quotient that overflows: the most negative sum over -1.
-          const W q = (d == -1 && a == std::numeric_limits<W>::min()) ? std::numeric_limits<W>::max()
-                                                                       : a / d;
-          outRow[(int64_t)x * N + c] = (int32_t)clamp_int<W>(q, 0, MAX);
+          finish((int64_t)x * N + c, acc);
         }
       }
       write_row<T>(image, y, outRow.data());
