@@ -281,7 +281,7 @@ static void Arith(lua_State* L, StkId ra, const TValue* rb, const TValue* rc, TM
 }
 
 // Raw lookup with the common key kinds decided inline.
-static inline const TValue* fastget(Table* h, const TValue* key) {
+__attribute__((always_inline)) static inline const TValue* fastget(Table* h, const TValue* key) {
   if (ttisstring(key)) return luaH_getstr(h, rawtsvalue(key));
   if (ttisnumber(key)) {
     lua_Number n = nvalue(key);
@@ -292,6 +292,23 @@ static inline const TValue* fastget(Table* h, const TValue* key) {
   }
   return luaH_get(h, key);
 }
+
+// After a raw miss in a table with a metatable: follows an `__index` table
+// that has no metatable of its own (an object's class). nullptr: the full
+// lookup must run.
+static const TValue* classget(lua_State* L, Table* h, const TValue* key) {
+  const TValue* tm = fasttm(L, h->metatable, TM_INDEX);
+  if (tm == nullptr) return luaO_nilobject;
+  if (!ttistable(tm)) return nullptr;
+  Table* c = hvalue(tm);
+  const TValue* res = fastget(c, key);
+  if (!ttisnil(res) || c->metatable == nullptr) return res;
+  return nullptr;
+}
+
+// The number and plain-table cases are the ones to lay out straight: without
+// the hint the compiler moves them out of line behind the metamethod calls.
+#define likely(x) __builtin_expect(!!(x), 1)
 
 #define runtime_check(L, c) { if (!(c)) break; }
 
@@ -310,7 +327,7 @@ static inline const TValue* fastget(Table* h, const TValue* key) {
 #define arith_op(op, tm) { \
     TValue* rb = RKB(i); \
     TValue* rc = RKC(i); \
-    if (ttisnumber(rb) && ttisnumber(rc)) { \
+    if (likely(ttisnumber(rb) && ttisnumber(rc))) { \
       lua_Number nb = nvalue(rb), nc = nvalue(rc); \
       setnvalue(ra, op(nb, nc)); \
     } else { \
@@ -404,7 +421,7 @@ reentry:  // entry point
     TValue g;
     TValue* rb = KBx(i);
     const TValue* res = luaH_getstr(cl->env, rawtsvalue(rb));
-    if (!ttisnil(res)) {
+    if (likely(!ttisnil(res))) {
       setobj2s(L, ra, res);
       vmbreak;
     }
@@ -415,11 +432,11 @@ reentry:  // entry point
   vmcase(OP_GETTABLE) {
     TValue* rb = RB(i);
     TValue* rc = RKC(i);
-    if (ttistable(rb)) {
-      // fast path: a present value, or a table without metatable, needs no metamethod
+    if (likely(ttistable(rb))) {
+      // fast path: a present value, or a miss that no metamethod function handles
       Table* h = hvalue(rb);
       const TValue* res = fastget(h, rc);
-      if (!ttisnil(res) || h->metatable == nullptr) {
+      if (likely(!ttisnil(res) || h->metatable == nullptr) || (res = classget(L, h, rc)) != nullptr) {
         setobj2s(L, ra, res);
         vmbreak;
       }
@@ -442,12 +459,12 @@ reentry:  // entry point
   vmcase(OP_SETTABLE) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    if (ttistable(ra)) {
+    if (likely(ttistable(ra))) {
       // fast path: overwriting a present value, or an array slot of a table
       // without metatable, creates no key and calls no metamethod
       Table* h = hvalue(ra);
       TValue* slot = const_cast<TValue*>(fastget(h, rb));
-      if (!ttisnil(slot) || (h->metatable == nullptr && slot >= h->array && slot < h->array + h->sizearray)) {
+      if (likely(!ttisnil(slot)) || (h->metatable == nullptr && slot >= h->array && slot < h->array + h->sizearray)) {
         setobj2t(L, slot, rc);
         luaC_barriert(L, h, rc);
         vmbreak;
@@ -470,7 +487,7 @@ reentry:  // entry point
     if (ttistable(rb)) {
       Table* h = hvalue(rb);
       const TValue* res = fastget(h, rc);
-      if (!ttisnil(res)) {
+      if ((likely(!ttisnil(res)) || h->metatable == nullptr) || (res = classget(L, h, rc)) != nullptr) {
         setobj2s(L, ra, res);
         vmbreak;
       }
@@ -501,7 +518,7 @@ reentry:  // entry point
   }
   vmcase(OP_UNM) {
     TValue* rb = RB(i);
-    if (ttisnumber(rb)) {
+    if (likely(ttisnumber(rb))) {
       lua_Number nb = nvalue(rb);
       setnvalue(ra, -nb);
     } else {
@@ -562,7 +579,7 @@ reentry:  // entry point
   vmcase(OP_LT) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    if (ttisnumber(rb) && ttisnumber(rc)) {
+    if (likely(ttisnumber(rb) && ttisnumber(rc))) {
       if ((nvalue(rb) < nvalue(rc)) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc));
     } else {
       Protect(if (luaV_lessthan(L, rb, rc) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc)););
@@ -573,7 +590,7 @@ reentry:  // entry point
   vmcase(OP_LE) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    if (ttisnumber(rb) && ttisnumber(rc)) {
+    if (likely(ttisnumber(rb) && ttisnumber(rc))) {
       if ((nvalue(rb) <= nvalue(rc)) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc));
     } else {
       Protect(if (lessequal(L, rb, rc) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc)););
