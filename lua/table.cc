@@ -319,6 +319,11 @@ TValue* luaH_set(lua_State* L, Table* t, const TValue* key) {
   return newkey(L, t, key);
 }
 
+TValue* luaH_newkey(lua_State* L, Table* t, const TValue* key) {
+  t->flags = 0;
+  return newkey(L, t, key);
+}
+
 TValue* luaH_setnum(lua_State* L, Table* t, int key) {
   const TValue* p = luaH_getnum(t, key);
   if (p != luaO_nilobject) return const_cast<TValue*>(p);

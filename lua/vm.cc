@@ -469,6 +469,14 @@ reentry:  // entry point
         luaC_barriert(L, h, rc);
         vmbreak;
       }
+      if (slot == luaO_nilobject && h->metatable == nullptr && ttisstring(rb)) {
+        // a new field of a plain table: no second lookup
+        L->savedpc = pc;  // a resize may raise errors
+        slot = luaH_newkey(L, h, rb);
+        setobj2t(L, slot, rc);
+        luaC_barriert(L, h, rc);
+        vmbreak;
+      }
     }
     Protect(luaV_settable(L, ra, rb, rc));
     vmbreak;
