@@ -644,7 +644,12 @@ reentry:  // entry point
         for (StkId st = L->top; st < ci->top; st++) setnilvalue(st);
         L->top = ci->top;
         nexeccalls++;
-        goto reentry;
+        // enter with what is at hand rather than reloading it through L->ci
+        cl = lclosure(clvalue(ra));
+        base = nbase;
+        k = p->k;
+        pc = p->code;
+        vmfetch();
       }
     }
     switch (luaD_precall(L, ra, nresults)) {
