@@ -216,29 +216,45 @@ int luaV_equalval(lua_State* L, const TValue* t1, const TValue* t2) {
   return !l_isfalse(L->top);
 }
 
+// Length of a string or number operand of a concatenation; numbers are
+// formatted as they will be copied, without interning a string for each.
+static size_t concat_len(const TValue* o) {
+  if (ttisstring(o)) return tsvalue(o)->len;
+  char s[32];
+  return static_cast<size_t>(luaO_num2str(s, nvalue(o)));
+}
+
 void luaV_concat(lua_State* L, int total, int last) {
   do {
     StkId top = L->base + last + 1;
     int n = 2;  // number of elements handled in this pass (at least 2)
-    if (!(ttisstring(top - 2) || ttisnumber(top - 2)) || !tostring(L, top - 1)) {
+    if (!(ttisstring(top - 2) || ttisnumber(top - 2)) || !(ttisstring(top - 1) || ttisnumber(top - 1))) {
       if (!call_binTM(L, top - 2, top - 1, top - 2, TM_CONCAT)) luaG_concaterror(L, top - 2, top - 1);
-    } else if (tsvalue(top - 1)->len == 0) {  // second op is empty?
+    } else if (ttisstring(top - 1) && tsvalue(top - 1)->len == 0) {  // second op is empty?
       (void)tostring(L, top - 2);  // result is first op (as string)
     } else {
       // at least two string values; get as many as possible
-      size_t tl = tsvalue(top - 1)->len;
+      size_t tl = concat_len(top - 1);
       // collect total length
-      for (n = 1; n < total && tostring(L, top - n - 1); n++) {
-        size_t l = tsvalue(top - n - 1)->len;
+      for (n = 1; n < total && (ttisstring(top - n - 1) || ttisnumber(top - n - 1)); n++) {
+        size_t l = concat_len(top - n - 1);
         if (l >= MAX_SIZET - tl) luaG_runerror(L, "string length overflow");
         tl += l;
       }
       char* buffer = luaZ_openspace(L, &G(L)->buff, tl);
       tl = 0;
       for (int i = n; i > 0; i--) {  // concat all strings
-        size_t l = tsvalue(top - i)->len;
-        memcpy(buffer + tl, svalue(top - i), l);
-        tl += l;
+        const TValue* o = top - i;
+        if (ttisstring(o)) {
+          size_t l = tsvalue(o)->len;
+          memcpy(buffer + tl, svalue(o), l);
+          tl += l;
+        } else {
+          char s[32];
+          size_t l = static_cast<size_t>(luaO_num2str(s, nvalue(o)));
+          memcpy(buffer + tl, s, l);
+          tl += l;
+        }
       }
       setsvalue2s(L, top - n, luaS_newlstr(L, buffer, tl));
     }
