@@ -305,6 +305,8 @@ __attribute__((always_inline)) static inline const TValue* fastget(Table* h, con
       int k = static_cast<int>(n);
       if (static_cast<lua_Number>(k) == n) return &h->array[k - 1];
     }
+    // a hash part of one never-used slot (or none) holds no key at all
+    if (h->lsizenode == 0 && ttisnil(gkey(h->node))) return luaO_nilobject;
   }
   return luaH_get(h, key);
 }

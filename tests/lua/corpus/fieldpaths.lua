@@ -59,3 +59,11 @@ print(table.concat(log, ","), w.a, w.b)
 print(pcall(function() local q = {} q[nil] = 1 end))
 print(pcall(function() local q = {} q[0 / 0] = 1 end))
 print(pcall(function() local q = nil; q.x = 1 end))
+
+-- numeric reads from tables with no or one hash slot
+local e, one, str1 = {}, {[7] = "seven"}, {k = "v"}
+print(e[1], e[0], e[-1], e[1.5], e[0 / 0], e[2 ^ 40])
+print(one[7], one[8], one[7.5], str1[1], str1.k)
+local grown = {}
+grown[2.5] = "x"
+print(grown[2.5], grown[2], grown[3])
