@@ -216,10 +216,21 @@ int luaV_equalval(lua_State* L, const TValue* t1, const TValue* t2) {
   return !l_isfalse(L->top);
 }
 
-// Length of a string or number operand of a concatenation; numbers are
-// formatted as they will be copied, without interning a string for each.
-static size_t concat_len(const TValue* o) {
+// Numbers met by one concatenation pass, formatted once: the first few keep
+// their text for the copy, the rest are formatted again there.
+struct ConcatNums {
+  static const int kKept = 8;
+  char text[kKept][32];
+  int len[kKept];
+};
+
+// Length of operand top - i (a string or a number).
+static size_t concat_len(const TValue* o, int i, ConcatNums& nums) {
   if (ttisstring(o)) return tsvalue(o)->len;
+  if (i <= ConcatNums::kKept) {
+    nums.len[i - 1] = luaO_num2str(nums.text[i - 1], nvalue(o));
+    return static_cast<size_t>(nums.len[i - 1]);
+  }
   char s[32];
   return static_cast<size_t>(luaO_num2str(s, nvalue(o)));
 }
@@ -234,10 +245,11 @@ void luaV_concat(lua_State* L, int total, int last) {
       (void)tostring(L, top - 2);  // result is first op (as string)
     } else {
       // at least two string values; get as many as possible
-      size_t tl = concat_len(top - 1);
+      ConcatNums nums;
+      size_t tl = concat_len(top - 1, 1, nums);
       // collect total length
       for (n = 1; n < total && (ttisstring(top - n - 1) || ttisnumber(top - n - 1)); n++) {
-        size_t l = concat_len(top - n - 1);
+        size_t l = concat_len(top - n - 1, n + 1, nums);
         if (l >= MAX_SIZET - tl) luaG_runerror(L, "string length overflow");
         tl += l;
       }
@@ -249,6 +261,9 @@ void luaV_concat(lua_State* L, int total, int last) {
           size_t l = tsvalue(o)->len;
           memcpy(buffer + tl, svalue(o), l);
           tl += l;
+        } else if (i <= ConcatNums::kKept) {
+          memcpy(buffer + tl, nums.text[i - 1], static_cast<size_t>(nums.len[i - 1]));
+          tl += static_cast<size_t>(nums.len[i - 1]);
         } else {
           char s[32];
           size_t l = static_cast<size_t>(luaO_num2str(s, nvalue(o)));

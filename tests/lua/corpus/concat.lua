@@ -20,3 +20,6 @@ print(t .. 1, 1 .. t, "s" .. t, t .. "s", 1 .. 2 .. t, t .. 1 .. 2, 3 .. t .. 4)
 print(pcall(function() return 1 .. {} end))
 print(pcall(function() return "a" .. nil end))
 print(pcall(function() local b = true return 1 .. 2 .. b end))
+local a, b, c = 1, 2.5, -3
+print(a .. b .. c .. "|" .. a .. b .. c .. "|" .. a .. b .. c .. "|" .. a .. b .. c .. 1e300 .. 0.1)
+print("" .. a .. "" .. b, a .. "" .. "", c .. t)
