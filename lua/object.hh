@@ -36,7 +36,14 @@ struct GCObject {
   GCObject* next;
   lu_byte tt;
   lu_byte marked;
+
+ protected:
+  // Not a plain aggregate, so that the small fields of derived objects
+  // (string hash, table flags, closure counts) share the header's padding:
+  // strings and tables take 8 bytes less each.
+  lu_byte spare_;
 };
+static_assert(sizeof(GCObject) == 16, "object header");
 
 union Value {
   GCObject* gc;
@@ -105,6 +112,7 @@ struct TString : GCObject {
   unsigned int hash;
   size_t len;
 };
+static_assert(sizeof(TString) == 24, "string header shares the object header's padding");
 inline char* getstr(TString* ts) { return reinterpret_cast<char*>(ts + 1); }
 inline const char* getstr(const TString* ts) { return reinterpret_cast<const char*>(ts + 1); }
 #define svalue(o) getstr(rawtsvalue(o))

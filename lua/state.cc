@@ -181,6 +181,7 @@ static void* l_alloc(void*, void* ptr, size_t, size_t nsize) {
     free(ptr);
     return nullptr;
   }
+  if (ptr == nullptr) return malloc(nsize);  // realloc of no block, without its detour
   return realloc(ptr, nsize);
 }
 

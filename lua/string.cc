@@ -56,7 +56,7 @@ TString* luaS_newlstr(lua_State* L, const char* str, size_t l) {
   unsigned int h = luaS_hash(str, l);
   for (GCObject* o = G(L)->strt.hash[lmod(h, G(L)->strt.size)]; o != nullptr; o = o->next) {
     TString* ts = static_cast<TString*>(o);
-    if (ts->len == l && (l == 0 || memcmp(str, getstr(ts), l) == 0)) {
+    if (ts->hash == h && ts->len == l && (l == 0 || memcmp(str, getstr(ts), l) == 0)) {
       // string may be dead
       if (isdead(G(L), o)) changewhite(o);
       return ts;

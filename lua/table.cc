@@ -155,6 +155,8 @@ static int numusehash(const Table* t, int* nums, int* pnasize) {
 }
 
 static void setarrayvector(lua_State* L, Table* t, int size) {
+  // an empty part stays unallocated: most tables of small objects have none
+  if (size == t->sizearray) return;
   luaM_reallocvector(L, t->array, t->sizearray, size, TValue);
   for (int i = t->sizearray; i < size; i++) setnilvalue(&t->array[i]);
   t->sizearray = size;
@@ -235,7 +237,7 @@ Table* luaH_new(lua_State* L, int narray, int nhash) {
 
 void luaH_free(lua_State* L, Table* t) {
   if (t->node != dummynode) luaM_freearray(L, t->node, sizenode(t), Node);
-  luaM_freearray(L, t->array, t->sizearray, TValue);
+  if (t->array != nullptr) luaM_freearray(L, t->array, t->sizearray, TValue);
   luaM_free(L, t);
 }
 
@@ -314,6 +316,11 @@ TValue* luaH_set(lua_State* L, Table* t, const TValue* key) {
   if (p != luaO_nilobject) return const_cast<TValue*>(p);
   if (ttisnil(key)) luaG_runerror(L, "table index is nil");
   if (ttisnumber(key) && std::isnan(nvalue(key))) luaG_runerror(L, "table index is NaN");
+  return newkey(L, t, key);
+}
+
+TValue* luaH_newkey(lua_State* L, Table* t, const TValue* key) {
+  t->flags = 0;
   return newkey(L, t, key);
 }
 

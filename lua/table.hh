@@ -8,6 +8,8 @@ TValue* luaH_setnum(lua_State* L, Table* t, int key);
 TValue* luaH_setstr(lua_State* L, Table* t, TString* key);
 const TValue* luaH_get(Table* t, const TValue* key);
 TValue* luaH_set(lua_State* L, Table* t, const TValue* key);
+// Stores a key known to be absent, neither nil nor NaN.
+TValue* luaH_newkey(lua_State* L, Table* t, const TValue* key);
 Table* luaH_new(lua_State* L, int narray, int lnhash);
 void luaH_resizearray(lua_State* L, Table* t, int nasize);
 void luaH_free(lua_State* L, Table* t);

@@ -216,29 +216,60 @@ int luaV_equalval(lua_State* L, const TValue* t1, const TValue* t2) {
   return !l_isfalse(L->top);
 }
 
+// Numbers met by one concatenation pass, formatted once: the first few keep
+// their text for the copy, the rest are formatted again there.
+struct ConcatNums {
+  static const int kKept = 8;
+  char text[kKept][32];
+  int len[kKept];
+};
+
+// Length of operand top - i (a string or a number).
+static size_t concat_len(const TValue* o, int i, ConcatNums& nums) {
+  if (ttisstring(o)) return tsvalue(o)->len;
+  if (i <= ConcatNums::kKept) {
+    nums.len[i - 1] = luaO_num2str(nums.text[i - 1], nvalue(o));
+    return static_cast<size_t>(nums.len[i - 1]);
+  }
+  char s[32];
+  return static_cast<size_t>(luaO_num2str(s, nvalue(o)));
+}
+
 void luaV_concat(lua_State* L, int total, int last) {
   do {
     StkId top = L->base + last + 1;
     int n = 2;  // number of elements handled in this pass (at least 2)
-    if (!(ttisstring(top - 2) || ttisnumber(top - 2)) || !tostring(L, top - 1)) {
+    if (!(ttisstring(top - 2) || ttisnumber(top - 2)) || !(ttisstring(top - 1) || ttisnumber(top - 1))) {
       if (!call_binTM(L, top - 2, top - 1, top - 2, TM_CONCAT)) luaG_concaterror(L, top - 2, top - 1);
-    } else if (tsvalue(top - 1)->len == 0) {  // second op is empty?
+    } else if (ttisstring(top - 1) && tsvalue(top - 1)->len == 0) {  // second op is empty?
       (void)tostring(L, top - 2);  // result is first op (as string)
     } else {
       // at least two string values; get as many as possible
-      size_t tl = tsvalue(top - 1)->len;
+      ConcatNums nums;
+      size_t tl = concat_len(top - 1, 1, nums);
       // collect total length
-      for (n = 1; n < total && tostring(L, top - n - 1); n++) {
-        size_t l = tsvalue(top - n - 1)->len;
+      for (n = 1; n < total && (ttisstring(top - n - 1) || ttisnumber(top - n - 1)); n++) {
+        size_t l = concat_len(top - n - 1, n + 1, nums);
         if (l >= MAX_SIZET - tl) luaG_runerror(L, "string length overflow");
         tl += l;
       }
       char* buffer = luaZ_openspace(L, &G(L)->buff, tl);
       tl = 0;
       for (int i = n; i > 0; i--) {  // concat all strings
-        size_t l = tsvalue(top - i)->len;
-        memcpy(buffer + tl, svalue(top - i), l);
-        tl += l;
+        const TValue* o = top - i;
+        if (ttisstring(o)) {
+          size_t l = tsvalue(o)->len;
+          memcpy(buffer + tl, svalue(o), l);
+          tl += l;
+        } else if (i <= ConcatNums::kKept) {
+          memcpy(buffer + tl, nums.text[i - 1], static_cast<size_t>(nums.len[i - 1]));
+          tl += static_cast<size_t>(nums.len[i - 1]);
+        } else {
+          char s[32];
+          size_t l = static_cast<size_t>(luaO_num2str(s, nvalue(o)));
+          memcpy(buffer + tl, s, l);
+          tl += l;
+        }
       }
       setsvalue2s(L, top - n, luaS_newlstr(L, buffer, tl));
     }
@@ -281,7 +312,7 @@ static void Arith(lua_State* L, StkId ra, const TValue* rb, const TValue* rc, TM
 }
 
 // Raw lookup with the common key kinds decided inline.
-static inline const TValue* fastget(Table* h, const TValue* key) {
+__attribute__((always_inline)) static inline const TValue* fastget(Table* h, const TValue* key) {
   if (ttisstring(key)) return luaH_getstr(h, rawtsvalue(key));
   if (ttisnumber(key)) {
     lua_Number n = nvalue(key);
@@ -289,9 +320,28 @@ static inline const TValue* fastget(Table* h, const TValue* key) {
       int k = static_cast<int>(n);
       if (static_cast<lua_Number>(k) == n) return &h->array[k - 1];
     }
+    // a hash part of one never-used slot (or none) holds no key at all
+    if (h->lsizenode == 0 && ttisnil(gkey(h->node))) return luaO_nilobject;
   }
   return luaH_get(h, key);
 }
+
+// After a raw miss in a table with a metatable: follows an `__index` table
+// that has no metatable of its own (an object's class). nullptr: the full
+// lookup must run.
+static const TValue* classget(lua_State* L, Table* h, const TValue* key) {
+  const TValue* tm = fasttm(L, h->metatable, TM_INDEX);
+  if (tm == nullptr) return luaO_nilobject;
+  if (!ttistable(tm)) return nullptr;
+  Table* c = hvalue(tm);
+  const TValue* res = fastget(c, key);
+  if (!ttisnil(res) || c->metatable == nullptr) return res;
+  return nullptr;
+}
+
+// The number and plain-table cases are the ones to lay out straight: without
+// the hint the compiler moves them out of line behind the metamethod calls.
+#define likely(x) __builtin_expect(!!(x), 1)
 
 #define runtime_check(L, c) { if (!(c)) break; }
 
@@ -310,7 +360,7 @@ static inline const TValue* fastget(Table* h, const TValue* key) {
 #define arith_op(op, tm) { \
     TValue* rb = RKB(i); \
     TValue* rc = RKC(i); \
-    if (ttisnumber(rb) && ttisnumber(rc)) { \
+    if (likely(ttisnumber(rb) && ttisnumber(rc))) { \
       lua_Number nb = nvalue(rb), nc = nvalue(rc); \
       setnvalue(ra, op(nb, nc)); \
     } else { \
@@ -404,7 +454,7 @@ reentry:  // entry point
     TValue g;
     TValue* rb = KBx(i);
     const TValue* res = luaH_getstr(cl->env, rawtsvalue(rb));
-    if (!ttisnil(res)) {
+    if (likely(!ttisnil(res))) {
       setobj2s(L, ra, res);
       vmbreak;
     }
@@ -415,11 +465,11 @@ reentry:  // entry point
   vmcase(OP_GETTABLE) {
     TValue* rb = RB(i);
     TValue* rc = RKC(i);
-    if (ttistable(rb)) {
-      // fast path: a present value, or a table without metatable, needs no metamethod
+    if (likely(ttistable(rb))) {
+      // fast path: a present value, or a miss that no metamethod function handles
       Table* h = hvalue(rb);
       const TValue* res = fastget(h, rc);
-      if (!ttisnil(res) || h->metatable == nullptr) {
+      if (likely(!ttisnil(res) || h->metatable == nullptr) || (res = classget(L, h, rc)) != nullptr) {
         setobj2s(L, ra, res);
         vmbreak;
       }
@@ -442,12 +492,20 @@ reentry:  // entry point
   vmcase(OP_SETTABLE) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    if (ttistable(ra)) {
+    if (likely(ttistable(ra))) {
       // fast path: overwriting a present value, or an array slot of a table
       // without metatable, creates no key and calls no metamethod
       Table* h = hvalue(ra);
       TValue* slot = const_cast<TValue*>(fastget(h, rb));
-      if (!ttisnil(slot) || (h->metatable == nullptr && slot >= h->array && slot < h->array + h->sizearray)) {
+      if (likely(!ttisnil(slot)) || (h->metatable == nullptr && slot >= h->array && slot < h->array + h->sizearray)) {
+        setobj2t(L, slot, rc);
+        luaC_barriert(L, h, rc);
+        vmbreak;
+      }
+      if (slot == luaO_nilobject && h->metatable == nullptr && ttisstring(rb)) {
+        // a new field of a plain table: no second lookup
+        L->savedpc = pc;  // a resize may raise errors
+        slot = luaH_newkey(L, h, rb);
         setobj2t(L, slot, rc);
         luaC_barriert(L, h, rc);
         vmbreak;
@@ -470,7 +528,7 @@ reentry:  // entry point
     if (ttistable(rb)) {
       Table* h = hvalue(rb);
       const TValue* res = fastget(h, rc);
-      if (!ttisnil(res)) {
+      if ((likely(!ttisnil(res)) || h->metatable == nullptr) || (res = classget(L, h, rc)) != nullptr) {
         setobj2s(L, ra, res);
         vmbreak;
       }
@@ -501,7 +559,7 @@ reentry:  // entry point
   }
   vmcase(OP_UNM) {
     TValue* rb = RB(i);
-    if (ttisnumber(rb)) {
+    if (likely(ttisnumber(rb))) {
       lua_Number nb = nvalue(rb);
       setnvalue(ra, -nb);
     } else {
@@ -562,7 +620,7 @@ reentry:  // entry point
   vmcase(OP_LT) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    if (ttisnumber(rb) && ttisnumber(rc)) {
+    if (likely(ttisnumber(rb) && ttisnumber(rc))) {
       if ((nvalue(rb) < nvalue(rc)) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc));
     } else {
       Protect(if (luaV_lessthan(L, rb, rc) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc)););
@@ -573,7 +631,7 @@ reentry:  // entry point
   vmcase(OP_LE) {
     TValue* rb = RKB(i);
     TValue* rc = RKC(i);
-    if (ttisnumber(rb) && ttisnumber(rc)) {
+    if (likely(ttisnumber(rb) && ttisnumber(rc))) {
       if ((nvalue(rb) <= nvalue(rc)) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc));
     } else {
       Protect(if (lessequal(L, rb, rc) == GETARG_A(i)) dojump(L, pc, GETARG_sBx(*pc)););
@@ -619,7 +677,12 @@ reentry:  // entry point
         for (StkId st = L->top; st < ci->top; st++) setnilvalue(st);
         L->top = ci->top;
         nexeccalls++;
-        goto reentry;
+        // enter with what is at hand rather than reloading it through L->ci
+        cl = lclosure(clvalue(ra));
+        base = nbase;
+        k = p->k;
+        pc = p->code;
+        vmfetch();
       }
     }
     switch (luaD_precall(L, ra, nresults)) {
