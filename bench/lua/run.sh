@@ -8,7 +8,7 @@
 # of one long block each, and the figures pool all rounds.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-tlua=${1:-$here/../../build/rel/lua/tlua}
+tlua=${1:-$here/../../build/release/lua/tlua}
 runs=${2:-3}
 rounds=${3:-3}
 out=$(mktemp -d)
