@@ -339,6 +339,11 @@ void EncodeHex(std::ostream& s, const char* data, uint64_t n);
 // ASCII base-85 with "z" for zero groups, lines of 80, ending with "~>".
 void EncodeASCII85(std::ostream& s, const unsigned char* data, uint64_t n);
 
+// A stream's data as it stands, or deflated when `filter` is not empty; a
+// failed output prints "PDFCodec: invalid stream!" and is cleared (the
+// counting buffer keeps the failure for the finish).
+void writeStreamText(std::ostream& s, const std::string& text, const std::string& filter);
+
 // Text for a literal string body: "(", ")" and "\" escaped.
 std::string pdfEscapeString(const std::string& text);
 // A name's characters after "/": bytes outside the regular printable set

@@ -8,6 +8,7 @@
 #include <locale>
 
 #include "codecs/pdf.hh"
+#include "codecs/ZlibEncoder.hh"
 
 PDFObject::PDFObject(PDFXref& xref) : xref(xref)
 {
@@ -155,6 +156,21 @@ static void encodeHex(std::ostream& s, const T* data, uint64_t n)
     buffer[used++] = digits[b & 15];
   }
   s.write(buffer, (std::streamsize)used);
+}
+
+void writeStreamText(std::ostream& s, const std::string& text, const std::string& filter)
+{
+  if (filter.empty()) {
+    s.write(text.data(), (std::streamsize)text.size());
+  } else {
+    ZlibEncoder encoder(&s, 9);
+    encoder.write(text.data(), (uint64_t)text.size());
+    encoder.finish();
+  }
+  if (!s.good()) {
+    std::cerr << "PDFCodec: invalid stream!" << std::endl;
+    s.clear();
+  }
 }
 
 void EncodeHex(std::ostream& s, const unsigned char* data, uint64_t n)

@@ -5,7 +5,6 @@
 #include <iostream>
 #include <locale>
 
-#include "codecs/ZlibEncoder.hh"
 #include "codecs/pdf.hh"
 
 PDFPage::PDFPage(PDFXref& xref, PDFPages& parent, double width, double height)
@@ -58,17 +57,7 @@ void PDFContentStream::writeStreamTagsImpl(std::ostream& s)
 void PDFContentStream::writeStreamImpl(std::ostream& s)
 {
   const std::string text = operators.str();
-  if (filter.empty()) {
-    s.write(text.data(), (std::streamsize)text.size());
-  } else {
-    ZlibEncoder encoder(&s, 9);
-    encoder.write(text.data(), (uint64_t)text.size());
-    encoder.finish();
-  }
-  if (!s.good()) {
-    std::cerr << "PDFCodec: invalid stream!" << std::endl;
-    s.clear();
-  }
+  writeStreamText(s, text, filter);
 }
 
 void PDFContentStream::translateY(double& y) const

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "codecs/ZlibEncoder.hh"
 #include "codecs/pdf.hh"
 #include "codecs/pdf_fonts.hh"
 
@@ -149,17 +148,7 @@ void PDFToUnicode::writeStreamImpl(std::ostream& s)
   }
   m << "endbfrange\nendcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n>>\n";
   const std::string text = m.str();
-  if (filter.empty()) {
-    s.write(text.data(), (std::streamsize)text.size());
-  } else {
-    ZlibEncoder encoder(&s, 9);
-    encoder.write(text.data(), (uint64_t)text.size());
-    encoder.finish();
-  }
-  if (!s.good()) {
-    std::cerr << "PDFCodec: invalid stream!" << std::endl;
-    s.clear();
-  }
+  writeStreamText(s, text, filter);
 }
 
 void PDFContentStream::beginText(int renderMode)
