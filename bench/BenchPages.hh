@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include <benchmark/benchmark.h>
+
 #include "image/Image.hh"
 
 namespace benchpages {
@@ -32,6 +34,21 @@ inline void makeScanPage(Image& img, int spp)
         row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
     }
   }
+}
+
+// Runs op on a fresh copy of the page each iteration; the copy is not timed.
+template <typename Op>
+void onCopies(benchmark::State& state, const Image& page, Op op)
+{
+  for (auto _ : state) {
+    state.PauseTiming();
+    Image img;
+    img = page;
+    state.ResumeTiming();
+    op(img);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * (int64_t)page.w * page.h);
 }
 
 } // namespace benchpages

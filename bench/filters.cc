@@ -2,6 +2,8 @@
 // paper (and a blank page where the cost differs), gray and RGB.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchPages.hh"
+
 #include <cstdlib>
 #include <vector>
 
@@ -15,6 +17,8 @@
 #include "tests/support/TestSupport.hh"
 
 namespace {
+
+using benchpages::onCopies;
 
 const int kW = 2480, kH = 3508;
 
@@ -43,20 +47,6 @@ const Image& textRGB()
   return page;
 }
 
-// Runs op on a fresh copy of the page each iteration; the copy is not timed.
-template <typename Op>
-void onCopies(benchmark::State& state, const Image& page, Op op)
-{
-  for (auto _ : state) {
-    state.PauseTiming();
-    Image img;
-    img = page;
-    state.ResumeTiming();
-    op(img);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * (int64_t)kW * kH);
-}
 
 void UnsharpMaskR3Gray8(benchmark::State& state)
 {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/BenchPages.hh"
 #include "codecs/PNGPredict.hh"
 #include "codecs/ZlibEncoder.hh"
 #include "codecs/pdf.hh"
@@ -20,30 +21,16 @@
 
 namespace {
 
-const int kW = 2480, kH = 3508, kPages = 20;
+using benchpages::kH;
+using benchpages::kW;
+const int kPages = 20;
 
 // A scan-like page: paper with sensor noise, text-like bars and a
 // photo-like gradient block; the 1-bit page thresholds it at 128.
 void makePage(Image& img, int bps)
 {
   Image gray;
-  gray.spp = 1;
-  gray.bps = 8;
-  gray.resize(kW, kH);
-  uint32_t seed = 12345;
-  for (int y = 0; y < kH; ++y) {
-    uint8_t* row = gray.data + (size_t)y * gray.stride();
-    const bool textLine = (y / 40) % 3 == 1 && y > 300 && y < 2400;
-    for (int x = 0; x < kW; ++x) {
-      seed = seed * 1664525u + 1013904223u;
-      int v = 235 + (int)((seed >> 24) % 7);
-      if (textLine && (x / 9) % 5 != 0 && ((x * 7 + y) / 23) % 4 != 0 && x > 200 && x < 2280)
-        v = 20 + (int)((seed >> 16) % 30);
-      if (y > 2600 && y < 3300 && x > 300 && x < 2100)
-        v = (x - 300) * 200 / 1800 + (int)((seed >> 20) % 9);
-      row[x] = (uint8_t)v;
-    }
-  }
+  benchpages::makeScanPage(gray, 1);
   img.spp = 1;
   img.bps = (uint8_t)bps;
   img.resize(kW, kH);

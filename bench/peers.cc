@@ -4,6 +4,8 @@
 // PNM files, so that the peers work on the very same pixels.
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchPages.hh"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +28,8 @@
 #include "tests/support/TestSupport.hh"
 
 namespace {
+
+using benchpages::onCopies;
 
 const int kW = 2480, kH = 3508;
 
@@ -73,18 +77,6 @@ const Image& scanGray()
   return scan;
 }
 
-template <typename Op>
-void onCopies(benchmark::State& state, const Image& page, Op op)
-{
-  for (auto _ : state) {
-    state.PauseTiming();
-    Image img;
-    img = page;
-    state.ResumeTiming();
-    op(img);
-    benchmark::ClobberMemory();
-  }
-}
 
 void rgb8_to_gray8(benchmark::State& s) { onCopies(s, textRGB(), [](Image& i) { colorspace_by_name(i, "gray8"); }); }
 void gray8_to_gray1(benchmark::State& s) { onCopies(s, textGray(), [](Image& i) { colorspace_by_name(i, "gray1"); }); }
