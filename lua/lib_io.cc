@@ -6,6 +6,7 @@
 
 #include "lauxlib.h"
 #include "lualib.h"
+#include "lib_result.hh"
 
 namespace {
 
@@ -24,21 +25,6 @@ const char* const fnames[] = {"input", "output"};
 }  // namespace
 
 #define IO_ENV lua_upvalueindex(1)
-
-static int pushresult(lua_State* L, int ok, const char* filename) {
-  int en = errno;
-  if (ok) {
-    lua_pushboolean(L, 1);
-    return 1;
-  }
-  lua_pushnil(L);
-  if (filename)
-    lua_pushfstring(L, "%s: %s", filename, std::strerror(en));
-  else
-    lua_pushfstring(L, "%s", std::strerror(en));
-  lua_pushinteger(L, en);
-  return 3;
-}
 
 static void fileerror(lua_State* L, int arg, const char* filename) {
   lua_pushfstring(L, "%s: %s", filename, std::strerror(errno));
@@ -88,7 +74,7 @@ static int aux_close(lua_State* L) {
   }
   int ok = std::fclose(s->f) == 0;
   s->f = nullptr;
-  return pushresult(L, ok, nullptr);
+  return lib_pushresult(L, ok, nullptr);
 }
 
 static int io_close(lua_State* L) {
@@ -122,7 +108,7 @@ static int io_open(lua_State* L) {
   const char* mode = luaL_optstring(L, 2, "r");
   LStream* s = newfile(L);
   s->f = std::fopen(filename, mode);
-  return s->f == nullptr ? pushresult(L, 0, filename) : 1;
+  return s->f == nullptr ? lib_pushresult(L, 0, filename) : 1;
 }
 
 // No process pipes on this platform: the arguments are checked, then the
@@ -136,7 +122,7 @@ static int io_popen(lua_State* L) {
 static int io_tmpfile(lua_State* L) {
   LStream* s = newfile(L);
   s->f = std::tmpfile();
-  return s->f == nullptr ? pushresult(L, 0, nullptr) : 1;
+  return s->f == nullptr ? lib_pushresult(L, 0, nullptr) : 1;
 }
 
 static FILE* getiofile(lua_State* L, int findex) {
@@ -297,7 +283,7 @@ static int g_read(lua_State* L, FILE* f, int first) {
       }
     }
   }
-  if (std::ferror(f)) return pushresult(L, 0, nullptr);
+  if (std::ferror(f)) return lib_pushresult(L, 0, nullptr);
   if (!success) {
     lua_pop(L, 1);
     lua_pushnil(L);
@@ -336,7 +322,7 @@ static int g_write(lua_State* L, FILE* f, int arg) {
       status = status && (std::fwrite(s, 1, l, f) == l);
     }
   }
-  return pushresult(L, status, nullptr);
+  return lib_pushresult(L, status, nullptr);
 }
 
 static int io_write(lua_State* L) { return g_write(L, getiofile(L, IO_OUTPUT), 1); }
@@ -348,7 +334,7 @@ static int f_seek(lua_State* L) {
   FILE* f = tofile(L);
   int op = luaL_checkoption(L, 2, "cur", modenames);
   long offset = luaL_optlong(L, 3, 0);
-  if (std::fseek(f, offset, mode[op]) != 0) return pushresult(L, 0, nullptr);
+  if (std::fseek(f, offset, mode[op]) != 0) return lib_pushresult(L, 0, nullptr);
   lua_pushinteger(L, std::ftell(f));
   return 1;
 }
@@ -360,14 +346,14 @@ static int f_setvbuf(lua_State* L) {
   int op = luaL_checkoption(L, 2, nullptr, modenames);
   lua_Integer sz = luaL_optinteger(L, 3, LUAL_BUFFERSIZE);
   int res = std::setvbuf(f, nullptr, mode[op], size_t(sz));
-  return pushresult(L, res == 0, nullptr);
+  return lib_pushresult(L, res == 0, nullptr);
 }
 
 static int io_flush(lua_State* L) {
-  return pushresult(L, std::fflush(getiofile(L, IO_OUTPUT)) == 0, nullptr);
+  return lib_pushresult(L, std::fflush(getiofile(L, IO_OUTPUT)) == 0, nullptr);
 }
 
-static int f_flush(lua_State* L) { return pushresult(L, std::fflush(tofile(L)) == 0, nullptr); }
+static int f_flush(lua_State* L) { return lib_pushresult(L, std::fflush(tofile(L)) == 0, nullptr); }
 
 static const luaL_Reg iolib[] = {
     {"close", io_close}, {"flush", io_flush},     {"input", io_input}, {"lines", io_lines},

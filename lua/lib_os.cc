@@ -9,22 +9,8 @@
 
 #include "lauxlib.h"
 #include "lualib.h"
+#include "lib_result.hh"
 #include "utility/Saturate.hh"
-
-static int os_pushresult(lua_State* L, int ok, const char* filename) {
-  int en = errno;
-  if (ok) {
-    lua_pushboolean(L, 1);
-    return 1;
-  }
-  lua_pushnil(L);
-  if (filename)
-    lua_pushfstring(L, "%s: %s", filename, std::strerror(en));
-  else
-    lua_pushfstring(L, "%s", std::strerror(en));
-  lua_pushinteger(L, en);
-  return 3;
-}
 
 static int os_execute(lua_State* L) {
   lua_pushinteger(L, std::system(luaL_optstring(L, 1, nullptr)));
@@ -33,13 +19,13 @@ static int os_execute(lua_State* L) {
 
 static int os_remove(lua_State* L) {
   const char* filename = luaL_checkstring(L, 1);
-  return os_pushresult(L, std::remove(filename) == 0, filename);
+  return lib_pushresult(L, std::remove(filename) == 0, filename);
 }
 
 static int os_rename(lua_State* L) {
   const char* fromname = luaL_checkstring(L, 1);
   const char* toname = luaL_checkstring(L, 2);
-  return os_pushresult(L, std::rename(fromname, toname) == 0, fromname);
+  return lib_pushresult(L, std::rename(fromname, toname) == 0, fromname);
 }
 
 // The name is made by creating the file, so no other process can take it
