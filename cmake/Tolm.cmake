@@ -4,6 +4,22 @@ find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
 
+# tolm_add_folders(<dir> [EXCLUDE <names>...]): add_subdirectory for every
+# folder directly below <dir> that has a CMakeLists.txt, in name order.
+# Targets may name libraries of folders added later: links resolve at
+# generation time.
+function(tolm_add_folders dir)
+  cmake_parse_arguments(TA "" "" "EXCLUDE" ${ARGN})
+  file(GLOB entries RELATIVE ${dir} ${dir}/*)
+  list(SORT entries)
+  foreach(name ${entries})
+    if(IS_DIRECTORY ${dir}/${name} AND EXISTS ${dir}/${name}/CMakeLists.txt
+       AND NOT name IN_LIST TA_EXCLUDE AND NOT name MATCHES "^(\\.|build)")
+      add_subdirectory(${dir}/${name})
+    endif()
+  endforeach()
+endfunction()
+
 # tolm_library(<name> [DEPS <libs>...]): the folder's library from every
 # .cc/.c file in it. Static objects that register themselves (codec
 # prototypes, renderer factories, built-in modules) survive linking because
