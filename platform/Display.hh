@@ -12,7 +12,7 @@ namespace platform {
 class Loop;
 
 // Modifier bits of InputEvent::modifiers.
-enum : unsigned { kShift = 1, kControl = 2, kAlt = 4 };
+constexpr unsigned kShift = 1, kControl = 2, kAlt = 4;
 
 // One input event of a window, in the window's own terms.
 struct InputEvent {

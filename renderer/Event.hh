@@ -1,4 +1,5 @@
-// The input record a window hands to its event handler.
+// The input record a window hands to its event handler. Xlib defines macros
+// named like some event types: include this header before the X headers.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -12,27 +13,10 @@
 #include <vector>
 
 #include "renderer/RendererAppKit.hh"
+#include "tests/renderer/Recorder.hh"
 #include "tests/support/TestSupport.hh"
 
 namespace {
-
-struct Recorder : EventHandler {
-  void event(Renderer* r, const Event& e) override
-  {
-    events.push_back(e);
-    if (onEvent)
-      onEvent(r, e);
-  }
-  void resized(Renderer*, int x, int y, unsigned w, unsigned h, bool force) override
-  {
-    frames.push_back({x, y, (int)w, (int)h, force ? 1 : 0});
-  }
-  void shouldClose(Renderer*) override { ++closes; }
-  std::vector<Event> events;
-  std::vector<std::vector<int>> frames;
-  int closes = 0;
-  std::function<void(Renderer*, const Event&)> onEvent;
-};
 
 class Headless : public ::testing::Test {
 protected:
