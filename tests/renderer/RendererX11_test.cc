@@ -201,6 +201,27 @@ TEST_F(X11, WindowAttributesAndHints)
   ASSERT_FALSE(rec.frames.empty());
   EXPECT_EQ(rec.frames[0], (std::vector<int>{300, 250, 200, 100, 0}));
 
+  // While grabbed, nobody else can take the pointer.
+  window->grabPointer(true);
+  XSync(peer, False);
+  auto peerGrab = [&] {
+    const int r = XGrabPointer(peer, DefaultRootWindow(peer), False, ButtonPressMask, GrabModeAsync,
+                               GrabModeAsync, None, None, CurrentTime);
+    if (r == GrabSuccess)
+      XUngrabPointer(peer, CurrentTime);
+    XSync(peer, False);
+    return r;
+  };
+  EXPECT_TRUE(eventually([&] { return peerGrab() == AlreadyGrabbed; }));
+  window->grabPointer(false);
+  EXPECT_TRUE(eventually([&] { return peerGrab() == GrabSuccess; }));
+
+  window->resizeMinMax(50, 40, 400, 300);
+  EXPECT_TRUE(eventually([&] {
+    return XGetWMNormalHints(peer, id, &hints, &supplied) && hints.min_width == 50 &&
+           hints.min_height == 40 && hints.max_width == 400 && hints.max_height == 300;
+  }));
+
   window->setFloating(true);
   EXPECT_TRUE(eventually([&] {
     const std::string s = property(id, "_NET_WM_STATE");
@@ -216,7 +237,7 @@ TEST_F(X11, WindowAttributesAndHints)
   ASSERT_TRUE(runUntil([&] { return rec.frames.back()[2] == 120; }));
   EXPECT_EQ(rec.frames.back(), (std::vector<int>{40, 50, 120, 80, 0}));
   ASSERT_TRUE(XGetWMNormalHints(peer, id, &hints, &supplied));
-  EXPECT_EQ(hints.max_width, 120);
+  EXPECT_EQ(hints.max_width, 400) << "the limits the script set stay";
 }
 
 // The buffer as the second client reads it from the screen.
