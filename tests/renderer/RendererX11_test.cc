@@ -244,15 +244,22 @@ TEST_F(X11, WindowAttributesAndHints)
 void checkPixels(::Display* peer, ::Window id, const Renderer& r, bool* same)
 {
   *same = false;
+  XWindowAttributes wa;
+  if (!XGetWindowAttributes(peer, id, &wa))
+    return;
   XImage* img = XGetImage(peer, id, 0, 0, r.width, r.height, AllPlanes, ZPixmap);
   if (!img)
     return;
+  // A 32-bit window keeps the buffer's alpha in the top byte.
+  const bool withAlpha = wa.depth == 32;
   bool ok = true;
   for (uint32_t y = 0; y < r.height && ok; ++y)
     for (uint32_t x = 0; x < r.width && ok; ++x) {
       const uint8_t* p = r.buffer + ((size_t)y * r.width + x) * 4;
-      const unsigned long expected = ((unsigned long)p[0] << 16) | (p[1] << 8) | p[2];
-      ok = (XGetPixel(img, x, y) & 0xFFFFFF) == expected;
+      unsigned long expected = ((unsigned long)p[0] << 16) | (p[1] << 8) | p[2];
+      if (withAlpha)
+        expected |= (unsigned long)p[3] << 24;
+      ok = (XGetPixel(img, x, y) & (withAlpha ? 0xFFFFFFFFul : 0xFFFFFFul)) == expected;
     }
   XDestroyImage(img);
   *same = ok;
@@ -260,8 +267,12 @@ void checkPixels(::Display* peer, ::Window id, const Renderer& r, bool* same)
 
 TEST_F(X11, BufferReadBackPixelExact)
 {
-  for (bool shm : {true, false}) {
-    SCOPED_TRACE(shm ? "MIT-SHM" : "XPutImage");
+  struct Case {
+    bool shm, translucent;
+  };
+  for (const Case c : {Case{true, false}, Case{false, false}, Case{false, true}}) {
+    const bool shm = c.shm;
+    SCOPED_TRACE(std::string(shm ? "MIT-SHM" : "XPutImage") + (c.translucent ? ", translucent" : ""));
     if (!shm) {
       setenv("TOLM_X11_NOSHM", "1", 1);
       root = std::make_unique<RendererAppKit>();
@@ -269,7 +280,7 @@ TEST_F(X11, BufferReadBackPixelExact)
     }
     Visual* v = DefaultVisual(peer, DefaultScreen(peer));
     ASSERT_EQ(v->red_mask, 0xFF0000u);
-    std::unique_ptr<Renderer> window(root->newWindow(10, 10, 67, 45, false));
+    std::unique_ptr<Renderer> window(root->newWindow(10, 10, 67, 45, c.translucent));
     for (uint32_t i = 0; i < window->width * window->height; ++i) {
       uint8_t* p = window->buffer + (size_t)i * 4;
       p[0] = (uint8_t)(i * 7);
@@ -278,6 +289,11 @@ TEST_F(X11, BufferReadBackPixelExact)
       p[3] = (uint8_t)(i * 13); // alpha does not show on an opaque window
     }
     const ::Window id = idOf(window.get());
+    if (c.translucent) {
+      XWindowAttributes wa;
+      ASSERT_TRUE(XGetWindowAttributes(peer, id, &wa));
+      EXPECT_EQ(wa.depth, 32) << "the server offers a 32-bit visual";
+    }
     window->setHidden(false);
     window->syncImpl();
     bool same = false;
