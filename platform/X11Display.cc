@@ -315,7 +315,8 @@ void X11Display::serveSelection(const XSelectionRequestEvent& req)
         const unsigned char c = (unsigned char)clipboard[i];
         unsigned cp = c;
         size_t n = 1;
-        if (c >= 0xC0 && c < 0xE0 && i + 1 < clipboard.size()) {
+        if (c >= 0xC0 && c < 0xE0 && i + 1 < clipboard.size() &&
+            ((unsigned char)clipboard[i + 1] & 0xC0) == 0x80) {
           cp = ((c & 0x1Fu) << 6) | ((unsigned char)clipboard[i + 1] & 0x3Fu);
           n = 2;
         } else if (c >= 0xE0) {

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 #include "platform/Timers.hh"
 #include "utility/Saturate.hh"
