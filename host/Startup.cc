@@ -1,6 +1,9 @@
 #include "host/Startup.hh"
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -32,7 +35,18 @@ ScriptArguments scriptArguments(int argc, char** argv, int firstUserWord) {
 
 std::string programPath(const char* argv0) {
   std::string exe = argv0 != nullptr ? argv0 : "";
-  if (exe.find('/') != std::string::npos || exe.empty()) return exe;
+  if (exe.empty()) return exe;
+  if (exe.find('/') != std::string::npos) {
+    // A link to the program (the installed bin/tolm) stands for the
+    // program itself, whose directory holds the scripts.
+    struct stat st {};
+    if (lstat(exe.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return exe;
+    char* real = realpath(exe.c_str(), nullptr);
+    if (real == nullptr) return exe;
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+  }
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return exe;

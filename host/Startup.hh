@@ -26,9 +26,10 @@ struct ScriptArguments {
 };
 ScriptArguments scriptArguments(int argc, char** argv, int firstUserWord);
 
-// The program path the script directory is taken from: argv[0], or the
+// The program path the script directory is taken from: argv[0]; the
 // executable's real path when argv[0] has no directory part (found through
-// PATH), so that the files installed beside it are found.
+// PATH) or names a symbolic link, so that the files installed beside the
+// program are found.
 std::string programPath(const char* argv0);
 
 // The directory to change into before loading: empty for an empty program

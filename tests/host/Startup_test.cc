@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -82,6 +84,19 @@ TEST(Startup, ProgramPathFromPath) {
   std::string resolved = host::programPath("tolm");
   ASSERT_FALSE(resolved.empty());
   EXPECT_EQ(resolved[0], '/');  // the running executable's real path
+}
+
+TEST(Startup, ProgramPathThroughALink) {
+  char tmpl[] = "/tmp/tolm-link-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string dir = std::filesystem::canonical(tmpl).string();
+  std::filesystem::create_directories(dir + "/app");
+  std::filesystem::create_directories(dir + "/bin");
+  std::ofstream(dir + "/app/tolm") << "x";
+  std::filesystem::create_symlink("../app/tolm", dir + "/bin/tolm");
+  EXPECT_EQ(host::programPath((dir + "/bin/tolm").c_str()), dir + "/app/tolm");
+  EXPECT_EQ(host::programPath((dir + "/app/tolm").c_str()), dir + "/app/tolm");
+  std::filesystem::remove_all(dir);
 }
 
 TEST(Startup, IdleThresholds) {
