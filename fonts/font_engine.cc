@@ -8,7 +8,6 @@
 #include <cstring>
 #include <strings.h>
 
-#include <agg_renderer_scanline.h>
 
 #include "fonts/system_fonts.hh"
 #include FT_OUTLINE_H
@@ -278,8 +277,8 @@ bool font_engine_system_base::decompose(Storage& storage, double scale)
   return FT_Outline_Decompose(outline, &funcs, &sink) == 0;
 }
 
-template <class Storage, class Curves>
-bool font_engine_system_base::finish_glyph(Storage& storage, Curves& curves)
+template <class Storage>
+bool font_engine_system_base::finish_glyph(Storage& storage)
 {
   rect_d box;
   bool inked = storage.bounding_rect(box);
@@ -299,27 +298,8 @@ bool font_engine_system_base::finish_glyph(Storage& storage, Curves& curves)
                   std::fabs(box.x1) > 1e6 || std::fabs(box.y1) > 1e6 ||
                   std::fabs(box.x2) > 1e6 || std::fabs(box.y2) > 1e6))
       return false;
-    m_rasterizer.reset();
-    if (inked)
-      m_rasterizer.add_path(curves);
     bool gray = m_glyph_rendering == glyph_ren_agg_gray8;
-    if (gray) {
-      m_scanlines_aa.prepare();
-      render_scanlines(m_rasterizer, m_scanline, m_scanlines_aa);
-    } else {
-      m_scanlines_bin.prepare();
-      render_scanlines(m_rasterizer, m_scanline, m_scanlines_bin);
-    }
-    bool empty = gray ? m_scanlines_aa.min_x() > m_scanlines_aa.max_x()
-                      : m_scanlines_bin.min_x() > m_scanlines_bin.max_x();
-    if (empty)
-      m_bounds = rect_i(0, 0, 0, 0);
-    else if (gray)
-      m_bounds = rect_i(m_scanlines_aa.min_x(), m_scanlines_aa.min_y(),
-                        m_scanlines_aa.max_x() + 1, m_scanlines_aa.max_y() + 1);
-    else
-      m_bounds = rect_i(m_scanlines_bin.min_x(), m_scanlines_bin.min_y(),
-                        m_scanlines_bin.max_x() + 1, m_scanlines_bin.max_y() + 1);
+    rasterize_outline(inked, gray);
     m_data_size = gray ? m_scanlines_aa.byte_size() : m_scanlines_bin.byte_size();
     m_data_type = gray ? glyph_data_gray8 : glyph_data_mono;
     return true;
@@ -345,8 +325,8 @@ bool font_engine_system_base::prepare_glyph(unsigned glyph_code)
     return false;
 
   double scale = m_cur_face->scale();
-  bool ok = m_flag32 ? decompose(m_path32, scale) && finish_glyph(m_path32, m_curves32)
-                     : decompose(m_path16, scale) && finish_glyph(m_path16, m_curves16);
+  bool ok = m_flag32 ? decompose(m_path32, scale) && finish_glyph(m_path32)
+                     : decompose(m_path16, scale) && finish_glyph(m_path16);
   if (!ok) {
     m_data_size = 0;
     m_data_type = glyph_data_invalid;

@@ -4,6 +4,7 @@
 // that agg::font_cache_manager caches and serves the glyphs.
 #pragma once
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,8 +50,8 @@ public:
   // These take effect with the next load_font; resolution remakes the
   // signature at once.
   void resolution(unsigned dpi);
-  void height(double h) { m_height = (float)h; }
-  void width(double w) { m_width = (float)w; }
+  void height(double h) { m_height = to_float(h); }
+  void width(double w) { m_width = to_float(w); }
   void hinting(bool h) { m_hinting = h; }
   void flip_y(bool f) { m_flip_y = f; }
 
@@ -95,11 +96,20 @@ public:
 private:
   struct face_entry;
 
+  // Sizes beyond a float's range become infinite rather than undefined.
+  static float to_float(double v)
+  {
+    return v > 3.4028234663852886e38 ? HUGE_VALF : v < -3.4028234663852886e38 ? -HUGE_VALF : float(v);
+  }
+
   std::string make_signature() const;
   void set_signature(const std::string& signature);
   void update_signature();
   template <class Storage> bool decompose(Storage& storage, double scale);
-  template <class Storage, class Curves> bool finish_glyph(Storage& storage, Curves& curves);
+  template <class Storage> bool finish_glyph(Storage& storage);
+  // Renders the outline in use into the gray8 or the mono scanline storage
+  // and sets the bounds from it.
+  void rasterize_outline(bool inked, bool gray);
 
   bool m_flag32;
   int m_change_stamp = 0;

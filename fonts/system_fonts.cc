@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -16,7 +17,14 @@ namespace {
 
 FcConfig* fontConfig()
 {
-  static FcConfig* config = FcInit() ? FcConfigGetCurrent() : nullptr;
+  // fontconfig keeps its parsed configuration behind offsets a leak checker
+  // cannot follow: hand it back at exit.
+  static FcConfig* config = [] {
+    if (!FcInit())
+      return (FcConfig*)nullptr;
+    std::atexit([] { FcFini(); });
+    return FcConfigGetCurrent();
+  }();
   return config;
 }
 
@@ -73,6 +81,18 @@ auto rankOf(FcPattern* p, const std::string& family, const std::string& style)
                          width != FC_WIDTH_NORMAL, formatRank, patternString(p, FC_FILE), index);
 }
 
+// True when one of the pattern's values of `object` is `value` (fontconfig's
+// own comparison also ignores blanks: "DejaVu Sans-Bold" is no PostScript
+// name).
+bool hasValue(FcPattern* p, const char* object, const std::string& value)
+{
+  FcChar8* s = nullptr;
+  for (int i = 0; FcPatternGetString(p, object, i, &s) == FcResultMatch; ++i)
+    if (s && sameName((const char*)s, value))
+      return true;
+  return false;
+}
+
 // Lists installed scalable faces whose `object` has the value `value` (and
 // whose style is `style` when given); picks the best ranked.
 bool listed(const char* object, const std::string& value, const std::string& style,
@@ -88,7 +108,7 @@ bool listed(const char* object, const std::string& value, const std::string& sty
   FcPatternAddBool(query, FC_OUTLINE, FcTrue);
   FcPatternAddBool(query, FC_SCALABLE, FcTrue);
   FcObjectSet* objects =
-      FcObjectSetBuild(FC_FILE, FC_INDEX, FC_POSTSCRIPT_NAME, FC_FAMILY, FC_STYLE, FC_WIDTH,
+      FcObjectSetBuild(FC_FILE, FC_INDEX, FC_POSTSCRIPT_NAME, FC_FULLNAME, FC_FAMILY, FC_STYLE, FC_WIDTH,
                        FC_FONTFORMAT, FC_OUTLINE, FC_SCALABLE, (char*)nullptr);
   FcFontSet* set = FcFontList(config, query, objects);
   FcObjectSetDestroy(objects);
@@ -99,7 +119,8 @@ bool listed(const char* object, const std::string& value, const std::string& sty
     FcPattern* best = nullptr;
     for (int i = 0; i < set->nfont; ++i) {
       FcPattern* p = set->fonts[i];
-      if (!scalable(p))
+      if (!scalable(p) || !hasValue(p, object, value) ||
+          (!style.empty() && !hasValue(p, FC_STYLE, style)))
         continue;
       if (!best || rankOf(p, family, style) < rankOf(best, family, style))
         best = p;
