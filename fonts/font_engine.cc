@@ -12,7 +12,7 @@
 #include "fonts/system_fonts.hh"
 #include FT_OUTLINE_H
 
-#include "math/crc32.hh"
+#include "math/CRC32.hh"
 #include "utility/Saturate.hh"
 
 namespace agg {
