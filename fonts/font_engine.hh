@@ -91,7 +91,7 @@ public:
   void glyph_plane(unsigned plane);
 
   // Largest glyph, in pixels on either axis, rendered into scanlines.
-  enum { max_raster_extent = 8192 };
+  enum { max_raster_extent = 4096 };
 
 private:
   struct face_entry;

@@ -11,18 +11,29 @@
 #include <tuple>
 #include <utility>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TOLM_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOLM_LEAK_CHECKED 1
+#endif
+#endif
+
 namespace fonts {
 
 namespace {
 
 FcConfig* fontConfig()
 {
-  // fontconfig keeps its parsed configuration behind offsets a leak checker
-  // cannot follow: hand it back at exit.
   static FcConfig* config = [] {
     if (!FcInit())
       return (FcConfig*)nullptr;
+#if TOLM_LEAK_CHECKED
+    // fontconfig keeps its parsed configuration behind offsets a leak
+    // checker cannot follow: hand it back at exit. Only under the checker:
+    // other libraries in the process may still hold fontconfig objects.
     std::atexit([] { FcFini(); });
+#endif
     return FcConfigGetCurrent();
   }();
   return config;

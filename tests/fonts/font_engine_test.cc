@@ -359,12 +359,14 @@ TEST(FontEngine, HugeAndNonFiniteSizesStayInRange)
 {
   REQUIRE_FONT(dejavuSans);
   // Infinite and undefined sizes collapse the outline to the origin; a
-  // size whose glyph would cover billions of pixels gets no scanlines.
+  // glyph wider or taller than max_raster_extent gets no scanlines (it is
+  // still drawn from its outline).
   struct Case {
     double size;
     bool gray, inked;
   } cases[] = {{1e300, true, false}, {-1e300, true, false}, {std::nan(""), true, false},
-               {1e9, false, false},  {0.0, true, false},    {-20.0, true, true}};
+               {1e9, false, false},  {0.0, true, false},    {-20.0, true, true},
+               {3000, true, true},   {6000, false, false}};
   for (const Case& c : cases) {
     agg::font_engine_system_int32 e;
     ASSERT_TRUE(loadOutline(e, "DejaVu Sans", "", c.size));
