@@ -59,23 +59,26 @@ static int str_reverse(lua_State* L) {
   return 1;
 }
 
-static int str_lower(lua_State* L) {
+// Maps every byte through the C library's case function (so the locale
+// still rules), looked up in a table of all 256 answers for long strings.
+template <int (*Map)(int)>
+static int mapcase(lua_State* L) {
   size_t l;
   const char* s = luaL_checklstring(L, 1, &l);
   pushfilled(L, l, [s, l](char* d) {
-    for (size_t i = 0; i < l; i++) d[i] = char(std::tolower(uchar(s[i])));
+    if (l < 256) {
+      for (size_t i = 0; i < l; i++) d[i] = char(Map(uchar(s[i])));
+      return;
+    }
+    unsigned char table[256];
+    for (int c = 0; c < 256; c++) table[c] = uchar(Map(c));
+    for (size_t i = 0; i < l; i++) d[i] = char(table[uchar(s[i])]);
   });
   return 1;
 }
 
-static int str_upper(lua_State* L) {
-  size_t l;
-  const char* s = luaL_checklstring(L, 1, &l);
-  pushfilled(L, l, [s, l](char* d) {
-    for (size_t i = 0; i < l; i++) d[i] = char(std::toupper(uchar(s[i])));
-  });
-  return 1;
-}
+static int str_lower(lua_State* L) { return mapcase<std::tolower>(L); }
+static int str_upper(lua_State* L) { return mapcase<std::toupper>(L); }
 
 static int str_rep(lua_State* L) {
   size_t l;
