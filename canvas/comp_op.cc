@@ -12,6 +12,21 @@ typedef void (*AggFn)(u8*, u8, u8, u8, u8, agg::cover_type);
 
 enum { R = agg::order_rgba::R, G = agg::order_rgba::G, B = agg::order_rgba::B, A = agg::order_rgba::A };
 
+// Dca' = Sca.Da + Dca.(1 - Sa); Da' = Da. AGG's own version mixes the
+// green channel into blue; this one keeps its arithmetic otherwise.
+struct SrcAtop : agg::blender_base<agg::rgba8, agg::order_rgba> {
+  static void blend_pix(u8* p, u8 r, u8 g, u8 b, u8 a, agg::cover_type cover)
+  {
+    agg::rgba s = get(r, g, b, a, cover);
+    agg::rgba d = get(p);
+    const double s1a = 1 - s.a;
+    d.r = s.r * d.a + d.r * s1a;
+    d.g = s.g * d.a + d.g * s1a;
+    d.b = s.b * d.a + d.b * s1a;
+    set(p, d);
+  }
+};
+
 inline unsigned scaleCover(unsigned v, unsigned cover) { return (v * cover + 255) >> 8; }
 
 // Dca' = Dca - Sca; Da' = Sa + Da - Sa.Da
@@ -92,7 +107,7 @@ const AggFn kTable[CompOpCount] = {
   agg_op<agg::comp_op_rgba_dst>(),         agg_op<agg::comp_op_rgba_src_over>(),
   agg_op<agg::comp_op_rgba_dst_over>(),    agg_op<agg::comp_op_rgba_src_in>(),
   agg_op<agg::comp_op_rgba_dst_in>(),      agg_op<agg::comp_op_rgba_src_out>(),
-  agg_op<agg::comp_op_rgba_dst_out>(),     agg_op<agg::comp_op_rgba_src_atop>(),
+  agg_op<agg::comp_op_rgba_dst_out>(),     &SrcAtop::blend_pix,          
   agg_op<agg::comp_op_rgba_dst_atop>(),    agg_op<agg::comp_op_rgba_xor>(),
   agg_op<agg::comp_op_rgba_plus>(),        &blendMinus,
   agg_op<agg::comp_op_rgba_multiply>(),    agg_op<agg::comp_op_rgba_screen>(),
