@@ -5,11 +5,14 @@
 
 lcd_distribution_lut::lcd_distribution_lut(double p, double s, double t)
 {
+  // The products land a hair below whole numbers that the weights make
+  // exact (2/9 of 9/11 times 11 is 2): a tiny bias keeps those entries
+  // whole, far below the next fraction the weights can make.
   const double n = 1.0 / (p + 2 * s + 2 * t);
   for (int i = 0; i < 256; ++i) {
-    primary[i] = (agg::int8u)std::floor(i * p * n);
-    secondary[i] = (agg::int8u)std::floor(i * s * n);
-    tertiary[i] = (agg::int8u)std::floor(i * t * n);
+    primary[i] = (agg::int8u)std::floor(i * p * n + 1e-9);
+    secondary[i] = (agg::int8u)std::floor(i * s * n + 1e-9);
+    tertiary[i] = (agg::int8u)std::floor(i * t * n + 1e-9);
   }
 }
 
