@@ -8,7 +8,7 @@
 #include "canvas/CompOp.hh"
 #include "canvas/ImageDrawing.hh"
 #include "canvas/VectorFill.hh"
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 #include "tests/support/TestSupport.hh"
 
 namespace {
