@@ -5,6 +5,8 @@
 
 #include <agg_trans_affine.h>
 
+#include "bind/Class.hh"
+
 class Transform : public agg::trans_affine {
 public:
   Transform() {}
@@ -26,3 +28,8 @@ public:
   double rotation() const { return agg::trans_affine::rotation(); }
   void translation(double& x, double& y) const { x = tx; y = ty; }
 };
+
+TOLM_SCRIPT_CLASS(Transform, "Transform")
+
+// Registers the script entries of "Transform"; the class must be declared.
+void exportTransformClass(lua_State* L);

@@ -7,6 +7,7 @@
 
 #include <agg_path_storage.h>
 
+#include "bind/Class.hh"
 #include "canvas/Transform.hh"
 
 class XPath {
@@ -73,3 +74,12 @@ public:
 bool lineCapByName(const std::string& word, int& cap);
 bool lineJoinByName(const std::string& word, int& join);
 void lineDashFromValues(const std::vector<double>& d, std::vector<float>& dashes, float& start);
+// The script forms: setLineStyle([cap], [join], [miterLimit]) and
+// setLineDash(d1, d2, ...) read from argument 2 on.
+int readLineStyle(lua_State* L, int& cap, int& join, float& miterLimit);
+int readLineDash(lua_State* L, std::vector<float>& dashes, float& start);
+
+TOLM_SCRIPT_CLASS(XPath, "Path")
+
+// Registers the script entries of "Path"; the class must be declared.
+void exportPathClass(lua_State* L);
