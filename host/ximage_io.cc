@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 #include "host/XImage.hh"
 #include "host/ximage_args.hh"
 

@@ -8,11 +8,11 @@
 #include <sstream>
 
 #include "Deskew/Deskew.hh"
-#include "Deskew/flatbed.hh"
-#include "Deskew/orientation.hh"
+#include "Deskew/Flatbed.hh"
+#include "Deskew/Orientation.hh"
 #include "bardecode/read_barcodes.hh"
 #include "bind/Handles.hh"
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "filters/color_mode.hh"
 #include "filters/dither.hh"
 #include "filters/empty_page.hh"

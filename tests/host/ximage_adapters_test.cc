@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "Deskew/Deskew.hh"
-#include "Deskew/flatbed.hh"
-#include "Deskew/orientation.hh"
+#include "Deskew/Flatbed.hh"
+#include "Deskew/Orientation.hh"
 #include "bardecode/read_barcodes.hh"
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "filters/empty_page.hh"
 #include "filters/optimize2bw.hh"
 #include "host/XImage.hh"

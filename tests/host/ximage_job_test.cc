@@ -9,7 +9,7 @@
 
 #include "Deskew/Deskew.hh"
 #include "bardecode/read_barcodes.hh"
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 #include "filters/optimize2bw.hh"
 #include "host/XImage.hh"
 #include "image/Colorspace.hh"
