@@ -89,7 +89,7 @@ TEST(XImageJob, WholePageScriptMatchesTheDirectSteps)
   EXPECT_STREQ(lua_tostring(s.L, -2), kCode);
   EXPECT_EQ(lua_tonumber(s.L, -1), 1);
   EXPECT_EQ(printed, std::string("code128\t") + kCode + "\n");
-  EXPECT_EQ(testsupport::readFile(output), directTiff.str());
+  EXPECT_TRUE(testsupport::readFile(output) == directTiff.str());
 
   // A peer agrees that it is Group 4 and has the deskewed size.
   if (std::string tiffinfo = testsupport::findTool("tiffinfo"); !tiffinfo.empty()) {
@@ -104,6 +104,12 @@ TEST(XImageJob, WholePageScriptMatchesTheDirectSteps)
   struct stat st;
   if (stat(tolm.c_str(), &st) != 0)
     return;
+  const std::string probe = dir.file("probe.lua");
+  ASSERT_TRUE(testsupport::writeFile(probe, "io.write(tostring((pcall(require, 'Tolm'))))\n"));
+  std::string hasModule;
+  testsupport::run("cd / && " + tolm + " --script " + probe + " 2>/dev/null", &hasModule);
+  if (hasModule != "true")
+    return;
   const std::string viaTolm = dir.file("via-tolm.tif");
   std::string out;
   const int rc = testsupport::run("cd / && " + tolm + " --script " + job + " " + input + " " +
@@ -111,5 +117,5 @@ TEST(XImageJob, WholePageScriptMatchesTheDirectSteps)
                                   &out);
   EXPECT_EQ(rc, 0) << out;
   EXPECT_NE(out.find(std::string("code128\t") + kCode), std::string::npos) << out;
-  EXPECT_EQ(testsupport::readFile(viaTolm), directTiff.str());
+  EXPECT_TRUE(testsupport::readFile(viaTolm) == directTiff.str());
 }
