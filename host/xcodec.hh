@@ -1,0 +1,83 @@
+// The script classes "Codec" and "PDFCodec": several images as the pages of
+// one file through the codec registry, and a document written page by page
+// (PDF images, text and hOCR text layers, or the text of hOCR pages as
+// plain text, HTML or RTF).
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+class Image;
+class ImageCodec;
+class PDFCodec;
+struct lua_State;
+
+class XCodec {
+public:
+  // A "name:" prefix picks the codec and is not part of the file's name;
+  // else the extension does. A file that cannot be opened, or a format
+  // without a multi-page writer, leaves an object whose writes fail.
+  explicit XCodec(const std::string& file);
+  // Completes the file as its codec requires, then closes it. Never throws.
+  ~XCodec();
+  XCodec(const XCodec&) = delete;
+  XCodec& operator=(const XCodec&) = delete;
+
+  // Appends one page; false without a writer or when the codec fails.
+  bool writeMultiImage(Image& image, int quality, const std::string& compression, int index);
+
+private:
+  std::unique_ptr<std::fstream> stream;
+  std::unique_ptr<ImageCodec> writer;
+};
+
+// Whole-file reads and writes for scripts (Codec.readImage/writeImage).
+int readImage(const std::string& file, Image& image, const std::string& decompress, int index);
+bool writeImage(const std::string& file, Image& image, int quality = 80,
+                const std::string& compression = "");
+
+class XPDFCodec {
+public:
+  // file "-" is standard output (never closed here). prevXref != 0 appends
+  // to the existing file as an incremental update. format "pdf" makes the
+  // PDF writer; "rtf" and "html" write their document head; other formats
+  // ("txt") write nothing up front. Throws std::runtime_error "error
+  // opening file" when the output cannot be opened.
+  XPDFCodec(const std::string& file, const std::string& format, const std::string& creator,
+            const std::string& id1 = "", const std::string& id2 = "", unsigned prevXref = 0,
+            unsigned objBase = 0, unsigned pagesRef = 0, unsigned pageCount = 0);
+  // The script constructor: arguments #4 to #9 are optional and read from
+  // the stack.
+  XPDFCodec(lua_State* L, const std::string& file, const std::string& format,
+            const std::string& creator);
+  // Finishes the document: the RTF or HTML tail, or the rest of the PDF
+  // file. Write failures are reported on stderr; never throws.
+  ~XPDFCodec();
+  XPDFCodec(const XPDFCodec&) = delete;
+  XPDFCodec& operator=(const XPDFCodec&) = delete;
+
+  // These do nothing without a PDF writer (text formats).
+  void beginPage(double width, double height);
+  void showImage(Image& image, double x, double y, double w, double h, int quality,
+                 const std::string& compression);
+  void beginText();
+  void textTo(int x, int y);
+  void showText(const std::string& font, const std::string& text, int size);
+  void endText();
+
+  // One hOCR page: an invisible text layer on the current PDF page, or the
+  // page's text in the document's format.
+  bool hocr2pdf(const std::string& hocr, int resX, int resY, int page = 1);
+  // The script form: the page is optional argument #5.
+  int hocr2pdf(lua_State* L, const std::string& hocr, int resX, int resY);
+
+private:
+  void open(const std::string& file, const std::string& creator, const std::string& id1,
+            const std::string& id2, unsigned prevXref, unsigned objBase, unsigned pagesRef,
+            unsigned pageCount);
+
+  std::ostream* out = nullptr; // owned unless it is std::cout
+  std::string format;
+  std::unique_ptr<PDFCodec> writer;
+};
