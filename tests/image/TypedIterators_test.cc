@@ -5,7 +5,7 @@
 #include <string>
 #include <typeinfo>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "tests/support/TestSupport.hh"
 
 using testsupport::fillPattern;
@@ -81,7 +81,7 @@ TEST(Dispatch, UnsupportedTypesGetDefaultAndOneLine)
     EXPECT_EQ((codegen_return<std::string, which_template>(img, 1, std::string("y"))), "");
     codegen<invert_test_template>(img);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind("unhandled spp/bps in image/ImageIterator2.hh:", 0), 0u) << err;
+    EXPECT_EQ(err.rfind("unhandled spp/bps in image/TypedIterators.hh:", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2);
   }
 }

@@ -250,7 +250,7 @@ public:
 namespace image_dispatch_detail {
 inline void unhandled(const Image& image, int line)
 {
-  fprintf(stderr, "unhandled spp/bps in image/ImageIterator2.hh:%d (spp %d, bps %d)\n",
+  fprintf(stderr, "unhandled spp/bps in image/TypedIterators.hh:%d (spp %d, bps %d)\n",
           line, image.spp, image.bps);
 }
 } // namespace image_dispatch_detail

@@ -1,4 +1,4 @@
-#include "codecs/BitReader.hh"
+#include "utility/BitReader.hh"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 
 class TIFF2Codec : public ImageCodec {
 public:

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bardecode/PixelIterator.hh"
+#include "bardecode/pixel_iterator.hh"
 
 namespace BarDecode {
 

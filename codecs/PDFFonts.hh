@@ -1,12 +1,9 @@
 // Constant data of the PDF writer's standard fonts: the Unicode table
-// (glyph name, default WinAnsi code, glyph class) and the width tables, and
-// the UTF-8 coding of the text handed to the writer.
+// (glyph name, default WinAnsi code, glyph class) and the width tables.
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <string>
-#include <vector>
 
 struct unicode_map_entry {
   const char* name; // Adobe glyph name, or null
@@ -42,7 +39,3 @@ struct font_metrics {
 bool standardFontMetrics(const std::string& name, font_metrics& out);
 // The width of a code point in a table, with the fallback.
 unsigned glyphWidth(const font_metrics& m, uint32_t codePoint);
-
-std::vector<uint32_t> DecodeUtf8(const char* text, size_t n);
-void EncodeUtf8(std::ostream& s, unsigned int codePoint);
-std::string EncodeUtf8(const std::vector<uint32_t>& codePoints);

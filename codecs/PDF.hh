@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 #include "image/Image.hh"
 
 class PDFObject;

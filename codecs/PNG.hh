@@ -3,7 +3,7 @@
 // CgBI variant; writes every pixel type with its resolution.
 #pragma once
 
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 
 class PNG2Codec : public ImageCodec {
 public:

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "bardecode/BarDecode.hh"
-#include "bardecode/Tokenizer.hh"
+#include "bardecode/bardecode.hh"
+#include "bardecode/tokenizer.hh"
 
 namespace BarDecode {
 
