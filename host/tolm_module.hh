@@ -4,7 +4,7 @@
 
 #include <string>
 
-struct lua_State;
+#include "bind/LuaWrapper.hh"
 
 // Opens the module: the global table Tolm with the seven classes and the
 // module functions. One result, the table.
@@ -18,22 +18,19 @@ namespace tolm {
 int unpredictPNG(lua_State* L, const std::string& data, int rowBytes, int predictor, int step,
                  int bits);
 int predictPNG(lua_State* L, const std::string& data, int width, int filter);
-int zlibDecode(lua_State* L, const std::string& data);
+int zlibDecode(lua_State* L, const std::string& data, int windowBits);
 int zlibEncode(lua_State* L, const std::string& data);
-int ccittDecode(lua_State* L, const std::string& data, int width, int height);
-int lzwDecode(lua_State* L, const std::string& data);
+int ccittDecode(lua_State* L, const std::string& data, int width, int height, int K,
+                bool byteAlign, bool blackIs1, bool endOfBlock);
+int lzwDecode(lua_State* L, const std::string& data, bool earlyChange);
 
 void finit();
 void run();
 void runLoop(double seconds);
 void exit(int code);
 
-int addTimer(lua_State* L);
-int addCallback(lua_State* L, int key);
+void addTimer(LuaWrapper::LuaFunction f, double seconds);
+void addCallback(int key, LuaWrapper::LuaFunction f);
 void removeCallback(int key);
-
-// Timers and callbacks that hold a script function and have not ended yet;
-// for tests of their release.
-int liveHandles();
 
 } // namespace tolm

@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "HTML/hocr.hh"
-#include "codecs/ImageCodec.hh"
-#include "codecs/pdf.hh"
+#include "image/ImageCodec.hh"
+#include "codecs/PDF.hh"
 #include "image/Image.hh"
 
 XCodec::XCodec(const std::string& file)
@@ -41,7 +41,8 @@ XCodec::~XCodec()
   }
 }
 
-bool XCodec::writeMultiImage(Image& image, int quality, const std::string& compression, int index)
+#if TOLM_HAVE_XIMAGE
+bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& compression, int index)
 {
   if (!writer)
     return false;
@@ -53,15 +54,22 @@ bool XCodec::writeMultiImage(Image& image, int quality, const std::string& compr
   return false;
 }
 
-int readImage(const std::string& file, Image& image, const std::string& decompress, int index)
+#endif
+
+#if TOLM_HAVE_XIMAGE
+int tolm::readImage(const std::string& file, XImage& image, const std::string& decompress,
+                    int index)
 {
   return ImageCodec::Read(file, image, decompress, index);
 }
 
-bool writeImage(const std::string& file, Image& image, int quality, const std::string& compression)
+bool tolm::writeImage(const std::string& file, XImage& image, int quality,
+                      const std::string& compression)
 {
   return ImageCodec::Write(file, image, quality, compression);
 }
+
+#endif
 
 XPDFCodec::XPDFCodec(const std::string& file, const std::string& format,
                      const std::string& creator, const std::string& id1, const std::string& id2,
@@ -138,12 +146,15 @@ void XPDFCodec::beginPage(double width, double height)
     writer->beginPage(width, height);
 }
 
-void XPDFCodec::showImage(Image& image, double x, double y, double w, double h, int quality,
+#if TOLM_HAVE_XIMAGE
+void XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
                           const std::string& compression)
 {
   if (writer)
     writer->showImage(image, x, y, w, h, quality, compression);
 }
+
+#endif
 
 void XPDFCodec::beginText()
 {
@@ -175,4 +186,47 @@ bool XPDFCodec::hocr2pdf(const std::string& hocr, int resX, int resY, int page)
   // Negative resolutions mean "not given", like 0, rather than huge values.
   return ::hocr2pdf(in, writer.get(), resX > 0 ? (unsigned)resX : 0u,
                     resY > 0 ? (unsigned)resY : 0u, out, writer ? std::string() : format, page);
+}
+
+using namespace LuaWrapper;
+
+void exportCodecFunctions(lua_State* L)
+{
+#if !TOLM_HAVE_XIMAGE
+  (void)L;
+#else
+  ExportToLua<XCodec, FunctionWrapper<&tolm::readImage>>(L, "readImage");
+  ExportToLua<XCodec, FunctionWrapper<&tolm::writeImage, Required, Required, OptionalOr<80>,
+                                      Optional>>(L, "writeImage");
+#endif
+}
+
+void exportCodecClass(lua_State* L)
+{
+  ExportToLua<CtorWrapper<XCodec(const std::string&)>>(L, "new");
+  ExportToLua<DtorWrapper<XCodec>>(L, "delete");
+  ExportToLua<DtorWrapper<XCodec>>(L, "__gc");
+#if TOLM_HAVE_XIMAGE
+  ExportToLua<MethodWrapper<&XCodec::writeMultiImage>>(L, "writeMultiImage");
+#endif
+}
+
+void exportPDFCodecClass(lua_State* L)
+{
+  typedef const std::string& S;
+  ExportToLua<CtorWrapper<XPDFCodec(S, S, S, S, S, unsigned, unsigned, unsigned, unsigned),
+                          Required, Required, Required, Optional, Optional, Optional, Optional,
+                          Optional, Optional>>(L, "new");
+  ExportToLua<DtorWrapper<XPDFCodec>>(L, "delete");
+  ExportToLua<DtorWrapper<XPDFCodec>>(L, "__gc");
+  ExportToLua<MethodWrapper<&XPDFCodec::beginPage>>(L, "beginPage");
+#if TOLM_HAVE_XIMAGE
+  ExportToLua<MethodWrapper<&XPDFCodec::showImage>>(L, "showImage");
+#endif
+  ExportToLua<MethodWrapper<&XPDFCodec::hocr2pdf, Required, Required, Required, OptionalOr<1>>>(
+    L, "hocr2pdf");
+  ExportToLua<MethodWrapper<&XPDFCodec::beginText>>(L, "beginText");
+  ExportToLua<MethodWrapper<&XPDFCodec::textTo>>(L, "textTo");
+  ExportToLua<MethodWrapper<&XPDFCodec::showText>>(L, "showText");
+  ExportToLua<MethodWrapper<&XPDFCodec::endText>>(L, "endText");
 }

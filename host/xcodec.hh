@@ -8,10 +8,18 @@
 #include <memory>
 #include <string>
 
-class Image;
+#include "bind/LuaWrapper.hh"
+
 class ImageCodec;
 class PDFCodec;
-struct lua_State;
+class XImage;
+
+// The script class Image arrives separately; without it the entries that
+// take images are left out.
+#if __has_include("host/XImage.hh")
+#define TOLM_HAVE_XIMAGE 1
+#include "host/XImage.hh"
+#endif
 
 class XCodec {
 public:
@@ -25,17 +33,19 @@ public:
   XCodec& operator=(const XCodec&) = delete;
 
   // Appends one page; false without a writer or when the codec fails.
-  bool writeMultiImage(Image& image, int quality, const std::string& compression, int index);
+  bool writeMultiImage(XImage& image, int quality, const std::string& compression, int index);
 
 private:
   std::unique_ptr<std::fstream> stream;
   std::unique_ptr<ImageCodec> writer;
 };
 
+namespace tolm {
 // Whole-file reads and writes for scripts (Codec.readImage/writeImage).
-int readImage(const std::string& file, Image& image, const std::string& decompress, int index);
-bool writeImage(const std::string& file, Image& image, int quality = 80,
+int readImage(const std::string& file, XImage& image, const std::string& decompress, int index);
+bool writeImage(const std::string& file, XImage& image, int quality = 80,
                 const std::string& compression = "");
+} // namespace tolm
 
 class XPDFCodec {
 public:
@@ -47,10 +57,6 @@ public:
   XPDFCodec(const std::string& file, const std::string& format, const std::string& creator,
             const std::string& id1 = "", const std::string& id2 = "", unsigned prevXref = 0,
             unsigned objBase = 0, unsigned pagesRef = 0, unsigned pageCount = 0);
-  // The script constructor: arguments #4 to #9 are optional and read from
-  // the stack.
-  XPDFCodec(lua_State* L, const std::string& file, const std::string& format,
-            const std::string& creator);
   // Finishes the document: the RTF or HTML tail, or the rest of the PDF
   // file. Write failures are reported on stderr; never throws.
   ~XPDFCodec();
@@ -59,7 +65,7 @@ public:
 
   // These do nothing without a PDF writer (text formats).
   void beginPage(double width, double height);
-  void showImage(Image& image, double x, double y, double w, double h, int quality,
+  void showImage(XImage& image, double x, double y, double w, double h, int quality,
                  const std::string& compression);
   void beginText();
   void textTo(int x, int y);
@@ -69,8 +75,6 @@ public:
   // One hOCR page: an invisible text layer on the current PDF page, or the
   // page's text in the document's format.
   bool hocr2pdf(const std::string& hocr, int resX, int resY, int page = 1);
-  // The script form: the page is optional argument #5.
-  int hocr2pdf(lua_State* L, const std::string& hocr, int resX, int resY);
 
 private:
   void open(const std::string& file, const std::string& creator, const std::string& id1,
@@ -81,3 +85,13 @@ private:
   std::string format;
   std::unique_ptr<PDFCodec> writer;
 };
+
+TOLM_SCRIPT_CLASS(XCodec, "Codec")
+TOLM_SCRIPT_CLASS(XPDFCodec, "PDFCodec")
+
+// Entries of the classes, after the module declared them: readImage and
+// writeImage on the class table of "Codec" (right after its declaration),
+// then the entries of each class.
+void exportCodecFunctions(lua_State* L);
+void exportCodecClass(lua_State* L);
+void exportPDFCodecClass(lua_State* L);
