@@ -20,6 +20,8 @@ struct DrawScript : Script {
   {
     LuaWrapper::DeclareToLua<Transform>(L, "Tolm");
     LuaWrapper::DeclareToLua<XPath>(L, "Tolm");
+    exportTransformClass(L);
+    exportPathClass(L);
     lua_settop(L, 0);
     XPath* p = new XPath();
     p->rect(2, 2, 6, 6);
