@@ -1,15 +1,13 @@
-// The process-wide glyph engine and cache are made once the renderer is up
-// and deleted after the script state has closed.
+// The process-wide glyph engine and cache are made by init and deleted after
+// the script state has closed (script objects may hold glyphs until then).
+#include "fonts/process_fonts.hh"
 #include "host/Host.hh"
 
 namespace host {
 
-void createFonts() {
-  // The font engine joins here: createFontEngine().
-}
+void createFonts() { createFontEngine(); }
 
-void deleteFonts() {
-  // The font engine joins here: deleteFontEngine() (the cache before the engine).
-}
+// The cache goes before the engine it refers to.
+void deleteFonts() { deleteFontEngine(); }
 
 }  // namespace host
