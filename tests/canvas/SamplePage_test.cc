@@ -17,8 +17,7 @@ namespace {
 
 void rasterize(Rasterizer& ras, XPath& path, const agg::rect_i& clip, unsigned factor)
 {
-  const int f = factor;
-  ras.clip_box((clip.x1 - f) * f, clip.y1 - 1, (clip.x2 + f) * f, clip.y2 + 1);
+  setCanvasClipBox(ras, clip, factor);
   rasterizePath(ras, path, Transform(), factor);
 }
 
@@ -145,9 +144,9 @@ Image canvasPage()
       for (const char* c = line; *c; ++c) {
         if (!text.selectGlyph((unsigned char)*c))
           continue;
-        const int f = row == 1 ? 3 : 1;
+        const unsigned f = row == 1 ? 3 : 1;
         Rasterizer ras;
-        ras.clip_box((all.x1 - f) * f, all.y1 - 1, (all.x2 + f) * f, all.y2 + 1);
+        setCanvasClipBox(ras, all, f);
         rasterizeGlyph(ras, x, y, text, Transform(), f);
         if (row == 0)
           render_solid(ras, rbuf, all, ink, CompSrcOver);
