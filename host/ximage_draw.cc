@@ -46,7 +46,7 @@ int XImage::fillPathImage(lua_State* L, XPath& path, XImage& pattern)
   double alpha = optNumber(L, 4, 1.0);
   Transform* t = opt<Transform*>(L, 5, nullptr);
   const bool smooth = optBool(L, 6, true);
-  alpha = alpha > 0.0 ? (alpha < 1.0 ? alpha : 1.0) : 0.0;
+  alpha = clampUnit(alpha);
   if (&pattern == this) {
     // Painting an image into itself reads from a copy.
     XImage source(*this);
