@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "image/PixelType.hh"
 #include "math/Averager.hh"
 #include "math/Line.hh"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "image/PixelType.hh"
 #include "utility/Saturate.hh"
 

@@ -6,8 +6,9 @@
 #include <iostream>
 
 #include "HTML/hocr.hh"
-#include "codecs/pdf.hh"
-#include "codecs/pdf_fonts.hh"
+#include "codecs/PDF.hh"
+#include "codecs/PDFFonts.hh"
+#include "utility/UTF8.hh"
 #include "utility/Saturate.hh"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <list>
 
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 #include "bardecode/scanner_utils.hh"
 
 namespace BarDecode {

@@ -2,7 +2,7 @@
 // is every digit of the symbol; no check digit is verified or removed.
 #pragma once
 
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 #include "bardecode/scanner_utils.hh"
 
 namespace BarDecode {

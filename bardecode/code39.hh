@@ -3,7 +3,7 @@
 // removed and no full-ASCII pair expanded.
 #pragma once
 
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 #include "bardecode/scanner_utils.hh"
 
 namespace BarDecode {

@@ -1,7 +1,7 @@
 // EAN-8, EAN-13 and UPC-A, read forward or mirrored from one scan line.
 #pragma once
 
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 #include "bardecode/scanner_utils.hh"
 
 namespace BarDecode {

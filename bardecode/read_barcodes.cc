@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <map>
 
-#include "bardecode/Scanner.hh"
+#include "bardecode/scanner.hh"
 #include "bardecode/read_barcodes.hh"
 
 namespace BarDecode {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 
 class Image;
 

@@ -1,5 +1,5 @@
 // Names of the barcode type bits.
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 
 namespace BarDecode {
 

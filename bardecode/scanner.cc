@@ -1,5 +1,5 @@
 // The barcode iterator.
-#include "bardecode/Scanner.hh"
+#include "bardecode/scanner.hh"
 #include "bardecode/code128.hh"
 #include "bardecode/code25i.hh"
 #include "bardecode/code39.hh"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bardecode/Tokenizer.hh"
+#include "bardecode/tokenizer.hh"
 
 namespace BarDecode {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "bardecode/Tokenizer.hh"
+#include "bardecode/tokenizer.hh"
 #include "utility/Saturate.hh"
 
 namespace BarDecode {

@@ -14,7 +14,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "color/sRGBProfile.hh"
 #include "image/Image.hh"
 #include "tests/support/TestSupport.hh"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "tests/support/TestSupport.hh"
 
 namespace {

@@ -2,7 +2,7 @@
 // glyph-like marks, upright and turned by 90 degrees (which adds the retry).
 #include <benchmark/benchmark.h>
 
-#include "Deskew/orientation.hh"
+#include "Deskew/Orientation.hh"
 #include "image/Rotate.hh"
 #include "tests/filters/page_fixtures.hh"
 

@@ -16,7 +16,7 @@
 #include "bench/BenchPages.hh"
 #include "codecs/PNGPredict.hh"
 #include "codecs/ZlibEncoder.hh"
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 #include "image/Image.hh"
 
 namespace {

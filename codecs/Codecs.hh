@@ -3,4 +3,4 @@
 #pragma once
 
 #include "codecs/Args.hh"
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"

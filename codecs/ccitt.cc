@@ -11,6 +11,8 @@
 #include <sstream>
 #include <vector>
 
+#include "utility/BitWriter.hh"
+
 const CCITTCode ttable[104] = {
   {0x35, 8, 0x37, 10}, {0x7, 6, 0x2, 3}, {0x7, 4, 0x3, 2}, {0x8, 4, 0x2, 2},
   {0xB, 4, 0x3, 3}, {0xC, 4, 0x3, 4}, {0xE, 4, 0x2, 4}, {0xF, 4, 0x3, 5},
@@ -102,31 +104,7 @@ inline void findB1B2(const int* ref, size_t& lb, int a0, int colour, int& b1, in
 
 // ---------------------------------------------------------------- encoder
 
-class BitWriter {
-public:
-  std::string buf;
-  void put(uint32_t code, int len)
-  {
-    acc = (acc << len) | (code & ((1u << len) - 1));
-    n += len;
-    while (n >= 8) {
-      n -= 8;
-      buf.push_back((char)(acc >> n));
-    }
-    acc &= (1u << n) - 1;
-  }
-  void flush()
-  {
-    if (n)
-      buf.push_back((char)(acc << (8 - n)));
-    n = 0;
-    acc = 0;
-  }
-
-private:
-  uint64_t acc = 0;
-  int n = 0;
-};
+using Norvel::BitWriter;
 
 void putRun(BitWriter& w, int run, int colour)
 {

@@ -2,9 +2,9 @@
 // when constructed, so the probing order is the reverse of the order here.
 #include "codecs/Loaders.hh"
 
-#include "codecs/pdf.hh"
-#include "codecs/png.hh"
-#include "codecs/tiff.hh"
+#include "codecs/PDF.hh"
+#include "codecs/PNG.hh"
+#include "codecs/TIFF.hh"
 
 TIFF2Codec tiff2_loader; // probed last
 PNG2Codec png2_loader;

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <vector>
 
-#include "codecs/BitReader.hh"
+#include "utility/BitReader.hh"
 #include "codecs/Decoders.hh"
 
 namespace {

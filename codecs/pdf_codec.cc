@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 
 PDFCodec::PDFCodec()
 {

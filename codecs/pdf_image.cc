@@ -9,7 +9,7 @@
 #include "codecs/CCITT.hh"
 #include "codecs/PNGPredict.hh"
 #include "codecs/ZlibEncoder.hh"
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 #include "color/sRGBProfile.hh"
 #include "image/Colorspace.hh"
 

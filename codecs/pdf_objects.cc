@@ -7,7 +7,7 @@
 #include <iostream>
 #include <locale>
 
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 #include "codecs/ZlibEncoder.hh"
 
 PDFObject::PDFObject(PDFXref& xref) : xref(xref)

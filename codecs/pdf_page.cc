@@ -5,7 +5,7 @@
 #include <iostream>
 #include <locale>
 
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 
 PDFPage::PDFPage(PDFXref& xref, PDFPages& parent, double width, double height)
   : PDFObject(xref), parent(parent), width(width), height(height), content(xref, *this)

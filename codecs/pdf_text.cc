@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <iostream>
 
-#include "codecs/pdf.hh"
-#include "codecs/pdf_fonts.hh"
+#include "codecs/PDF.hh"
+#include "codecs/PDFFonts.hh"
+#include "utility/UTF8.hh"
 
 namespace {
 

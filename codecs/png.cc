@@ -1,5 +1,5 @@
 // PNG reading and writing.
-#include "codecs/png.hh"
+#include "codecs/PNG.hh"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,25 +11,16 @@
 #include "codecs/PNGPredict.hh"
 #include "codecs/ZlibEncoder.hh"
 #include "image/Image.hh"
-#include "math/crc32.hh"
+#include "math/CRC32.hh"
+#include "utility/ByteOrder.hh"
 #include "utility/Saturate.hh"
 
 namespace {
 
 const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-uint32_t be32(const unsigned char* p)
-{
-  return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-}
-
-void putBE32(unsigned char* p, uint32_t v)
-{
-  p[0] = (unsigned char)(v >> 24);
-  p[1] = (unsigned char)(v >> 16);
-  p[2] = (unsigned char)(v >> 8);
-  p[3] = (unsigned char)v;
-}
+using byteorder::loadBE32;
+using byteorder::storeBE32;
 
 bool is(const unsigned char* type, const char* name)
 {
@@ -160,7 +151,7 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
     stream->read((char*)head, sizeof head);
     if (stream->gcount() != (std::streamsize)sizeof head)
       break;
-    const uint32_t len = be32(head);
+    const uint32_t len = loadBE32(head);
     const unsigned char* type = head + 4;
 
     if (is(type, "IHDR")) {
@@ -171,8 +162,8 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
       std::vector<unsigned char> d = readSmall(*stream, len, 13);
       if (d.size() != 13)
         break;
-      width = be32(&d[0]);
-      height = be32(&d[4]);
+      width = loadBE32(&d[0]);
+      height = loadBE32(&d[4]);
       bps = d[8];
       colorType = d[9];
       spp = (colorType & 2) ? 3 : 1;
@@ -213,8 +204,8 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
       std::vector<unsigned char> d = readSmall(*stream, len, 9);
       if (d.size() != 9)
         break;
-      ppuX = be32(&d[0]);
-      ppuY = be32(&d[4]);
+      ppuX = loadBE32(&d[0]);
+      ppuY = loadBE32(&d[4]);
       havePHYs = true;
     } else if (is(type, "IEND")) {
       if (len != 0) {
@@ -369,13 +360,13 @@ namespace {
 void writeChunk(std::ostream& out, const char* type, const unsigned char* data, uint64_t n)
 {
   unsigned char head[8];
-  putBE32(head, (uint32_t)n);
+  storeBE32(head, (uint32_t)n);
   memcpy(head + 4, type, 4);
   out.write((const char*)head, 8);
   if (n)
     out.write((const char*)data, (std::streamsize)n);
   unsigned char crc[4];
-  putBE32(crc, crc32Update(crc32Update(0, type, 4), data, (size_t)n));
+  storeBE32(crc, crc32Update(crc32Update(0, type, 4), data, (size_t)n));
   out.write((const char*)crc, 4);
 }
 
@@ -408,8 +399,8 @@ bool PNG2Codec::writeImage(std::ostream* stream, Image& image, int quality,
 
   stream->write((const char*)kSignature, sizeof kSignature);
   unsigned char ihdr[13];
-  putBE32(ihdr, (uint32_t)image.w);
-  putBE32(ihdr + 4, (uint32_t)image.h);
+  storeBE32(ihdr, (uint32_t)image.w);
+  storeBE32(ihdr + 4, (uint32_t)image.h);
   ihdr[8] = (unsigned char)bps;
   ihdr[9] = (unsigned char)colorType;
   ihdr[10] = ihdr[11] = ihdr[12] = 0;
@@ -417,8 +408,8 @@ bool PNG2Codec::writeImage(std::ostream* stream, Image& image, int quality,
 
   if (image.resX > 0 && image.resY > 0) {
     unsigned char phys[9];
-    putBE32(phys, (uint32_t)((int64_t)image.resX * 10000 / 254));
-    putBE32(phys + 4, (uint32_t)((int64_t)image.resY * 10000 / 254));
+    storeBE32(phys, (uint32_t)((int64_t)image.resX * 10000 / 254));
+    storeBE32(phys + 4, (uint32_t)((int64_t)image.resY * 10000 / 254));
     phys[8] = 1; // metre
     writeChunk(*stream, "pHYs", phys, sizeof phys);
   }

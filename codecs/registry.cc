@@ -1,5 +1,5 @@
 // The registry of codec prototypes and the file and stream entry points.
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 
 #include <cctype>
 #include <cstdio>

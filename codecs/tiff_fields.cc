@@ -5,7 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
-#include "codecs/tiff.hh"
+#include "codecs/TIFF.hh"
+#include "utility/ByteOrder.hh"
 
 int typeSize(int type)
 {
@@ -22,15 +23,6 @@ int typeSize(int type)
   throw std::runtime_error("unkown type: " + std::to_string(type));
 }
 
-static void swapBytes(unsigned char* p, int n)
-{
-  for (int i = 0, j = n - 1; i < j; ++i, --j) {
-    const unsigned char t = p[i];
-    p[i] = p[j];
-    p[j] = t;
-  }
-}
-
 template <typename T> T tiffRead(std::istream* s, bool bigEndian, int size)
 {
   if (size != 0 && size != (int)sizeof(T))
@@ -39,7 +31,7 @@ template <typename T> T tiffRead(std::istream* s, bool bigEndian, int size)
   if (!s->read((char*)b, sizeof(T)))
     throw std::runtime_error("read error");
   if (bigEndian)
-    swapBytes(b, sizeof(T));
+    byteorder::reverse(b, sizeof(T));
   T v;
   memcpy(&v, b, sizeof(T));
   return v;
@@ -139,7 +131,7 @@ std::streamoff tiffWrite(std::ostream* s, bool bigEndian, const T& value, int si
   unsigned char b[sizeof(T)];
   memcpy(b, &value, sizeof(T));
   if (bigEndian)
-    swapBytes(b, sizeof(T));
+    byteorder::reverse(b, sizeof(T));
   if (!s->write((const char*)b, sizeof(T)))
     throw std::runtime_error("write error");
   return at;

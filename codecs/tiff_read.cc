@@ -14,10 +14,11 @@
 #include "codecs/Decoders.hh"
 #include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
-#include "codecs/tiff.hh"
+#include "codecs/TIFF.hh"
 #include "image/Colorspace.hh"
 #include "image/Image.hh"
 #include "image/Tonal.hh"
+#include "utility/ByteOrder.hh"
 #include "utility/Saturate.hh"
 
 namespace {
@@ -140,23 +141,6 @@ bool initReversedBits()
   return true;
 }
 const bool reversedBitsReady = initReversedBits();
-
-void swapSamples(unsigned char* p, uint64_t n, int bytes)
-{
-  if (bytes == 2) {
-    for (uint64_t i = 0; i + 1 < n; i += 2)
-      std::swap(p[i], p[i + 1]);
-  } else if (bytes == 4) {
-    for (uint64_t i = 0; i + 3 < n; i += 4) {
-      std::swap(p[i], p[i + 3]);
-      std::swap(p[i + 1], p[i + 2]);
-    }
-  } else if (bytes == 8) {
-    for (uint64_t i = 0; i + 7 < n; i += 8)
-      for (int k = 0; k < 4; ++k)
-        std::swap(p[i + k], p[i + 7 - k]);
-  }
-}
 
 // Reads up to count bytes at offset, in bounded steps so a declared count
 // never decides an allocation by itself.
@@ -427,10 +411,10 @@ void Reader::fixChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, int 
   if (bps == 16) {
     // The unpredictor takes 16-bit samples in the reverse of host order.
     if (predict ? !bigEndian : bigEndian)
-      swapSamples(dst, n, 2);
+      byteorder::reverseSamples(dst, n, 2);
   } else if (bps == 32 || bps == 64) {
     if (bigEndian)
-      swapSamples(dst, n, bps / 8);
+      byteorder::reverseSamples(dst, n, bps / 8);
   }
   if (predict && rowBytes <= (uint64_t)std::numeric_limits<int>::max())
     for (uint32_t r = 0; r < rows; ++r)

@@ -8,7 +8,7 @@
 #include "codecs/Args.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/ZlibEncoder.hh"
-#include "codecs/tiff.hh"
+#include "codecs/TIFF.hh"
 #include "image/Image.hh"
 #include "utility/Saturate.hh"
 

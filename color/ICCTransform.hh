@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "color/ICC.hh"
-#include "color/srgb.hh"
+#include "color/sRGBEncoding.hh"
 #include "utility/Saturate.hh"
 
 namespace icc {

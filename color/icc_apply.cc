@@ -8,11 +8,11 @@
 #include <new>
 #include <sstream>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "color/ICC.hh"
 #include "color/ICCTransform.hh"
 #include "image/Image.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 
 namespace icc {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "color/Colorspace2.hh"
-#include "color/srgb.hh"
+#include "color/ColorManagement.hh"
+#include "color/sRGBEncoding.hh"
 #include "image/Image.hh"
 
 namespace {

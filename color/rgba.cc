@@ -6,7 +6,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "image/Colorspace.hh"
 #include "image/Image.hh"
 #include "image/Scale.hh"

@@ -1,5 +1,5 @@
 // Studio-range BT.601 YCbCr to RGB.
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "image/Image.hh"
 #include "utility/Saturate.hh"
 

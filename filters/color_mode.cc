@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "image/Tonal.hh"
 
 namespace {

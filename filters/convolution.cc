@@ -12,7 +12,7 @@
 
 #include "filters/fresh_buffer.hh"
 #include "filters/rows.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "utility/Saturate.hh"
 
 namespace {

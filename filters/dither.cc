@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "filters/rows.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 
 template <typename T, typename V>
 inline void read_row(const Image& image, int y, V* out)

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "codecs/ImageCodec.hh"
+#include "image/ImageCodec.hh"
 
 class Image {
 public:

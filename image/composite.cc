@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "image/Colorspace.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "image/PixelType.hh"
 
 namespace {

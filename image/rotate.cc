@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "image/Flip.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 
 namespace {
 

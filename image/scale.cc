@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/Colorspace.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "utility/Saturate.hh"
 
 namespace {

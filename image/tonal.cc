@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "utility/Saturate.hh"
 
 namespace {

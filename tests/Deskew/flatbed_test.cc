@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "Deskew/flatbed.hh"
+#include "Deskew/Flatbed.hh"
 #include "SyntheticScan.hh"
 #include "tests/support/TestSupport.hh"
 

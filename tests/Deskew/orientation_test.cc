@@ -3,7 +3,7 @@
 #include <cmath>
 #include <unistd.h>
 
-#include "Deskew/orientation.hh"
+#include "Deskew/Orientation.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "HTML/hocr.hh"
-#include "codecs/pdf.hh"
-#include "codecs/pdf_fonts.hh"
+#include "codecs/PDF.hh"
+#include "codecs/PDFFonts.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "bardecode/BarDecode.hh"
+#include "bardecode/bardecode.hh"
 
 using namespace BarDecode;
 

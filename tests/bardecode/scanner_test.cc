@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "bardecode/Scanner.hh"
+#include "bardecode/scanner.hh"
 #include "bardecode/read_barcodes.hh"
 #include "symbols.hh"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bardecode/BarDecode.hh"
-#include "bardecode/Tokenizer.hh"
+#include "bardecode/bardecode.hh"
+#include "bardecode/tokenizer.hh"
 #include "image/Image.hh"
 #include "tests/support/TestSupport.hh"
 

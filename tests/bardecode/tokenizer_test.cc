@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-#include "bardecode/Tokenizer.hh"
+#include "bardecode/tokenizer.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace BarDecode;

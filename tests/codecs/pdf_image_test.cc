@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -6,7 +6,7 @@
 #include <locale>
 #include <sstream>
 
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "codecs/pdf.hh"
+#include "codecs/PDF.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -2,8 +2,9 @@
 
 #include <sstream>
 
-#include "codecs/pdf.hh"
-#include "codecs/pdf_fonts.hh"
+#include "codecs/PDF.hh"
+#include "codecs/PDFFonts.hh"
+#include "utility/UTF8.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
@@ -70,21 +71,6 @@ TEST(PDFFontTables, PublishedRowsAndSizes)
   for (uint32_t u = 1; u < helvetica_metrics_size; ++u)
     helveticaWidths += helvetica_metrics[u] != 0;
   EXPECT_EQ(helveticaWidths, 214);
-}
-
-TEST(PDFText, Utf8BothWays)
-{
-  const std::vector<uint32_t> cps = {0x41, 0xE4, 0x20AC, 0x1F600};
-  const std::string text = utf8(cps);
-  EXPECT_EQ(text, "A\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80");
-  EXPECT_EQ(DecodeUtf8(text.data(), text.size()), cps);
-  CaptureStderr();
-  // Cut off: nothing past the end is read.
-  EXPECT_EQ(DecodeUtf8("\xe2\x82", 2).size(), 1u);
-  std::ostringstream s;
-  EncodeUtf8(s, 0x110000);
-  EXPECT_EQ(s.str(), "");
-  EXPECT_NE(GetCapturedStderr().find("invalid glyph_code: 1114112"), std::string::npos);
 }
 
 TEST(PDFText, CodeAssignment)

@@ -1,4 +1,4 @@
-#include "codecs/png.hh"
+#include "codecs/PNG.hh"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codecs/Codecs.hh"
-#include "math/crc32.hh"
+#include "math/CRC32.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "codecs/Codecs.hh"
-#include "codecs/tiff.hh"
+#include "codecs/TIFF.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

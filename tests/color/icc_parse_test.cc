@@ -5,7 +5,7 @@
 #include <random>
 #include <sstream>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "color/ICC.hh"
 #include "color/sRGBProfile.hh"
 #include "tests/color/ICCBuilder.hh"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "color/sRGBProfile.hh"
 #include "tests/color/ICCBuilder.hh"
 #include "tests/support/TestSupport.hh"

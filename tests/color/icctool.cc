@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "color/ICC.hh"
 #include "image/Image.hh"
 #include "tests/support/TestSupport.hh"

@@ -1,7 +1,7 @@
 // The chromaticity chart and the sRGB round trip.
 #include <gtest/gtest.h>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "tests/support/TestSupport.hh"
 
 using testsupport::pixelAt;

@@ -1,7 +1,7 @@
 // RGBA images from an image and a mask.
 #include <gtest/gtest.h>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "tests/support/TestSupport.hh"
 
 using testsupport::imageFromBytes;

@@ -1,7 +1,7 @@
 // YCbCr to RGB.
 #include <gtest/gtest.h>
 
-#include "color/Colorspace2.hh"
+#include "color/ColorManagement.hh"
 #include "tests/support/TestSupport.hh"
 
 TEST(Yuv2Rgb, StudioRangeValues)

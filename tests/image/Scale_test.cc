@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "image/Colorspace.hh"
-#include "image/ImageIterator2.hh"
+#include "image/TypedIterators.hh"
 #include "image/Scale.hh"
 #include "tests/support/TestSupport.hh"
 

@@ -1,4 +1,4 @@
-#include "math/crc32.hh"
+#include "math/CRC32.hh"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,94 @@
+// Loading and running the main script.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "host/Host.hh"
+#include "host/Startup.hh"
+#include "lua/lauxlib.h"
+
+namespace host {
+
+lua_State* L = nullptr;
+std::string exe;
+char cwd[1024] = {0};
+int aargc = 0;
+char** aargv = nullptr;
+char** command_line = nullptr;
+int tolm_ec = 0;
+ScriptOutcome script_outcome = ScriptOutcome::NotRun;
+bool run_entered = false;
+
+namespace {
+
+// The interpreter's message, when the error value has text.
+void reportError(const char* what, const std::string& script) {
+  std::fprintf(stderr, "there were errors %s %s:\n", what, script.c_str());
+  const char* message = lua_tostring(L, -1);
+  if (message != nullptr) std::fprintf(stderr, "%s\n", message);
+}
+
+void changeDirectory(const std::string& dir) {
+  int rc = ::chdir(dir.c_str());
+  if (rc != 0) std::fprintf(stderr, "chdir: %d %s %s\n", rc, dir.c_str(), std::strerror(errno));
+}
+
+void setArg(const ScriptArguments& args) {
+  lua_createtable(L, static_cast<int>(args.arg.size()), 3);
+  for (const auto& [index, word] : args.arg) {
+    lua_pushlstring(L, word.data(), word.size());
+    lua_rawseti(L, -2, index);
+  }
+  lua_setglobal(L, "arg");
+}
+
+}  // namespace
+
+void init() {
+  if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
+  createFonts();
+
+  // The negative indices of `arg` reach back into the whole command line.
+  int first = static_cast<int>(aargv - command_line);
+  ScriptArguments args = scriptArguments(first + aargc, command_line, first);
+  setArg(args);
+
+  std::string dir = scriptDirectory(exe, cwd);
+  if (!dir.empty()) {
+    exe = dir;
+    changeDirectory(exe);
+  }
+
+  if (luaL_loadfile(L, args.script.c_str()) != 0) {
+    reportError("loading", args.script);
+    lua_pop(L, 1);
+    exe = cwd;
+    if (::chdir(exe.c_str()) != 0) {
+      // ignored: the second load reports what is missing
+    }
+    if (luaL_loadfile(L, args.script.c_str()) != 0) {
+      reportError("loading", args.script);
+      lua_pop(L, 1);
+      script_outcome = ScriptOutcome::LoadFailed;
+      return;
+    }
+  }
+  if (lua_pcall(L, 0, 0, 0) != 0) {
+    reportError("executing", args.script);
+    script_outcome = ScriptOutcome::Raised;
+    return;
+  }
+  script_outcome = ScriptOutcome::Finished;
+}
+
+int exitStatus() {
+  if (script_outcome == ScriptOutcome::LoadFailed) return 1;
+  if (script_outcome == ScriptOutcome::Raised && !run_entered) return 1;
+  return tolm_ec;
+}
+
+int finitTolm() { return ::chdir(cwd); }
+
+}  // namespace host

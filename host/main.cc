@@ -1,0 +1,72 @@
+// tolm: picks the window renderer, makes the script state, runs the main
+// script and returns the exit code its run loop left behind.
+#include <cstdio>
+#include <exception>
+
+#include "bind/LuaWrapper.hh"
+#include "host/Host.hh"
+#include "host/Modules.hh"
+#include "host/RunLoop.hh"
+#include "host/Startup.hh"
+#include "lua/lualib.h"
+#include "renderer/Renderer.hh"
+#include "renderer/RendererFactory.hh"
+
+namespace {
+
+// The state closes first (its objects' destructors may still use fonts and
+// windows), then the fonts, then the renderer.
+void teardown() {
+  LuaWrapper::closeState(host::L);
+  host::L = nullptr;
+  host::deleteFonts();
+  delete host::parent_renderer;
+  host::parent_renderer = nullptr;
+}
+
+int start(int argc, char** argv) {
+  host::exe = host::programPath(argv[0]);
+  host::RendererChoice choice = host::chooseRenderer(argc, argv);
+  RendererFactory* factory = RendererFactory::find(choice.name);
+  if (factory == nullptr) {
+    std::printf("renderer %s not available\n", choice.name.c_str());
+    return 1;
+  }
+  host::L = luaL_newstate();
+  if (host::L == nullptr) {
+    std::fprintf(stderr, "failed to initialize lua state\n");
+    return 1;
+  }
+  luaL_openlibs(host::L);
+  LuaWrapper::insertLoader(host::L, builtin_loader_entry);
+
+  host::parent_renderer = factory->create();
+  host::command_line = argv;
+  host::aargv = argv + choice.firstUserWord;
+  host::aargc = argc - choice.firstUserWord;
+  bool ready = false;
+  if (host::parent_renderer != nullptr) {
+    host::parent_renderer->handler = &host::idle_handler;
+    ready = host::parent_renderer->init(host::init);
+  }
+  if (!ready) {
+    std::printf("%s initialization failed.\n", factory->info().c_str());
+    std::fflush(stdout);
+    teardown();
+    return 1;
+  }
+  host::init();
+  teardown();
+  return host::exitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return start(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tolm: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,168 @@
+// The real tolm executable, run as a subprocess without a display.
+#include <gtest/gtest.h>
+
+#ifdef TOLM_EXE
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;  // exit status, -1 when killed
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class TolmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tolm-exe-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = fs::canonical(tmpl).string();
+    fs::create_directories(root + "/start");
+    fs::create_directories(root + "/app");
+  }
+  void TearDown() override { fs::remove_all(root); }
+  void write(const std::string& path, const std::string& text) { std::ofstream(root + "/" + path) << text; }
+
+  // Runs `program` with `args` in `dir`; headless, bounded to 30 seconds.
+  Result run(const std::string& program, std::vector<std::string> args, const std::string& dir,
+             const std::string& pathEnv = "") {
+    std::string outPath = root + "/out.txt", errPath = root + "/err.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      setenv("TOLM_HEADLESS", "1", 1);
+      unsetenv("DISPLAY");
+      if (!pathEnv.empty()) setenv("PATH", pathEnv.c_str(), 1);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(program.c_str()));
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      if (program.find('/') == std::string::npos) execvp(program.c_str(), argv.data());
+      else execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    Result r;
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+      pid_t done = waitpid(pid, &status, WNOHANG);
+      if (done == pid) break;
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "tolm did not end";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    return r;
+  }
+  Result tolm(std::vector<std::string> args, const std::string& dir = "") {
+    return run(TOLM_EXE, std::move(args), dir.empty() ? root + "/start" : dir);
+  }
+
+  std::string root;
+};
+
+TEST_F(TolmTest, UnknownRenderer) {
+  Result r = tolm({"--renderer", "nosuch"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "renderer nosuch not available\n");
+}
+
+TEST_F(TolmTest, ScriptArgumentsAndRendererName) {
+  write("start/args.lua", "print(arg[-2], arg[-1], arg[0], arg[1], arg[2], #arg)");
+  Result r = tolm({"--renderer", "appkit", "--script", root + "/start/args.lua", "one", "two"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "appkit\t--script\t" + root + "/start/args.lua\tone\ttwo\t2\n");
+  r = tolm({"--script", root + "/start/args.lua"});
+  EXPECT_EQ(r.out, std::string(TOLM_EXE) + "\t--script\t" + root + "/start/args.lua\tnil\tnil\t0\n");
+}
+
+TEST_F(TolmTest, LoadRetryAndFailures) {
+  // the executable's directory first, then the start-up directory
+  write("start/here.lua", "print('ran from', 'start')");
+  Result r = tolm({"--script", "here.lua"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "there were errors loading here.lua:\ncannot open here.lua: No such file or directory\n");
+  EXPECT_EQ(r.out, "ran from\tstart\n");
+
+  r = tolm({"--script", "none.lua"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n"
+                   "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n");
+  EXPECT_EQ(r.out, "");
+
+  write("start/raise.lua", "print('before'); error('job failed')");
+  r = tolm({"--script", "raise.lua"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "before\n");
+  EXPECT_NE(r.err.find("there were errors executing raise.lua:\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("raise.lua:1: job failed\n"), std::string::npos) << r.err;
+}
+
+TEST_F(TolmTest, DirectoryRules) {
+  // a program path with a directory part: its directory holds Main.bcz
+  fs::copy_file(TOLM_EXE, root + "/app/tolm");
+  write("app/Main.bcz", "print('main', arg[0], #arg)");
+  Result r = run(root + "/app/tolm", {}, root + "/start");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "main\t" + root + "/app/tolm\t0\n");
+  // started through PATH: the executable's real directory, wherever we are
+  r = run("tolm", {"x"}, root + "/start", root + "/app");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "main\ttolm\t1\n");
+  // through a link to the program (the installed bin/tolm)
+  fs::create_directories(root + "/bin");
+  fs::create_symlink("../app/tolm", root + "/bin/tolm");
+  r = run(root + "/bin/tolm", {}, root + "/start");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "main\t" + root + "/bin/tolm\t0\n");
+  // the main script may be source text
+  write("app/Main.bcz", "print(string.format('%s', 'compiled-or-not'))");
+  r = run(root + "/app/tolm", {}, root + "/start");
+  EXPECT_EQ(r.out, "compiled-or-not\n");
+}
+
+TEST_F(TolmTest, ExitCodeFromTheRunLoop) {
+  write("start/exit.lua",
+        "local ok = pcall(require, 'Tolm'); if not ok then os.exit(77) end; Tolm.exit(3); Tolm.run()");
+  Result r = tolm({"--script", root + "/start/exit.lua"});
+  if (r.status == 77) GTEST_SKIP() << "no Tolm module in this build";
+  EXPECT_EQ(r.status, 3) << r.err;
+}
+
+}  // namespace
+
+#endif

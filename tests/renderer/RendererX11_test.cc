@@ -1,0 +1,544 @@
+// The "appkit" renderer on an X server of its own (Xvfb): window attributes
+// and hints read back by a second client, the buffer read back pixel-exact,
+// synthetic input, the close button, the clipboard against xclip, timers.
+#include <gtest/gtest.h>
+
+// Before the X headers, whose macros share these names.
+#include "renderer/Event.hh"
+namespace {
+constexpr uint32_t kMotion = PointerMotion, kPress = ButtonPress, kRelease = ButtonRelease,
+                   kKeyPress = KeyPress, kKeyRelease = KeyRelease;
+}
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "platform/Loop.hh"
+#include "renderer/RendererAppKit.hh"
+#include "tests/renderer/Recorder.hh"
+#include "tests/renderer/Xvfb.hh"
+#include "tests/support/TestSupport.hh"
+
+namespace {
+
+struct Wait {
+  std::function<bool()> done;
+  Renderer* root;
+  int64_t end;
+  bool met = false;
+};
+
+class X11 : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    const std::string path = testsupport::findTool("Xvfb");
+    if (!path.empty())
+      server = new Xvfb(path);
+  }
+  static void TearDownTestSuite()
+  {
+    delete server;
+    server = nullptr;
+  }
+
+  void SetUp() override
+  {
+    REQUIRE_TOOL(xvfb, "Xvfb");
+    ASSERT_FALSE(server->display().empty()) << "Xvfb did not start";
+    setenv("DISPLAY", server->display().c_str(), 1);
+    unsetenv("TOLM_HEADLESS");
+    peer = XOpenDisplay(server->display().c_str());
+    ASSERT_NE(peer, nullptr);
+    root = std::make_unique<RendererAppKit>();
+    ASSERT_TRUE(root->init(nullptr));
+    ASSERT_STREQ(root->displayName(), "x11");
+  }
+
+  void TearDown() override
+  {
+    root.reset();
+    waits.clear();
+    if (peer)
+      XCloseDisplay(peer);
+    unsetenv("TOLM_X11_NOSHM");
+  }
+
+  // Runs the renderer's loop until `done` holds, at most `seconds`.
+  bool runUntil(std::function<bool()> done, double seconds = 5)
+  {
+    waits.push_back(std::make_unique<Wait>(
+        Wait{std::move(done), root.get(), platform::monotonicMicros() + (int64_t)(seconds * 1e6)}));
+    root->addTimer(
+        [](void* p) {
+          auto* w = static_cast<Wait*>(p);
+          w->met = w->done();
+          if (w->met || platform::monotonicMicros() > w->end) {
+            w->root->quit(0);
+            return false;
+          }
+          return true;
+        },
+        0.01, waits.back().get());
+    root->run();
+    return waits.back()->met;
+  }
+
+  // Polls a condition seen by the second client, at most `seconds`.
+  static bool eventually(std::function<bool()> cond, double seconds = 3)
+  {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds((int)(seconds * 1000));
+    while (std::chrono::steady_clock::now() < end) {
+      if (cond())
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return cond();
+  }
+
+  ::Window idOf(Renderer* r)
+  {
+    return static_cast<RendererAppKit*>(r)->platformWindow()->nativeId();
+  }
+
+  std::string property(::Window w, const char* name, Atom* typeOut = nullptr)
+  {
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string out;
+    if (XGetWindowProperty(peer, w, XInternAtom(peer, name, False), 0, 1 << 20, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+        data) {
+      out.assign((const char*)data, count * (format == 32 ? sizeof(long) : format / 8));
+      XFree(data);
+    }
+    if (typeOut)
+      *typeOut = type;
+    return out;
+  }
+
+  void sendEvent(::Window w, XEvent& ev)
+  {
+    ev.xany.window = w;
+    ev.xany.display = peer;
+    XSendEvent(peer, w, False, NoEventMask, &ev);
+    XFlush(peer);
+  }
+
+  static Xvfb* server;
+  ::Display* peer = nullptr;
+  std::unique_ptr<RendererAppKit> root;
+  std::vector<std::unique_ptr<Wait>> waits;
+};
+
+Xvfb* X11::server = nullptr;
+
+TEST_F(X11, WindowAttributesAndHints)
+{
+  std::unique_ptr<Renderer> window(root->newWindow(-1, -1, 200, 100, false));
+  Recorder rec;
+  window->handler = &rec;
+  const ::Window id = idOf(window.get());
+  ASSERT_NE(id, 0u);
+
+  XWindowAttributes wa;
+  ASSERT_TRUE(eventually([&] { return XGetWindowAttributes(peer, id, &wa) != 0; }));
+  EXPECT_EQ(wa.map_state, IsUnmapped) << "hidden until shown";
+  EXPECT_EQ(wa.width, 200);
+  EXPECT_EQ(wa.height, 100);
+
+  XSizeHints hints;
+  long supplied;
+  ASSERT_TRUE(XGetWMNormalHints(peer, id, &hints, &supplied));
+  EXPECT_TRUE(hints.flags & PMinSize);
+  EXPECT_TRUE(hints.flags & PMaxSize);
+  EXPECT_EQ(hints.min_width, 200);
+  EXPECT_EQ(hints.max_width, 200);
+  EXPECT_EQ(hints.min_height, 100);
+  EXPECT_EQ(hints.max_height, 100);
+
+  Atom* protocols = nullptr;
+  int count = 0;
+  ASSERT_TRUE(XGetWMProtocols(peer, id, &protocols, &count));
+  bool deleteWindow = false;
+  for (int i = 0; i < count; ++i)
+    deleteWindow |= protocols[i] == XInternAtom(peer, "WM_DELETE_WINDOW", False);
+  XFree(protocols);
+  EXPECT_TRUE(deleteWindow);
+
+  window->setTitle("Grüße ✓");
+  Atom type;
+  ASSERT_TRUE(eventually([&] { return property(id, "_NET_WM_NAME", &type) == "Grüße ✓"; }));
+  EXPECT_EQ(type, XInternAtom(peer, "UTF8_STRING", False));
+
+  auto motif = [&] {
+    const std::string m = property(id, "_MOTIF_WM_HINTS");
+    return m.size() == 5 * sizeof(long) ? ((const long*)m.data())[2] : -1;
+  };
+  EXPECT_NE(motif(), 0);
+  window->setDecoration(false);
+  EXPECT_TRUE(eventually([&] { return motif() == 0; }));
+
+  window->setHidden(false);
+  ASSERT_TRUE(eventually([&] {
+    return XGetWindowAttributes(peer, id, &wa) && wa.map_state == IsViewable;
+  }));
+  int x, y;
+  ::Window child;
+  XTranslateCoordinates(peer, id, DefaultRootWindow(peer), 0, 0, &x, &y, &child);
+  EXPECT_EQ(x, 300); // centred on 800 x 600
+  EXPECT_EQ(y, 250);
+  ASSERT_FALSE(rec.frames.empty());
+  EXPECT_EQ(rec.frames[0], (std::vector<int>{300, 250, 200, 100, 0}));
+
+  // While grabbed, nobody else can take the pointer.
+  window->grabPointer(true);
+  XSync(peer, False);
+  auto peerGrab = [&] {
+    const int r = XGrabPointer(peer, DefaultRootWindow(peer), False, ButtonPressMask, GrabModeAsync,
+                               GrabModeAsync, None, None, CurrentTime);
+    if (r == GrabSuccess)
+      XUngrabPointer(peer, CurrentTime);
+    XSync(peer, False);
+    return r;
+  };
+  EXPECT_TRUE(eventually([&] { return peerGrab() == AlreadyGrabbed; }));
+  window->grabPointer(false);
+  EXPECT_TRUE(eventually([&] { return peerGrab() == GrabSuccess; }));
+
+  window->resizeMinMax(50, 40, 400, 300);
+  EXPECT_TRUE(eventually([&] {
+    return XGetWMNormalHints(peer, id, &hints, &supplied) && hints.min_width == 50 &&
+           hints.min_height == 40 && hints.max_width == 400 && hints.max_height == 300;
+  }));
+
+  window->setFloating(true);
+  EXPECT_TRUE(eventually([&] {
+    const std::string s = property(id, "_NET_WM_STATE");
+    return s.size() == sizeof(long) &&
+           (Atom)((const long*)s.data())[0] == XInternAtom(peer, "_NET_WM_STATE_ABOVE", False);
+  }));
+
+  // Moves are reported through resized.
+  window->move(40, 50);
+  ASSERT_TRUE(runUntil([&] { return rec.frames.size() >= 2; }));
+  EXPECT_EQ(rec.frames.back(), (std::vector<int>{40, 50, 200, 100, 0}));
+  window->resizeWindow(120, 80);
+  ASSERT_TRUE(runUntil([&] { return rec.frames.back()[2] == 120; }));
+  EXPECT_EQ(rec.frames.back(), (std::vector<int>{40, 50, 120, 80, 0}));
+  ASSERT_TRUE(XGetWMNormalHints(peer, id, &hints, &supplied));
+  EXPECT_EQ(hints.max_width, 400) << "the limits the script set stay";
+}
+
+// The buffer as the second client reads it from the screen.
+void checkPixels(::Display* peer, ::Window id, const Renderer& r, bool* same)
+{
+  *same = false;
+  XWindowAttributes wa;
+  if (!XGetWindowAttributes(peer, id, &wa))
+    return;
+  XImage* img = XGetImage(peer, id, 0, 0, r.width, r.height, AllPlanes, ZPixmap);
+  if (!img)
+    return;
+  // A 32-bit window keeps the buffer's alpha in the top byte.
+  const bool withAlpha = wa.depth == 32;
+  bool ok = true;
+  for (uint32_t y = 0; y < r.height && ok; ++y)
+    for (uint32_t x = 0; x < r.width && ok; ++x) {
+      const uint8_t* p = r.buffer + ((size_t)y * r.width + x) * 4;
+      unsigned long expected = ((unsigned long)p[0] << 16) | (p[1] << 8) | p[2];
+      if (withAlpha)
+        expected |= (unsigned long)p[3] << 24;
+      ok = (XGetPixel(img, x, y) & (withAlpha ? 0xFFFFFFFFul : 0xFFFFFFul)) == expected;
+    }
+  XDestroyImage(img);
+  *same = ok;
+}
+
+TEST_F(X11, BufferReadBackPixelExact)
+{
+  struct Case {
+    bool shm, translucent;
+  };
+  for (const Case c : {Case{true, false}, Case{false, false}, Case{false, true}}) {
+    const bool shm = c.shm;
+    SCOPED_TRACE(std::string(shm ? "MIT-SHM" : "XPutImage") + (c.translucent ? ", translucent" : ""));
+    if (!shm) {
+      setenv("TOLM_X11_NOSHM", "1", 1);
+      root = std::make_unique<RendererAppKit>();
+      ASSERT_TRUE(root->init(nullptr));
+    }
+    Visual* v = DefaultVisual(peer, DefaultScreen(peer));
+    ASSERT_EQ(v->red_mask, 0xFF0000u);
+    std::unique_ptr<Renderer> window(root->newWindow(10, 10, 67, 45, c.translucent));
+    for (uint32_t i = 0; i < window->width * window->height; ++i) {
+      uint8_t* p = window->buffer + (size_t)i * 4;
+      p[0] = (uint8_t)(i * 7);
+      p[1] = (uint8_t)(i >> 3);
+      p[2] = (uint8_t)(255 - i);
+      p[3] = (uint8_t)(i * 13); // alpha does not show on an opaque window
+    }
+    const ::Window id = idOf(window.get());
+    if (c.translucent) {
+      XWindowAttributes wa;
+      ASSERT_TRUE(XGetWindowAttributes(peer, id, &wa));
+      EXPECT_EQ(wa.depth, 32) << "the server offers a 32-bit visual";
+    }
+    window->setHidden(false);
+    window->syncImpl();
+    bool same = false;
+    EXPECT_TRUE(runUntil([&] {
+      checkPixels(peer, id, *window, &same);
+      return same;
+    }));
+    // A changed rectangle shows after update, before the loop waits.
+    for (uint32_t y = 5; y < 20; ++y)
+      for (uint32_t x = 30; x < 60; ++x)
+        std::memset(window->buffer + ((size_t)y * window->width + x) * 4, 0x5A, 4);
+    window->update(30, 5, 30, 15);
+    EXPECT_TRUE(runUntil([&] {
+      checkPixels(peer, id, *window, &same);
+      return same;
+    }));
+    // After a resize the new buffer is what shows.
+    ASSERT_TRUE(window->resize(33, 21));
+    window->resizeWindow(33, 21);
+    std::memset(window->buffer, 0xC3, window->bufferSize);
+    window->update(0, 0, 33, 21);
+    EXPECT_TRUE(runUntil([&] {
+      checkPixels(peer, id, *window, &same);
+      return same;
+    }));
+  }
+}
+
+TEST_F(X11, SyntheticInputArrivesAsEvents)
+{
+  std::unique_ptr<Renderer> window(root->newWindow(0, 0, 100, 100, false));
+  Recorder rec;
+  window->handler = &rec;
+  window->setHidden(false);
+  const ::Window id = idOf(window.get());
+  runUntil([] { return true; });
+
+  auto buttonEvent = [&](int type, unsigned b, unsigned state) {
+    XEvent ev{};
+    ev.xbutton.type = type;
+    ev.xbutton.button = b;
+    ev.xbutton.state = state;
+    ev.xbutton.x = 5;
+    ev.xbutton.y = 6;
+    ev.xbutton.same_screen = True;
+    sendEvent(id, ev);
+  };
+  Time keyTime = 1000;
+  auto keyEvent = [&](int type, KeySym sym, unsigned state) {
+    XEvent ev{};
+    ev.xkey.type = type;
+    ev.xkey.keycode = XKeysymToKeycode(peer, sym);
+    ev.xkey.state = state;
+    ev.xkey.x = 7;
+    ev.xkey.y = 8;
+    ev.xkey.time = ++keyTime;
+    ev.xkey.same_screen = True;
+    sendEvent(id, ev);
+  };
+  buttonEvent(ButtonPress, 1, ShiftMask);
+  buttonEvent(ButtonRelease, 3, ControlMask | Mod1Mask);
+  buttonEvent(ButtonPress, 5, 0); // wheel down
+  buttonEvent(ButtonRelease, 5, 0);
+  buttonEvent(ButtonPress, 7, 0); // wheel right
+  XEvent motion{};
+  motion.xmotion.type = MotionNotify;
+  motion.xmotion.x = 9;
+  motion.xmotion.y = 10;
+  sendEvent(id, motion);
+  keyEvent(KeyPress, XK_a, 0);
+  keyEvent(KeyPress, XK_a, 0); // held: auto-repeat
+  keyEvent(KeyRelease, XK_a, 0);
+  keyEvent(KeyPress, XK_a, ShiftMask);
+  keyEvent(KeyRelease, XK_a, ShiftMask);
+  keyEvent(KeyPress, XK_Left, 0);
+  keyEvent(KeyPress, XK_a, ControlMask);
+  keyEvent(KeyPress, XK_Shift_L, 0); // modifiers alone report nothing
+
+  const size_t expected = 1 + 1 + 2 + 2 + 1 + 3 + 4;
+  ASSERT_TRUE(runUntil([&] { return rec.events.size() >= expected; }));
+  runUntil([] { return false; }, 0.1); // nothing more arrives
+  ASSERT_EQ(rec.events.size(), expected);
+  struct Want {
+    uint32_t type, button;
+    uint8_t modifiers;
+    int x, y;
+  };
+  const Want pointer[] = {
+      {kPress, 1, ModShift, 5, 6},       {kRelease, 2, ModControl | ModAlt, 5, 6},
+      {kPress, 5, 0, 5, 6},              {kRelease, 5, 0, 5, 6},
+      {kPress, 6, 0, 5, 6},              {kRelease, 6, 0, 5, 6},
+      {kMotion, 0, 0, 9, 10},
+  };
+  for (size_t i = 0; i < 7; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(rec.events[i].type, pointer[i].type);
+    EXPECT_EQ(rec.events[i].button, pointer[i].button);
+    EXPECT_EQ(rec.events[i].modifiers, pointer[i].modifiers);
+    EXPECT_EQ(rec.events[i].x, pointer[i].x);
+    EXPECT_EQ(rec.events[i].y, pointer[i].y);
+  }
+  struct WantKey {
+    uint32_t type, keycode, flags;
+    std::string text;
+    uint8_t modifiers;
+  };
+  const WantKey keys[] = {
+      {kKeyPress, 0x00, 0, std::string("a\0\0\0", 4), 0},
+      {kKeyPress, 0x00, 1, std::string("a\0\0\0", 4), 0},
+      {kKeyRelease, 0x00, 0, std::string("a\0\0\0", 4), 0},
+      {kKeyPress, 0x00, 0, std::string("A\0\0\0", 4), ModShift},
+      {kKeyRelease, 0x00, 0, std::string("A\0\0\0", 4), ModShift},
+      {kKeyPress, 0x7B, 0, std::string("\xEF\x9C\x82\0", 4), 0},
+      {kKeyPress, 0x00, 0, std::string("\x01\0\0\0", 4), ModControl},
+  };
+  for (size_t i = 0; i < 7; ++i) {
+    const Event& e = rec.events[7 + i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(e.type, keys[i].type);
+    EXPECT_EQ(e.keycode, keys[i].keycode);
+    EXPECT_EQ(e.flags, keys[i].flags);
+    EXPECT_EQ(std::string(e.text, 4), keys[i].text);
+    EXPECT_EQ(e.modifiers, keys[i].modifiers);
+    EXPECT_EQ(e.x, 7);
+  }
+}
+
+TEST_F(X11, CloseButtonAsksTheScript)
+{
+  std::unique_ptr<Renderer> window(root->newWindow(0, 0, 50, 50, false));
+  Recorder rec;
+  window->handler = &rec;
+  window->setHidden(false);
+  const ::Window id = idOf(window.get());
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.message_type = XInternAtom(peer, "WM_PROTOCOLS", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = (long)XInternAtom(peer, "WM_DELETE_WINDOW", False);
+  ev.xclient.data.l[1] = CurrentTime;
+  sendEvent(id, ev);
+  ASSERT_TRUE(runUntil([&] { return rec.closes == 1; }));
+  XWindowAttributes wa;
+  EXPECT_TRUE(XGetWindowAttributes(peer, id, &wa));
+  EXPECT_EQ(wa.map_state, IsViewable) << "the window stays until the script closes it";
+}
+
+TEST_F(X11, ScheduledDeleteDestroysTheWindowAtASafePoint)
+{
+  Renderer* window = root->newWindow(0, 0, 50, 50, false);
+  Recorder rec;
+  window->handler = &rec;
+  window->setHidden(false);
+  const ::Window id = idOf(window);
+  auto exists = [&] {
+    ::Window rootw, parent, *children = nullptr;
+    unsigned n = 0;
+    bool found = false;
+    if (XQueryTree(peer, DefaultRootWindow(peer), &rootw, &parent, &children, &n)) {
+      for (unsigned i = 0; i < n; ++i)
+        found |= children[i] == id;
+      XFree(children);
+    }
+    return found;
+  };
+  ASSERT_TRUE(eventually(exists));
+  window->scheduleDelete();
+  XEvent ev{};
+  ev.xbutton.type = ButtonPress;
+  ev.xbutton.button = 1;
+  sendEvent(id, ev);
+  EXPECT_TRUE(runUntil([&] { return root->pendingDeletes.empty(); }));
+  EXPECT_TRUE(eventually([&] { return !exists(); }));
+  EXPECT_TRUE(rec.events.empty());
+}
+
+TEST_F(X11, TimersFireWhileTheLoopRuns)
+{
+  int calls = 0;
+  root->addTimer(
+      [](void* p) {
+        return ++*static_cast<int*>(p) < 5;
+      },
+      0.01, &calls);
+  EXPECT_TRUE(runUntil([&] { return calls == 5; }));
+  runUntil([] { return false; }, 0.1);
+  EXPECT_EQ(calls, 5);
+}
+
+TEST_F(X11, ClipboardServedToAnotherClient)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  EXPECT_TRUE(root->writeClip("héllo ✓"));
+  EXPECT_EQ(root->readClip(), "héllo ✓");
+  struct Case {
+    std::string target, expected;
+  };
+  const Case cases[] = {
+      {"UTF8_STRING", "héllo ✓"},
+      {"STRING", "h\xE9llo ?"},
+  };
+  for (const Case& c : cases) {
+    std::atomic<bool> done{false};
+    std::string out;
+    std::thread client([&] {
+      testsupport::run(timeout + " 10 " + xclip + " -selection clipboard -o -target " + c.target, &out);
+      done = true;
+    });
+    runUntil([&] { return done.load(); }, 12);
+    client.join();
+    EXPECT_EQ(out, c.expected) << c.target;
+  }
+  std::atomic<bool> done{false};
+  std::string targets;
+  std::thread client([&] {
+    testsupport::run(timeout + " 10 " + xclip + " -selection clipboard -o -target TARGETS", &targets);
+    done = true;
+  });
+  runUntil([&] { return done.load(); }, 12);
+  client.join();
+  EXPECT_NE(targets.find("UTF8_STRING"), std::string::npos);
+  EXPECT_NE(targets.find("TARGETS"), std::string::npos);
+}
+
+TEST_F(X11, ClipboardReadFromAnotherClient)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir.file("in.txt"), "from xclip ü ✓");
+  std::thread owner([&] {
+    testsupport::run(timeout + " 10 " + xclip + " -selection clipboard -quiet -loops 1 -i " +
+                     dir.file("in.txt") + " >/dev/null 2>&1");
+  });
+  std::string text;
+  const bool got = eventually([&] {
+    text = root->readClip();
+    return !text.empty();
+  }, 8);
+  owner.join();
+  EXPECT_TRUE(got);
+  EXPECT_EQ(text, "from xclip ü ✓");
+  // Nobody owns it now (xclip served once and left).
+  EXPECT_EQ(root->readClip(), "");
+}
+
+} // namespace
