@@ -37,7 +37,7 @@ XCodec::~XCodec()
   if (stream) {
     stream->close();
     if (stream->fail())
-      std::cerr << "Codec: error closing file" << std::endl;
+      std::cerr << "Codec: error writing the file" << std::endl;
   }
 }
 
@@ -85,6 +85,8 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
 {
   std::unique_ptr<std::fstream> owned;
   if (file == "-") {
+    if (!std::cout)
+      throw std::runtime_error("error opening file");
     out = &std::cout;
   } else {
     // An update goes after the bytes of the existing file, which stay as
@@ -113,31 +115,29 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
 XPDFCodec::~XPDFCodec()
 {
   // Each step on its own: a failed one must not keep the others from
-  // closing the document.
+  // closing the document. One line tells of a failure.
+  bool ok = true;
   try {
     if (format == "rtf")
       *out << "}\n";
     else if (format == "html")
       *out << "\n</body></html>\n";
-  } catch (const std::exception& e) {
-    std::cerr << "PDFCodec: " << e.what() << std::endl;
-  }
-  try {
-    if (writer && !writer->finish())
-      std::cerr << "PDFCodec: error writing the document" << std::endl;
-  } catch (const std::exception& e) {
-    std::cerr << "PDFCodec: " << e.what() << std::endl;
+    if (writer)
+      ok = writer->finish();
+  } catch (const std::exception&) {
+    ok = false;
   }
   writer.reset(); // finished: its destructor writes nothing more
   if (out == &std::cout) {
     out->flush();
-    return;
+  } else {
+    std::fstream* f = static_cast<std::fstream*>(out);
+    f->close();
+    ok = ok && !f->fail();
+    delete f;
   }
-  std::fstream* f = static_cast<std::fstream*>(out);
-  f->close();
-  if (f->fail())
-    std::cerr << "PDFCodec: error closing the document" << std::endl;
-  delete f;
+  if (!ok)
+    std::cerr << "PDFCodec: error writing the document" << std::endl;
 }
 
 void XPDFCodec::beginPage(double width, double height)

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/support/TestSupport.hh"
 
@@ -218,6 +219,25 @@ TEST(PDFCodecDocuments, StandardOutputStaysOpen)
   EXPECT_EQ(out.compare(0, 9, "%PDF-1.5\n"), 0);
   EXPECT_NE(out.find("%%EOF\nafter"), std::string::npos);
   EXPECT_TRUE(std::cout.good());
+}
+
+TEST(PDFCodecDocuments, FailedWritesAreReportedNotThrown)
+{
+  if (access("/dev/full", W_OK) != 0)
+    GTEST_SKIP() << "no /dev/full";
+  for (const char* format : {"pdf", "html", "rtf", "txt"}) {
+    testing::internal::CaptureStderr();
+    {
+      XPDFCodec doc("/dev/full", format, "x");
+      doc.beginPage(10, 10);
+      // Enough text that some of it reaches the device before the end.
+      for (int i = 0; i < 2000; ++i)
+        doc.hocr2pdf("<span class='ocr_line' title=\"bbox 10 10 90 30\">words</span>", 72, 72);
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("PDFCodec: error writing the document\n"), std::string::npos)
+      << format << ": " << err.substr(0, 300);
+  }
 }
 
 TEST(PDFCodecDocuments, UnopenableFileIsAnError)
