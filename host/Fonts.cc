@@ -2,14 +2,12 @@
 // and deleted after the script state has closed.
 #include "host/Host.hh"
 
+#include "fonts/process_fonts.hh"
+
 namespace host {
 
-void createFonts() {
-  // The font engine joins here: createFontEngine().
-}
+void createFonts() { createFontEngine(); }
 
-void deleteFonts() {
-  // The font engine joins here: deleteFontEngine() (the cache before the engine).
-}
+void deleteFonts() { deleteFontEngine(); } // the cache goes before the engine
 
 }  // namespace host

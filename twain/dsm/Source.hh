@@ -1,0 +1,128 @@
+// A data source of our source manager: the protocol state machine, the
+// capability table and the two transfer mechanisms, over a page feed that
+// supplies the pages (generated or read from files, or a scanner device).
+#pragma once
+
+#include "twain/TwainABI.hh"
+#include "image/Image.hh"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace twaindsm {
+
+// What the source asks of the page feed, in the units the protocol uses.
+struct ScanSettings {
+  int pixelType = twain::TWPT_RGB; // TWPT_BW, TWPT_GRAY, TWPT_RGB
+  int bitDepth = 8;
+  double xres = 300, yres = 300;
+  bool duplex = false;
+  double brightness = 0; // -1000..1000
+  // Area in inches from the top-left corner of the sheet; right/bottom 0
+  // mean the whole sheet.
+  double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+class PageFeed {
+public:
+  virtual ~PageFeed() = default;
+  virtual bool open(std::string& why) { (void)why; return true; }
+  virtual void close() {}
+  // Starts a batch with these settings.
+  virtual void start(const ScanSettings& settings) { (void)settings; }
+  // Whether another page can come, and how many (-1: not known).
+  virtual bool more() = 0;
+  virtual int remaining() const { return -1; }
+  // The next page in the settings' pixel type and resolution; false with a
+  // condition code when the device fails (TWCC_*), or with TWRC_CANCEL
+  // semantics when `cancelled` is set.
+  virtual bool next(Image& page, TW_UINT16& cc, bool& cancelled) = 0;
+  // Stops feeding after the current page.
+  virtual void stop() {}
+  // The sheet size in inches.
+  virtual double sheetWidth() const { return 8.27; }
+  virtual double sheetHeight() const { return 11.69; }
+  virtual std::vector<double> resolutions() const { return {75, 100, 150, 200, 300, 400, 600}; }
+  virtual std::vector<int> pixelTypes() const
+  {
+    return {twain::TWPT_BW, twain::TWPT_GRAY, twain::TWPT_RGB};
+  }
+  virtual bool canDuplex() const { return true; }
+};
+
+// Fault injection for tests, parsed from a word list such as
+// "open,strip=3,cancel=2,close=1,widthchange,overreport".
+struct Faults {
+  bool openFails = false;
+  int stripFailsAt = 0;  // the Nth memory strip of the batch fails (1-based)
+  int cancelAt = 0;      // the transfer of page N is cancelled
+  int closeAfter = 0;    // after page N's end of transfer, ask to close
+  bool widthChange = false; // Columns change after the first strip of a page
+  bool overReport = false;  // BytesWritten claims more than the buffer holds
+  static Faults parse(const std::string& words);
+};
+
+struct Capability;
+
+class Source {
+public:
+  Source(std::unique_ptr<PageFeed> feed, const std::string& manufacturer,
+         const std::string& family, const std::string& product, const Faults& faults);
+  ~Source();
+
+  TW_IDENTITY identity{};
+  // The application's notification procedure and identity. The worker
+  // thread reads them without the manager's lock (which may be held by a
+  // thread waiting for the worker), hence the atomic.
+  std::atomic<TWAINCALLBACKPROC> callback{nullptr};
+  TW_IDENTITY appIdentity{};
+
+  bool isOpen() const { return state >= 4; }
+  TW_UINT16 open(TW_UINT16& cc);
+  void close();
+
+  // One triplet addressed to this source; cc is set on failure.
+  TW_UINT16 entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data, TW_UINT16& cc);
+
+  int currentState() const { return state; }
+
+private:
+  TW_UINT16 capability(TW_UINT16 msg, TW_CAPABILITY* cap, TW_UINT16& cc);
+  TW_UINT16 userInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16& cc);
+  TW_UINT16 imageInfo(TW_IMAGEINFO* info, TW_UINT16& cc);
+  TW_UINT16 imageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout, TW_UINT16& cc);
+  TW_UINT16 setupMemXfer(TW_SETUPMEMXFER* setup, TW_UINT16& cc);
+  TW_UINT16 memXfer(TW_IMAGEMEMXFER* xfer, TW_UINT16& cc);
+  TW_UINT16 nativeXfer(TW_HANDLE* handle, TW_UINT16& cc);
+  TW_UINT16 pendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending, TW_UINT16& cc);
+
+  Capability* find(TW_UINT16 cap);
+  ScanSettings settings() const;
+  bool ensurePage(TW_UINT16& cc, bool& cancelled);
+  unsigned naturalRowBytes() const;
+  void notifyLater(TW_UINT16 msg);
+  void joinWorker();
+  int pagesAllowed() const;
+
+  std::unique_ptr<PageFeed> feed;
+  Faults faults;
+  std::vector<std::unique_ptr<Capability>> caps;
+  int state = 3; // 3 closed, 4 open, 5 enabled, 6 transfer ready, 7 transferring
+  std::thread worker;
+
+  // The batch in progress.
+  Image page;
+  bool havePage = false;
+  int pagesDone = 0;    // pages whose transfer ended in this batch
+  int stripsSent = 0;   // memory strips of the batch
+  int pageRow = 0;      // next row of the page for memory transfers
+  bool stopRequested = false;
+  unsigned rowPad = 1;  // memory rows padded to a multiple of this
+};
+
+} // namespace twaindsm
