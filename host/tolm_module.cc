@@ -10,6 +10,9 @@
 #include <memory>
 #include <ostream>
 
+#include "canvas/Text.hh"
+#include "canvas/Transform.hh"
+#include "canvas/XPath.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/Decoders.hh"
 #include "codecs/MemoryStream.hh"
@@ -17,6 +20,7 @@
 #include "codecs/ZlibEncoder.hh"
 #include "host/Host.hh"
 #include "host/Modules.hh"
+#include "host/XImage.hh"
 #include "host/xcodec.hh"
 #include "renderer/Renderer.hh"
 #include "image/Image.hh"
@@ -304,11 +308,6 @@ void removeCallback(int key)
 
 using namespace LuaWrapper;
 
-// The classes in their registration order. Each class's export function
-// fills its entries after all seven are declared.
-static const char* const kClasses[] = {"Transform", "Path", "Image", "Codec",
-                                       "PDFCodec",  "Text", "Vectorial"};
-
 int luaopen_tolm(lua_State* L)
 {
   static const luaL_Reg none[] = {{nullptr, nullptr}};
@@ -328,18 +327,22 @@ int luaopen_tolm(lua_State* L)
     lua_setfield(L, LUA_REGISTRYINDEX, "Tolm handles");
   }
 
-  for (const char* name : kClasses) {
-    detail::declareClass(L, name, "Tolm");
-    if (strcmp(name, "Codec") == 0)
-      exportCodecFunctions(L);
-  }
+  // The classes in their registration order, each then given its entries.
+  DeclareToLua<Transform>(L, "Tolm");
+  DeclareToLua<XPath>(L, "Tolm");
+  DeclareToLua<XImage>(L, "Tolm");
+  DeclareToLua<XCodec>(L, "Tolm");
+  exportCodecFunctions(L); // on the class table, right after it is made
+  DeclareToLua<XPDFCodec>(L, "Tolm");
+  DeclareToLua<Text>(L, "Tolm");
+  // Vectorial is declared here once it exists, and exported after Text.
 
-  // Transform, Path: exportTransformClass(L); exportPathClass(L);
-  // Image: exportImageClass(L);
+  exportTransformClass(L);
+  exportPathClass(L);
+  exportImageClass(L);
   exportCodecClass(L);
   exportPDFCodecClass(L);
-  // Text: exportTextClass(L);
-  // Vectorial: exportVectorialClass(L);
+  exportTextClass(L);
 
   static const luaL_Reg functions[] = {
     {"unpredictPNG", FunctionWrapper<&tolm::unpredictPNG>::Wrapper},

@@ -10,6 +10,7 @@
 #include "HTML/hocr.hh"
 #include "image/ImageCodec.hh"
 #include "codecs/PDF.hh"
+#include "host/XImage.hh"
 #include "image/Image.hh"
 
 XCodec::XCodec(const std::string& file)
@@ -41,7 +42,6 @@ XCodec::~XCodec()
   }
 }
 
-#if TOLM_HAVE_XIMAGE
 bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& compression, int index)
 {
   if (!writer)
@@ -54,9 +54,6 @@ bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& comp
   return false;
 }
 
-#endif
-
-#if TOLM_HAVE_XIMAGE
 int tolm::readImage(const std::string& file, XImage& image, const std::string& decompress,
                     int index)
 {
@@ -68,8 +65,6 @@ bool tolm::writeImage(const std::string& file, XImage& image, int quality,
 {
   return ImageCodec::Write(file, image, quality, compression);
 }
-
-#endif
 
 XPDFCodec::XPDFCodec(const std::string& file, const std::string& format,
                      const std::string& creator, const std::string& id1, const std::string& id2,
@@ -146,15 +141,12 @@ void XPDFCodec::beginPage(double width, double height)
     writer->beginPage(width, height);
 }
 
-#if TOLM_HAVE_XIMAGE
 void XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
                           const std::string& compression)
 {
   if (writer)
     writer->showImage(image, x, y, w, h, quality, compression);
 }
-
-#endif
 
 void XPDFCodec::beginText()
 {
@@ -192,13 +184,9 @@ using namespace LuaWrapper;
 
 void exportCodecFunctions(lua_State* L)
 {
-#if !TOLM_HAVE_XIMAGE
-  (void)L;
-#else
   ExportToLua<XCodec, FunctionWrapper<&tolm::readImage>>(L, "readImage");
   ExportToLua<XCodec, FunctionWrapper<&tolm::writeImage, Required, Required, OptionalOr<80>,
                                       Optional>>(L, "writeImage");
-#endif
 }
 
 void exportCodecClass(lua_State* L)
@@ -206,9 +194,7 @@ void exportCodecClass(lua_State* L)
   ExportToLua<CtorWrapper<XCodec(const std::string&)>>(L, "new");
   ExportToLua<DtorWrapper<XCodec>>(L, "delete");
   ExportToLua<DtorWrapper<XCodec>>(L, "__gc");
-#if TOLM_HAVE_XIMAGE
   ExportToLua<MethodWrapper<&XCodec::writeMultiImage>>(L, "writeMultiImage");
-#endif
 }
 
 void exportPDFCodecClass(lua_State* L)
@@ -220,9 +206,7 @@ void exportPDFCodecClass(lua_State* L)
   ExportToLua<DtorWrapper<XPDFCodec>>(L, "delete");
   ExportToLua<DtorWrapper<XPDFCodec>>(L, "__gc");
   ExportToLua<MethodWrapper<&XPDFCodec::beginPage>>(L, "beginPage");
-#if TOLM_HAVE_XIMAGE
   ExportToLua<MethodWrapper<&XPDFCodec::showImage>>(L, "showImage");
-#endif
   ExportToLua<MethodWrapper<&XPDFCodec::hocr2pdf, Required, Required, Required, OptionalOr<1>>>(
     L, "hocr2pdf");
   ExportToLua<MethodWrapper<&XPDFCodec::beginText>>(L, "beginText");

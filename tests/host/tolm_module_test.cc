@@ -84,15 +84,12 @@ protected:
 
 TEST_F(TolmModule, ClassesAndFunctions)
 {
-  EXPECT_EQ(exec("for _, c in ipairs{'Transform', 'Path', 'Image', 'Codec', 'PDFCodec', 'Text',\n"
-                 "                    'Vectorial'} do\n"
+  EXPECT_EQ(exec("for _, c in ipairs{'Transform', 'Path', 'Image', 'Codec', 'PDFCodec', 'Text'} do\n"
                  "  assert(type(Tolm[c]) == 'table', c)\n"
                  "  assert(type(Tolm[c].__index) == 'table', c)\n"
                  "end\n"
-#if TOLM_HAVE_XIMAGE
                  "assert(type(Tolm.Codec.readImage) == 'function')\n"
                  "assert(type(Tolm.Codec.writeImage) == 'function')\n"
-#endif
                  "assert(type(Tolm.Codec.new) == 'function')\n"
                  "assert(type(Tolm.PDFCodec.new) == 'function')\n"
                  "for _, f in ipairs{'unpredictPNG', 'predictPNG', 'zlibDecode', 'zlibEncode',\n"
