@@ -10,9 +10,6 @@
 #include <memory>
 #include <ostream>
 
-#include "canvas/Text.hh"
-#include "canvas/Transform.hh"
-#include "canvas/XPath.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/Decoders.hh"
 #include "codecs/MemoryStream.hh"
@@ -20,8 +17,11 @@
 #include "codecs/ZlibEncoder.hh"
 #include "host/Host.hh"
 #include "host/Modules.hh"
-#include "host/XImage.hh"
 #include "host/xcodec.hh"
+#include "host/XImage.hh"
+#include "canvas/Text.hh"
+#include "canvas/Transform.hh"
+#include "canvas/XPath.hh"
 #include "renderer/Renderer.hh"
 #include "image/Image.hh"
 #include "lua/lauxlib.h"
@@ -308,6 +308,8 @@ void removeCallback(int key)
 
 using namespace LuaWrapper;
 
+// The classes are declared in their registration order; each class's export
+// function fills its entries after all seven are declared.
 int luaopen_tolm(lua_State* L)
 {
   static const luaL_Reg none[] = {{nullptr, nullptr}};
@@ -327,15 +329,18 @@ int luaopen_tolm(lua_State* L)
     lua_setfield(L, LUA_REGISTRYINDEX, "Tolm handles");
   }
 
-  // The classes in their registration order, each then given its entries.
-  DeclareToLua<Transform>(L, "Tolm");
-  DeclareToLua<XPath>(L, "Tolm");
-  DeclareToLua<XImage>(L, "Tolm");
-  DeclareToLua<XCodec>(L, "Tolm");
-  exportCodecFunctions(L); // on the class table, right after it is made
-  DeclareToLua<XPDFCodec>(L, "Tolm");
-  DeclareToLua<Text>(L, "Tolm");
-  // Vectorial is declared here once it exists, and exported after Text.
+  // Vectorial's record stands in until its class arrives; the name is the
+  // registry key, so the class will find the same metatable.
+  static LuaClassData vectorial{"Vectorial"};
+  const LuaClassData* const records[] = {
+      LuaClass<Transform>::data, LuaClass<XPath>::data,     LuaClass<XImage>::data,
+      LuaClass<XCodec>::data,    LuaClass<XPDFCodec>::data, LuaClass<Text>::data,
+      &vectorial};
+  for (const LuaClassData* cls : records) {
+    detail::declareClass(L, cls, "Tolm");
+    if (strcmp(cls->name, "Codec") == 0)
+      exportCodecFunctions(L);
+  }
 
   exportTransformClass(L);
   exportPathClass(L);
@@ -343,6 +348,7 @@ int luaopen_tolm(lua_State* L)
   exportCodecClass(L);
   exportPDFCodecClass(L);
   exportTextClass(L);
+  // Vectorial: exportVectorialClass(L);
 
   static const luaL_Reg functions[] = {
     {"unpredictPNG", FunctionWrapper<&tolm::unpredictPNG>::Wrapper},
