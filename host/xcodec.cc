@@ -30,11 +30,7 @@ XCodec::XCodec(const std::string& file)
 XCodec::~XCodec()
 {
   // The writer completes the file on its stream before the stream closes.
-  try {
-    writer.reset();
-  } catch (const std::exception& e) {
-    std::cerr << "Codec: " << e.what() << std::endl;
-  }
+  writer.reset();
   if (stream) {
     stream->close();
     if (stream->fail())
