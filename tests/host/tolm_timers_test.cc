@@ -135,6 +135,8 @@ TEST_P(TolmTimers, ExitCodeAndNestedTimers)
                  "  order = order .. 'a'\n"
                  "  Tolm.addTimer(function() order = order .. 'b' Tolm.exit(5) end, 0.001)\n"
                  "end, 0.001)\n"
+                 "Tolm.runLoop(0.01)\n"
+                 "assert(order == '', 'runLoop makes no pass of the loop')\n"
                  "Tolm.run()\n"
                  "assert(order == 'ab', order)"),
             "");
@@ -178,4 +180,18 @@ TEST_P(TolmTimers, KeyedCallbacks)
   EXPECT_EQ(err, "callback already present for: 1\n"
                  "callbackWrapper: test:10: bad 2\n"
                  "No callback for: 3\n");
+}
+
+TEST_P(TolmTimers, AddedFromACoroutineThatIsGone)
+{
+  // The timer runs on the main thread after its coroutine was collected.
+  EXPECT_EQ(exec("fired = 0\n"
+                 "coroutine.wrap(function()\n"
+                 "  Tolm.addTimer(function() fired = fired + 1 Tolm.exit(4) end, 0.01)\n"
+                 "end)()\n"
+                 "collectgarbage('collect')\n"
+                 "Tolm.run()\n"
+                 "assert(fired == 1, fired)"),
+            "");
+  EXPECT_EQ(host::tolm_ec, 4);
 }
