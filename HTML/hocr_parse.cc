@@ -40,9 +40,14 @@ std::ostream& operator<<(std::ostream& s, const Textline& line)
   return s;
 }
 
+static bool isSpace(char c);
+
 std::string tagName(const std::string& s)
 {
-  return s.substr(0, s.find(' '));
+  size_t end = 0;
+  while (end < s.size() && !isSpace(s[end]))
+    ++end;
+  return s.substr(0, end);
 }
 
 std::string lowercaseStr(const std::string& s)
@@ -115,6 +120,38 @@ void elementEnd(BBox& box, Style& style, Textline*& current, const std::string& 
   }
 }
 
+// The value of attribute `name` among a tag's attributes: double-quoted,
+// single-quoted (as OCR engines write them) or bare; spaces may surround
+// the '='. False when the attribute is absent or its quote is not closed.
+bool attributeValue(const std::string& attrs, const std::string& name, std::string& value)
+{
+  for (size_t at = attrs.find(name); at != std::string::npos; at = attrs.find(name, at + 1)) {
+    if (at > 0 && !isSpace(attrs[at - 1]))
+      continue;  // the end of another name, such as data-title
+    size_t i = at + name.size();
+    while (i < attrs.size() && isSpace(attrs[i]))
+      ++i;
+    if (i == attrs.size() || attrs[i] != '=')
+      continue;
+    ++i;
+    while (i < attrs.size() && isSpace(attrs[i]))
+      ++i;
+    if (i < attrs.size() && (attrs[i] == '"' || attrs[i] == '\'')) {
+      const size_t end = attrs.find(attrs[i], i + 1);
+      if (end == std::string::npos)
+        return false;
+      value = attrs.substr(i + 1, end - i - 1);
+      return true;
+    }
+    size_t end = i;
+    while (end < attrs.size() && !isSpace(attrs[end]))
+      ++end;
+    value = attrs.substr(i, end - i);
+    return true;
+  }
+  return false;
+}
+
 void openTag(std::string tag, BBox& box, Style& style, Textline*& current,
              std::vector<std::string>& stack)
 {
@@ -129,28 +166,25 @@ void openTag(std::string tag, BBox& box, Style& style, Textline*& current,
   const std::string rest = sanitizeStr(tag.size() > tagName(tag).size()
                                          ? tag.substr(tagName(tag).size())
                                          : std::string());
-  const size_t title = rest.find("title=\"");
-  if (title != std::string::npos) {
-    const size_t start = title + 7, end = rest.find('"', start);
-    if (end != std::string::npos) {
-      std::istringstream words(rest.substr(start, end - start));
-      words.imbue(std::locale::classic());
-      std::string word;
-      float v[4] = {0, 0, 0, 0};
-      words >> word;
-      for (float& value : v)
-        if (!(words >> value)) {
-          value = 0;
-          break;
-        }
-      // NaN or infinite coordinates are no box either.
-      if (v[2] > 0 && v[3] > 0 && std::isfinite(v[0]) && std::isfinite(v[1]) &&
-          std::isfinite(v[2]) && std::isfinite(v[3])) {
-        box.x1 = v[0];
-        box.y1 = v[1];
-        box.x2 = v[2];
-        box.y2 = v[3];
+  std::string title;
+  if (attributeValue(rest, "title", title)) {
+    std::istringstream words(title);
+    words.imbue(std::locale::classic());
+    std::string word;
+    float v[4] = {0, 0, 0, 0};
+    words >> word;
+    for (float& value : v)
+      if (!(words >> value)) {
+        value = 0;
+        break;
       }
+    // NaN or infinite coordinates are no box either.
+    if (v[2] > 0 && v[3] > 0 && std::isfinite(v[0]) && std::isfinite(v[1]) &&
+        std::isfinite(v[2]) && std::isfinite(v[3])) {
+      box.x1 = v[0];
+      box.y1 = v[1];
+      box.x2 = v[2];
+      box.y2 = v[3];
     }
   }
   if (name == "b" || name == "strong")

@@ -72,7 +72,7 @@ struct LuaClass {
 };
 
 namespace detail {
-void declareClass(lua_State* L, const char* name, const char* space);
+void declareClass(lua_State* L, const LuaClassData* cls, const char* space);
 }
 
 // Makes (or reuses) T's metatable, stores it as `space`.<name> when a dotted
@@ -80,7 +80,7 @@ void declareClass(lua_State* L, const char* name, const char* space);
 // empty __index table for the methods.
 template <class T>
 void DeclareToLua(lua_State* L, const char* space) {
-  detail::declareClass(L, LuaClass<T>::data->name, space);
+  detail::declareClass(L, LuaClass<T>::data, space);
 }
 
 }  // namespace LuaWrapper

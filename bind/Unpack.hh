@@ -163,10 +163,26 @@ template <class T, class Policy>
 struct Unpack;
 
 template <class T>
+struct IsClassPointer : std::false_type {};
+template <class T>
+struct IsClassPointer<T*> : IsScriptClass<std::remove_const_t<T>> {};
+
+template <class T>
 struct Unpack<T, TypeError<T>> {
   static decltype(auto) convert(lua_State* L, int index) {
-    if (!Conv<T>::accepts(L, index)) argError(L, index, Conv<T>::name);
-    return Conv<T>::get(L, index);
+    if constexpr (IsClassPointer<T>::value) {
+      // one lookup: this runs for the receiver of every method call
+      using C = std::remove_const_t<std::remove_pointer_t<T>>;
+      C** p = LuaClass<C>::getRawPtr(L, index);
+      if (p == nullptr || *p == nullptr) argError(L, index, Conv<T>::name);
+      return static_cast<T>(*p);
+    } else if constexpr (std::is_reference_v<T> && IsScriptClass<std::remove_cv_t<std::remove_reference_t<T>>>::value) {
+      using P = std::remove_reference_t<T>*;
+      return static_cast<T>(*Unpack<P, TypeError<P>>::convert(L, index));
+    } else {
+      if (!Conv<T>::accepts(L, index)) argError(L, index, Conv<T>::name);
+      return Conv<T>::get(L, index);
+    }
   }
 };
 

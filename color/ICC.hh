@@ -12,6 +12,9 @@
 enum { ICC_PCS_DEVICE = 0, ICC_PCS_LAB = 1, ICC_PCS_XYZ = 2 };
 
 struct ICCProfileState {
+  // Data colour space signature of the header ("RGB ", "GRAY", "Lab "...),
+  // empty when there is no valid header.
+  std::string dataSpace;
   int pcs = ICC_PCS_DEVICE;
   // Lab tables of version-4 lutAtoB tags use the full-range Lab encoding.
   bool labV4 = false;

@@ -329,6 +329,12 @@ struct applyICC_functor {
       std::cerr << "lutIn: " << state.lutInSize << "\n"
                 << "lut3D: " << state.lut3DSize << "\n"
                 << "lutOut: " << state.lutOutSize << std::endl;
+      // The tables take image samples as RGB (gray as R = G = B): a profile
+      // for any other kind of data would turn the pixels into nonsense.
+      if (!state.dataSpace.empty() && state.dataSpace != "RGB " && state.dataSpace != "GRAY") {
+        std::cerr << "applyICC: the profile is for '" << state.dataSpace << "' data, not RGB or gray" << std::endl;
+        return false;
+      }
       if (!state.hasLUT() && !state.hasTRC()) {
         std::cerr << "no 3d LUT and no TRC!" << std::endl;
         return false;

@@ -365,6 +365,7 @@ void parseICC(const ICCBytes& p, ICCProfileState& s)
     v << std::hex << p.u32(8);
     Trace() << "ICC '" << p.sig(4) << "' '" << p.sig(16) << "' '" << p.sig(20) << "'" << v.str();
   }
+  s.dataSpace = p.sig(16);
   if (p.sigIs(20, "XYZ "))
     s.pcs = ICC_PCS_XYZ;
   else if (p.sigIs(20, "Lab "))

@@ -298,8 +298,7 @@ static int luaB_unpack(lua_State* L) {
   long long n = (long long)e - i + 1;
   if (n <= 0 || n >= 0x7fffffff || !lua_checkstack(L, int(n)))
     return luaL_error(L, "too many results to unpack");
-  lua_rawgeti(L, 1, i);
-  while (i++ < e) lua_rawgeti(L, 1, i);
+  for (int k = 0; k < int(n); k++) lua_rawgeti(L, 1, i + k);  // i + k <= e: no overflow at INT_MAX
   return int(n);
 }
 
@@ -445,6 +444,7 @@ static int auxresume(lua_State* L, lua_State* co, int narg) {
     return -1;
   }
   lua_xmove(L, co, narg);
+  lua_setlevel(L, co);  // the coroutine runs on this native stack: it counts its nesting from here
   status = lua_resume(co, narg);
   if (status == 0 || status == LUA_YIELD) {
     int nres = lua_gettop(co);

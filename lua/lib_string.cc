@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "lauxlib.h"
+#include "lua/mem.hh"
+#include "lua/string.hh"
 #include "lualib.h"
 #include "utility/Saturate.hh"
 
@@ -37,44 +39,62 @@ static int str_sub(lua_State* L) {
   return 1;
 }
 
+// Pushes a result of known length written in place by fill(char*): one
+// allocation of the final size instead of a buffer's pieces joined at the end.
+template <class Fill>
+static void pushfilled(lua_State* L, size_t l, Fill fill) {
+  luaC_checkGC(L);
+  TString* ts = luaS_reserve(L, l);
+  fill(getstr(ts));  // must not allocate: the string is not yet known to the collector
+  setsvalue2s(L, L->top, luaS_intern(L, ts));
+  L->top++;
+}
+
 static int str_reverse(lua_State* L) {
   size_t l;
   const char* s = luaL_checklstring(L, 1, &l);
-  luaL_Buffer b;
-  luaL_buffinit(L, &b);
-  while (l--) luaL_addchar(&b, s[l]);
-  luaL_pushresult(&b);
+  pushfilled(L, l, [s, l](char* d) {
+    for (size_t i = 0; i < l; i++) d[i] = s[l - 1 - i];
+  });
   return 1;
 }
 
-static int str_lower(lua_State* L) {
+// Maps every byte through the C library's case function (so the locale
+// still rules), looked up in a table of all 256 answers for long strings.
+template <int (*Map)(int)>
+static int mapcase(lua_State* L) {
   size_t l;
   const char* s = luaL_checklstring(L, 1, &l);
-  luaL_Buffer b;
-  luaL_buffinit(L, &b);
-  for (size_t i = 0; i < l; i++) luaL_addchar(&b, std::tolower(uchar(s[i])));
-  luaL_pushresult(&b);
+  pushfilled(L, l, [s, l](char* d) {
+    if (l < 256) {
+      for (size_t i = 0; i < l; i++) d[i] = char(Map(uchar(s[i])));
+      return;
+    }
+    unsigned char table[256];
+    for (int c = 0; c < 256; c++) table[c] = uchar(Map(c));
+    for (size_t i = 0; i < l; i++) d[i] = char(table[uchar(s[i])]);
+  });
   return 1;
 }
 
-static int str_upper(lua_State* L) {
-  size_t l;
-  const char* s = luaL_checklstring(L, 1, &l);
-  luaL_Buffer b;
-  luaL_buffinit(L, &b);
-  for (size_t i = 0; i < l; i++) luaL_addchar(&b, std::toupper(uchar(s[i])));
-  luaL_pushresult(&b);
-  return 1;
-}
+static int str_lower(lua_State* L) { return mapcase<std::tolower>(L); }
+static int str_upper(lua_State* L) { return mapcase<std::toupper>(L); }
 
 static int str_rep(lua_State* L) {
   size_t l;
   const char* s = luaL_checklstring(L, 1, &l);
-  lua_Integer n = luaL_checkinteger(L, 2);
-  luaL_Buffer b;
-  luaL_buffinit(L, &b);
-  while (n-- > 0) luaL_addlstring(&b, s, l);
-  luaL_pushresult(&b);
+  int n = luaL_checkint(L, 2);  // a C int: counts of 2^31 and more wrap, as scripts have always seen
+  size_t total = (n <= 0 || l == 0) ? 0 : l * size_t(n);
+  if (n > 0 && l > 0 && total / size_t(n) != l) luaM_toobig(L);
+  pushfilled(L, total, [s, l, total](char* d) {
+    if (total == 0) return;
+    std::memcpy(d, s, l);
+    for (size_t done = l; done < total;) {  // double what is written
+      size_t k = done < total - done ? done : total - done;
+      std::memcpy(d + done, d, k);
+      done += k;
+    }
+  });
   return 1;
 }
 
@@ -492,27 +512,81 @@ static int gmatch(lua_State* L) {
   return 1;
 }
 
-static void add_s(MatchState* ms, luaL_Buffer* b, const char* s, const char* e) {
+namespace {
+// The result of gsub: first in a local array, then in a userdata doubled as
+// needed and held at a fixed stack slot, so that the collector frees it
+// however the call ends. Joined once at the end, not from pieces.
+class ResultBuffer {
+public:
+  explicit ResultBuffer(lua_State* L) : L(L) {
+    lua_pushnil(L);
+    slot = lua_gettop(L);
+  }
+  ResultBuffer(const ResultBuffer&) = delete;
+  ResultBuffer& operator=(const ResultBuffer&) = delete;
+
+  void addchar(char c) {
+    if (n == cap) grow(1);
+    p[n++] = c;
+  }
+  void add(const char* s, size_t k) {
+    if (cap - n < k) grow(k);
+    if (k) std::memcpy(p + n, s, k);
+    n += k;
+  }
+  // Appends the string on top of the stack and pops it.
+  void addvalue() {
+    size_t k;
+    const char* s = lua_tolstring(L, -1, &k);
+    if (cap - n < k) grow(k);  // the value stays below the new box while it is copied
+    if (k) std::memcpy(p + n, s, k);
+    n += k;
+    lua_pop(L, 1);
+  }
+  void push() { lua_pushlstring(L, p, n); }
+
+private:
+  void grow(size_t k) {
+    if (k > MAX_SIZET / 2 - n) luaL_error(L, "string too large");
+    size_t want = n + k, c = cap * 2;
+    if (c < want) c = want;
+    char* box = static_cast<char*>(lua_newuserdata(L, c));
+    std::memcpy(box, p, n);
+    lua_replace(L, slot);
+    p = box;
+    cap = c;
+  }
+
+  lua_State* L;
+  int slot;
+  size_t n = 0;
+  size_t cap = LUAL_BUFFERSIZE;
+  char local[LUAL_BUFFERSIZE];
+  char* p = local;
+};
+}  // namespace
+
+static void add_s(MatchState* ms, ResultBuffer* b, const char* s, const char* e) {
   size_t l;
   const char* news = lua_tolstring(ms->L, 3, &l);
   for (size_t i = 0; i < l; i++) {
     if (news[i] != L_ESC) {
-      luaL_addchar(b, news[i]);
+      b->addchar(news[i]);
     } else {
       i++;  // may reach the terminating zero, which is then copied
       if (!std::isdigit(uchar(news[i]))) {
-        luaL_addchar(b, news[i]);
+        b->addchar(news[i]);
       } else if (news[i] == '0') {
-        luaL_addlstring(b, s, size_t(e - s));
+        b->add(s, size_t(e - s));
       } else {
         push_onecapture(ms, news[i] - '1', s, e);
-        luaL_addvalue(b);
+        b->addvalue();
       }
     }
   }
 }
 
-static void add_value(MatchState* ms, luaL_Buffer* b, const char* s, const char* e) {
+static void add_value(MatchState* ms, ResultBuffer* b, const char* s, const char* e) {
   lua_State* L = ms->L;
   switch (lua_type(L, 3)) {
     case LUA_TNUMBER:
@@ -532,11 +606,11 @@ static void add_value(MatchState* ms, luaL_Buffer* b, const char* s, const char*
   }
   if (!lua_toboolean(L, -1)) {  // false or nil keeps the original text
     lua_pop(L, 1);
-    lua_pushlstring(L, s, size_t(e - s));
-  } else if (!lua_isstring(L, -1)) {
-    luaL_error(L, "invalid replacement value (a %s)", luaL_typename(L, -1));
+    b->add(s, size_t(e - s));
+    return;
   }
-  luaL_addvalue(b);
+  if (!lua_isstring(L, -1)) luaL_error(L, "invalid replacement value (a %s)", luaL_typename(L, -1));
+  b->addvalue();
 }
 
 static int str_gsub(lua_State* L) {
@@ -544,13 +618,13 @@ static int str_gsub(lua_State* L) {
   const char* src = luaL_checklstring(L, 1, &srcl);
   const char* p = luaL_checkstring(L, 2);
   int tr = lua_type(L, 3);
-  lua_Integer max_s = luaL_optinteger(L, 4, lua_Integer(srcl) + 1);
+  // an explicit limit is a C int like every count; no limit is no limit
+  lua_Integer max_s = lua_isnoneornil(L, 4) ? lua_Integer(srcl) + 1 : luaL_checkint(L, 4);
   int anchor = (*p == '^') ? (p++, 1) : 0;
   lua_Integer n = 0;
   luaL_argcheck(L, tr == LUA_TNUMBER || tr == LUA_TSTRING || tr == LUA_TFUNCTION || tr == LUA_TTABLE,
                 3, "string/function/table expected");
-  luaL_Buffer b;
-  luaL_buffinit(L, &b);
+  ResultBuffer b(L);
   MatchState ms;
   prepstate(&ms, L, src, srcl);
   while (n < max_s) {
@@ -564,13 +638,13 @@ static int str_gsub(lua_State* L) {
     if (e && e > src)
       src = e;
     else if (src < ms.src_end)
-      luaL_addchar(&b, *src++);
+      b.addchar(*src++);
     else
       break;
     if (anchor) break;
   }
-  luaL_addlstring(&b, src, size_t(ms.src_end - src));
-  luaL_pushresult(&b);
+  b.add(src, size_t(ms.src_end - src));
+  b.push();
   lua_pushinteger(L, n);
   return 2;
 }

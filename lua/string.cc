@@ -32,16 +32,20 @@ unsigned int luaS_hash(const char* str, size_t l) {
   return h;
 }
 
-static TString* newlstr(lua_State* L, const char* str, size_t l, unsigned int h) {
+static TString* allocstr(lua_State* L, size_t l) {
   if (l + 1 > (MAX_SIZET - sizeof(TString)) / sizeof(char)) luaM_toobig(L);
   TString* ts = static_cast<TString*>(luaM_malloc(L, (l + 1) * sizeof(char) + sizeof(TString)));
   ts->len = l;
-  ts->hash = h;
+  ts->hash = 0;
   ts->marked = luaC_white(G(L));
   ts->tt = LUA_TSTRING;
   ts->reserved = 0;
-  if (l) memcpy(ts + 1, str, l * sizeof(char));  // str may be NULL when l is 0
   getstr(ts)[l] = '\0';
+  return ts;
+}
+
+static TString* linkstr(lua_State* L, TString* ts, unsigned int h) {
+  ts->hash = h;
   stringtable* tb = &G(L)->strt;
   h = lmod(h, tb->size);
   ts->next = tb->hash[h];
@@ -52,8 +56,7 @@ static TString* newlstr(lua_State* L, const char* str, size_t l, unsigned int h)
   return ts;
 }
 
-TString* luaS_newlstr(lua_State* L, const char* str, size_t l) {
-  unsigned int h = luaS_hash(str, l);
+static TString* findstr(lua_State* L, const char* str, size_t l, unsigned int h) {
   for (GCObject* o = G(L)->strt.hash[lmod(h, G(L)->strt.size)]; o != nullptr; o = o->next) {
     TString* ts = static_cast<TString*>(o);
     if (ts->hash == h && ts->len == l && (l == 0 || memcmp(str, getstr(ts), l) == 0)) {
@@ -62,7 +65,27 @@ TString* luaS_newlstr(lua_State* L, const char* str, size_t l) {
       return ts;
     }
   }
-  return newlstr(L, str, l, h);
+  return nullptr;
+}
+
+TString* luaS_newlstr(lua_State* L, const char* str, size_t l) {
+  unsigned int h = luaS_hash(str, l);
+  if (TString* ts = findstr(L, str, l, h)) return ts;
+  TString* ts = allocstr(L, l);
+  if (l) memcpy(getstr(ts), str, l * sizeof(char));  // str may be NULL when l is 0
+  return linkstr(L, ts, h);
+}
+
+TString* luaS_reserve(lua_State* L, size_t l) { return allocstr(L, l); }
+
+TString* luaS_intern(lua_State* L, TString* ts) {
+  size_t l = ts->len;
+  unsigned int h = luaS_hash(getstr(ts), l);
+  if (TString* old = findstr(L, getstr(ts), l, h)) {
+    luaM_freemem(L, ts, sizestring(ts));
+    return old;
+  }
+  return linkstr(L, ts, h);
 }
 
 Udata* luaS_newudata(lua_State* L, size_t s, Table* e) {

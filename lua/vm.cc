@@ -533,7 +533,8 @@ reentry:  // entry point
         vmbreak;
       }
     }
-    Protect(luaV_gettable(L, ra + 1, rc, ra));
+    // index through rb, not its copy: an error then names the variable rb came from
+    Protect(luaV_gettable(L, rb, rc, ra));
     vmbreak;
   }
   vmcase(OP_ADD) { arith_op(num_add, TM_ADD); vmbreak; }

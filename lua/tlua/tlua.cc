@@ -1,130 +1,118 @@
 // Command-line script runner: tlua [-l] script.lua [args...]
-//   -l  list the compiled instructions (with constants, locals, upvalues) instead of running
+//   script  a file name, or "-" for standard input
+//   -l      list the compiled instructions (with constants, locals, upvalues) instead of running
+// Messages, the stack traceback of an uncaught error and the native call
+// levels under the script are those script authors know from lua5.1.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "lua/lauxlib.h"
 #include "lua/lua.h"
+#include "lua/lualib.h"
 #include "lua/object.hh"
 #include "lua/print.hh"
-#if __has_include("lua/lualib.h")
-#include "lua/lauxlib.h"
-#include "lua/lualib.h"
-#define TLUA_HAVE_LIBS 1
-#endif
 
 namespace {
 
-struct FileReader {
-  FILE* f;
-  char buf[4096];
+const char* progname = "tlua";
+
+struct Args {
+  int argc;
+  char** argv;
+  int first;  // index of the script in argv
+  bool list;
+  int status;
 };
 
-const char* readFile(lua_State*, void* ud, size_t* size) {
-  FileReader* r = static_cast<FileReader*>(ud);
-  if (feof(r->f)) return nullptr;
-  *size = fread(r->buf, 1, sizeof r->buf, r->f);
-  return *size ? r->buf : nullptr;
+void report(lua_State* L, int status) {
+  if (status == 0 || lua_isnil(L, -1)) return;
+  const char* msg = lua_tostring(L, -1);
+  if (msg == nullptr) msg = "(error object is not a string)";
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", progname, msg);
+  std::fflush(stderr);
+  lua_pop(L, 1);
 }
 
-int loadFile(lua_State* L, const char* path) {
-  FileReader r;
-  r.f = fopen(path, "rb");
-  if (!r.f) {
-    lua_pushfstring(L, "cannot open %s", path);
-    return LUA_ERRRUN;
+// Message handler: a string message gains the traceback of the failed call.
+int traceback(lua_State* L) {
+  if (!lua_isstring(L, 1)) return 1;  // any other error object is passed on as it is
+  lua_getfield(L, LUA_GLOBALSINDEX, "debug");
+  if (!lua_istable(L, -1)) {
+    lua_pop(L, 1);
+    return 1;
   }
-  // a first line starting with '#' is skipped (kept as an empty line)
-  int c = getc(r.f);
-  if (c == '#') {
-    while ((c = getc(r.f)) != EOF && c != '\n') {
-    }
-    ungetc('\n', r.f);
-  } else if (c != EOF) {
-    ungetc(c, r.f);
+  lua_getfield(L, -1, "traceback");
+  if (!lua_isfunction(L, -1)) {
+    lua_pop(L, 2);
+    return 1;
   }
-  lua_pushfstring(L, "@%s", path);
-  int status = lua_load(L, readFile, &r, lua_tostring(L, -1));
-  lua_remove(L, -2);
-  fclose(r.f);
-  return status;
+  lua_pushvalue(L, 1);
+  lua_pushinteger(L, 2);  // from the failed function on: skip this handler and traceback itself
+  lua_call(L, 2, 1);
+  return 1;
 }
 
-#ifndef TLUA_HAVE_LIBS
-int minimalPrint(lua_State* L) {
-  int n = lua_gettop(L);
-  for (int i = 1; i <= n; i++) {
-    if (i > 1) fputs("\t", stdout);
-    if (lua_isstring(L, i)) {
-      size_t len;
-      const char* s = lua_tolstring(L, i, &len);
-      fwrite(s, 1, len, stdout);
-    } else if (lua_isnil(L, i)) {
-      fputs("nil", stdout);
-    } else if (lua_isboolean(L, i)) {
-      fputs(lua_toboolean(L, i) ? "true" : "false", stdout);
-    } else {
-      printf("%s: %p", lua_typename(L, lua_type(L, i)), lua_topointer(L, i));
-    }
+// Runs the script: the state's first native level, as under lua5.1's runner,
+// so that nesting limits fall at the same depth.
+int pmain(lua_State* L) {
+  Args* a = static_cast<Args*>(lua_touserdata(L, 1));
+  const char* script = a->argv[a->first];
+  int status = luaL_loadfile(L, std::strcmp(script, "-") == 0 ? nullptr : script);
+  if (status != 0) {
+    report(L, status);
+    a->status = status;
+    return 0;
   }
-  fputs("\n", stdout);
+  if (a->list) {
+    const LClosure* cl = static_cast<const LClosure*>(static_cast<const Closure*>(lua_topointer(L, -1)));
+    luaU_print(stdout, cl->p, 1);
+    return 0;
+  }
+  lua_gc(L, LUA_GCSTOP, 0);
+  luaL_openlibs(L);
+  lua_gc(L, LUA_GCRESTART, 0);
+  // arg table: script at 0, the words after it at 1..n, the runner and its options below 0
+  lua_createtable(L, a->argc - a->first - 1, a->first + 1);
+  for (int i = 0; i < a->argc; i++) {
+    lua_pushstring(L, a->argv[i]);
+    lua_rawseti(L, -2, i - a->first);
+  }
+  lua_setglobal(L, "arg");
+  int nargs = a->argc - a->first - 1;
+  luaL_checkstack(L, nargs + 2, "too many arguments to script");
+  for (int i = a->first + 1; i < a->argc; i++) lua_pushstring(L, a->argv[i]);
+  int base = lua_gettop(L) - nargs;  // the chunk
+  lua_pushcfunction(L, traceback);
+  lua_insert(L, base);  // below the chunk
+  status = lua_pcall(L, nargs, 0, base);
+  lua_remove(L, base);
+  if (status != 0) lua_gc(L, LUA_GCCOLLECT, 0);  // the error may have come from a full heap
+  report(L, status);
+  a->status = status;
   return 0;
 }
-#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool list = false;
-  int first = 1;
-  if (first < argc && strcmp(argv[first], "-l") == 0) {
-    list = true;
-    first++;
+  if (argc > 0 && argv[0] && argv[0][0]) progname = argv[0];
+  Args a{argc, argv, 1, false, 0};
+  if (a.first < argc && std::strcmp(argv[a.first], "-l") == 0) {
+    a.list = true;
+    a.first++;
   }
-  if (first >= argc) {
-    fprintf(stderr, "usage: %s [-l] script.lua [args...]\n", argv[0]);
+  if (a.first >= argc) {
+    std::fprintf(stderr, "usage: %s [-l] script.lua|- [args...]\n", progname);
     return 1;
   }
   lua_State* L = luaL_newstate();
   if (!L) {
-    fprintf(stderr, "%s: cannot create state\n", argv[0]);
+    std::fprintf(stderr, "%s: cannot create state: not enough memory\n", progname);
     return 1;
   }
-  const char* script = argv[first];
-  if (loadFile(L, script) != 0) {
-    fprintf(stderr, "%s: %s\n", argv[0], lua_tostring(L, -1));
-    lua_close(L);
-    return 1;
-  }
-  if (list) {
-    const LClosure* cl = static_cast<const LClosure*>(static_cast<const Closure*>(lua_topointer(L, -1)));
-    luaU_print(stdout, cl->p, 1);
-    lua_close(L);
-    return 0;
-  }
-#ifdef TLUA_HAVE_LIBS
-  luaL_openlibs(L);
-#else
-  lua_pushcfunction(L, minimalPrint);
-  lua_setglobal(L, "print");
-#endif
-  // arg table: script at 0, the words after it at 1..n
-  lua_createtable(L, argc - first - 1, 2);
-  for (int i = 0; i < argc; i++) {
-    lua_pushstring(L, argv[i]);
-    lua_rawseti(L, -2, i - first);
-  }
-  lua_setglobal(L, "arg");
-  int nargs = argc - first - 1;
-  for (int i = first + 1; i < argc; i++) lua_pushstring(L, argv[i]);
-  int status = lua_pcall(L, nargs, 0, 0);
-  int code = 0;
-  if (status != 0) {
-    const char* msg = lua_tostring(L, -1);
-    fflush(stdout);
-    fprintf(stderr, "%s: %s\n", argv[0], msg ? msg : "(error object is not a string)");
-    code = 1;
-  }
+  int status = lua_cpcall(L, pmain, &a);
+  report(L, status);
   lua_close(L);
-  return code;
+  return (status != 0 || a.status != 0) ? 1 : 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
 #include <cstring>
 #include <sstream>
 
@@ -239,12 +240,21 @@ TEST(HOCR, ParsingRules)
     const char* txt;
   } cases[] = {
     // Going back to the left starts a new line; br ends one.
-    {"<span title='x' title=\"bbox 500 10 600 40\">right</span>"
+    {"<span class='ocrx_word' title=\"bbox 500 10 600 40\">right</span>"
      "<span title=\"bbox 100 100 200 130\">left</span><br>"
      "<span title=\"bbox 100 300 200 330\">next</span>",
      "right\nleft\nnext\n"},
-    // Text before any box has an all-zero box; a single-quoted title is no box.
-    {"loose <span title='bbox 10 10 50 40'>words</span>", "loose words\n"},
+    // Text before any box has an all-zero box.
+    {"loose <span title='bbox 10 10 50 40'>words</span>", "loose\nwords\n"},
+    // Titles in single quotes (as OCR engines write them), double quotes or
+    // none, with spaces around '=': the boxes start new lines when going left.
+    {"<span title='bbox 500 10 600 40'>a</span><span title = \"bbox 100 100 200 130\">b</span>"
+     "<span\ttitle=bbox\n>c</span><span title =  'bbox 50 200 90 230; x_wconf 96'>d</span>",
+     "a\nbc\nd\n"},
+    // Only the attribute named title counts; an unclosed quote is no title.
+    {"<span title='bbox 500 10 600 40'>a</span><span data-title='bbox 50 10 90 40'>b</span>"
+     "<span title='bbox 50 10 90 40>c</span>",
+     "abc\n"},
     // Same box: one span; bold inside a word: two spans, one flush each.
     {"<span title=\"bbox 10 10 90 40\">ab<b>cd</b></span>", "ab cd\n"},
     // A self-closing b/ clears bold at once; img and meta close themselves.
@@ -370,9 +380,39 @@ TEST(HOCR, LayerFromTesseract)
   ASSERT_TRUE(writeFile(dir.file("layer.pdf"), pdf.str()));
   std::string out;
   ASSERT_EQ(run(pdftotext + " -raw '" + dir.file("layer.pdf") + "' -", &out), 0);
-  std::string words;
+  // Each word is placed at its own box in a font size estimated from the
+  // box heights, which may exceed the printed size: a word may then reach
+  // the next one, and a reader may join the two. The letters are all there.
+  std::string letters;
   for (char c : out)
-    if (c != '\f')
-      words += c == '\n' ? ' ' : c;
-  EXPECT_EQ(words.find("The quick brown fox jumps over the lazy dog."), 0u) << out;
+    if (!std::isspace((unsigned char)c) && c != '\f')
+      letters += c;
+  EXPECT_EQ(letters, "Thequickbrownfoxjumpsoverthelazydog.") << out;
+
+  // The engine quotes its titles with single quotes; every word of the layer
+  // lies within a few points of the same word on the rendered page.
+  EXPECT_NE(hocr.find("title='bbox "), std::string::npos);
+  auto boxes = [&](const std::string& path) {
+    std::string bbox;
+    EXPECT_EQ(run(pdftotext + " -bbox '" + path + "' -", &bbox), 0);
+    std::vector<std::pair<std::string, std::vector<double>>> r;
+    for (size_t at = bbox.find("<word "); at != std::string::npos; at = bbox.find("<word ", at + 1)) {
+      const size_t close = bbox.find('>', at), end = bbox.find("</word>", at);
+      const std::string tag = bbox.substr(at, close - at);
+      r.emplace_back(bbox.substr(close + 1, end - close - 1),
+                     std::vector<double>{attribute(tag, "xMin"), attribute(tag, "yMin"), attribute(tag, "xMax"),
+                                         attribute(tag, "yMax")});
+    }
+    return r;
+  };
+  const auto rendered = boxes(dir.file("text.pdf")), layer = boxes(dir.file("layer.pdf"));
+  ASSERT_EQ(rendered.size(), 9u);
+  ASSERT_EQ(layer.size(), rendered.size());
+  for (size_t i = 0; i < rendered.size(); ++i) {
+    EXPECT_EQ(layer[i].first, rendered[i].first);
+    EXPECT_NEAR(layer[i].second[0], rendered[i].second[0], 3) << rendered[i].first;
+    EXPECT_NEAR(layer[i].second[3], rendered[i].second[3], 3) << rendered[i].first;
+    // the end moves with the estimated font size (18 points for 16 here)
+    EXPECT_NEAR(layer[i].second[2], rendered[i].second[2], 7) << rendered[i].first;
+  }
 }

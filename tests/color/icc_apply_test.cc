@@ -324,3 +324,38 @@ TEST(IccApply, EncodingTableMatchesThePowerFunction)
   ASSERT_TRUE(run(general, profile, true));
   EXPECT_TRUE(testsupport::samePixels(fast, general));
 }
+
+TEST(IccApply, RefusesProfilesForOtherThanRgbOrGrayData)
+{
+  // Tables that would change every pixel, declared for data other than RGB
+  // or gray (abstract and ITU Lab profiles, CMYK, ...): refused with a
+  // message, pixels untouched. The same tables for RGB or gray data apply.
+  struct Case {
+    const char* space;
+    const char* cls;
+    bool applies;
+  } cases[] = {
+      {"Lab ", "abst", false}, {"Lab ", "scnr", false}, {"XYZ ", "abst", false}, {"CMYK", "prtr", false},
+      {"YCbr", "scnr", false}, {"\0\0\0\0", "scnr", false}, {"RGB ", "scnr", true}, {"GRAY", "scnr", true},
+  };
+  for (const Case& c : cases) {
+    Profile p;
+    p.space = std::string(c.space, 4);
+    p.cls = c.cls;
+    p.pcs = "Lab ";
+    p.tag("A2B0", mft2(3, 3, 2, ramp(2), [](int, int, int, unsigned* o) { o[0] = 30000; o[1] = 40000; o[2] = 20000; },
+                       ramp(2)));
+    Image img = makeImage(4, 4, 3, 8);
+    testsupport::fillPattern(img, 5);
+    Image before(img);
+    img.pixelsDirty = false;
+    std::istringstream in(p.bytes());
+    testing::internal::CaptureStderr();
+    const bool ok = applyICC(img, in);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ok, c.applies) << c.space;
+    EXPECT_EQ(testsupport::samePixels(img, before), !c.applies) << c.space;
+    EXPECT_EQ(img.pixelsDirty, c.applies) << c.space;
+    EXPECT_EQ(err.find("not RGB or gray") != std::string::npos, !c.applies) << c.space << err;
+  }
+}

@@ -52,6 +52,18 @@ TEST(StringLib, DeepPatternsRaiseInsteadOfCrashing) {
             "true\n");
 }
 
+// Counts near the ends of a C int, where the reference interpreter overflows
+// (a crash in unpack) or grinds through two billion empty appends.
+TEST(StringLib, CountsAtTheLimitsOfAnInt) {
+  Lua lua;
+  EXPECT_EQ(lua.run("print(#string.rep('', 2^31 - 1), #string.rep('', 2^31))\n"
+                    "print(pcall(unpack, {}, -2^31, 2^31 - 1))\n"
+                    "print(unpack({}, 2^31 - 2, 2^31 - 1))\n"),
+            "0\t0\n"
+            "false\ttoo many results to unpack\n"
+            "nil\tnil\n");
+}
+
 TEST(StringLib, DumpWritesOurChunkFormat) {
   Lua lua;
   EXPECT_EQ(lua.run("local d = string.dump(function(a) return a * 2 end)\n"

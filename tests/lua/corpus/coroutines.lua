@@ -50,3 +50,36 @@ for v in coroutine.wrap(function() for i = 1, 5 do coroutine.yield(i * i) end en
 print(table.concat(acc, " "))
 local co5 = coroutine.create(function() local x = nil; x() end)
 print(coroutine.resume(co5))
+
+-- coroutines resuming new coroutines, recursively: the nesting counts across
+-- them and ends in an error, not in a native stack overflow
+do
+  local depth = 0
+  local function dive()
+    depth = depth + 1
+    local ok, err = coroutine.resume(coroutine.create(dive))
+    if not ok then error(err, 0) end
+  end
+  print(pcall(dive))
+  print(depth)
+  depth = 0
+  local function wrapdive()
+    depth = depth + 1
+    coroutine.wrap(wrapdive)()
+  end
+  local ok, err = pcall(wrapdive)
+  print(ok, depth, #err, string.sub(err, -40))
+  -- the limit is the same after the overflow: nothing was left counted
+  depth = 0
+  print(pcall(dive))
+  print(depth)
+  -- a coroutine that calls through pcall and metamethods nests too
+  depth = 0
+  local mt = {}
+  mt.__index = function(t, k)
+    depth = depth + 1
+    return coroutine.wrap(function() return setmetatable({}, mt).x end)()
+  end
+  ok, err = pcall(function() return setmetatable({}, mt).x end)
+  print(ok, depth, string.sub(err, -40))
+end

@@ -1,0 +1,232 @@
+// Multi-page files, whole-file reads and writes, and documents written page
+// by page, for scripts.
+#include "host/xcodec.hh"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "HTML/hocr.hh"
+#include "image/ImageCodec.hh"
+#include "codecs/PDF.hh"
+#include "image/Image.hh"
+
+XCodec::XCodec(const std::string& file)
+{
+  std::string name = file;
+  const std::string codec = ImageCodec::getCodec(name);
+  // The prefix only picks the codec, as it does for writeImage: the file
+  // is the name after it.
+  std::unique_ptr<std::fstream> s(new std::fstream(
+    name.c_str(), std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary));
+  if (!*s)
+    return;
+  stream = std::move(s);
+  writer.reset(ImageCodec::MultiWrite(stream.get(), codec, ImageCodec::getExtension(name), ""));
+}
+
+XCodec::~XCodec()
+{
+  // The writer completes the file on its stream before the stream closes.
+  try {
+    writer.reset();
+  } catch (const std::exception& e) {
+    std::cerr << "Codec: " << e.what() << std::endl;
+  }
+  if (stream) {
+    stream->close();
+    if (stream->fail())
+      std::cerr << "Codec: error closing file" << std::endl;
+  }
+}
+
+#if TOLM_HAVE_XIMAGE
+bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& compression, int index)
+{
+  if (!writer)
+    return false;
+  try {
+    return writer->Write(image, quality, compression, index);
+  } catch (const std::exception& e) {
+    std::cerr << "Codec: " << e.what() << std::endl;
+  }
+  return false;
+}
+
+#endif
+
+#if TOLM_HAVE_XIMAGE
+int tolm::readImage(const std::string& file, XImage& image, const std::string& decompress,
+                    int index)
+{
+  return ImageCodec::Read(file, image, decompress, index);
+}
+
+bool tolm::writeImage(const std::string& file, XImage& image, int quality,
+                      const std::string& compression)
+{
+  return ImageCodec::Write(file, image, quality, compression);
+}
+
+#endif
+
+XPDFCodec::XPDFCodec(const std::string& file, const std::string& format,
+                     const std::string& creator, const std::string& id1, const std::string& id2,
+                     unsigned prevXref, unsigned objBase, unsigned pagesRef, unsigned pageCount)
+  : format(format)
+{
+  open(file, creator, id1, id2, prevXref, objBase, pagesRef, pageCount);
+}
+
+void XPDFCodec::open(const std::string& file, const std::string& creator, const std::string& id1,
+                     const std::string& id2, unsigned prevXref, unsigned objBase, unsigned pagesRef,
+                     unsigned pageCount)
+{
+  std::unique_ptr<std::fstream> owned;
+  if (file == "-") {
+    out = &std::cout;
+  } else {
+    // An update goes after the bytes of the existing file, which stay as
+    // they are.
+    const std::ios::openmode mode =
+      std::ios::in | std::ios::out | std::ios::binary | (prevXref ? std::ios::app : std::ios::trunc);
+    owned.reset(new std::fstream(file.c_str(), mode));
+    if (!*owned)
+      throw std::runtime_error("error opening file");
+    out = owned.get();
+  }
+  if (format == "pdf") {
+    writer.reset(new PDFCodec(out, creator.c_str(), id1, id2, prevXref, objBase, (int)pagesRef,
+                              pageCount));
+  } else if (format == "rtf") {
+    *out << "{\\rtf1\\ansi\n";
+  } else if (format == "html") {
+    *out << "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"\n"
+            "\"http://www.w3.org/TR/html4/loose.dtd\">\n"
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n"
+            "</head><body>\n";
+  }
+  owned.release();
+}
+
+XPDFCodec::~XPDFCodec()
+{
+  // Each step on its own: a failed one must not keep the others from
+  // closing the document.
+  try {
+    if (format == "rtf")
+      *out << "}\n";
+    else if (format == "html")
+      *out << "\n</body></html>\n";
+  } catch (const std::exception& e) {
+    std::cerr << "PDFCodec: " << e.what() << std::endl;
+  }
+  try {
+    if (writer && !writer->finish())
+      std::cerr << "PDFCodec: error writing the document" << std::endl;
+  } catch (const std::exception& e) {
+    std::cerr << "PDFCodec: " << e.what() << std::endl;
+  }
+  writer.reset(); // finished: its destructor writes nothing more
+  if (out == &std::cout) {
+    out->flush();
+    return;
+  }
+  std::fstream* f = static_cast<std::fstream*>(out);
+  f->close();
+  if (f->fail())
+    std::cerr << "PDFCodec: error closing the document" << std::endl;
+  delete f;
+}
+
+void XPDFCodec::beginPage(double width, double height)
+{
+  if (writer)
+    writer->beginPage(width, height);
+}
+
+#if TOLM_HAVE_XIMAGE
+void XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
+                          const std::string& compression)
+{
+  if (writer)
+    writer->showImage(image, x, y, w, h, quality, compression);
+}
+
+#endif
+
+void XPDFCodec::beginText()
+{
+  if (writer)
+    writer->beginText(0);
+}
+
+void XPDFCodec::textTo(int x, int y)
+{
+  if (writer)
+    writer->textTo(x, y);
+}
+
+void XPDFCodec::showText(const std::string& font, const std::string& text, int size)
+{
+  if (writer)
+    writer->showText(font, text, size, nullptr);
+}
+
+void XPDFCodec::endText()
+{
+  if (writer)
+    writer->endText();
+}
+
+bool XPDFCodec::hocr2pdf(const std::string& hocr, int resX, int resY, int page)
+{
+  std::istringstream in(hocr);
+  // Negative resolutions mean "not given", like 0, rather than huge values.
+  return ::hocr2pdf(in, writer.get(), resX > 0 ? (unsigned)resX : 0u,
+                    resY > 0 ? (unsigned)resY : 0u, out, writer ? std::string() : format, page);
+}
+
+using namespace LuaWrapper;
+
+void exportCodecFunctions(lua_State* L)
+{
+#if !TOLM_HAVE_XIMAGE
+  (void)L;
+#else
+  ExportToLua<XCodec, FunctionWrapper<&tolm::readImage>>(L, "readImage");
+  ExportToLua<XCodec, FunctionWrapper<&tolm::writeImage, Required, Required, OptionalOr<80>,
+                                      Optional>>(L, "writeImage");
+#endif
+}
+
+void exportCodecClass(lua_State* L)
+{
+  ExportToLua<CtorWrapper<XCodec(const std::string&)>>(L, "new");
+  ExportToLua<DtorWrapper<XCodec>>(L, "delete");
+  ExportToLua<DtorWrapper<XCodec>>(L, "__gc");
+#if TOLM_HAVE_XIMAGE
+  ExportToLua<MethodWrapper<&XCodec::writeMultiImage>>(L, "writeMultiImage");
+#endif
+}
+
+void exportPDFCodecClass(lua_State* L)
+{
+  typedef const std::string& S;
+  ExportToLua<CtorWrapper<XPDFCodec(S, S, S, S, S, unsigned, unsigned, unsigned, unsigned),
+                          Required, Required, Required, Optional, Optional, Optional, Optional,
+                          Optional, Optional>>(L, "new");
+  ExportToLua<DtorWrapper<XPDFCodec>>(L, "delete");
+  ExportToLua<DtorWrapper<XPDFCodec>>(L, "__gc");
+  ExportToLua<MethodWrapper<&XPDFCodec::beginPage>>(L, "beginPage");
+#if TOLM_HAVE_XIMAGE
+  ExportToLua<MethodWrapper<&XPDFCodec::showImage>>(L, "showImage");
+#endif
+  ExportToLua<MethodWrapper<&XPDFCodec::hocr2pdf, Required, Required, Required, OptionalOr<1>>>(
+    L, "hocr2pdf");
+  ExportToLua<MethodWrapper<&XPDFCodec::beginText>>(L, "beginText");
+  ExportToLua<MethodWrapper<&XPDFCodec::textTo>>(L, "textTo");
+  ExportToLua<MethodWrapper<&XPDFCodec::showText>>(L, "showText");
+  ExportToLua<MethodWrapper<&XPDFCodec::endText>>(L, "endText");
+}

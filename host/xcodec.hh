@@ -1,0 +1,97 @@
+// The script classes "Codec" and "PDFCodec": several images as the pages of
+// one file through the codec registry, and a document written page by page
+// (PDF images, text and hOCR text layers, or the text of hOCR pages as
+// plain text, HTML or RTF).
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "bind/LuaWrapper.hh"
+
+class ImageCodec;
+class PDFCodec;
+class XImage;
+
+// The script class Image arrives separately; without it the entries that
+// take images are left out.
+#if __has_include("host/XImage.hh")
+#define TOLM_HAVE_XIMAGE 1
+#include "host/XImage.hh"
+#endif
+
+class XCodec {
+public:
+  // A "name:" prefix picks the codec and is not part of the file's name;
+  // else the extension does. A file that cannot be opened, or a format
+  // without a multi-page writer, leaves an object whose writes fail.
+  explicit XCodec(const std::string& file);
+  // Completes the file as its codec requires, then closes it. Never throws.
+  ~XCodec();
+  XCodec(const XCodec&) = delete;
+  XCodec& operator=(const XCodec&) = delete;
+
+  // Appends one page; false without a writer or when the codec fails.
+  bool writeMultiImage(XImage& image, int quality, const std::string& compression, int index);
+
+private:
+  std::unique_ptr<std::fstream> stream;
+  std::unique_ptr<ImageCodec> writer;
+};
+
+namespace tolm {
+// Whole-file reads and writes for scripts (Codec.readImage/writeImage).
+int readImage(const std::string& file, XImage& image, const std::string& decompress, int index);
+bool writeImage(const std::string& file, XImage& image, int quality = 80,
+                const std::string& compression = "");
+} // namespace tolm
+
+class XPDFCodec {
+public:
+  // file "-" is standard output (never closed here). prevXref != 0 appends
+  // to the existing file as an incremental update. format "pdf" makes the
+  // PDF writer; "rtf" and "html" write their document head; other formats
+  // ("txt") write nothing up front. Throws std::runtime_error "error
+  // opening file" when the output cannot be opened.
+  XPDFCodec(const std::string& file, const std::string& format, const std::string& creator,
+            const std::string& id1 = "", const std::string& id2 = "", unsigned prevXref = 0,
+            unsigned objBase = 0, unsigned pagesRef = 0, unsigned pageCount = 0);
+  // Finishes the document: the RTF or HTML tail, or the rest of the PDF
+  // file. Write failures are reported on stderr; never throws.
+  ~XPDFCodec();
+  XPDFCodec(const XPDFCodec&) = delete;
+  XPDFCodec& operator=(const XPDFCodec&) = delete;
+
+  // These do nothing without a PDF writer (text formats).
+  void beginPage(double width, double height);
+  void showImage(XImage& image, double x, double y, double w, double h, int quality,
+                 const std::string& compression);
+  void beginText();
+  void textTo(int x, int y);
+  void showText(const std::string& font, const std::string& text, int size);
+  void endText();
+
+  // One hOCR page: an invisible text layer on the current PDF page, or the
+  // page's text in the document's format.
+  bool hocr2pdf(const std::string& hocr, int resX, int resY, int page = 1);
+
+private:
+  void open(const std::string& file, const std::string& creator, const std::string& id1,
+            const std::string& id2, unsigned prevXref, unsigned objBase, unsigned pagesRef,
+            unsigned pageCount);
+
+  std::ostream* out = nullptr; // owned unless it is std::cout
+  std::string format;
+  std::unique_ptr<PDFCodec> writer;
+};
+
+TOLM_SCRIPT_CLASS(XCodec, "Codec")
+TOLM_SCRIPT_CLASS(XPDFCodec, "PDFCodec")
+
+// Entries of the classes, after the module declared them: readImage and
+// writeImage on the class table of "Codec" (right after its declaration),
+// then the entries of each class.
+void exportCodecFunctions(lua_State* L);
+void exportCodecClass(lua_State* L);
+void exportPDFCodecClass(lua_State* L);

@@ -1,0 +1,278 @@
+// Multi-page files and documents written through the script classes Codec
+// and PDFCodec, checked byte for byte and with independent PDF tools.
+#include "host/xcodec.hh"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+
+#include "tests/support/TestSupport.hh"
+
+using namespace testsupport;
+
+namespace {
+
+// Two lines of text on a 600 x 400 pixel page.
+const char* const kHocr =
+  "<div class='ocr_page' title=\"bbox 0 0 600 400\">\n"
+  "<span class='ocr_line' title=\"bbox 50 50 300 80; baseline 0 -5\">"
+  "<span class='ocrx_word' title=\"bbox 50 50 150 80\">Hello</span> "
+  "<span class='ocrx_word' title=\"bbox 170 50 300 80\">world</span></span>"
+  "<span class='ocr_line' title=\"bbox 50 200 330 230; baseline 0 -5\">"
+  "<span class='ocrx_word' title=\"bbox 50 200 200 230\">second</span> "
+  "<span class='ocrx_word' title=\"bbox 220 200 330 230\">line</span></span>\n"
+  "</div>\n";
+
+const char* const kHtmlHead =
+  "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"\n"
+  "\"http://www.w3.org/TR/html4/loose.dtd\">\n"
+  "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n"
+  "</head><body>\n";
+
+#if TOLM_HAVE_XIMAGE
+// A script image holding the raster of `source`.
+std::unique_ptr<XImage> scriptImage(const Image& source)
+{
+  std::unique_ptr<XImage> image(new XImage);
+  static_cast<Image&>(*image) = source;
+  return image;
+}
+#endif
+
+#if TOLM_HAVE_XIMAGE
+bool exists(const std::string& path)
+{
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The value after `key` in `text` (first match of key followed by a number).
+long long numberAfter(const std::string& text, const std::string& key, bool last = false)
+{
+  const std::regex re(key + "\\s*(\\d+)");
+  long long v = -1;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
+       ++it) {
+    v = std::stoll((*it)[1]);
+    if (!last)
+      break;
+  }
+  return v;
+}
+#endif
+
+} // namespace
+
+TEST(PDFCodecDocuments, TextFormatsGoldenBytes)
+{
+  TempDir dir;
+  const struct {
+    const char* format;
+    bool withPage;
+    std::string golden;
+  } cases[] = {
+    {"html", false, std::string(kHtmlHead) + "\n</body></html>\n"},
+    {"html", true,
+     std::string(kHtmlHead) + "Hello world<br>second line<br>" + "\n</body></html>\n"},
+    {"rtf", false, "{\\rtf1\\ansi\n}\n"},
+    {"rtf", true, "{\\rtf1\\ansi\nHello world\\\nsecond line\\\n}\n"},
+    {"txt", true, "Hello world\nsecond line\n"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + (c.withPage ? " with a page" : ""));
+    const std::string path = dir.file("doc" + std::to_string(++n));
+    {
+      XPDFCodec doc(path, c.format, "test");
+      // The PDF calls do nothing on a text document.
+      doc.beginPage(100, 100);
+      doc.beginText();
+      doc.textTo(10, 10);
+      doc.showText("Helvetica", "not written", 12);
+      doc.endText();
+#if TOLM_HAVE_XIMAGE
+      doc.showImage(*scriptImage(patterned(8, 8, {1, 8}, 1)), 0, 0, 10, 10, 75, "");
+#endif
+      if (c.withPage) {
+        EXPECT_TRUE(doc.hocr2pdf(kHocr, 300, 300));
+      }
+    }
+    EXPECT_EQ(readFile(path), c.golden);
+  }
+}
+
+#if TOLM_HAVE_XIMAGE
+TEST(PDFCodecDocuments, MultiPagePdfWithEveryPixelTypeAndTextLayer)
+{
+  REQUIRE_TOOL(qpdf, "qpdf");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  REQUIRE_TOOL(pdftotext, "pdftotext");
+  TempDir dir;
+  const std::string path = dir.file("pages.pdf");
+  {
+    XPDFCodec doc(path, "pdf", "test", "0123456789abcdef", "fedcba9876543210");
+    for (const PixelType& t : kPixelTypes) {
+      // 600 x 400 pixels at 300 dpi: 144 x 96 points.
+      doc.beginPage(144, 96);
+      doc.showImage(*scriptImage(patterned(600, 400, t, 7, 0)), 0, 0, 144, 96, 75, "");
+      EXPECT_TRUE(doc.hocr2pdf(kHocr, 300, 300));
+    }
+    doc.beginText();
+    doc.textTo(10, 80);
+    doc.showText("Helvetica", "Caf\xc3\xa9 closing", 12);
+    doc.endText();
+  }
+  std::string out;
+  EXPECT_EQ(run(qpdf + " --check '" + path + "' 2>&1", &out), 0) << out;
+  ASSERT_EQ(run(pdfinfo + " '" + path + "'", &out), 0);
+  EXPECT_EQ(numberAfter(out, "Pages:"), 8) << out;
+
+  ASSERT_EQ(run(pdfimages + " -list '" + path + "'", &out), 0);
+  std::istringstream lines(out);
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);
+  const char* const listed[] = {"1 gray 1 1 ccitt", "2 gray 1 2 image", "3 gray 1 4 image",
+                                "4 gray 1 8 image", "5 gray 1 16 image", "6 rgb 3 8 image",
+                                "7 rgb 3 8 image",  "8 rgb 3 16 image"};
+  for (const char* want : listed) {
+    ASSERT_TRUE(std::getline(lines, line));
+    std::istringstream words(line);
+    std::string page, num, type, w, h, color, comp, bpc, enc;
+    words >> page >> num >> type >> w >> h >> color >> comp >> bpc >> enc;
+    EXPECT_EQ(page + " " + color + " " + comp + " " + bpc + " " + enc, want) << line;
+    EXPECT_EQ(w + "x" + h, "600x400");
+  }
+
+  ASSERT_EQ(run(pdftotext + " -layout '" + path + "' -", &out), 0);
+  size_t count = 0;
+  for (size_t at = out.find("Hello world"); at != std::string::npos;
+       at = out.find("Hello world", at + 1))
+    ++count;
+  EXPECT_EQ(count, 8u) << out;
+  EXPECT_NE(out.find("second line"), std::string::npos);
+  EXPECT_NE(out.find("Caf\xc3\xa9 closing"), std::string::npos) << out;
+}
+
+TEST(PDFCodecDocuments, IncrementalUpdateOntoAnotherToolsFile)
+{
+  REQUIRE_TOOL(img2pdf, "img2pdf");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  TempDir dir;
+  Image first = patterned(60, 40, {1, 8}, 3, 0);
+  ASSERT_TRUE(writePNM(first, dir.file("first.pgm")));
+  const std::string path = dir.file("doc.pdf");
+  ASSERT_EQ(run(img2pdf + " --engine internal '" + dir.file("first.pgm") + "' -o '" + path + "'"),
+            0);
+  const std::string original = readFile(path);
+  ASSERT_FALSE(original.empty());
+
+  // What a reader of the file would hand the writer: the last
+  // cross-reference position, the object count, the page tree, the pages.
+  std::string json;
+  ASSERT_EQ(run(qpdf + " --show-object=trailer '" + path + "'", &json), 0);
+  const long long size = numberAfter(json, "/Size");
+  const long long root = numberAfter(json, "/Root");
+  ASSERT_GT(size, 0);
+  ASSERT_EQ(run(qpdf + " --show-object=" + std::to_string(root) + " '" + path + "'", &json), 0);
+  const long long pages = numberAfter(json, "/Pages");
+  const long long startxref = numberAfter(original, "startxref", true);
+  ASSERT_GT(pages, 0);
+  ASSERT_GT(startxref, 0);
+  {
+    XPDFCodec doc(path, "pdf", "test", "", "", (unsigned)startxref, (unsigned)size - 1,
+                  (unsigned)pages, 1);
+    doc.beginPage(72, 48);
+    doc.showImage(*scriptImage(patterned(30, 20, {3, 8}, 4, 0)), 0, 0, 72, 48, 75, "");
+  }
+  const std::string updated = readFile(path);
+  ASSERT_GT(updated.size(), original.size());
+  EXPECT_EQ(updated.compare(0, original.size(), original), 0) << "original bytes changed";
+  std::string out;
+  EXPECT_EQ(run(qpdf + " --check '" + path + "' 2>&1", &out), 0) << out;
+  ASSERT_EQ(run(pdfinfo + " '" + path + "'", &out), 0);
+  EXPECT_EQ(numberAfter(out, "Pages:"), 2) << out;
+  ASSERT_EQ(run(pdfimages + " -list '" + path + "'", &out), 0);
+  EXPECT_NE(out.find("1     0 image      60    40  gray    1   8"), std::string::npos) << out;
+  EXPECT_NE(out.find("2     1 image      30    20  rgb     3   8"), std::string::npos) << out;
+}
+
+#endif
+
+TEST(PDFCodecDocuments, StandardOutputStaysOpen)
+{
+  testing::internal::CaptureStdout();
+  {
+    XPDFCodec doc("-", "pdf", "scan");
+    doc.beginPage(10, 10);
+  }
+  std::cout << "after" << std::flush;
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.compare(0, 9, "%PDF-1.5\n"), 0);
+  EXPECT_NE(out.find("%%EOF\nafter"), std::string::npos);
+  EXPECT_TRUE(std::cout.good());
+}
+
+TEST(PDFCodecDocuments, UnopenableFileIsAnError)
+{
+  TempDir dir;
+  for (const char* format : {"pdf", "html", "txt"}) {
+    try {
+      XPDFCodec doc(dir.file("missing/doc"), format, "x");
+      ADD_FAILURE() << format << ": no error";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "error opening file");
+    }
+  }
+}
+
+#if TOLM_HAVE_XIMAGE
+TEST(CodecMultiPage, PagesPrefixAndMissingDirectory)
+{
+  TempDir dir;
+  // The prefix picks the codec; the file is named without it.
+  const std::string name = dir.file("pages");
+  {
+    XCodec codec("tif:" + name);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_TRUE(codec.writeMultiImage(*scriptImage(patterned(20 + i, 10, {1, 8}, i, 0)), 75, "", i));
+    }
+  }
+  EXPECT_FALSE(exists(dir.file("tif:pages")));
+  XImage image;
+  EXPECT_EQ(tolm::readImage(name, image, "", 0), 3);
+  EXPECT_EQ(image.w, 20);
+  EXPECT_EQ(tolm::readImage(name, image, "", 2), 1);
+  EXPECT_EQ(image.w, 22);
+
+  XCodec missing(dir.file("missing/pages.tif"));
+  auto page = scriptImage(patterned(4, 4, {1, 8}, 1, 0));
+  EXPECT_FALSE(missing.writeMultiImage(*page, 75, "", 0));
+  // A format that has no multi-page writer.
+  XCodec png(dir.file("pages.png"));
+  EXPECT_FALSE(png.writeMultiImage(*page, 75, "", 0));
+}
+
+TEST(CodecWholeFile, WriteAndReadBack)
+{
+  TempDir dir;
+  auto image = scriptImage(patterned(9, 7, {3, 8}, 5, 0));
+  EXPECT_TRUE(tolm::writeImage(dir.file("a.png"), *image));
+  EXPECT_TRUE(tolm::writeImage("tif:" + dir.file("b.img"), *image, 80, ""));
+  EXPECT_FALSE(tolm::writeImage(dir.file("c.unknown"), *image));
+  for (const char* f : {"a.png", "b.img"}) {
+    XImage back;
+    EXPECT_EQ(tolm::readImage(dir.file(f), back, "", 0), 1) << f;
+    EXPECT_TRUE(samePixels(back, *image)) << f;
+  }
+  XImage none;
+  EXPECT_EQ(tolm::readImage(dir.file("missing.png"), none, "", 0), 0);
+}
+#endif
