@@ -508,3 +508,75 @@ TEST(PDFReader, PopplerFailureLeavesNoPixels)
   EXPECT_NE(testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(image.empty());
 }
+
+// A script that draws pages itself: the probe answers true and the render
+// call returns a script Image, whose pixels the page takes over; anything
+// else returned falls back to poppler.
+TEST(PDFReader, ScriptDrawnPages)
+{
+  const std::string pdf = handPdf({handPage(100, 100), handPage(100, 100)}, 100, 100, 0);
+  TempDir dir;
+  ASSERT_TRUE(writeFile(dir.file("PDF.bcz"),
+                        "local Tolm = require('Tolm')\n"
+                        "function pdfOpen(s) return {} end\nfunction pdfInfo(d) end\n"
+                        "function pdfPages(d) return 2 end\n"
+                        "function pdfRasterize(d, page, dpi, a, b, probe, q)\n"
+                        "  if probe then return true end\n"
+                        "  if page == 2 then return 'no image' end\n"
+                        "  local img = Tolm.Image.new()\n"
+                        "  img:setImageData(3, 2, 1, 8, string.char(1, 2, 3, 4, 5, dpi % 256))\n"
+                        "  img:setResolution(dpi)\n"
+                        "  collectgarbage('collect')\n"
+                        "  return img\n"
+                        "end\nfunction pdfClose(d) end\n"));
+  ResourceDir res(dir.path());
+  Image first;
+  ASSERT_EQ(readBytes(pdf, first, 0), -2);
+  ASSERT_NE(first.getRawData(), nullptr);
+  EXPECT_EQ(first.w, 3);
+  EXPECT_EQ(first.h, 2);
+  EXPECT_EQ(first.spp, 1);
+  EXPECT_EQ(samplesOf(first), (std::vector<int>{1, 2, 3, 4, 5, 300 % 256}));
+  EXPECT_EQ(first.resX, 300);
+  Image second;
+  ASSERT_EQ(readBytes(pdf, second, 1), -2);
+  ASSERT_NE(second.getRawData(), nullptr);
+  EXPECT_EQ(second.w, 416);
+  EXPECT_EQ(second.spp, 3);
+}
+
+// The shipped script beside the real executable: PDF pages into a TIFF
+// file and back into a PDF document.
+TEST(PDFReader, TolmTurnsPdfPagesIntoATiffAndBack)
+{
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  const std::string tolm = binaryDir() + "/host/tolm";
+  if (!std::ifstream(tolm)) {
+    if (underCI())
+      FAIL() << "tolm is not built";
+    GTEST_SKIP() << "tolm is not built";
+  }
+  ASSERT_TRUE(std::ifstream(binaryDir() + "/host/PDF.bcz").good());
+  TempDir tmp;
+  ASSERT_TRUE(writeFile(tmp.file("in.pdf"), ourPdf(3)));
+  const std::string script = sourceDir() + "/tests/pdfreader/scripts/pdf_tiff_pdf.lua";
+  std::string out;
+  // the resource directory is the executable's own
+  const int rc = run("cd / && env -u TOLM_RESOURCE_DIR TOLM_HEADLESS=1 " + tolm + " --script " +
+                         script + " " + tmp.file("in.pdf") + " " + tmp.file("pages.tif") + " " +
+                         tmp.file("back.pdf") + " 2>&1",
+                     &out);
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_EQ(out, "3\t3\n");
+  for (int page = 0; page < 3; ++page) {
+    Image tiffPage, ref;
+    ASSERT_NE(ImageCodec::Read(tmp.file("pages.tif"), tiffPage, "", page), 0) << page;
+    ASSERT_TRUE(pdftoppm(ppm, tmp.file("in.pdf"), page + 1, 300, ref));
+    expectClose(tiffPage, ref, "TIFF page " + std::to_string(page + 1));
+  }
+  std::string info;
+  ASSERT_EQ(run(pdfinfo + " " + tmp.file("back.pdf"), &info), 0);
+  EXPECT_NE(info.find("\nPages:           3\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Page size:       120 x 90 pts"), std::string::npos) << info;
+}
