@@ -10,6 +10,7 @@
 #include "tests/support/TestSupport.hh"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -146,6 +147,56 @@ std::string incrementalUpdate(const std::string& base, int pages, int wPt, int h
   out += row;
   out += "trailer\n<< /Size " + std::to_string(content + 1) + " /Root 1 0 R /Prev " +
          std::to_string(prev) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+// A hybrid file: its table lists the page tree and the pages as free, and
+// the cross-reference stream named by /XRefStm places them in a compressed
+// object stream.
+std::string hybridPdf()
+{
+  const std::string objects[] = {"<< /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 >>",
+                                 "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 80] >>",
+                                 "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 80] >>"};
+  std::string header, body;
+  const int numbers[] = {2, 4, 5};
+  for (int i = 0; i < 3; ++i) {
+    header += std::to_string(numbers[i]) + " " + std::to_string(body.size()) + " ";
+    body += objects[i] + "\n";
+  }
+  const std::string plain = header + body;
+  uLongf packedSize = compressBound(plain.size());
+  std::string packed(packedSize, '\0');
+  compress2((Bytef*)&packed[0], &packedSize, (const Bytef*)plain.data(), plain.size(), 9);
+  packed.resize(packedSize);
+
+  std::string out = "%PDF-1.5\n";
+  std::vector<size_t> offsets(7, 0);
+  offsets[1] = out.size();
+  out += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  offsets[3] = out.size();
+  out += "3 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) +
+         " /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" +
+         packed + "\nendstream\nendobj\n";
+  // rows: type 2, object stream 3, index
+  std::string rows;
+  for (int i = 0; i < 3; ++i)
+    rows += std::string{2, 0, 3, char(i)};
+  offsets[6] = out.size();
+  out += "6 0 obj\n<< /Type /XRef /W [1 2 1] /Index [2 1 4 2] /Size 7 /Length " +
+         std::to_string(rows.size()) + " >>\nstream\n" + rows + "\nendstream\nendobj\n";
+  const size_t xref = out.size();
+  out += "xref\n0 7\n";
+  char row[32];
+  for (int i = 0; i < 7; ++i) {
+    if (offsets[i])
+      std::snprintf(row, sizeof row, "%010zu 00000 n \n", offsets[i]);
+    else
+      std::snprintf(row, sizeof row, "%010d %05d f \n", 0, i ? 1 : 65535);
+    out += row;
+  }
+  out += "trailer\n<< /Size 7 /Root 1 0 R /XRefStm " + std::to_string(offsets[6]) +
+         " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   return out;
 }
 
@@ -579,4 +630,39 @@ TEST(PDFReader, TolmTurnsPdfPagesIntoATiffAndBack)
   ASSERT_EQ(run(pdfinfo + " " + tmp.file("back.pdf"), &info), 0);
   EXPECT_NE(info.find("\nPages:           3\n"), std::string::npos) << info;
   EXPECT_NE(info.find("Page size:       120 x 90 pts"), std::string::npos) << info;
+}
+
+TEST(PDFReader, HybridFileTakesCompressedObjectsFromItsStream)
+{
+  ResourceDir res(shippedResources());
+  const std::string pdf = hybridPdf();
+  Image image;
+  EXPECT_EQ(readBytes(pdf, image, 1), -2);
+  if (std::string qpdf = findTool("qpdf"); !qpdf.empty()) {
+    TempDir tmp;
+    ASSERT_TRUE(writeFile(tmp.file("hybrid.pdf"), pdf));
+    std::string pages;
+    ASSERT_EQ(run(qpdf + " --show-npages " + tmp.file("hybrid.pdf"), &pages), 0);
+    EXPECT_EQ(pages, "2\n");
+  }
+}
+
+// Without any cross-reference data the pages are counted in the file, one
+// by one also where a page's type falls across two pieces of the scan.
+TEST(PDFReader, DamagedFileCountedAcrossScanPieces)
+{
+  ResourceDir res(shippedResources());
+  const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 80] >>";
+  for (int k = -4; k <= 80; k += 3) {
+    std::string pdf = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n"
+                      "2 0 obj\n<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>\nendobj\n";
+    // the first page's "/Type" starts k bytes before the 64 KiB mark
+    const size_t at = 65536 - k - std::string("\n3 0 obj\n<< ").size();
+    pdf += "%" + std::string(at - pdf.size() - 1, 'x');
+    pdf += "\n3 0 obj\n" + page + "\nendobj\n4 0 obj\n" + page + "\nendobj\n5 0 obj\n" + page +
+           "\nendobj\n%%EOF\n";
+    ASSERT_EQ(pdf.find("/Type /Page "), size_t(65536 - k));
+    Image image;
+    EXPECT_EQ(readBytes(pdf, image, 0), -3) << k;
+  }
 }
