@@ -518,11 +518,11 @@ TEST(PDFReader, TheScriptsHoldOnTheStream)
 
 TEST(PDFReader, ScriptErrorsInTheProbeAndInPdfClose)
 {
-  const std::string pdf = handPdf({handPage(100, 100)}, 100, 100, 0);
+  const std::string pdf = handPdf({handPage(100, 100), handPage(100, 100)}, 100, 100, 0);
   TempDir dir;
   ASSERT_TRUE(writeFile(dir.file("PDF.bcz"),
                         "function pdfOpen(s) return {s = s} end\nfunction pdfInfo(d) end\n"
-                        "function pdfPages(d) return 1 end\n"
+                        "function pdfPages(d) return 2 end\n"
                         "function pdfRasterize(d, page, dpi, a, b, probe, q)\n"
                         "  error('probe ' .. page .. ' ' .. dpi .. ' ' .. tostring(a) ..\n"
                         "        tostring(b) .. tostring(probe) .. ' ' .. q)\nend\n"
@@ -531,13 +531,13 @@ TEST(PDFReader, ScriptErrorsInTheProbeAndInPdfClose)
   testing::internal::CaptureStderr();
   {
     Image image;
-    ASSERT_EQ(readBytes(pdf, image, 0), -1);
+    ASSERT_EQ(readBytes(pdf, image, 1), -2);
     // the probe failed: poppler draws the page
     ASSERT_NE(image.getRawData(), nullptr);
   }
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("failed to get PDF image natively: "), std::string::npos) << err;
-  EXPECT_NE(err.find("probe 1 300 falsetruetrue 10"), std::string::npos) << err;
+  EXPECT_NE(err.find("probe 2 300 falsetruetrue 10"), std::string::npos) << err;
   EXPECT_NE(err.find("failed to close PDF: "), std::string::npos) << err;
   EXPECT_NE(err.find("close failed"), std::string::npos) << err;
 }
@@ -573,6 +573,7 @@ TEST(PDFReader, ScriptDrawnPages)
                         "function pdfPages(d) return 2 end\n"
                         "function pdfRasterize(d, page, dpi, a, b, probe, q)\n"
                         "  if probe then return true end\n"
+                        "  assert(a == false and b == true and probe == false and q == 10)\n"
                         "  if page == 2 then return 'no image' end\n"
                         "  local img = Tolm.Image.new()\n"
                         "  img:setImageData(3, 2, 1, 8, string.char(1, 2, 3, 4, 5, dpi % 256))\n"
