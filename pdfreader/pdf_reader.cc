@@ -9,16 +9,12 @@
 #include "bind/LuaWrapper.hh"
 #include "codecs/PDF.hh"
 #include "host/Modules.hh"
+#include "host/XImage.hh"
 #include "image/Image.hh"
 #include "lua/lualib.h"
 #include "pdfreader/lua_istream.hh"
 #include "pdfreader/poppler_page.hh"
 #include "platform/Resources.hh"
-
-#if __has_include("host/XImage.hh")
-#include "host/XImage.hh"
-#define TOLM_PDF_NATIVE_RASTER 1
-#endif
 
 using LuaWrapper::Global;
 using LuaWrapper::LuaTable;
@@ -209,7 +205,6 @@ std::istream* PDFReader::openStream()
 
 bool PDFReader::renderNatively(Image& image)
 {
-#ifdef TOLM_PDF_NATIVE_RASTER
   lua_State* L = luaState;
   const int top = lua_gettop(L);
   try {
@@ -241,10 +236,6 @@ bool PDFReader::renderNatively(Image& image)
   }
   lua_settop(L, top);
   return done;
-#else
-  (void)image;
-  return false;
-#endif
 }
 
 void PDFReader::decodeNow(Image* image)
