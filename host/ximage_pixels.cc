@@ -13,11 +13,12 @@
 
 namespace {
 
-// A pixel inside an image of a known pixel type with pixels.
+// A pixel inside an image of a known pixel type with pixels. The pixels
+// come first: a lazily decoded image has its real geometry only then.
 bool addressable(XImage& img, int x, int y)
 {
-  return x >= 0 && y >= 0 && x < img.w && y < img.h && img.spp * img.bps > 0 &&
-         img.Type() != 0 && img.getRawData();
+  return img.getRawData() && x >= 0 && y >= 0 && x < img.w && y < img.h &&
+         img.spp * img.bps > 0 && img.Type() != 0;
 }
 
 } // namespace
@@ -154,7 +155,7 @@ XImage* XImage::color2mask(int rMin, int rMax, int gMin, int gMax, int bMin, int
   XImage* mask = new XImage();
   mask->spp = 1;
   mask->bps = 8;
-  if (w <= 0 || h <= 0 || Type() == 0 || !getRawData())
+  if (!getRawData() || w <= 0 || h <= 0 || Type() == 0)
     return mask;
   try {
     mask->Image::resize(w, h, 0);
