@@ -18,12 +18,7 @@
 #include "math/LinearRegression.hh"
 #include "utility/Saturate.hh"
 
-namespace {
-
-typedef std::pair<int32_t, int32_t> point_t;
-typedef std::vector<point_t> points_t;
-
-deskew_rect defaults(const Image& image)
+deskew_rect wholeImageRect(const Image& image)
 {
   deskew_rect r;
   r.x = r.y = 0;
@@ -33,6 +28,11 @@ deskew_rect defaults(const Image& image)
   r.angle = 0;
   return r;
 }
+
+namespace {
+
+typedef std::pair<int32_t, int32_t> point_t;
+typedef std::vector<point_t> points_t;
 
 struct cleanup {
   // Drops points near neither their kept predecessor nor their successor.
@@ -298,7 +298,7 @@ struct detector {
 
   deskew_rect measure(Image& image, int topLines, int bottomLines)
   {
-    deskew_rect result = defaults(image);
+    deskew_rect result = wholeImageRect(image);
     // Negative bands count as none here, so an oversized other band cannot
     // slip past the test and be read beyond the image.
     const int64_t tl = std::max(topLines, 0), bl = std::max(bottomLines, 0);
@@ -519,10 +519,10 @@ struct deskewParameters_template {
 deskew_rect deskewParameters(Image& image, int topLines, int bottomLines)
 {
   if (image.empty())
-    return defaults(image);
+    return wholeImageRect(image);
   if (!isPixelType(image)) {
     fprintf(stderr, "deskew: unsupported pixel type (spp %d, bps %d)\n", image.spp, image.bps);
-    return defaults(image);
+    return wholeImageRect(image);
   }
   return codegen_return<deskew_rect, deskewParameters_template>(image, topLines, bottomLines);
 }

@@ -31,17 +31,6 @@ const double kLidRange = 64;       // levels within the lid beside an edge
 
 enum Side { Top, Bottom, Left, Right };
 
-deskew_rect wholeImage(const Image& image)
-{
-  deskew_rect r;
-  r.x = r.y = 0;
-  r.width = image.w;
-  r.height = image.h;
-  r.x_back = r.y_back = 0;
-  r.angle = 0;
-  return r;
-}
-
 struct Gray {
   const uint8_t* data;
   unsigned stride;
@@ -223,7 +212,7 @@ Line lineOf(const Fit& f, bool horizontal)
 
 deskew_rect deskewFlatbed(Image& image)
 {
-  deskew_rect result = wholeImage(image);
+  deskew_rect result = wholeImageRect(image);
   if (image.w < 8 || image.h < 8 || !image.getRawData())
     return result;
 
