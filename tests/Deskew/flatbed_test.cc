@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Deskew/Flatbed.hh"
-#include "SyntheticScan.hh"
+#include "tests/support/SyntheticScan.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
