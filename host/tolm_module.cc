@@ -18,6 +18,10 @@
 #include "host/Host.hh"
 #include "host/Modules.hh"
 #include "host/xcodec.hh"
+#include "host/XImage.hh"
+#include "canvas/Text.hh"
+#include "canvas/Transform.hh"
+#include "canvas/XPath.hh"
 #include "renderer/Renderer.hh"
 #include "image/Image.hh"
 #include "lua/lauxlib.h"
@@ -304,11 +308,8 @@ void removeCallback(int key)
 
 using namespace LuaWrapper;
 
-// The classes in their registration order. Each class's export function
-// fills its entries after all seven are declared.
-static const char* const kClasses[] = {"Transform", "Path", "Image", "Codec",
-                                       "PDFCodec",  "Text", "Vectorial"};
-
+// The classes are declared in their registration order; each class's export
+// function fills its entries after all seven are declared.
 int luaopen_tolm(lua_State* L)
 {
   static const luaL_Reg none[] = {{nullptr, nullptr}};
@@ -328,17 +329,25 @@ int luaopen_tolm(lua_State* L)
     lua_setfield(L, LUA_REGISTRYINDEX, "Tolm handles");
   }
 
-  for (const char* name : kClasses) {
-    detail::declareClass(L, name, "Tolm");
-    if (strcmp(name, "Codec") == 0)
+  // Vectorial's record stands in until its class arrives; the name is the
+  // registry key, so the class will find the same metatable.
+  static LuaClassData vectorial{"Vectorial"};
+  const LuaClassData* const records[] = {
+      LuaClass<Transform>::data, LuaClass<XPath>::data,     LuaClass<XImage>::data,
+      LuaClass<XCodec>::data,    LuaClass<XPDFCodec>::data, LuaClass<Text>::data,
+      &vectorial};
+  for (const LuaClassData* cls : records) {
+    detail::declareClass(L, cls, "Tolm");
+    if (strcmp(cls->name, "Codec") == 0)
       exportCodecFunctions(L);
   }
 
-  // Transform, Path: exportTransformClass(L); exportPathClass(L);
-  // Image: exportImageClass(L);
+  exportTransformClass(L);
+  exportPathClass(L);
+  exportImageClass(L);
   exportCodecClass(L);
   exportPDFCodecClass(L);
-  // Text: exportTextClass(L);
+  exportTextClass(L);
   // Vectorial: exportVectorialClass(L);
 
   static const luaL_Reg functions[] = {

@@ -16,11 +16,12 @@ namespace {
 std::string pageHocr(int page)
 {
   std::ostringstream s;
+  // word boxes about as wide as the words set at the line's height
   s << "<div class='ocr_page' title=\"bbox 0 0 600 300\">"
-    << "<span class='ocr_line' title=\"bbox 40 40 500 80; baseline 0 -5\">"
-    << "<span class='ocrx_word' title=\"bbox 40 40 160 80\">page</span> "
-    << "<span class='ocrx_word' title=\"bbox 180 40 330 80\">number</span> "
-    << "<span class='ocrx_word' title=\"bbox 350 40 500 80\">p" << page << "x</span>"
+    << "<span class='ocr_line' title=\"bbox 20 40 460 80; baseline 0 -5\">"
+    << "<span class='ocrx_word' title=\"bbox 20 40 140 80\">page</span> "
+    << "<span class='ocrx_word' title=\"bbox 160 40 340 80\">number</span> "
+    << "<span class='ocrx_word' title=\"bbox 370 40 460 80\">p" << page << "x</span>"
     << "</span></div>\n";
   return s.str();
 }
