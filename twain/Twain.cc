@@ -467,7 +467,11 @@ int Twain::memoryXfer(Image& image, int rows)
         std::fprintf(stderr, "Warning: residual image data not allowed by TWAIN spec\n");
       if (xfer.BytesWritten > xfer.Memory.Length)
         std::fprintf(stderr, "Warning: bytesWitten > bufsize!!! memory clobbered???\n");
-      got = h + int(written / keep); // never past the rows the buffer holds
+      uint64_t received = written / keep; // never past the rows the buffer holds
+      // nor past the rows the strip says it holds, when they are rows of ours
+      if (xfer.Rows != 0xFFFFFFFF && (relaid || xfer.BytesPerRow == stride))
+        received = std::min<uint64_t>(received, xfer.Rows);
+      got = h + int(received);
     }
   }
   try {

@@ -101,6 +101,8 @@ protected:
     // The module's bridge lives for the process; each test gets a freshly
     // opened manager that reads the environment above.
     if (Norvel::Twain* t = twainmodule::bridge()) {
+      if (t->sourceEnabled)
+        t->PendingTransfer(MSG_RESET);
       t->ReleaseTwain();
       t->sourceSelected = false;
       t->InitTwain(nullptr, "Talveri", "Pellimar", "Pellimar", 0, 0, "");
@@ -110,7 +112,8 @@ protected:
   void TearDown() override
   {
     if (Norvel::Twain* t = twainmodule::bridge()) {
-      t->PendingTransfer(MSG_RESET);
+      if (t->sourceEnabled)
+        t->PendingTransfer(MSG_RESET);
       t->ReleaseTwain();
     }
     lua_close(L);
@@ -224,7 +227,7 @@ TEST(TwainFix32, BothWays)
     double number;
     int16_t whole;
     uint16_t frac;
-  } cases[] = {{1.5, 1, 32768}, {-0.5, -1, 32769}, {0, 0, 0}, {300, 300, 0},
+  } cases[] = {{1.5, 1, 32768}, {-0.5, -1, 32768}, {-2.5, -3, 32768}, {0, 0, 0}, {300, 300, 0},
                {8.5, 8, 32768}, {11, 11, 0},      {-2, -2, 0}, {1.0 / 65536, 0, 1}};
   for (const Case& c : cases) {
     TW_FIX32 f = toFix32(c.number);
@@ -408,6 +411,7 @@ TEST_F(Scan, StatesAndSequenceErrors)
     assert(TWAIN.enable(false) == false, "enabled already")
     assert(TWAIN.setCapability(0x0101, 1) == false and TWAIN.getStatus() == 11,
            "no negotiation while enabled")
+    assert(TWAIN.pendingXfers(0x0007) == 0, "drop the batch")
     assert(TWAIN.disable() and TWAIN.close(), "disable, close")
     assert(TWAIN.close() == true, "close again: true with a bridge")
     assert(TWAIN.getCapability(0x0101) == false, "closed")
