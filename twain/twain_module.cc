@@ -422,6 +422,7 @@ int xferImageNative(lua_State* L)
   try {
     image = new XImage;
     image->copyTransferOwnership(*page);
+    image->setDecoderID(page->getDecoderID());
   } catch (...) {
     delete image;
     delete page;

@@ -504,6 +504,18 @@ TEST_F(Scan, PendingTransfers)
     assert(TWAIN.disable() and TWAIN.close())
   )"),
             "");
+  // an endless feeder cannot say how many: -1
+  start({{"TOLM_DSM_PAGES", "endless"}});
+  EXPECT_EQ(exec(std::string(kOpen) + R"(
+    set(0x1118, 75) set(0x1119, 75)
+    assert(TWAIN.enable(false))
+    local page = TWAIN.xferImageNative()
+    assert(page and page:width() > 0)
+    assert(TWAIN.pendingXfers() == -1, "unknown")
+    assert(TWAIN.xferImageNative())
+    assert(TWAIN.pendingXfers() == -1)
+  )"),
+            "");
 }
 
 // Strips the image cannot take, and what the image keeps.
