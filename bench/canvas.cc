@@ -1,12 +1,12 @@
 // Vector drawing on an A4 page at 300 dpi (2480 x 3508): a page of text
-// (1,000 glyph fills, DejaVu Sans outlines at 40 px) and one complex path
-// (10,000 segments), into an RGBA canvas buffer and into a gray image.
+// (1,000 glyph fills, DejaVu Sans at 40 px from the glyph engine) and one
+// complex path (10,000 segments), into an RGBA canvas buffer and into a
+// gray image.
 // bench/canvas_peer.py draws the same with cairo.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -15,85 +15,51 @@
 #include FT_OUTLINE_H
 
 #include "canvas/CompOp.hh"
+#include "canvas/GlyphRaster.hh"
 #include "canvas/ImageDrawing.hh"
+#include "canvas/ImageRenderer.hh"
+#include "canvas/Text.hh"
 #include "canvas/VectorFill.hh"
+
+#include <agg_renderer_scanline.h>
 
 namespace {
 
 const int kW = 2480, kH = 3508;
-const char* kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 const char* kText = "The quick brown fox jumps over the lazy dog. ";
 
-struct Glyph {
-  XPath path;
-  double advance = 0;
-};
-
-// Glyph outlines in pixels, y down, origin on the baseline.
-struct Outlines {
-  std::map<char, Glyph> glyphs;
-  bool ok = false;
-  Outlines()
-  {
-    FT_Library lib;
-    FT_Face face;
-    if (FT_Init_FreeType(&lib) || FT_New_Face(lib, kFont, 0, &face))
-      return;
-    FT_Set_Pixel_Sizes(face, 0, 40);
-    for (const char* c = kText; *c; ++c) {
-      if (glyphs.count(*c) || FT_Load_Char(face, (unsigned char)*c, FT_LOAD_NO_BITMAP))
-        continue;
-      Glyph& g = glyphs[*c];
-      g.advance = face->glyph->advance.x / 64.0;
-      FT_Outline_Funcs f = {};
-      f.move_to = [](const FT_Vector* to, void* u) {
-        ((XPath*)u)->moveTo(to->x / 64.0, -to->y / 64.0);
-        return 0;
-      };
-      f.line_to = [](const FT_Vector* to, void* u) {
-        ((XPath*)u)->lineTo(to->x / 64.0, -to->y / 64.0);
-        return 0;
-      };
-      f.conic_to = [](const FT_Vector* c1, const FT_Vector* to, void* u) {
-        ((XPath*)u)->curve3(c1->x / 64.0, -c1->y / 64.0, to->x / 64.0, -to->y / 64.0);
-        return 0;
-      };
-      f.cubic_to = [](const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* u) {
-        ((XPath*)u)->curve4(c1->x / 64.0, -c1->y / 64.0, c2->x / 64.0, -c2->y / 64.0,
-                            to->x / 64.0, -to->y / 64.0);
-        return 0;
-      };
-      FT_Outline_Decompose(&face->glyph->outline, &f, &g.path);
-      g.path.close();
-    }
-    FT_Done_Face(face);
-    FT_Done_FreeType(lib);
-    ok = true;
-  }
-};
-
-const Outlines& outlines()
+// DejaVu Sans at 40 px from the process glyph engine, as a script's Text.
+Text* text()
 {
-  static Outlines o;
-  return o;
+  static Text* t = [] {
+    createFontEngine();
+    Text* made = new Text;
+    if (!made->setFont("DejaVu Sans", "", 40)) {
+      delete made;
+      return (Text*)nullptr;
+    }
+    return made;
+  }();
+  return t;
 }
 
-// 1,000 glyphs in lines of 50, each filled on its own as a script's
-// text drawing does.
+// 1,000 glyphs in lines of 50, each selected and filled on its own as a
+// script's text drawing does.
 template <typename Fill>
 void drawText(Fill fill)
 {
-  const Outlines& o = outlines();
+  Text& t = *text();
   const size_t n = strlen(kText);
   int count = 0;
   for (int line = 0; count < 1000; ++line) {
     double x = 150;
     for (int i = 0; i < 50 && count < 1000; ++i, ++count) {
-      const Glyph& g = o.glyphs.at(kText[count % n]);
-      Transform t;
-      t.translate(x, 200 + line * 60);
-      fill(const_cast<XPath&>(g.path), t);
-      x += g.advance;
+      if (!t.selectGlyph((unsigned char)kText[count % n]))
+        continue;
+      fill(t, x, 200.0 + line * 60);
+      double ax, ay;
+      t.getAdvancements(ax, ay);
+      x += ax;
     }
   }
 }
@@ -146,21 +112,36 @@ Image grayPage()
 
 void BM_TextCanvasRGBA(benchmark::State& state)
 {
-  if (!outlines().ok)
+  if (!text())
     return state.SkipWithError("DejaVu Sans missing");
   RgbaPage page;
+  static const double ink[4] = {0.1, 0.1, 0.1, 1};
   for (auto _ : state)
-    drawText([&](XPath& p, const Transform& t) { canvasFill(page, p, t); });
+    drawText([&](const Text& t, double x, double y) {
+      Rasterizer ras;
+      ras.clip_box(-1, -1, kW + 1, kH + 1);
+      rasterizeGlyph(ras, x, y, t, Transform(), 1);
+      render_solid(ras, page.rbuf, page.clip, ink, CompSrcOver);
+    });
 }
 BENCHMARK(BM_TextCanvasRGBA)->Unit(benchmark::kMillisecond);
 
 void BM_TextImageGray(benchmark::State& state)
 {
-  if (!outlines().ok)
+  if (!text())
     return state.SkipWithError("DejaVu Sans missing");
   Image img = grayPage();
   for (auto _ : state)
-    drawText([&](XPath& p, const Transform& t) { imageFillPath(img, p, t, {0.1, 0.1, 0.1, 1}); });
+    drawText([&](const Text& t, double x, double y) {
+      Rasterizer ras;
+      ras.clip_box(0, 0, kW, kH);
+      rasterizeGlyph(ras, x, y, t, Transform(), 1);
+      renderer_norvel_image ren(img);
+      agg::renderer_scanline_aa_solid<renderer_norvel_image> solid(ren);
+      solid.color(agg::rgba8(25, 25, 25, 255));
+      Scanline sl;
+      agg::render_scanlines(ras, sl, solid);
+    });
 }
 BENCHMARK(BM_TextImageGray)->Unit(benchmark::kMillisecond);
 

@@ -3,12 +3,9 @@
 
 namespace LuaWrapper {
 
-// The metatable is also registered under the record's address: the check
-// that every method call makes then needs no string lookup.
 bool LuaClassData::isCompatible(lua_State* L, int index) const {
   if (!lua_getmetatable(L, index)) return false;
-  lua_pushlightuserdata(L, const_cast<LuaClassData*>(this));
-  lua_rawget(L, LUA_REGISTRYINDEX);
+  luaL_getmetatable(L, name);
   bool same = lua_rawequal(L, -1, -2) != 0;
   lua_pop(L, 2);
   return same;
@@ -16,12 +13,8 @@ bool LuaClassData::isCompatible(lua_State* L, int index) const {
 
 namespace detail {
 
-void declareClass(lua_State* L, const LuaClassData* cls, const char* space) {
-  const char* name = cls->name;
+void declareClass(lua_State* L, const char* name, const char* space) {
   luaL_newmetatable(L, name);  // reuses the one already registered
-  lua_pushlightuserdata(L, const_cast<LuaClassData*>(cls));
-  lua_pushvalue(L, -2);
-  lua_rawset(L, LUA_REGISTRYINDEX);
   if (space != nullptr && *space != '\0') {
     luaL_findtable(L, LUA_GLOBALSINDEX, space, 1);
     if (lua_istable(L, -1)) {

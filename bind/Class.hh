@@ -72,7 +72,9 @@ struct LuaClass {
 };
 
 namespace detail {
-void declareClass(lua_State* L, const LuaClassData* cls, const char* space);
+// DeclareToLua by script name, for a registration that lists its classes
+// before their types are known.
+void declareClass(lua_State* L, const char* name, const char* space);
 }
 
 // Makes (or reuses) T's metatable, stores it as `space`.<name> when a dotted
@@ -80,7 +82,7 @@ void declareClass(lua_State* L, const LuaClassData* cls, const char* space);
 // empty __index table for the methods.
 template <class T>
 void DeclareToLua(lua_State* L, const char* space) {
-  detail::declareClass(L, LuaClass<T>::data, space);
+  detail::declareClass(L, LuaClass<T>::data->name, space);
 }
 
 }  // namespace LuaWrapper

@@ -169,8 +169,11 @@ void LuaFunction::release() {
 
 // ---- Global ----
 
+// A raw lookup: these calls come from the run loop, outside any protected
+// call, where a raising __index of the globals would end the process.
 bool Global::prepareStack(lua_State* L) {
-  lua_getglobal(L, name);
+  lua_pushstring(L, name);
+  lua_rawget(L, LUA_GLOBALSINDEX);
   if (lua_isfunction(L, -1)) return true;
   lua_pop(L, 1);
   return false;

@@ -9,6 +9,7 @@
 
 #include <agg_conv_dash.h>
 #include <agg_conv_stroke.h>
+#include <agg_path_length.h>
 
 // A pattern is used in whole pairs (a last odd value is ignored). Patterns
 // with a negative or non-finite value, or whose pairs add up to nothing,
@@ -51,11 +52,21 @@ void applyStrokeStyle(Stroke& stroke, double width, int cap, int join, float mit
   stroke.line_join((agg::line_join_e)(join == 2 || join == 3 ? join : 0));
 }
 
+// More dash periods than this along one path would take memory and time
+// without bound (a script can ask for dashes of 1e-9 units): such patterns
+// stroke solid, which is what they look like anyway.
+constexpr double kMaxDashPeriods = 1e6;
+
 template <class Source, class Sink>
 void strokeInto(Source& source, double width, int cap, int join, float miterLimit,
                 const std::vector<float>* dashes, float dashStart, Sink sink)
 {
-  if (usableDashes(dashes)) {
+  bool dashed = usableDashes(dashes);
+  if (dashed && !(agg::path_length(source) / dashPeriod(*dashes) <= kMaxDashPeriods)) {
+    fprintf(stderr, "ignored dash pattern too fine for its path\n");
+    dashed = false;
+  }
+  if (dashed) {
     agg::conv_dash<Source> dash(source);
     for (size_t i = 0; i + 1 < dashes->size(); i += 2)
       dash.add_dash((*dashes)[i], (*dashes)[i + 1]);

@@ -24,6 +24,10 @@ GradientLut& canvasGradientLut();
 // r, g, b, a 0..1 as bytes: clamped, times 255, plus 0.5, truncated.
 agg::rgba8 canvasColor(const double rgba[4]);
 
+// The rasteriser clip box of a canvas fill: the clip grown by one pixel,
+// its x edges (x1 - f) * f and (x2 + f) * f at sub-pixel factor f.
+void setCanvasClipBox(Rasterizer& ras, const agg::rect_i& clip, unsigned factor);
+
 void render_solid(Rasterizer& ras, agg::rendering_buffer& rbuf, const agg::rect_i& clip,
                   const double rgba[4], int compOp);
 

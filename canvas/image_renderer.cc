@@ -1,4 +1,5 @@
-// Span blending into Image pixels of every type through Image::iterator.
+// Span blending into Image pixels of every type: through Image::iterator,
+// and in place for the 8-bit byte types.
 #include "canvas/ImageRenderer.hh"
 
 namespace {
@@ -20,18 +21,87 @@ void storeRGB(Image::iterator& it, unsigned r, unsigned g, unsigned b)
 // Effective alpha of a pixel: ((cover + 1) * colour alpha) >> 8.
 inline unsigned effective(unsigned cover, unsigned alpha) { return ((cover + 1) * alpha) >> 8; }
 
+// Luminance of an 8-bit colour as the image core stores it in gray pixels,
+// a gray colour kept as it is (see storeRGB).
+inline unsigned gray8Of(unsigned r, unsigned g, unsigned b)
+{
+  return r == g && g == b ? r : (unsigned)(int)(0.21267 * r + 0.71516 * g + 0.07217 * b);
+}
+
+inline unsigned mix8(unsigned c, unsigned n, int k)
+{
+  return (unsigned)((((int)c << 8) + ((int)n - (int)c) * k) >> 8) & 255;
+}
+
+// Walks one span. 8-bit gray, RGB and RGBA pixels are read and written in
+// place with the same arithmetic as the iterator path the other types take.
 struct Painter {
+  Image* image;
   Image::iterator it;
   bool wide, rgba;
-  explicit Painter(Image* image) : it(image, false), wide(isWide(it.type)), rgba(it.type == Image::RGBA8) {}
+  int bpp = 0;          // bytes per pixel of the direct types, else 0
+  uint8_t* p = nullptr;
+
+  explicit Painter(Image* target)
+    : image(target), it(target, false), wide(isWide(it.type)), rgba(it.type == Image::RGBA8)
+  {
+    if (it.type == Image::GRAY8)
+      bpp = 1;
+    else if (it.type == Image::RGB8)
+      bpp = 3;
+    else if (it.type == Image::RGBA8)
+      bpp = 4;
+  }
+
+  void start(int x, int y)
+  {
+    if (bpp)
+      p = image->data + (uint64_t)y * image->stride() + (int64_t)x * bpp;
+    else
+      it = it.at(x, y);
+  }
+  void next()
+  {
+    if (bpp)
+      p += bpp;
+    else
+      ++it;
+  }
 
   void opaque(const agg::rgba8& c)
   {
-    const unsigned m = wide ? 257 : 1;
-    storeRGB(it, c.r * m, c.g * m, c.b * m);
-    if (rgba)
-      it.value[3] = 255;
-    it.set(it);
+    if (bpp == 1) {
+      *p = (uint8_t)gray8Of(c.r, c.g, c.b);
+    } else if (bpp) {
+      p[0] = c.r;
+      p[1] = c.g;
+      p[2] = c.b;
+      if (bpp == 4)
+        p[3] = 255;
+    } else {
+      const unsigned m = wide ? 257 : 1;
+      storeRGB(it, c.r * m, c.g * m, c.b * m);
+      if (rgba)
+        it.value[3] = 255;
+      it.set(it);
+    }
+  }
+  void blend(const agg::rgba8& c, unsigned k, unsigned cover)
+  {
+    if (bpp == 1) {
+      const unsigned v = *p;
+      *p = (uint8_t)gray8Of(mix8(v, c.r, (int)k), mix8(v, c.g, (int)k), mix8(v, c.b, (int)k));
+    } else if (bpp) {
+      p[0] = (uint8_t)mix8(p[0], c.r, (int)k);
+      p[1] = (uint8_t)mix8(p[1], c.g, (int)k);
+      p[2] = (uint8_t)mix8(p[2], c.b, (int)k);
+      if (bpp == 4) {
+        const unsigned a = p[3];
+        p[3] = (uint8_t)((a + k - ((a * k + 255) >> 8)) & 255);
+      }
+    } else {
+      renderer_norvel_image::blender_norvel_image::blend_pix(it, c.r, c.g, c.b, k, cover);
+    }
   }
   void pixel(const agg::rgba8& c, unsigned cover)
   {
@@ -39,7 +109,7 @@ struct Painter {
     if (k >= 255)
       opaque(c);
     else if (k)
-      renderer_norvel_image::blender_norvel_image::blend_pix(it, c.r, c.g, c.b, k, cover);
+      blend(c, k, cover);
   }
 };
 
@@ -91,8 +161,8 @@ void renderer_norvel_image::blend_solid_hspan(int x, int y, int len, const color
       return;
   }
   Painter p(image);
-  p.it = p.it.at(x, y);
-  for (int i = 0; i < len; ++i, ++p.it)
+  p.start(x, y);
+  for (int i = 0; i < len; ++i, p.next())
     p.pixel(c, covers[i]);
   image->setRawData();
 }
@@ -108,9 +178,9 @@ void renderer_norvel_image::blend_hline(int x1, int y, int x2, const color_type&
   if (x1 < clip.x1) x1 = clip.x1;
   if (x2 > clip.x2) x2 = clip.x2;
   Painter p(image);
-  p.it = p.it.at(x1, y);
+  p.start(x1, y);
   const unsigned k = effective(cover, c.a);
-  if (k >= 255) {
+  if (k >= 255 && !p.bpp) {
     // One colour value stored into every pixel of the run.
     const unsigned m = p.wide ? 257 : 1;
     storeRGB(p.it, c.r * m, c.g * m, c.b * m);
@@ -118,9 +188,12 @@ void renderer_norvel_image::blend_hline(int x1, int y, int x2, const color_type&
       p.it.value[3] = 255;
     for (int x = x1; x <= x2; ++x, ++p.it)
       p.it.set(p.it);
+  } else if (k >= 255) {
+    for (int x = x1; x <= x2; ++x, p.next())
+      p.opaque(c);
   } else if (k) {
-    for (int x = x1; x <= x2; ++x, ++p.it)
-      blender_norvel_image::blend_pix(p.it, c.r, c.g, c.b, k, cover);
+    for (int x = x1; x <= x2; ++x, p.next())
+      p.blend(c, k, cover);
   }
   image->setRawData();
 }
@@ -146,8 +219,8 @@ void renderer_norvel_image::blend_color_hspan(int x, int y, int len, const color
       return;
   }
   Painter p(image);
-  p.it = p.it.at(x, y);
-  for (int i = 0; i < len; ++i, ++p.it)
+  p.start(x, y);
+  for (int i = 0; i < len; ++i, p.next())
     p.pixel(colors[i], covers ? covers[i] : cover);
   image->setRawData();
 }

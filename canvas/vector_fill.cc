@@ -26,6 +26,12 @@ agg::rgba8 canvasColor(const double rgba[4])
                     colorByte(rgba[3]));
 }
 
+void setCanvasClipBox(Rasterizer& ras, const agg::rect_i& clip, unsigned factor)
+{
+  const int f = factor < 1 ? 1 : (int)factor;
+  ras.clip_box((double)(clip.x1 - f) * f, clip.y1 - 1, (double)(clip.x2 + f) * f, clip.y2 + 1);
+}
+
 namespace {
 
 // Runs f with a renderer_base over the buffer for the operator, clipped

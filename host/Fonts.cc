@@ -1,13 +1,13 @@
-// The process-wide glyph engine and cache are made once the renderer is up
-// and deleted after the script state has closed.
-#include "host/Host.hh"
-
+// The process-wide glyph engine and cache are made by init and deleted after
+// the script state has closed (script objects may hold glyphs until then).
 #include "fonts/process_fonts.hh"
+#include "host/Host.hh"
 
 namespace host {
 
 void createFonts() { createFontEngine(); }
 
-void deleteFonts() { deleteFontEngine(); } // the cache goes before the engine
+// The cache goes before the engine it refers to.
+void deleteFonts() { deleteFontEngine(); }
 
 }  // namespace host

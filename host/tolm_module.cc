@@ -337,7 +337,7 @@ int luaopen_tolm(lua_State* L)
       LuaClass<XCodec>::data,    LuaClass<XPDFCodec>::data, LuaClass<Text>::data,
       &vectorial};
   for (const LuaClassData* cls : records) {
-    detail::declareClass(L, cls, "Tolm");
+    detail::declareClass(L, cls->name, "Tolm");
     if (strcmp(cls->name, "Codec") == 0)
       exportCodecFunctions(L);
   }

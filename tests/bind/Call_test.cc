@@ -77,6 +77,11 @@ TEST(Call, GlobalsAndForeignHandles) {
   EXPECT_EQ(Call_1<int>(s.L, missing, t), 0);
   EXPECT_EQ(Call_1<int>(s.L, notfn, t), 0);
   EXPECT_EQ(lua_gettop(s.L), top);
+  // strict globals: looking a missing function up must not raise here,
+  // outside any protected call
+  ASSERT_TRUE(s.run("setmetatable(_G, {__index = function(_, k) error('undefined ' .. k) end})").ok);
+  EXPECT_EQ(Call_1<int>(s.L, missing, t), 0);
+  EXPECT_EQ(Call_1<int>(s.L, twice, t), 42);
   // a handle of another universe is never pushed on this one
   LuaFunction f = fnFrom(s, "return function() return true end");
   EXPECT_FALSE(Call_1<bool>(other.L, f));

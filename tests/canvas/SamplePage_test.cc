@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "canvas/CompOp.hh"
+#include "canvas/GlyphRaster.hh"
+#include "canvas/Text.hh"
 #include "canvas/ImageDrawing.hh"
 #include "canvas/VectorFill.hh"
 #include "image/ImageCodec.hh"
@@ -15,8 +17,7 @@ namespace {
 
 void rasterize(Rasterizer& ras, XPath& path, const agg::rect_i& clip, unsigned factor)
 {
-  const int f = factor;
-  ras.clip_box((clip.x1 - f) * f, clip.y1 - 1, (clip.x2 + f) * f, clip.y2 + 1);
+  setCanvasClipBox(ras, clip, factor);
   rasterizePath(ras, path, Transform(), factor);
 }
 
@@ -129,6 +130,35 @@ Image canvasPage()
     m.translate(75, 90);
     m.invert();
     render_solid_image(ras, rbuf, all, CompSrcOver, pattern, 0.85, m, true);
+  }
+  // Text: gray coverage, then LCD coverage, then a gradient fill.
+  createFontEngine();
+  Text text;
+  if (text.setFont("DejaVu Sans", "", 15,
+                   testsupport::readFile("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"))) {
+    const char* line = "Tolm draws";
+    const double ink[4] = {0.1, 0.1, 0.3, 1};
+    for (int row = 0; row < 3; ++row) {
+      double x = 130;
+      const double y = 100 + row * 18;
+      for (const char* c = line; *c; ++c) {
+        if (!text.selectGlyph((unsigned char)*c))
+          continue;
+        const unsigned f = row == 1 ? 3 : 1;
+        Rasterizer ras;
+        setCanvasClipBox(ras, all, f);
+        rasterizeGlyph(ras, x, y, text, Transform(), f);
+        if (row == 0)
+          render_solid(ras, rbuf, all, ink, CompSrcOver);
+        else if (row == 1)
+          render_solid_lcd(ras, rbuf, all, ink);
+        else
+          render_solid_gradient(ras, rbuf, all, CompSrcOver, "x", "repeat", Transform(), lut);
+        double ax, ay;
+        text.getAdvancements(ax, ay);
+        x += ax;
+      }
+    }
   }
   page.setRawData();
   return page;

@@ -31,8 +31,7 @@ struct Canvas {
 // factor horizontally), then the path.
 void rasterize(Rasterizer& ras, XPath& path, const agg::rect_i& clip, unsigned factor)
 {
-  const int f = factor;
-  ras.clip_box((clip.x1 - f) * f, clip.y1 - 1, (clip.x2 + f) * f, clip.y2 + 1);
+  setCanvasClipBox(ras, clip, factor);
   rasterizePath(ras, path, Transform(), factor);
 }
 

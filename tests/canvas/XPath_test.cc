@@ -264,7 +264,7 @@ TEST(XPath, DegenerateDashPatternsStrokeSolidAndEnd)
 {
   // Patterns the dash generator cannot advance through, and a start far
   // beyond the pattern, must end promptly.
-  std::vector<std::vector<double>> patterns = {{0, 0}, {-1, 2}, {NAN, 1}, {2, 2, 1e30}};
+  std::vector<std::vector<double>> patterns = {{0, 0}, {-1, 2}, {NAN, 1}, {2, 2, 1e30}, {1e-9, 1e-9}};
   for (auto& d : patterns) {
     XPath p;
     p.moveTo(0, 0);
@@ -272,6 +272,7 @@ TEST(XPath, DegenerateDashPatternsStrokeSolidAndEnd)
     p.setLineDash(d);
     p.strokePath(2);
     EXPECT_FALSE(p.isEmpty());
+    EXPECT_LT(p.path.total_vertices(), 1000u);
   }
 }
 

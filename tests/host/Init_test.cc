@@ -31,6 +31,7 @@ class InitTest : public ::testing::Test {
     ASSERT_EQ(chdir((root + "/start").c_str()), 0);
   }
   void TearDown() override {
+    host::deleteFonts();
     host::L = nullptr;
     if (chdir(previous.c_str()) != 0) perror("chdir");
     std::filesystem::remove_all(root);

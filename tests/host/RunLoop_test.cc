@@ -2,8 +2,6 @@
 // loop returns at once.
 #include <gtest/gtest.h>
 
-#if __has_include("renderer/Renderer.hh")
-
 #include <cmath>
 
 #include "host/Host.hh"
@@ -88,5 +86,3 @@ TEST_F(RunLoopTest, RaisingFinaliserDoesNotEscapeTheLoop) {
 }
 
 }  // namespace
-
-#endif

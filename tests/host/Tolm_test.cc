@@ -138,6 +138,10 @@ TEST_F(TolmTest, DirectoryRules) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "main\t" + root + "/app/tolm\t0\n");
+  // the renderer's name is arg[0] when no user word follows it
+  r = run(root + "/app/tolm", {"--renderer", "appkit"}, root + "/start");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "main\tappkit\t0\n");
   // started through PATH: the executable's real directory, wherever we are
   r = run("tolm", {"x"}, root + "/start", root + "/app");
   EXPECT_EQ(r.status, 0) << r.err;

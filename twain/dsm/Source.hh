@@ -22,6 +22,7 @@ struct ScanSettings {
   int bitDepth = 8;
   double xres = 300, yres = 300;
   bool duplex = false;
+  bool feeder = true;
   double brightness = 0; // -1000..1000
   // Area in inches from the top-left corner of the sheet; right/bottom 0
   // mean the whole sheet.
@@ -48,6 +49,14 @@ public:
   virtual double sheetWidth() const { return 8.27; }
   virtual double sheetHeight() const { return 11.69; }
   virtual std::vector<double> resolutions() const { return {75, 100, 150, 200, 300, 400, 600}; }
+  // A device that takes any resolution in a range says so here instead.
+  virtual bool resolutionRange(double& min, double& max, double& step) const
+  {
+    (void)min, (void)max, (void)step;
+    return false;
+  }
+  virtual bool hasBrightness() const { return true; }
+  virtual bool canFeed() const { return true; }
   virtual std::vector<int> pixelTypes() const
   {
     return {twain::TWPT_BW, twain::TWPT_GRAY, twain::TWPT_RGB};

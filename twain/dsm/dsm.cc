@@ -24,13 +24,9 @@ using namespace twain;
 
 namespace twaindsm {
 
-// Further sources (devices) are added by functions registered here.
-using SourceMaker = void (*)(std::vector<std::unique_ptr<Source>>& out, const Faults& faults);
-std::vector<SourceMaker>& sourceMakers()
-{
-  static std::vector<SourceMaker> makers;
-  return makers;
-}
+// Scanner devices (sane_feed.cc).
+void addSaneSources(std::vector<std::unique_ptr<Source>>& out, const Faults& faults);
+void endSane();
 
 namespace {
 
@@ -40,6 +36,8 @@ struct Manager {
   TW_IDENTITY app{};
   TW_UINT16 status = TWCC_SUCCESS; // the manager's own condition code
   std::vector<std::unique_ptr<Source>> sources;
+  bool devicesListed = false; // devices are looked for only when asked for
+  Faults faults;
   size_t next = 0;                 // for MSG_GETNEXT
   Source* defaultSource = nullptr;
 };
@@ -123,12 +121,28 @@ void buildSources(Manager& m)
                                             splitList(std::getenv("TOLM_DSM_FILES")));
   m.sources.push_back(std::make_unique<Source>(std::move(feed), "Tolm", "Virtual scanner",
                                                "Tolm Virtual Scanner", faults));
-  for (SourceMaker make : sourceMakers())
-    make(m.sources, faults);
-  for (size_t i = 0; i < m.sources.size(); ++i)
-    m.sources[i]->identity.Id = i + 1;
-  m.defaultSource = m.sources.empty() ? nullptr : m.sources.front().get();
+  m.sources.front()->identity.Id = 1;
+  m.faults = faults;
+  m.devicesListed = false;
+  m.defaultSource = m.sources.front().get();
   m.next = 0;
+}
+
+// Lists the scanner devices after our own sources, the first time a request
+// needs them (probing devices can take seconds; a job on the virtual
+// scanner never waits for it). TOLM_DSM_SANE=0 leaves devices out.
+void ensureDevices(Manager& m)
+{
+  if (m.devicesListed)
+    return;
+  m.devicesListed = true;
+  const char* sane = std::getenv("TOLM_DSM_SANE");
+  if (sane && std::string(sane) == "0")
+    return;
+  size_t first = m.sources.size();
+  addSaneSources(m.sources, m.faults);
+  for (size_t i = first; i < m.sources.size(); ++i)
+    m.sources[i]->identity.Id = i + 1;
 }
 
 std::string productName(const TW_IDENTITY& id)
@@ -182,6 +196,7 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
         if (s->isOpen())
           return fail(m, TWCC_SEQERROR);
       m.sources.clear();
+      endSane(); // the last source is closed
       m.open = false;
       return TWRC_SUCCESS;
     }
@@ -226,6 +241,8 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
       [[fallthrough]];
     case MSG_GETNEXT:
       if (m.next >= m.sources.size())
+        ensureDevices(m);
+      if (m.next >= m.sources.size())
         return TWRC_ENDOFLIST;
       *id = m.sources[m.next++]->identity;
       return TWRC_SUCCESS;
@@ -235,6 +252,8 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
       Source* pick = m.defaultSource;
       if (want && *want) {
         pick = nullptr;
+        if (productName(m.sources.front()->identity) != want)
+          ensureDevices(m);
         for (auto& s : m.sources)
           if (productName(s->identity) == want)
             pick = s.get();
@@ -247,6 +266,8 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
       return TWRC_SUCCESS;
     }
     case MSG_OPENDS: {
+      if (id->Id && !findSource(m, id))
+        ensureDevices(m);
       Source* s = id->Id ? findSource(m, id) : m.defaultSource;
       if (!s)
         return fail(m, TWCC_NODS);

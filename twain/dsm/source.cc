@@ -178,18 +178,39 @@ Source::Source(std::unique_ptr<PageFeed> f, const std::string& manufacturer,
   for (int t : feed->pixelTypes())
     types.push_back(t);
   std::vector<double> res = feed->resolutions();
-  double defRes = std::find(res.begin(), res.end(), 300.0) != res.end() ? 300 : res.front();
+  double rmin = 0, rmax = 0, rstep = 1;
+  const bool resRange = feed->resolutionRange(rmin, rmax, rstep);
+  double defRes = 300;
+  if (resRange)
+    defRes = std::max(rmin, std::min(rmax, 300.0));
+  else if (std::find(res.begin(), res.end(), 300.0) == res.end())
+    defRes = res.empty() ? 300 : res.front();
 
   caps.push_back(oneCap(CAP_XFERCOUNT, TWTY_INT16, -1, false));
   caps.push_back(enumCap(ICAP_COMPRESSION, TWTY_UINT16, {TWCP_NONE}, TWCP_NONE));
-  caps.push_back(enumCap(ICAP_PIXELTYPE, TWTY_UINT16, types, types.back()));
+  caps.push_back(enumCap(ICAP_PIXELTYPE, TWTY_UINT16, types, types.empty() ? 0 : types.back()));
   caps.push_back(enumCap(ICAP_UNITS, TWTY_UINT16, {TWUN_INCHES, TWUN_CENTIMETERS, TWUN_PIXELS},
                          TWUN_INCHES));
   caps.push_back(enumCap(ICAP_XFERMECH, TWTY_UINT16, {TWSX_NATIVE, TWSX_MEMORY}, TWSX_NATIVE));
-  caps.push_back(enumCap(ICAP_BITDEPTH, TWTY_UINT16, {8}, 8));
-  caps.push_back(enumCap(ICAP_XRESOLUTION, TWTY_FIX32, res, defRes));
-  caps.push_back(enumCap(ICAP_YRESOLUTION, TWTY_FIX32, res, defRes));
-  caps.push_back(oneCap(CAP_FEEDERENABLED, TWTY_BOOL, 1, false));
+  caps.push_back(enumCap(ICAP_BITDEPTH, TWTY_UINT16, {caps[2]->def == TWPT_BW ? 1.0 : 8.0},
+                         caps[2]->def == TWPT_BW ? 1.0 : 8.0));
+  for (TW_UINT16 resCap : {ICAP_XRESOLUTION, ICAP_YRESOLUTION}) {
+    if (resRange) {
+      auto c = std::make_unique<Capability>();
+      c->cap = resCap;
+      c->itemType = TWTY_FIX32;
+      c->kind = Capability::Range;
+      c->readOnly = false;
+      c->min = rmin;
+      c->max = rmax;
+      c->step = rstep;
+      c->current = c->def = defRes;
+      caps.push_back(std::move(c));
+    } else {
+      caps.push_back(enumCap(resCap, TWTY_FIX32, res, defRes));
+    }
+  }
+  caps.push_back(oneCap(CAP_FEEDERENABLED, TWTY_BOOL, feed->canFeed() ? 1 : 0, !feed->canFeed()));
   caps.push_back(oneCap(CAP_FEEDERLOADED, TWTY_BOOL, 1, true));
   caps.push_back(oneCap(CAP_AUTOFEED, TWTY_BOOL, 1, false));
   caps.push_back(oneCap(CAP_DUPLEXENABLED, TWTY_BOOL, 0, !feed->canDuplex()));
@@ -199,7 +220,7 @@ Source::Source(std::unique_ptr<PageFeed> f, const std::string& manufacturer,
   caps.push_back(oneCap(ICAP_PHYSICALHEIGHT, TWTY_FIX32, feed->sheetHeight(), true));
   caps.push_back(enumCap(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, {TWFF_TIFF, TWFF_PNG}, TWFF_TIFF));
   caps.push_back(enumCap(ICAP_PIXELFLAVOR, TWTY_UINT16, {TWPF_CHOCOLATE}, TWPF_CHOCOLATE));
-  {
+  if (feed->hasBrightness()) {
     auto c = std::make_unique<Capability>();
     c->cap = ICAP_BRIGHTNESS;
     c->itemType = TWTY_FIX32;
@@ -313,6 +334,7 @@ ScanSettings Source::settings() const
   s.xres = value(ICAP_XRESOLUTION);
   s.yres = value(ICAP_YRESOLUTION);
   s.duplex = value(CAP_DUPLEXENABLED) != 0;
+  s.feeder = value(CAP_FEEDERENABLED) != 0;
   s.brightness = value(ICAP_BRIGHTNESS);
   for (auto& c : caps)
     if (c->cap == ICAP_FRAMES) {
