@@ -80,6 +80,7 @@ protected:
     for (auto& e : env)
       setenv(e.first, e.second, 1);
     setenv("TOLM_TWAIN_DSM", TOLM_DSM_LIBRARY, 1);
+    setenv("TOLM_DSM_SANE", "0", 1); // our virtual scanner alone
     setenv("TOLM_HEADLESS", "1", 1);
     mainThreadId = std::this_thread::get_id();
     if (!root) {

@@ -26,7 +26,7 @@ Job scan(const testsupport::TempDir& dir, const std::string& pdf, const std::str
   const std::string trace = dir.file(mech + "-trace.txt");
   std::string command =
       "env -u TOLM_TWAIN_DSM -u TOLM_DSM_FILES -u TOLM_DSM_FAULTS -u TOLM_DSM_SOURCE"
-      " -u TOLM_DSM_ROWPAD -u TOLM_RESOURCE_DIR TOLM_HEADLESS=1 TOLM_DSM_TRACE=" + trace + " " +
+      " -u TOLM_DSM_ROWPAD -u TOLM_RESOURCE_DIR TOLM_HEADLESS=1 TOLM_DSM_SANE=0 TOLM_DSM_TRACE=" + trace + " " +
       env + " timeout 60 " + TOLM_EXE + " --script " + testsupport::sourceDir() +
       "/tests/twain/scripts/scan.lua " + pdf + " " + mech + " 3 2>&1";
   Job job;
