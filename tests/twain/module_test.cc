@@ -120,6 +120,7 @@ protected:
     lua_close(L);
     L = nullptr;
     host::parent_renderer = nullptr;
+    unsetenv("TOLM_DSM_SANE");
     delete root;
     root = nullptr;
   }
@@ -677,4 +678,32 @@ TEST_F(Scan, CancelAndScriptErrors)
   EXPECT_NE(err.find("CANCELLED !!!\n"), std::string::npos) << err;
   EXPECT_NE(err.find("twainXferReady: test:"), std::string::npos) << err;
   EXPECT_NE(err.find("no page"), std::string::npos) << err;
+}
+
+// Without a source manager the bridge still exists and every call fails
+// with return code 1.
+TEST_F(Scan, NoSourceManager)
+{
+  ASSERT_EQ(exec("TWAIN.init()"), "");
+  setenv("TOLM_RESOURCE_DIR", "/nonexistent", 1);
+  setenv("TOLM_DEBUG", "1", 1);
+  start({});
+  setenv("TOLM_TWAIN_DSM", "/nonexistent/libtolmdsm.so", 1);
+  testing::internal::CaptureStderr();
+  Norvel::Twain* t = twainmodule::bridge();
+  t->ReleaseTwain();
+  EXPECT_FALSE(t->InitTwain(nullptr, "A", "B", "C", 1, 0, ""));
+  std::string err = testing::internal::GetCapturedStderr();
+  unsetenv("TOLM_RESOURCE_DIR");
+  unsetenv("TOLM_DEBUG");
+  EXPECT_NE(err.find("Failed to load any scanner source manager library"), std::string::npos) << err;
+  EXPECT_FALSE(t->IsValidDriver());
+  EXPECT_EQ(exec(R"(
+    assert(TWAIN.selectSource(0) == false and TWAIN.getRC() == 1)
+    assert(TWAIN.open() == false and TWAIN.getRC() == 1)
+    assert(TWAIN.close() == true and TWAIN.disable() == true)
+    assert(TWAIN.pendingXfers() == 0 and TWAIN.getRC() == 1)
+    assert(TWAIN.xferImageNative() == nil)
+  )"),
+            "");
 }
