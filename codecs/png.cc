@@ -170,6 +170,8 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
       if (colorType & 4)
         ++spp;
       palette = (colorType & 1) != 0;
+      if (palette)
+        spp = 1; // one index per pixel
       haveIHDR = true;
       const bool depthOK =
           colorType == 0 ? (bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16)
@@ -250,15 +252,15 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
     return 0;
   }
 
-  // Palette images are read with one byte per index.
-  const uint64_t rowBytes =
-      palette ? (uint64_t)width : ((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8;
+  // Rows as stored: palette indices of 1, 2 or 4 bits stay packed until the
+  // palette is applied.
+  const uint64_t rowBytes = ((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8;
   // The image's rows must fit its 32-bit stride.
   if (((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8 > 0xffffffffu) {
     std::cerr << "PNG too large: stride overflow" << std::endl;
     return 0;
   }
-  const uint64_t bitsPerPixel = palette ? 8 : (uint64_t)spp * (uint64_t)bps;
+  const uint64_t bitsPerPixel = (uint64_t)spp * (uint64_t)bps;
   uint64_t expected = (rowBytes + 1) * (uint64_t)height;
   if (interlaced) {
     expected = 0;
@@ -291,7 +293,7 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
   }
   raw.commit(produced);
 
-  const int bpp = palette ? 1 : (bps * spp + 7) / 8;
+  const int bpp = (bps * spp + 7) / 8;
   unsigned char* pixels;
   const uint64_t size = rowBytes * height;
   if (!interlaced) {
@@ -322,13 +324,22 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
       gray = gray && table[i][0] == table[i][1] && table[i][1] == table[i][2];
     }
     const int outSpp = gray ? 1 : 3;
-    unsigned char* expanded = (unsigned char*)malloc((size_t)(size * outSpp));
+    const uint64_t count = (uint64_t)width * height;
+    unsigned char* expanded = (unsigned char*)malloc((size_t)(count * outSpp));
     if (!expanded) {
       free(pixels);
       throw std::bad_alloc();
     }
-    for (uint64_t i = 0; i < size; ++i)
-      memcpy(expanded + i * outSpp, table[pixels[i]], (size_t)outSpp);
+    const unsigned mask = (1u << bps) - 1;
+    unsigned char* o = expanded;
+    for (uint64_t y = 0; y < height; ++y) {
+      const unsigned char* row = pixels + y * rowBytes;
+      for (uint64_t x = 0; x < width; ++x, o += outSpp) {
+        const uint64_t bit = x * bps;
+        const unsigned index = (row[bit / 8] >> (8 - bps - bit % 8)) & mask;
+        memcpy(o, table[index], (size_t)outSpp);
+      }
+    }
     free(pixels);
     pixels = expanded;
     spp = outSpp;
