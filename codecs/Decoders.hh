@@ -13,6 +13,11 @@
 bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFirst,
                uint64_t maxOutput = std::numeric_limits<uint64_t>::max());
 
+// The same from memory into memory: at most cap bytes at out, *produced
+// tells how many were written.
+bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChange, bool lsbFirst,
+                       unsigned char* out, uint64_t cap, uint64_t* produced);
+
 // PackBits into rows rows of rowBytes bytes at dst, from at most srcBytes
 // bytes of in.
 void UnpackBits(unsigned char* dst, int rowBytes, int rows, std::istream* in, int srcBytes);

@@ -116,3 +116,113 @@ bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFi
     prev = (int)code;
   }
 }
+
+// The same decoding from memory into memory. Every string in the table is a
+// run of the output already written (a code's string is its predecessor's
+// plus one byte, which is the first byte of what follows), so entries are
+// offsets into the output and each code is one copy of its whole string.
+bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChange, bool lsbFirst,
+                       unsigned char* out, uint64_t cap, uint64_t* produced)
+{
+  struct Run {
+    uint64_t at;
+    uint32_t len;
+  };
+  std::vector<Run> table(kTable);
+  // Single bytes have no run in the output: they are their own code.
+  const unsigned t10 = earlyChange ? 511 : 512;
+  const unsigned t11 = earlyChange ? 1023 : 1024;
+  const unsigned t12 = earlyChange ? 2047 : 2048;
+  const uint64_t totalBits = length * 8;
+
+  unsigned next = kFirst, width = 9;
+  int prev = -1;
+  uint64_t written = 0, bitPos = 0;
+  *produced = 0;
+  if (cap == 0)
+    return true;
+
+  for (;;) {
+    // A code cut off by the end of the data: the input is exhausted.
+    if (bitPos + width > totalBits)
+      break;
+    unsigned code;
+    {
+      const uint64_t byte = bitPos >> 3;
+      const unsigned shift = (unsigned)(bitPos & 7);
+      uint32_t w = 0;
+      const uint64_t have = length - byte;
+      if (!lsbFirst) {
+        w = (uint32_t)in[byte] << 16;
+        if (have > 1)
+          w |= (uint32_t)in[byte + 1] << 8;
+        if (have > 2)
+          w |= in[byte + 2];
+        code = (w >> (24 - shift - width)) & ((1u << width) - 1);
+      } else {
+        w = in[byte];
+        if (have > 1)
+          w |= (uint32_t)in[byte + 1] << 8;
+        if (have > 2)
+          w |= (uint32_t)in[byte + 2] << 16;
+        code = (w >> shift) & ((1u << width) - 1);
+      }
+      bitPos += width;
+    }
+
+    if (code > next || (code == next && prev < 0)) {
+      const uint64_t pos = (bitPos + 7) / 8;
+      if (pos == length)
+        break;
+      std::cerr << "Error: bad code " << code << ", dictSize " << next << ", pos "
+                << (long long)pos << "/" << (long long)length << std::endl;
+      *produced = written;
+      return false;
+    }
+
+    if (code == kClear || next >= kTable) {
+      next = kFirst;
+      width = 9;
+      prev = -1;
+      continue;
+    }
+    if (code == kEOI)
+      break;
+
+    const uint64_t start = written;
+    if (prev >= 0) {
+      // The previous code's string was the last thing written.
+      const uint32_t len = (unsigned)prev < kFirst ? 1 : table[prev].len;
+      table[next] = {start - len, len + 1};
+      ++next;
+      if (next >= t12)
+        width = 12;
+      else if (next >= t11)
+        width = 11;
+      else if (next >= t10)
+        width = 10;
+    }
+    if (code < kFirst) {
+      out[written++] = (unsigned char)code;
+    } else {
+      const Run r = table[code];
+      uint64_t n = r.len;
+      if (n > cap - written)
+        n = cap - written;
+      // The code just defined ends with its own first byte: the copy
+      // overlaps its source by one byte at most, at the very end.
+      if (r.at + n <= start) {
+        memcpy(out + start, out + r.at, (size_t)n);
+      } else {
+        for (uint64_t i = 0; i < n; ++i)
+          out[start + i] = out[r.at + i];
+      }
+      written += n;
+    }
+    if (written >= cap)
+      break;
+    prev = (int)code;
+  }
+  *produced = written;
+  return true;
+}

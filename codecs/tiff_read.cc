@@ -540,12 +540,7 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
       std::cerr << "Warning: legacy TIFF LZW compression not recommended" << std::endl;
       legacyWarned = true;
     }
-    MemoryIn ibuf(in, raw.size());
-    std::istream is(&ibuf);
-    MemoryOut obuf(dst, expected);
-    std::ostream os(&obuf);
-    ok = DecodeLZW(os, is, !legacy, legacy, expected);
-    produced = obuf.written();
+    ok = DecodeLZWToMemory(in, raw.size(), !legacy, legacy, dst, expected, &produced);
   } else {
     ok = inflateToMemory(in, raw.size(), 15, dst, expected, &produced);
   }

@@ -199,3 +199,67 @@ for i, a in enumerate(imgs):
     EXPECT_TRUE(out == raw) << i;
   }
 }
+
+// The in-memory decoder TIFF strips use agrees with the stream decoder on
+// output, result and message, for whole, cut and damaged streams, both
+// bit orders and both code-width rules.
+TEST(LZW, MemoryDecoderMatchesTheStreamDecoder)
+{
+  const std::string strip = readFile(sourceDir() + "/tests/codecs/data/mixed.lzw");
+  ASSERT_FALSE(strip.empty());
+  std::vector<std::string> inputs = {strip, strip.substr(0, strip.size() / 2), "", "\x80"};
+  uint32_t seed = 7;
+  for (int i = 0; i < 200; ++i) {
+    std::string s = strip.substr(0, 1 + i * 37 % strip.size());
+    for (int k = 0; k < 3; ++k) {
+      seed = seed * 1664525u + 1013904223u;
+      s[(seed >> 8) % s.size()] = (char)(seed >> 24);
+    }
+    inputs.push_back(s);
+  }
+  for (size_t i = 0; i < inputs.size(); ++i)
+    for (int mode = 0; mode < 4; ++mode) {
+      const bool early = mode & 1, lsb = mode & 2;
+      for (uint64_t cap : {(uint64_t)1 << 24, (uint64_t)513}) {
+        std::istringstream in(inputs[i]);
+        std::ostringstream out;
+        testing::internal::CaptureStderr();
+        const bool ok = DecodeLZW(out, in, early, lsb, cap);
+        const std::string err = testing::internal::GetCapturedStderr();
+        std::string mem(cap, '\0');
+        uint64_t produced = 0;
+        testing::internal::CaptureStderr();
+        const bool memOK = DecodeLZWToMemory((const unsigned char*)inputs[i].data(),
+                                             inputs[i].size(), early, lsb,
+                                             (unsigned char*)&mem[0], cap, &produced);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), err) << i << " " << mode;
+        EXPECT_EQ(memOK, ok) << i << " " << mode;
+        mem.resize(produced);
+        EXPECT_TRUE(mem == out.str()) << i << " " << mode << " " << cap << " " << mem.size() << " " << out.str().size();
+      }
+    }
+}
+
+// A long run of one byte is a string growing by one byte per code: the
+// memory decoder reads it whole, as libtiff does.
+TEST(LZW, LongConstantRunDecodesWhole)
+{
+  std::vector<std::pair<unsigned, int>> codes = {{'z', 9}};
+  unsigned next = 258;
+  int width = 9;
+  for (int i = 0; i < 3800; ++i) {
+    codes.push_back({next, width});
+    ++next;
+    width = next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9;
+  }
+  codes.push_back({257, width});
+  const std::string data = packCodes(codes);
+  const uint64_t total = 3801ull * 3802 / 2;
+  std::string out(total + 10, '\0');
+  uint64_t produced = 0;
+  EXPECT_TRUE(DecodeLZWToMemory((const unsigned char*)data.data(), data.size(), true, false,
+                                (unsigned char*)&out[0], out.size(), &produced));
+  ASSERT_EQ(produced, total);
+  out.resize(produced);
+  EXPECT_EQ(out.find_first_not_of('z'), std::string::npos);
+}
