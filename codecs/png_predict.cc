@@ -71,8 +71,25 @@ static void unpredictTIFF(unsigned char* in, int size, int rowBytes, int samples
   for (int y = 0; y < rows; ++y) {
     unsigned char* row = in + (int64_t)y * rowBytes;
     if (bits == 8) {
-      for (int i = samples; i < rowBytes; ++i)
-        row[i] = (unsigned char)(row[i] + row[i - samples]);
+      // The running sums stay in registers for the common sample counts.
+      if (samples == 1) {
+        unsigned char a = row[0];
+        for (int i = 1; i < rowBytes; ++i)
+          row[i] = a = (unsigned char)(row[i] + a);
+      } else if (samples == 3 && rowBytes >= 3) {
+        unsigned char r = row[0], g = row[1], b = row[2];
+        int i = 3;
+        for (; i + 2 < rowBytes; i += 3) {
+          row[i] = r = (unsigned char)(row[i] + r);
+          row[i + 1] = g = (unsigned char)(row[i + 1] + g);
+          row[i + 2] = b = (unsigned char)(row[i + 2] + b);
+        }
+        for (; i < rowBytes; ++i)
+          row[i] = (unsigned char)(row[i] + row[i - 3]);
+      } else {
+        for (int i = samples; i < rowBytes; ++i)
+          row[i] = (unsigned char)(row[i] + row[i - samples]);
+      }
     } else {
       const int n = rowBytes / 2;
       for (int i = 0; i < n; ++i) {
@@ -124,10 +141,14 @@ void unfilterPNG(unsigned char* in, unsigned char* out, uint64_t rows, uint64_t 
     case 0:
       memmove(row, src, (size_t)rowBytes);
       break;
-    case 1:
-      for (uint64_t i = 0; i < rowBytes; ++i)
-        row[i] = (unsigned char)(src[i] + (i >= d ? row[i - d] : 0));
+    case 1: {
+      const uint64_t head = d < rowBytes ? d : rowBytes;
+      for (uint64_t i = 0; i < head; ++i)
+        row[i] = src[i];
+      for (uint64_t i = head; i < rowBytes; ++i)
+        row[i] = (unsigned char)(src[i] + row[i - d]);
       break;
+    }
     case 2:
       if (prev)
         for (uint64_t i = 0; i < rowBytes; ++i)
@@ -135,21 +156,40 @@ void unfilterPNG(unsigned char* in, unsigned char* out, uint64_t rows, uint64_t 
       else
         memmove(row, src, (size_t)rowBytes);
       break;
-    case 3:
-      for (uint64_t i = 0; i < rowBytes; ++i) {
-        const int a = i >= d ? row[i - d] : 0;
-        const int b = prev ? prev[i] : 0;
-        row[i] = (unsigned char)(src[i] + (a + b) / 2);
+    case 3: {
+      // The first pixel has no left neighbour; the loops below carry no
+      // per-byte branches.
+      const uint64_t head = d < rowBytes ? d : rowBytes;
+      if (prev) {
+        for (uint64_t i = 0; i < head; ++i)
+          row[i] = (unsigned char)(src[i] + prev[i] / 2);
+        for (uint64_t i = head; i < rowBytes; ++i)
+          row[i] = (unsigned char)(src[i] + ((int)row[i - d] + (int)prev[i]) / 2);
+      } else {
+        for (uint64_t i = 0; i < head; ++i)
+          row[i] = src[i];
+        for (uint64_t i = head; i < rowBytes; ++i)
+          row[i] = (unsigned char)(src[i] + row[i - d] / 2);
       }
       break;
-    case 4:
-      for (uint64_t i = 0; i < rowBytes; ++i) {
-        const int a = i >= d ? row[i - d] : 0;
-        const int b = prev ? prev[i] : 0;
-        const int c = (prev && i >= d) ? prev[i - d] : 0;
-        row[i] = (unsigned char)(src[i] + paeth(a, b, c));
+    }
+    case 4: {
+      const uint64_t head = d < rowBytes ? d : rowBytes;
+      if (prev) {
+        // Paeth of (0, b, 0) is b.
+        for (uint64_t i = 0; i < head; ++i)
+          row[i] = (unsigned char)(src[i] + prev[i]);
+        for (uint64_t i = head; i < rowBytes; ++i)
+          row[i] = (unsigned char)(src[i] + paeth(row[i - d], prev[i], prev[i - d]));
+      } else {
+        // Paeth of (a, 0, 0) is a.
+        for (uint64_t i = 0; i < head; ++i)
+          row[i] = src[i];
+        for (uint64_t i = head; i < rowBytes; ++i)
+          row[i] = (unsigned char)(src[i] + row[i - d]);
       }
       break;
+    }
     default:
       std::cerr << "unimplemented PNG filter: " << type << ", row: " << y << std::endl;
       memmove(row, src, (size_t)rowBytes);

@@ -155,3 +155,41 @@ TEST(PNGPredict, LeftDistanceFollowsThePixelSize)
   //       0x78 - (0x56 + 0x34)/2 = 0x33
   EXPECT_EQ(bytes(out), std::vector<int>({3, 0x12, 0x2b, 3, 0x4d, 0x33}));
 }
+
+// Every filter type mixed row by row, in place, for pixel sizes 1 to 8 and
+// rows shorter than, equal to and longer than one pixel; and the TIFF
+// predictor's sample counts 1 to 5 against the plain running sum.
+TEST(PNGPredict, InPlaceUnfilterMatchesTheFilterForAllShapes)
+{
+  uint32_t seed = 3;
+  auto rnd = [&] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+  for (int bpp = 1; bpp <= 8; ++bpp)
+    for (uint64_t rowBytes : {(uint64_t)1, (uint64_t)bpp, (uint64_t)bpp + 1, (uint64_t)37,
+                              (uint64_t)8 * bpp + 5}) {
+      const uint64_t rows = 6;
+      std::vector<uint8_t> img(rows * rowBytes), filtered;
+      for (uint8_t& v : img)
+        v = (uint8_t)rnd();
+      for (uint64_t y = 0; y < rows; ++y) {
+        const int type = (int)(y % 5);
+        filtered.push_back((uint8_t)type);
+        std::vector<uint8_t> out(rowBytes);
+        filterPNGRow(type, &img[y * rowBytes], y ? &img[(y - 1) * rowBytes] : nullptr, rowBytes,
+                     bpp, out.data());
+        filtered.insert(filtered.end(), out.begin(), out.end());
+      }
+      unfilterPNG(filtered.data(), nullptr, rows, rowBytes, bpp, false);
+      filtered.resize(img.size());
+      EXPECT_TRUE(filtered == img) << bpp << " " << rowBytes;
+    }
+  for (int samples = 1; samples <= 5; ++samples)
+    for (int rowBytes : {samples, samples + 1, 3 * samples + 2, 301}) {
+      std::vector<uint8_t> row(rowBytes), expect(rowBytes);
+      for (uint8_t& v : row)
+        v = (uint8_t)rnd();
+      for (int i = 0; i < rowBytes; ++i)
+        expect[i] = (uint8_t)(row[i] + (i >= samples ? expect[i - samples] : 0));
+      unpredictPNG(row.data(), nullptr, rowBytes, rowBytes, -8, samples, 0, 8);
+      EXPECT_TRUE(row == expect) << samples << " " << rowBytes;
+    }
+}
