@@ -56,13 +56,12 @@ function job.run(ctx)
     ctx:fail("hOCR folder " .. opts.hocr .. " not found")
   end
 
+  local temp = ctx:output(output)
   local ok = pcall(require, "TWAIN")
   local TWAIN = rawget(_G, "TWAIN")
   if not ok or type(TWAIN) ~= "table" then
     ctx:fail("scanner access is not available in this build")
   end
-
-  local temp = ctx:output(output)
   local pdf = ctx:newPDF(temp)
 
   TWAIN.init("Tolm", "Jobs", "scan2pdf", 1, 0, "")
