@@ -229,11 +229,23 @@ lib.pageValues = {hocr = true}
 
 local EMPTY_PERCENT = 0.03 -- black share, in percent, below which a page is empty
 
+-- A reader that decodes on first use (PDF pages are drawn only when their
+-- pixels are asked for) gives the page count negated and a placeholder.
+local function readImage(path, img, index)
+  local ok, n = pcall(Tolm.Codec.readImage, path, img, "", index)
+  if not ok or type(n) ~= "number" or n == 0 then return nil end
+  if n < 0 then
+    n = -n
+    img:pixel(0, 0) -- draws the page
+  end
+  return n
+end
+
 -- Reads page `index` (from 0) of `path` into a new image.
 function Context:readPage(path, index)
   local img = Tolm.Image.new()
-  local ok, n = pcall(Tolm.Codec.readImage, path, img, "", index)
-  if not ok or n < 1 or img:width() <= 0 or img:height() <= 0 then
+  local n = readImage(path, img, index)
+  if not n or img:width() <= 0 or img:height() <= 0 then
     img:delete()
     self:fail(string.format("cannot read page %d of %s", index + 1, path))
   end
@@ -246,7 +258,8 @@ function Context:pageCount(path)
   local img = Tolm.Image.new()
   local ok, n = pcall(Tolm.Codec.readImage, path, img, "", 0)
   img:delete()
-  if not ok or not n or n < 1 then
+  if ok and type(n) == "number" and n < 0 then n = -n end
+  if not ok or type(n) ~= "number" or n < 1 then
     self:fail("cannot read " .. path .. ": not an image or PDF file this system reads")
   end
   return n

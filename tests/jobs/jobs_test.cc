@@ -246,6 +246,18 @@ TEST_F(Jobs, Doc2pdfStraightensBinarisesDropsAndAddsText)
 
   for (double skew : renderedSkew("out.pdf", 3))
     EXPECT_LT(std::fabs(skew), 0.3);
+
+  // PDF and PNG inputs: every page of each, in the order given
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image; Image.new('RGB', (300, 200), 'white').save('p.png', "
+                 "dpi=(150, 150))"}).status, 0);
+  r = tolm({"doc2pdf", "out.pdf", "p.png", "both.pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(pageCount("both.pdf"), 4);
+  EXPECT_EQ(run({qpdf, "--check", "both.pdf"}).status, 0);
+  // the PNG's page keeps its size: 300 x 200 pixels at 150 dpi
+  Result info = run({"/usr/bin/pdfinfo", "-f", "4", "-l", "4", "both.pdf"});
+  EXPECT_NE(info.out.find("144 x 96 pts"), std::string::npos) << info.out;
 }
 
 TEST_F(Jobs, Scan2pdfWritesTheVirtualScannersPages)
