@@ -10,6 +10,8 @@
                                           7 pages: 2 text pages, separator 1,
                                           3 text pages, separator 2, 1 text page
                                           (separators hold the given images)
+  job_fixtures.py pages OUT.tif N DPI     N skewed text pages on a dark scanner
+                                          background, at DPI (benchmark input)
   job_fixtures.py skew PAGE.pgm           the skew of the text lines of a
                                           rendered page, in degrees
 """
@@ -73,6 +75,13 @@ def scan(path):
     ])
 
 
+def pages(path, count, dpi):
+    global DPI, A4
+    DPI, A4 = dpi, (int(8.27 * dpi), int(11.69 * dpi))
+    save_pages(path, [on_background(text_page(100 + i), ((i * 7) % 9 - 4) * 0.5, 35)
+                      for i in range(count)])
+
+
 def hocr(directory, page, words):
     spans = []
     x = DPI
@@ -133,6 +142,8 @@ def main():
     cmd = sys.argv[1]
     if cmd == "scan":
         scan(sys.argv[2])
+    elif cmd == "pages":
+        pages(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
     elif cmd == "hocr":
         hocr(sys.argv[2], int(sys.argv[3]), sys.argv[4:])
     elif cmd == "stack":
