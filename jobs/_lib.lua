@@ -42,8 +42,10 @@ function Context:say(...)
   io.stderr:write("\n")
 end
 
+-- count is nil while it is not known (pages coming from a scanner).
 function Context:progress(n, count, what)
-  self:say(string.format("page %d of %s: ", n, count and tostring(count) or "?"), what)
+  self:say(count and string.format("page %d of %d: ", n, count) or string.format("page %d: ", n),
+           what)
 end
 
 function Context:usage(out)
@@ -294,7 +296,11 @@ function lib.treatPage(img, opts)
         img:delete()
         img = straight
         img:setResolution(rx, ry)
-        notes[#notes + 1] = string.format("straightened by %.2f degrees (%s)", sheet.angle, how)
+        if math.abs(sheet.angle) < 0.005 then
+          notes[#notes + 1] = "sheet cut out, straight (" .. how .. ")"
+        else
+          notes[#notes + 1] = string.format("straightened by %.2f degrees (%s)", sheet.angle, how)
+        end
       else
         straight:delete()
         notes[#notes + 1] = "not straightened (pixel format)"
