@@ -385,6 +385,7 @@ TEST_F(Jobs, HelpAndUsage)
     r = tolm({job, "--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind(std::string("usage: tolm ") + job, 0), 0u) << r.out;
+    EXPECT_EQ(tolm({"help", job}).out, r.out);
   }
 }
 
