@@ -13,6 +13,7 @@
 #include "canvas/Vectorial.hh"
 #include "canvas/XPath.hh"
 #include "fonts/process_fonts.hh"
+#include "image/Image.hh"
 #include "renderer/RendererAppKit.hh"
 #include "tests/bind/bind_support.hh"
 
@@ -199,6 +200,67 @@ TEST_F(VectorialTest, SolidFillStrokeAndCompOp)
   run("l = Tolm.Path.new() l:moveTo(4, 3.5) l:lineTo(8, 3.5) t:color(0, 0, 1, 1) t:strokePath(l, 1)");
   EXPECT_EQ(px("t", 5, 3, 2), 255);
   EXPECT_EQ(px("t", 5, 2, 3), 0);
+}
+
+TEST_F(VectorialTest, CompOpWordsAreCaseSensitive)
+{
+  run("t = Tolm.Vectorial.new(function() end, 0, 0, 1, 1):newTemporary(1, 1) t:setCompOp('xor')");
+  EXPECT_EQ(canvas("t")->compOp, 11);
+  testing::internal::CaptureStderr();
+  run("t:setCompOp('Src-Over')");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "unmatched composite op: Src-Over\n");
+  EXPECT_EQ(canvas("t")->compOp, 11);
+  run("t:setCompOp()");
+  EXPECT_EQ(canvas("t")->compOp, 3);
+}
+
+// Image patterns: a 2 x 2 RGB image, one image pixel per user unit
+// without a placing transform; a placing transform in canvas units.
+TEST_F(VectorialTest, ImagePatterns)
+{
+  Image image;
+  image.bps = 8;
+  image.spp = 3;
+  image.resize(2, 2);
+  const uint8_t rgb[12] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+  std::copy(rgb, rgb + 12, image.getRawData());
+  image.setRawData();
+  run("w = Tolm.Vectorial.new(function() end, 0, 0, 1, 1) t = w:newTemporary(4, 4) "
+      "s = Tolm.Transform.new() s:scale(2, 2) t:setTransform(s)");
+  XPath path;
+  path.rect(0, 0, 2, 2);
+  Vectorial* t = canvas("t");
+  t->fillPathImage(path, image, 1.0, nullptr, false);
+  // the user transform scales the image with the path: 2 x 2 device pixels each
+  EXPECT_EQ(px("t", 0, 0, 0), 255);
+  EXPECT_EQ(px("t", 3, 0, 1), 255);
+  EXPECT_EQ(px("t", 1, 3, 2), 255);
+  EXPECT_EQ(px("t", 3, 3, 0), 255);
+  // with a placing transform the image sits in canvas units: identity here
+  Transform place;
+  run("t2 = w:newTemporary(4, 4) t2:setTransform(s)");
+  canvas("t2")->fillPathImage(path, image, 0.5, &place, false);
+  // alpha 0.5 over transparent black with the plain blender: halfway
+  EXPECT_EQ(px("t2", 1, 0, 1), 127);
+  EXPECT_EQ(px("t2", 1, 0, 0), 0);
+  EXPECT_EQ(px("t2", 1, 0, 3), 127);
+  EXPECT_EQ(px("t2", 2, 0, 1), 127); // beyond the image its edge repeats
+  EXPECT_EQ(px("t2", 0, 1, 2), 127);
+  // glyph with the image in device pixels
+  run("f = Tolm.Text.new() ok = f:setFont('DejaVu Sans', '', 30) f:selectGlyph(string.byte('M')) "
+      "t3 = w:newTemporary(40, 40)");
+  if (run("return ok") == "true") {
+    Text* f = nullptr;
+    lua_getglobal(s->L, "f");
+    f = *LuaWrapper::LuaClass<Text>::getRawPtr(s->L, -1);
+    lua_pop(s->L, 1);
+    canvas("t3")->fillTextImage(2, 35, *f, image);
+    int ink = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x)
+        ink += px("t3", x, y, 3) == 255 && px("t3", x, y, 0) == 255 && px("t3", x, y, 1) == 255;
+    EXPECT_GT(ink, 10); // the image's white corner repeats over most of the glyph
+  }
 }
 
 TEST_F(VectorialTest, DashVariants)
