@@ -391,6 +391,25 @@ TEST_F(VectorialTest, LcdRules)
   EXPECT_EQ(px("t", 5, 0, 2), 255);
 }
 
+// A window of scale 2 (a high-density screen): canvas units are two
+// device pixels, temporaries follow, and no fill uses sub-pixels.
+TEST_F(VectorialTest, ScaleTwoWindow)
+{
+  run("w = Tolm.Vectorial.new(function() end, 0, 0, 10, 10)");
+  canvas("w")->surface->window->scale = 2;
+  run("s = Tolm.Transform.new() w:setTransform(s)"); // the base transform stays 1:1 here
+  EXPECT_EQ(run("w:setClip(1, 1, 2, 2) return table.concat({w:getClip()}, ',')"), "1,1,2,2");
+  EXPECT_EQ(canvas("w")->clip.x1, 2);
+  EXPECT_EQ(canvas("w")->clip.x2, 5);
+  EXPECT_EQ(run("t = w:newTemporary(6, 3) return t:width() .. ',' .. t:height()"), "6,3");
+  EXPECT_EQ(canvas("t")->view().rbuf.width(), 12u);
+  run("p = Tolm.Path.new() p:rect(1, 0, 3, 3) t:color(1, 1, 1, 1) t:fillPath(p, 0, true)");
+  EXPECT_EQ(px("t", 1, 0, 2), 0); // no spread into the neighbour
+  EXPECT_EQ(px("t", 2, 0, 0), 255);
+  EXPECT_EQ(px("t", 5, 5, 0), 255);
+  EXPECT_EQ(px("t", 6, 0, 0), 0);
+}
+
 TEST_F(VectorialTest, TextDrawsWithAndWithoutLcd)
 {
   run("w = Tolm.Vectorial.new(function() end, 0, 0, 1, 1) "
