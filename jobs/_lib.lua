@@ -129,9 +129,9 @@ end
 
 -- A PDF writer on a temporary output, closed by finishWriter or, after a
 -- failure, by cleanup.
-function Context:newPDF(temp)
+function Context:newPDF(temp, final)
   local ok, pdf = pcall(Tolm.PDFCodec.new, temp, "pdf", "tolm " .. self.name)
-  if not ok then self:fail("cannot write " .. temp .. ": " .. tostring(pdf)) end
+  if not ok then self:fail("cannot write " .. (final or temp) .. ": " .. tostring(pdf)) end
   self.writers[pdf] = true
   return pdf
 end

@@ -43,7 +43,7 @@ function job.run(ctx)
   end
 
   local temp = ctx:output(output)
-  local pdf = ctx:newPDF(temp)
+  local pdf = ctx:newPDF(temp, output)
   local n, written = 0, 0
   for i, input in ipairs(names) do
     for index = 0, counts[i] - 1 do

@@ -62,7 +62,7 @@ function job.run(ctx)
   if not ok or type(TWAIN) ~= "table" then
     ctx:fail("scanner access is not available in this build")
   end
-  local pdf = ctx:newPDF(temp)
+  local pdf = ctx:newPDF(temp, output)
 
   TWAIN.init("Tolm", "Jobs", "scan2pdf", 1, 0, "")
   if opts.source then

@@ -60,7 +60,7 @@ function job.run(ctx)
     end
     used[final] = true
     local temp = ctx:output(final)
-    doc = {pdf = ctx:newPDF(temp), temp = temp, final = final, pages = 0}
+    doc = {pdf = ctx:newPDF(temp, final), temp = temp, final = final, pages = 0}
     docs[#docs + 1] = doc
   end
 
