@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <map>
 #include <string>
 
 #include "Deskew/Deskew.hh"
@@ -17,10 +16,14 @@ const int band = 50;
 
 const Image& a4Scan(int spp)
 {
-  static std::map<int, Image> scans;
-  auto it = scans.find(spp);
-  if (it != scans.end())
-    return it->second;
+  // Image copies from a non-const source, which std::pair cannot hold
+  // under every standard library: one slot per kind instead of a map.
+  static Image scans[2];
+  static bool made[2] = {false, false};
+  Image& img = scans[spp == 1 ? 0 : 1];
+  if (made[spp == 1 ? 0 : 1])
+    return img;
+  made[spp == 1 ? 0 : 1] = true;
   synthetic::Sheet sheet;
   sheet.width = 2480; // 210 x 297 mm at 300 dpi
   sheet.height = 3508;
@@ -32,9 +35,8 @@ const Image& a4Scan(int spp)
   s.spp = spp;
   s.resolution = 300;
   s.angle = 2.0;
-  Image& img = scans[spp];
-  Image made = synthetic::make(s, sheet);
-  img = made;
+  Image scan = synthetic::make(s, sheet);
+  img = scan;
   if (const char* dir = getenv("TOLM_DESKEW_SCAN_DIR"))
     testsupport::writePNM(img, std::string(dir) + (spp == 1 ? "/a4_gray8.pgm" : "/a4_rgb8.ppm"));
   return img;

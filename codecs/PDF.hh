@@ -280,8 +280,14 @@ public:
   ~PDFCodec() override;
 
   std::string getID() override { return "PDF"; }
+  // Reading runs a script, which the codecs do not link: the reader above
+  // them installs readHook. Without it PDF input is declined.
+  int readImage(std::istream* stream, Image& image, const std::string& decompress,
+                int index) override;
   using ImageCodec::readImage;
-  int readImage(std::istream* stream, Image& image, const std::string& decompress) override;
+  typedef int (*ReadHook)(std::istream* stream, Image& image, const std::string& decompress,
+                          int index);
+  static inline ReadHook readHook = nullptr;
   bool writeImage(std::ostream* stream, Image& image, int quality,
                   const std::string& compress) override;
 

@@ -31,12 +31,13 @@ bool PDFCodec::finish()
   return context && !failed;
 }
 
-int PDFCodec::readImage(std::istream* stream, Image& image, const std::string& decompress)
+int PDFCodec::readImage(std::istream* stream, Image& image, const std::string& decompress,
+                        int index)
 {
-  (void)image;
-  (void)decompress;
-  // Reading PDF is not available yet: recognise it and decline, so a PDF
-  // file fails with one clear line and other data goes on to the next codec.
+  if (readHook)
+    return readHook(stream, image, decompress, index);
+  // No reader linked: recognise PDF and decline, so a PDF file fails with
+  // one clear line and other data goes on to the next codec.
   char head[5] = {};
   stream->read(head, sizeof head);
   const bool isPDF = stream->gcount() == (std::streamsize)sizeof head &&

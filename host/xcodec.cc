@@ -10,6 +10,7 @@
 #include "HTML/hocr.hh"
 #include "image/ImageCodec.hh"
 #include "codecs/PDF.hh"
+#include "host/XImage.hh"
 #include "image/Image.hh"
 
 XCodec::XCodec(const std::string& file)
@@ -29,19 +30,14 @@ XCodec::XCodec(const std::string& file)
 XCodec::~XCodec()
 {
   // The writer completes the file on its stream before the stream closes.
-  try {
-    writer.reset();
-  } catch (const std::exception& e) {
-    std::cerr << "Codec: " << e.what() << std::endl;
-  }
+  writer.reset();
   if (stream) {
     stream->close();
     if (stream->fail())
-      std::cerr << "Codec: error closing file" << std::endl;
+      std::cerr << "Codec: error writing the file" << std::endl;
   }
 }
 
-#if TOLM_HAVE_XIMAGE
 bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& compression, int index)
 {
   if (!writer)
@@ -54,9 +50,6 @@ bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& comp
   return false;
 }
 
-#endif
-
-#if TOLM_HAVE_XIMAGE
 int tolm::readImage(const std::string& file, XImage& image, const std::string& decompress,
                     int index)
 {
@@ -68,8 +61,6 @@ bool tolm::writeImage(const std::string& file, XImage& image, int quality,
 {
   return ImageCodec::Write(file, image, quality, compression);
 }
-
-#endif
 
 XPDFCodec::XPDFCodec(const std::string& file, const std::string& format,
                      const std::string& creator, const std::string& id1, const std::string& id2,
@@ -85,6 +76,8 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
 {
   std::unique_ptr<std::fstream> owned;
   if (file == "-") {
+    if (!std::cout)
+      throw std::runtime_error("error opening file");
     out = &std::cout;
   } else {
     // An update goes after the bytes of the existing file, which stay as
@@ -113,31 +106,29 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
 XPDFCodec::~XPDFCodec()
 {
   // Each step on its own: a failed one must not keep the others from
-  // closing the document.
+  // closing the document. One line tells of a failure.
+  bool ok = true;
   try {
     if (format == "rtf")
       *out << "}\n";
     else if (format == "html")
       *out << "\n</body></html>\n";
-  } catch (const std::exception& e) {
-    std::cerr << "PDFCodec: " << e.what() << std::endl;
-  }
-  try {
-    if (writer && !writer->finish())
-      std::cerr << "PDFCodec: error writing the document" << std::endl;
-  } catch (const std::exception& e) {
-    std::cerr << "PDFCodec: " << e.what() << std::endl;
+    if (writer)
+      ok = writer->finish();
+  } catch (const std::exception&) {
+    ok = false;
   }
   writer.reset(); // finished: its destructor writes nothing more
   if (out == &std::cout) {
     out->flush();
-    return;
+  } else {
+    std::fstream* f = static_cast<std::fstream*>(out);
+    f->close();
+    ok = ok && !f->fail();
+    delete f;
   }
-  std::fstream* f = static_cast<std::fstream*>(out);
-  f->close();
-  if (f->fail())
-    std::cerr << "PDFCodec: error closing the document" << std::endl;
-  delete f;
+  if (!ok)
+    std::cerr << "PDFCodec: error writing the document" << std::endl;
 }
 
 void XPDFCodec::beginPage(double width, double height)
@@ -146,15 +137,12 @@ void XPDFCodec::beginPage(double width, double height)
     writer->beginPage(width, height);
 }
 
-#if TOLM_HAVE_XIMAGE
 void XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
                           const std::string& compression)
 {
   if (writer)
     writer->showImage(image, x, y, w, h, quality, compression);
 }
-
-#endif
 
 void XPDFCodec::beginText()
 {
@@ -192,13 +180,9 @@ using namespace LuaWrapper;
 
 void exportCodecFunctions(lua_State* L)
 {
-#if !TOLM_HAVE_XIMAGE
-  (void)L;
-#else
   ExportToLua<XCodec, FunctionWrapper<&tolm::readImage>>(L, "readImage");
   ExportToLua<XCodec, FunctionWrapper<&tolm::writeImage, Required, Required, OptionalOr<80>,
                                       Optional>>(L, "writeImage");
-#endif
 }
 
 void exportCodecClass(lua_State* L)
@@ -206,9 +190,7 @@ void exportCodecClass(lua_State* L)
   ExportToLua<CtorWrapper<XCodec(const std::string&)>>(L, "new");
   ExportToLua<DtorWrapper<XCodec>>(L, "delete");
   ExportToLua<DtorWrapper<XCodec>>(L, "__gc");
-#if TOLM_HAVE_XIMAGE
   ExportToLua<MethodWrapper<&XCodec::writeMultiImage>>(L, "writeMultiImage");
-#endif
 }
 
 void exportPDFCodecClass(lua_State* L)
@@ -220,9 +202,7 @@ void exportPDFCodecClass(lua_State* L)
   ExportToLua<DtorWrapper<XPDFCodec>>(L, "delete");
   ExportToLua<DtorWrapper<XPDFCodec>>(L, "__gc");
   ExportToLua<MethodWrapper<&XPDFCodec::beginPage>>(L, "beginPage");
-#if TOLM_HAVE_XIMAGE
   ExportToLua<MethodWrapper<&XPDFCodec::showImage>>(L, "showImage");
-#endif
   ExportToLua<MethodWrapper<&XPDFCodec::hocr2pdf, Required, Required, Required, OptionalOr<1>>>(
     L, "hocr2pdf");
   ExportToLua<MethodWrapper<&XPDFCodec::beginText>>(L, "beginText");

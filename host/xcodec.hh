@@ -14,13 +14,6 @@ class ImageCodec;
 class PDFCodec;
 class XImage;
 
-// The script class Image arrives separately; without it the entries that
-// take images are left out.
-#if __has_include("host/XImage.hh")
-#define TOLM_HAVE_XIMAGE 1
-#include "host/XImage.hh"
-#endif
-
 class XCodec {
 public:
   // A "name:" prefix picks the codec and is not part of the file's name;

@@ -89,10 +89,8 @@ TEST_F(TolmModule, ClassesAndFunctions)
                  "  assert(type(Tolm[c]) == 'table', c)\n"
                  "  assert(type(Tolm[c].__index) == 'table', c)\n"
                  "end\n"
-#if TOLM_HAVE_XIMAGE
                  "assert(type(Tolm.Codec.readImage) == 'function')\n"
                  "assert(type(Tolm.Codec.writeImage) == 'function')\n"
-#endif
                  "assert(type(Tolm.Codec.new) == 'function')\n"
                  "assert(type(Tolm.PDFCodec.new) == 'function')\n"
                  "for _, f in ipairs{'unpredictPNG', 'predictPNG', 'zlibDecode', 'zlibEncode',\n"
@@ -274,4 +272,47 @@ TEST_F(TolmModule, PDFOnStandardOutputStaysOpen)
   EXPECT_EQ(result, "");
   EXPECT_EQ(out.compare(0, 9, "%PDF-1.5\n"), 0);
   EXPECT_EQ(out.substr(out.size() - 11), "%%EOF\nafter");
+}
+
+TEST_F(TolmModule, CodecFromScripts)
+{
+  EXPECT_EQ(exec("local img = Tolm.Image.new()\n"
+                 "img:setImageData(4, 3, 1, 8, string.rep('\\200', 12))\n"
+                 "local c = Tolm.Codec.new('tif:' .. dir .. '/pages')\n"
+                 "for i = 0, 2 do assert(c:writeMultiImage(img, 75, '', i), i) end\n"
+                 "c:delete()\n"
+                 "local back = Tolm.Image.new()\n"
+                 "assert(Tolm.Codec.readImage(dir .. '/pages', back, '', 0) == 3)\n"
+                 "assert(Tolm.Codec.readImage(dir .. '/pages', back, '', 2) == 1)\n"
+                 "assert(Tolm.Codec.readImage(dir .. '/none.tif', back, '', 0) == 0)\n"
+                 "assert(back:width() == 4 and back:height() == 3)\n"
+                 "local m = Tolm.Codec.new(dir .. '/missing/pages.tif')\n"
+                 "assert(m:writeMultiImage(img, 75, '', 0) == false)\n"
+                 "assert(Tolm.Codec.writeImage(dir .. '/one.png', img) == true)\n"
+                 "assert(Tolm.Codec.writeImage(dir .. '/one.xyz', img) == false)\n"
+                 "assert(Tolm.Codec.writeImage('-', img) == false, 'no codec for -')"),
+            "");
+  const struct {
+    const char* code;
+    const char* message;
+  } cases[] = {
+    {"Tolm.Codec.new(dir .. '/x.tif'):writeMultiImage(Tolm.Codec.new(dir .. '/y.tif'), 75, '', 0)",
+     "cannot convert argument #2 from userdata to Image"},
+    {"Tolm.Codec.new(dir .. '/x.tif'):writeMultiImage(Tolm.Image.new(), 75, '')",
+     "cannot convert argument #5 from no value to int"},
+    {"Tolm.Codec.readImage(dir .. '/x.tif', {}, '', 0)",
+     "cannot convert argument #2 from table to Image"},
+    {"Tolm.PDFCodec.new(dir .. '/x.pdf', 'pdf', 'x'):showImage(Tolm.Image.new(), 0, 0, 1, 1, 75)",
+     "cannot convert argument #8 from no value to std::string"},
+  };
+  for (const auto& c : cases)
+    EXPECT_NE(exec(c.code).find(c.message), std::string::npos) << c.code << ": " << exec(c.code);
+  // A codec prefix before "-" writes to standard output.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(exec("local img = Tolm.Image.new()\n"
+                 "img:setImageData(2, 2, 1, 8, 'abcd')\n"
+                 "assert(Tolm.Codec.writeImage('png:-', img) == true)"),
+            "");
+  const std::string png = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
 }

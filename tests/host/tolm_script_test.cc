@@ -2,6 +2,7 @@
 // file with a text layer, checked with independent PDF tools.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <sstream>
 
 #include "tests/support/TestSupport.hh"
@@ -37,13 +38,6 @@ TEST(TolmScript, MultiPageTiffToPdfWithTextLayer)
   REQUIRE_TOOL(pdftotext, "pdftotext");
   TempDir dir;
   REQUIRE_TOOL(tiffcp, "tiffcp");
-  {
-    TempDir probe;
-    ASSERT_TRUE(writeFile(probe.file("probe.lua"),
-                          "os.exit(require('Tolm').Image.new and 0 or 77)"));
-    if (run(std::string(TOLM_EXE) + " --script '" + probe.file("probe.lua") + "'") == 77)
-      GTEST_SKIP() << "no Image class in this build";
-  }
   // Three pages written by libtiff: bilevel G4, gray LZW, RGB deflate.
   const std::string make =
     "from PIL import Image, ImageDraw\n"
@@ -92,7 +86,12 @@ TEST(TolmScript, MultiPageTiffToPdfWithTextLayer)
   for (int page = 1; page <= 3; ++page) {
     const std::string p = std::to_string(page);
     ASSERT_EQ(run(pdftotext + " -f " + p + " -l " + p + " '" + pdf + "' -", &out), 0);
-    EXPECT_NE(out.find("page number p" + p + "x"), std::string::npos) << out;
+    // Word gaps are pdftotext's guess: compare the letters.
+    std::string letters;
+    for (char c : out)
+      if (!isspace((unsigned char)c))
+        letters += c;
+    EXPECT_EQ(letters, "pagenumberp" + p + "x") << out;
   }
 }
 

@@ -1,5 +1,6 @@
-// Timers and keyed callbacks of the Tolm module on the off-screen run loop:
-// how long a timer lives, what it prints, and that its function is freed.
+// Timers and keyed callbacks of the Tolm module on the run loop, off-screen
+// and on an X server of the test's own: how long a timer lives, what it
+// prints, and that its function is freed.
 #include "host/tolm_module.hh"
 
 #include <gtest/gtest.h>
@@ -10,16 +11,39 @@
 #include "lua/lua.h"
 #include "lua/lualib.h"
 #include "renderer/RendererAppKit.hh"
+#include "tests/renderer/Xvfb.hh"
+#include "tests/support/TestSupport.hh"
 
 namespace {
 
-class TolmTimers : public ::testing::Test {
+// The display the root renderer runs on: "headless" or "x11".
+class TolmTimers : public ::testing::TestWithParam<const char*> {
 protected:
+  static void TearDownTestSuite()
+  {
+    delete server;
+    server = nullptr;
+  }
+
   void SetUp() override
   {
-    setenv("TOLM_HEADLESS", "1", 1);
-    root = new RendererAppKit;
+    if (std::string(GetParam()) == "x11") {
+      REQUIRE_TOOL(xvfb, "Xvfb");
+      if (!server)
+        server = new Xvfb(xvfb);
+      ASSERT_FALSE(server->display().empty()) << "Xvfb did not start";
+      const char* display = getenv("DISPLAY");
+      savedDisplay = display ? display : "";
+      changedDisplay = true;
+      setenv("DISPLAY", server->display().c_str(), 1);
+      unsetenv("TOLM_HEADLESS");
+    } else {
+      setenv("TOLM_HEADLESS", "1", 1);
+    }
+    RendererAppKit* appkit = new RendererAppKit;
+    root = appkit;
     ASSERT_TRUE(root->init(nullptr));
+    ASSERT_STREQ(appkit->displayName(), GetParam());
     host::parent_renderer = root;
     L = luaL_newstate();
     luaL_openlibs(L);
@@ -30,9 +54,15 @@ protected:
   }
   void TearDown() override
   {
-    lua_close(L);
+    if (L)
+      lua_close(L);
     host::parent_renderer = nullptr;
     delete root;
+    unsetenv("TOLM_HEADLESS");
+    if (changedDisplay && savedDisplay.empty())
+      unsetenv("DISPLAY");
+    else if (changedDisplay)
+      setenv("DISPLAY", savedDisplay.c_str(), 1);
   }
 
   std::string exec(const std::string& code)
@@ -47,11 +77,17 @@ protected:
 
   lua_State* L = nullptr;
   Renderer* root = nullptr;
+  std::string savedDisplay;
+  bool changedDisplay = false;
+  static inline Xvfb* server = nullptr;
 };
 
 } // namespace
 
-TEST_F(TolmTimers, LifetimeByResult)
+INSTANTIATE_TEST_SUITE_P(Displays, TolmTimers, ::testing::Values("headless", "x11"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_P(TolmTimers, LifetimeByResult)
 {
   // Each timer counts its runs; `results` are what it returns on its runs,
   // after which it returns nothing.
@@ -90,7 +126,7 @@ TEST_F(TolmTimers, LifetimeByResult)
             "");
 }
 
-TEST_F(TolmTimers, ExitCodeAndNestedTimers)
+TEST_P(TolmTimers, ExitCodeAndNestedTimers)
 {
   // A timer added by a timer runs too; the code given to exit comes back
   // from the loop.
@@ -99,13 +135,15 @@ TEST_F(TolmTimers, ExitCodeAndNestedTimers)
                  "  order = order .. 'a'\n"
                  "  Tolm.addTimer(function() order = order .. 'b' Tolm.exit(5) end, 0.001)\n"
                  "end, 0.001)\n"
+                 "Tolm.runLoop(0.01)\n"
+                 "assert(order == '', 'runLoop makes no pass of the loop')\n"
                  "Tolm.run()\n"
                  "assert(order == 'ab', order)"),
             "");
   EXPECT_EQ(host::tolm_ec, 5);
 }
 
-TEST_F(TolmTimers, KeyedCallbacks)
+TEST_P(TolmTimers, KeyedCallbacks)
 {
   testing::internal::CaptureStderr();
   EXPECT_EQ(exec("alive = setmetatable({}, {__mode = 'k'})\n"
@@ -142,4 +180,18 @@ TEST_F(TolmTimers, KeyedCallbacks)
   EXPECT_EQ(err, "callback already present for: 1\n"
                  "callbackWrapper: test:10: bad 2\n"
                  "No callback for: 3\n");
+}
+
+TEST_P(TolmTimers, AddedFromACoroutineThatIsGone)
+{
+  // The timer runs on the main thread after its coroutine was collected.
+  EXPECT_EQ(exec("fired = 0\n"
+                 "coroutine.wrap(function()\n"
+                 "  Tolm.addTimer(function() fired = fired + 1 Tolm.exit(4) end, 0.01)\n"
+                 "end)()\n"
+                 "collectgarbage('collect')\n"
+                 "Tolm.run()\n"
+                 "assert(fired == 1, fired)"),
+            "");
+  EXPECT_EQ(host::tolm_ec, 4);
 }
