@@ -14,6 +14,9 @@ struct deskew_rect {
   float angle;            // skew, degrees; negative for a sheet turned clockwise
 };
 
+// The whole image, unturned: what a detector returns when it finds no sheet.
+deskew_rect wholeImageRect(const Image& image);
+
 // Measures the sheet in a sheet-fed scan whose first `topLines` and last
 // `bottomLines` rows show only the scanner background. Does not change the
 // image. On failure the whole image with angle 0 comes back.

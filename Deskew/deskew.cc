@@ -18,12 +18,7 @@
 #include "math/LinearRegression.hh"
 #include "utility/Saturate.hh"
 
-namespace {
-
-typedef std::pair<int32_t, int32_t> point_t;
-typedef std::vector<point_t> points_t;
-
-deskew_rect defaults(const Image& image)
+deskew_rect wholeImageRect(const Image& image)
 {
   deskew_rect r;
   r.x = r.y = 0;
@@ -33,6 +28,11 @@ deskew_rect defaults(const Image& image)
   r.angle = 0;
   return r;
 }
+
+namespace {
+
+typedef std::pair<int32_t, int32_t> point_t;
+typedef std::vector<point_t> points_t;
 
 struct cleanup {
   // Drops points near neither their kept predecessor nor their successor.
@@ -92,6 +92,9 @@ struct detector {
   std::vector<pix> bg;        // background per column, as stored in the row
   std::vector<int32_t> tol;   // per-column threshold
   std::vector<uint8_t> light; // background light enough for a shadow walk
+  // Distances in pixels from the resolution, set by measure().
+  int shadowSpan = 0, borderMin = 0, rowLimit = 0;
+  int run = 3; // steps in a row that make an edge
 
   explicit detector(const Image& image) : W(image.w), H(image.h), src(image) {}
 
@@ -296,29 +299,10 @@ struct detector {
     }
   }
 
-  deskew_rect measure(Image& image, int topLines, int bottomLines)
+  // The sheet's sides as points: per row the first step from background
+  // to paper from the left and from the right, walked past a shadow.
+  void sideRowPoints(points_t& leftPts, points_t& rightPts)
   {
-    deskew_rect result = defaults(image);
-    // Negative bands count as none here, so an oversized other band cannot
-    // slip past the test and be read beyond the image.
-    const int64_t tl = std::max(topLines, 0), bl = std::max(bottomLines, 0);
-    if (tl + bl >= H) {
-      fprintf(stderr, "Not enough lines to deskew\n");
-      return result;
-    }
-
-    const bool noBands = topLines < 1 && bottomLines < 1;
-    const bool bothBands = bottomLines >= 1 && topLines > 0;
-    const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
-    const int shadowSpan = (int)(dpi * 8 / 25.4);
-    const int borderMin = (int)(dpi * 0.5 / 25.4);
-    const int rowLimit = W / 2 - (int)(dpi * 5 / 25.4);
-    const int run = image.resX > 300 ? 5 : 3; // from the raw field: 0 dpi gives 3
-
-    sampleBackground(image, topLines, bottomLines, noBands, bothBands);
-
-    points_t leftPts, rightPts, topPts, bottomPts;
-
     for (int y = H / 8; y < 7 * H / 8; ++y) {
       int left = -1, right = -1;
       for (int x = 0, hits = 0; x < rowLimit + 1 - run; ++x) {
@@ -354,49 +338,55 @@ struct detector {
       }
     }
 
-    if (topLines >= 0 && bottomLines >= 0) {
-      const int startRow = topLines ? topLines + 1 : 0;
-      for (int x = W / 8; x < 7 * W / 8; ++x) {
-        int top = -1, bottom = -1;
-        for (int y = startRow, hits = 0; y < H / 4; ++y) {
-          hits = compare(x, y, 0, 1, tol[x]) ? hits + 1 : 0;
-          if (hits == run) {
-            top = y;
-            break;
-          }
-        }
-        if (top >= 0 && top < startRow + borderMin)
-          top = -1;
-        if (top >= 0 && light[x])
-          top = shadowWalk(x, top, 0, 1, shadowSpan, top, [&](int p) { return p < H / 4; });
+  }
 
-        // Row 0 has no row above it to average with.
-        for (int y = H - 1, hits = 0; y >= std::max(H / 2, 1); --y) {
-          hits = compare(x, y, 0, -1, tol[x]) ? hits + 1 : 0;
-          if (hits == run) {
-            bottom = y;
-            break;
-          }
-        }
-        if (bottom > H - borderMin)
-          bottom = -1;
-        if (bottom >= 0 && light[x])
-          bottom = shadowWalk(x, bottom, 0, -1, shadowSpan, bottom,
-                              [&](int p) { return p >= H / 2 && p >= 2; });
-
-        if (!(top >= 0 && bottom >= 0 && top >= bottom)) {
-          if (top >= 0)
-            topPts.emplace_back(x, top);
-          if (bottom >= 0)
-            bottomPts.emplace_back(x, bottom);
+  // The same per column for the top and bottom edges, below the top band.
+  void sideColumnPoints(int topLines, points_t& topPts, points_t& bottomPts)
+  {
+    const int startRow = topLines ? topLines + 1 : 0;
+    for (int x = W / 8; x < 7 * W / 8; ++x) {
+      int top = -1, bottom = -1;
+      for (int y = startRow, hits = 0; y < H / 4; ++y) {
+        hits = compare(x, y, 0, 1, tol[x]) ? hits + 1 : 0;
+        if (hits == run) {
+          top = y;
+          break;
         }
       }
-    }
+      if (top >= 0 && top < startRow + borderMin)
+        top = -1;
+      if (top >= 0 && light[x])
+        top = shadowWalk(x, top, 0, 1, shadowSpan, top, [&](int p) { return p < H / 4; });
 
-    points_t* lists[4] = {&topPts, &bottomPts, &leftPts, &rightPts};
-    LinearRegression<double> fits[4];
-    for (points_t* l : lists)
-      cleanup::byNeighbor(*l, image, 2.0);
+      // Row 0 has no row above it to average with.
+      for (int y = H - 1, hits = 0; y >= std::max(H / 2, 1); --y) {
+        hits = compare(x, y, 0, -1, tol[x]) ? hits + 1 : 0;
+        if (hits == run) {
+          bottom = y;
+          break;
+        }
+      }
+      if (bottom > H - borderMin)
+        bottom = -1;
+      if (bottom >= 0 && light[x])
+        bottom = shadowWalk(x, bottom, 0, -1, shadowSpan, bottom,
+                            [&](int p) { return p >= H / 2 && p >= 2; });
+
+      if (!(top >= 0 && bottom >= 0 && top >= bottom)) {
+        if (top >= 0)
+          topPts.emplace_back(x, top);
+        if (bottom >= 0)
+          bottomPts.emplace_back(x, bottom);
+      }
+    }
+  }
+
+  // A straight line through each side's points, fitted again without the
+  // points far from the first fit.
+  static void fitSides(const Image& image, points_t* lists[4], LinearRegression<double> fits[4])
+  {
+    for (int i = 0; i < 4; ++i)
+      cleanup::byNeighbor(*lists[i], image, 2.0);
     for (int i = 0; i < 4; ++i)
       fits[i].addRange(lists[i]->begin(), lists[i]->end());
     for (int i = 0; i < 4; ++i)
@@ -405,46 +395,15 @@ struct detector {
       fits[i] = LinearRegression<double>();
       fits[i].addRange(lists[i]->begin(), lists[i]->end());
     }
+  }
+
+  // The skew: the median of the sides' angles that enough points support;
+  // top and bottom count only when they agree with the left and right.
+  static double skewOf(const Line& top, const Line& bottom, const Line& left, const Line& right,
+                       const LinearRegression<double> fits[4])
+  {
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
-
-    Line left{leftFit.a, 0, leftFit.a + leftFit.b * H, (double)H};
-    if (leftFit.count < 0.05 * H)
-      left = Line{0, 0, 0, (double)H};
-    Line right{rightFit.a, 0, rightFit.a + rightFit.b * H, (double)H};
-    if (rightFit.count < 0.05 * H)
-      right = Line{(double)(W - 1), 0, (double)(W - 1), (double)H};
-    Line top{0, topFit.a, (double)W, topFit.a + topFit.b * W};
-    if (topFit.count < 0.05 * W)
-      top = Line{0, (double)topLines, (double)W, (double)topLines};
-    Line bottom{0, bottomFit.a, (double)W, bottomFit.a + bottomFit.b * W};
-    if (bottomFit.count < 0.05 * W)
-      bottom = Line{0, (double)H - bottomLines - 1, (double)W, (double)H - bottomLines - 1};
-
-    // Nearly parallel lines cross far away or not at all; a corner outside
-    // a generous frame around the scan counts as parallel.
-    auto sane = [&](const std::pair<double, double>& p) {
-      return std::isfinite(p.first) && std::isfinite(p.second) && p.first >= -W &&
-             p.first <= 2.0 * W && p.second >= -H && p.second <= 2.0 * H;
-    };
-    std::pair<double, double> tl_, tr_, bl_, br_;
-    if (!top.intersection(left, tl_) || !sane(tl_) || !top.intersection(right, tr_) ||
-        !sane(tr_) || !bottom.intersection(left, bl_) || !sane(bl_) ||
-        !bottom.intersection(right, br_) || !sane(br_)) {
-      fprintf(stderr, "lines parallel!?\n");
-      return result;
-    }
-    // Fits of one or two points are the line x = 0 (or y = 0) and may
-    // coincide with a fallback line: a side of zero length has no direction.
-    if (tl_ == tr_ || bl_ == br_ || tl_ == bl_ || tr_ == br_) {
-      fprintf(stderr, "lines parallel!?\n");
-      return result;
-    }
-    top = Line{tl_.first, tl_.second, tr_.first, tr_.second};
-    bottom = Line{bl_.first, bl_.second, br_.first, br_.second};
-    left = Line{tl_.first, tl_.second, bl_.first, bl_.second};
-    right = Line{tr_.first, tr_.second, br_.first, br_.second};
-
     const double pi = 3.141592653589793;
     auto degrees = [pi](double a) {
       double d = a / pi * 180;
@@ -484,6 +443,80 @@ struct detector {
     case 4: median = (candidates[1] + candidates[2]) / 2; break;
     default: break;
     }
+    return median;
+  }
+
+  deskew_rect measure(Image& image, int topLines, int bottomLines)
+  {
+    deskew_rect result = wholeImageRect(image);
+    // Negative bands count as none here, so an oversized other band cannot
+    // slip past the test and be read beyond the image.
+    const int64_t tl = std::max(topLines, 0), bl = std::max(bottomLines, 0);
+    if (tl + bl >= H) {
+      fprintf(stderr, "Not enough lines to deskew\n");
+      return result;
+    }
+
+    const bool noBands = topLines < 1 && bottomLines < 1;
+    const bool bothBands = bottomLines >= 1 && topLines > 0;
+    const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
+    shadowSpan = (int)(dpi * 8 / 25.4);
+    borderMin = (int)(dpi * 0.5 / 25.4);
+    rowLimit = W / 2 - (int)(dpi * 5 / 25.4);
+    run = image.resX > 300 ? 5 : 3; // from the raw field: 0 dpi gives 3
+
+    sampleBackground(image, topLines, bottomLines, noBands, bothBands);
+
+    points_t leftPts, rightPts, topPts, bottomPts;
+    sideRowPoints(leftPts, rightPts);
+    if (topLines >= 0 && bottomLines >= 0)
+      sideColumnPoints(topLines, topPts, bottomPts);
+
+    points_t* lists[4] = {&topPts, &bottomPts, &leftPts, &rightPts};
+    LinearRegression<double> fits[4];
+    fitSides(image, lists, fits);
+    const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
+                                    &rightFit = fits[3];
+
+    // Sides without enough points are the scan's borders (below and above
+    // the bands).
+    Line left{leftFit.a, 0, leftFit.a + leftFit.b * H, (double)H};
+    if (leftFit.count < 0.05 * H)
+      left = Line{0, 0, 0, (double)H};
+    Line right{rightFit.a, 0, rightFit.a + rightFit.b * H, (double)H};
+    if (rightFit.count < 0.05 * H)
+      right = Line{(double)(W - 1), 0, (double)(W - 1), (double)H};
+    Line top{0, topFit.a, (double)W, topFit.a + topFit.b * W};
+    if (topFit.count < 0.05 * W)
+      top = Line{0, (double)topLines, (double)W, (double)topLines};
+    Line bottom{0, bottomFit.a, (double)W, bottomFit.a + bottomFit.b * W};
+    if (bottomFit.count < 0.05 * W)
+      bottom = Line{0, (double)H - bottomLines - 1, (double)W, (double)H - bottomLines - 1};
+
+    // Nearly parallel lines cross far away or not at all; a corner outside
+    // a generous frame around the scan counts as parallel.
+    auto sane = [&](const std::pair<double, double>& p) {
+      return std::isfinite(p.first) && std::isfinite(p.second) && p.first >= -W &&
+             p.first <= 2.0 * W && p.second >= -H && p.second <= 2.0 * H;
+    };
+    std::pair<double, double> tl_, tr_, bl_, br_;
+    if (!top.intersection(left, tl_) || !sane(tl_) || !top.intersection(right, tr_) ||
+        !sane(tr_) || !bottom.intersection(left, bl_) || !sane(bl_) ||
+        !bottom.intersection(right, br_) || !sane(br_)) {
+      fprintf(stderr, "lines parallel!?\n");
+      return result;
+    }
+    // Fits of one or two points are the line x = 0 (or y = 0) and may
+    // coincide with a fallback line: a side of zero length has no direction.
+    if (tl_ == tr_ || bl_ == br_ || tl_ == bl_ || tr_ == br_) {
+      fprintf(stderr, "lines parallel!?\n");
+      return result;
+    }
+    top = Line{tl_.first, tl_.second, tr_.first, tr_.second};
+    bottom = Line{bl_.first, bl_.second, br_.first, br_.second};
+    left = Line{tl_.first, tl_.second, bl_.first, bl_.second};
+    right = Line{tr_.first, tr_.second, br_.first, br_.second};
+    const double median = skewOf(top, bottom, left, right, fits);
 
     auto mid = [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
       return std::make_pair((a.first + b.first) / 2, (a.second + b.second) / 2);
@@ -519,10 +552,10 @@ struct deskewParameters_template {
 deskew_rect deskewParameters(Image& image, int topLines, int bottomLines)
 {
   if (image.empty())
-    return defaults(image);
+    return wholeImageRect(image);
   if (!isPixelType(image)) {
     fprintf(stderr, "deskew: unsupported pixel type (spp %d, bps %d)\n", image.spp, image.bps);
-    return defaults(image);
+    return wholeImageRect(image);
   }
   return codegen_return<deskew_rect, deskewParameters_template>(image, topLines, bottomLines);
 }

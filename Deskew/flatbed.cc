@@ -31,17 +31,6 @@ const double kLidRange = 64;       // levels within the lid beside an edge
 
 enum Side { Top, Bottom, Left, Right };
 
-deskew_rect wholeImage(const Image& image)
-{
-  deskew_rect r;
-  r.x = r.y = 0;
-  r.width = image.w;
-  r.height = image.h;
-  r.x_back = r.y_back = 0;
-  r.angle = 0;
-  return r;
-}
-
 struct Gray {
   const uint8_t* data;
   unsigned stride;
@@ -86,10 +75,13 @@ void vote(const Gray& g, LineHough* hough[4])
     }
 }
 
-// Whether a rough line is a sheet edge rather than a rule or a line of
-// print on the sheet: along most of its edge pixels the band just outside
-// is darker than the band just inside, as the lid is darker than paper, and
-// flat, as the lid holds no print.
+// Whether a rough line is a sheet edge rather than a rule, a line of print
+// or a photo's edge on the sheet: along most of its edge pixels the band
+// just outside is darker than the band just inside, as the lid is darker
+// than paper, and everything from the edge out to the scan's border is
+// flat, as the lid holds no print. A sheet that fills the scan's height or
+// width has no lid beyond two of its sides; what lies past a photo's edge
+// reaches paper or print before the border, so those sides stay the scan's.
 bool bordersLid(const Gray& g, Side side, const LineHough::Peak& p)
 {
   const double c = std::cos(p.theta), s = std::sin(p.theta);
@@ -102,17 +94,18 @@ bool bordersLid(const Gray& g, Side side, const LineHough::Peak& p)
     const double x = p.rho * c - t * s, y = p.rho * s + t * c;
     if (!inside(x, y))
       continue;
-    double in = 0, out = 0, outMin = 255, outMax = 0;
+    double in = 0, out = 0;
     int nin = 0, nout = 0;
-    for (int k = 3; k <= 10; ++k) {
-      if (k <= 8 && inside(x + k * nx, y + k * ny))
+    for (int k = 3; k <= 8; ++k)
+      if (inside(x + k * nx, y + k * ny))
         in += g.sample(x + k * nx, y + k * ny), ++nin;
-      if (inside(x - k * nx, y - k * ny)) {
-        const double v = g.sample(x - k * nx, y - k * ny);
+    double outMin = 255, outMax = 0;
+    for (int k = 3; inside(x - k * nx, y - k * ny); ++k) {
+      const double v = g.sample(x - k * nx, y - k * ny);
+      if (k <= 10)
         out += v, ++nout;
-        outMin = std::min(outMin, v);
-        outMax = std::max(outMax, v);
-      }
+      outMin = std::min(outMin, v);
+      outMax = std::max(outMax, v);
     }
     if (nin && nout && in / nin - out / nout >= kMinEdge / 4 && outMax - outMin <= kLidRange)
       ++darker;
@@ -223,7 +216,7 @@ Line lineOf(const Fit& f, bool horizontal)
 
 deskew_rect deskewFlatbed(Image& image)
 {
-  deskew_rect result = wholeImage(image);
+  deskew_rect result = wholeImageRect(image);
   if (image.w < 8 || image.h < 8 || !image.getRawData())
     return result;
 

@@ -1,11 +1,14 @@
 // The page the codec benchmarks encode: A4 at 300 dpi, scan-like.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include <benchmark/benchmark.h>
 
 #include "image/Image.hh"
+#include "tests/support/Pages.hh"
+#include "tests/support/TestSupport.hh"
 
 namespace benchpages {
 
@@ -34,6 +37,25 @@ inline void makeScanPage(Image& img, int spp)
         row[x * spp + c] = (uint8_t)(c == 1 ? v * 7 / 8 : v);
     }
   }
+}
+
+// A4 gray text page (strokes of text-like density on unevenly lit paper),
+// made once.
+inline const Image& textGray()
+{
+  static Image page = pages::grayPage(kW, kH, pages::textStrokes(kW, kH, 30));
+  return page;
+}
+
+// The text page in RGB, channel c offset by tint[c] (clamped).
+inline Image tintedText(const int tint[3])
+{
+  const Image& g = textGray();
+  Image rgb = testsupport::makeImage(kW, kH, 3, 8, 0);
+  for (int64_t i = 0; i < (int64_t)kW * kH; ++i)
+    for (int c = 0; c < 3; ++c)
+      rgb.data[3 * i + c] = (uint8_t)std::min(255, std::max(0, g.data[i] + tint[c]));
+  return rgb;
 }
 
 // Runs op on a fresh copy of the page each iteration; the copy is not timed.

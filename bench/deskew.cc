@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Deskew/Deskew.hh"
-#include "tests/Deskew/SyntheticScan.hh"
+#include "tests/support/SyntheticScan.hh"
 #include "tests/support/TestSupport.hh"
 
 namespace {

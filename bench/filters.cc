@@ -13,20 +13,16 @@
 #include "filters/smooth.hh"
 #include "filters/dither.hh"
 #include "filters/optimize2bw.hh"
-#include "tests/filters/page_fixtures.hh"
+#include "tests/support/Pages.hh"
 #include "tests/support/TestSupport.hh"
 
 namespace {
 
 using benchpages::onCopies;
 
-const int kW = 2480, kH = 3508;
-
-const Image& textGray()
-{
-  static Image page = pages::grayPage(kW, kH, pages::textStrokes(kW, kH, 30));
-  return page;
-}
+using benchpages::kH;
+using benchpages::kW;
+using benchpages::textGray;
 
 const Image& blankGray()
 {
@@ -36,14 +32,8 @@ const Image& blankGray()
 
 const Image& textRGB()
 {
-  static Image page = [] {
-    const Image& g = textGray();
-    Image rgb = testsupport::makeImage(kW, kH, 3, 8, 0);
-    for (int64_t i = 0; i < (int64_t)kW * kH; ++i)
-      for (int c = 0; c < 3; ++c)
-        rgb.data[3 * i + c] = (uint8_t)std::min(255, g.data[i] + 6 * c);
-    return rgb;
-  }();
+  static const int tint[3] = {0, 6, 12};
+  static Image page = benchpages::tintedText(tint);
   return page;
 }
 

@@ -4,7 +4,7 @@
 
 #include "Deskew/Orientation.hh"
 #include "image/Rotate.hh"
-#include "tests/filters/page_fixtures.hh"
+#include "tests/support/Pages.hh"
 
 namespace {
 

@@ -23,35 +23,24 @@
 #include "image/Crop.hh"
 #include "image/Rotate.hh"
 #include "image/Scale.hh"
-#include "tests/Deskew/SyntheticScan.hh"
-#include "tests/filters/page_fixtures.hh"
+#include "tests/support/SyntheticScan.hh"
+#include "tests/support/Pages.hh"
 #include "tests/support/TestSupport.hh"
 
 namespace {
 
 using benchpages::onCopies;
 
-const int kW = 2480, kH = 3508;
-
-const Image& textGray()
-{
-  static Image page = pages::grayPage(kW, kH, pages::textStrokes(kW, kH, 30));
-  return page;
-}
+using benchpages::kH;
+using benchpages::kW;
+using benchpages::textGray;
 
 // A slightly yellow paper, so that colour conversions and white balance have
 // real work to do.
 const Image& textRGB()
 {
-  static Image page = [] {
-    const Image& g = textGray();
-    Image rgb = testsupport::makeImage(kW, kH, 3, 8, 0);
-    const int tint[3] = {0, -6, -24};
-    for (int64_t i = 0; i < (int64_t)kW * kH; ++i)
-      for (int c = 0; c < 3; ++c)
-        rgb.data[3 * i + c] = (uint8_t)std::max(0, g.data[i] + tint[c]);
-    return rgb;
-  }();
+  static const int tint[3] = {0, -6, -24};
+  static Image page = benchpages::tintedText(tint);
   return page;
 }
 

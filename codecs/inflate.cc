@@ -19,44 +19,40 @@ void feedSlice(z_stream& strm, uint64_t& remaining)
   remaining -= strm.avail_in;
 }
 
-} // namespace
-
-bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t length,
-                     int windowBits, uint64_t maxOutput)
+// The one inflate loop. The sink hands out output windows (false: the
+// output is complete) and takes what each call produced, told whether the
+// call failed. Input runs out without error when inflate makes no more
+// progress; a window filled to the brim is followed by another, since
+// zlib may hold more output.
+template <typename Sink>
+bool inflateInto(const unsigned char* data, uint64_t length, int windowBits, Sink& sink)
 {
   z_stream strm;
   memset(&strm, 0, sizeof strm);
   if (inflateInit2(&strm, windowBits) != Z_OK)
     return false;
-  const uInt kChunk = 16384;
-  unsigned char window[kChunk];
   uint64_t remaining = data ? length : 0;
-  uint64_t written = 0;
+  strm.next_in = (Bytef*)data;
   int ret = Z_OK;
   bool full = false;
-  strm.next_in = (Bytef*)data;
-  while (ret != Z_STREAM_END && written < maxOutput) {
+  while (ret != Z_STREAM_END) {
     if (strm.avail_in == 0 && remaining)
       feedSlice(strm, remaining);
     if (strm.avail_in == 0 && !full)
       break;
+    unsigned char* window;
+    uInt room;
+    if (!sink.window(window, room))
+      break;
     strm.next_out = window;
-    strm.avail_out = kChunk;
+    strm.avail_out = room;
     ret = inflate(&strm, Z_SYNC_FLUSH);
+    full = strm.avail_out == 0;
     // No progress with no input left is not an error: the data just ended.
     if (ret == Z_BUF_ERROR && strm.avail_in == 0 && !remaining)
       break;
-    if (ret < 0 || ret > Z_STREAM_END) {
-      inflateEnd(&strm);
-      return false;
-    }
-    uint64_t produced = kChunk - strm.avail_out;
-    full = strm.avail_out == 0;
-    if (produced > maxOutput - written)
-      produced = maxOutput - written;
-    out.write((const char*)window, (std::streamsize)produced);
-    written += produced;
-    if (!out) {
+    const bool failed = ret < 0 || ret > Z_STREAM_END;
+    if (!sink.took(room - strm.avail_out, failed) || failed) {
       inflateEnd(&strm);
       return false;
     }
@@ -65,36 +61,55 @@ bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t leng
   return true;
 }
 
+} // namespace
+
+bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t length,
+                     int windowBits, uint64_t maxOutput)
+{
+  struct {
+    std::ostream& out;
+    uint64_t maxOutput;
+    uint64_t written = 0;
+    unsigned char buffer[16384];
+    bool window(unsigned char*& at, uInt& room)
+    {
+      at = buffer;
+      room = sizeof buffer;
+      return written < maxOutput;
+    }
+    bool took(uint64_t produced, bool failed)
+    {
+      if (failed)
+        return false;
+      if (produced > maxOutput - written)
+        produced = maxOutput - written;
+      out.write((const char*)buffer, (std::streamsize)produced);
+      written += produced;
+      return (bool)out;
+    }
+  } sink{out, maxOutput, 0, {}};
+  return inflateInto(data, length, windowBits, sink);
+}
+
 bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
                      unsigned char* out, uint64_t cap, uint64_t* produced)
 {
   *produced = 0;
-  z_stream strm;
-  memset(&strm, 0, sizeof strm);
-  if (inflateInit2(&strm, windowBits) != Z_OK)
-    return false;
-  uint64_t remaining = data ? length : 0;
-  strm.next_in = (Bytef*)data;
-  int ret = Z_OK;
-  while (ret != Z_STREAM_END && *produced < cap) {
-    if (strm.avail_in == 0) {
-      if (!remaining)
-        break;
-      feedSlice(strm, remaining);
+  struct {
+    unsigned char* out;
+    uint64_t cap;
+    uint64_t* produced;
+    bool window(unsigned char*& at, uInt& room)
+    {
+      at = out + *produced;
+      room = slice(cap - *produced);
+      return *produced < cap;
     }
-    const uint64_t room = cap - *produced;
-    strm.next_out = out + *produced;
-    strm.avail_out = slice(room);
-    const uInt before = strm.avail_out;
-    ret = inflate(&strm, Z_SYNC_FLUSH);
-    *produced += before - strm.avail_out;
-    if (ret == Z_BUF_ERROR && strm.avail_in == 0 && !remaining)
-      break;
-    if (ret < 0 || ret > Z_STREAM_END) {
-      inflateEnd(&strm);
-      return false;
+    bool took(uint64_t n, bool)
+    {
+      *produced += n;
+      return true;
     }
-  }
-  inflateEnd(&strm);
-  return true;
+  } sink{out, cap, produced};
+  return inflateInto(data, length, windowBits, sink);
 }

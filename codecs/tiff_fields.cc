@@ -6,18 +6,19 @@
 #include <stdexcept>
 
 #include "codecs/TIFF.hh"
+#include "codecs/TIFFTags.hh"
 #include "utility/ByteOrder.hh"
 
 int typeSize(int type)
 {
   switch (type) {
-  case 1: case 2: case 6: case 7:
+  case tifftype::BYTE: case tifftype::ASCII: case tifftype::SBYTE: case tifftype::UNDEFINED:
     return 1;
-  case 3: case 8:
+  case tifftype::SHORT: case tifftype::SSHORT:
     return 2;
-  case 4: case 9: case 11:
+  case tifftype::LONG: case tifftype::SLONG: case tifftype::FLOAT:
     return 4;
-  case 5: case 10: case 12:
+  case tifftype::RATIONAL: case tifftype::SRATIONAL: case tifftype::DOUBLE:
     return 8;
   }
   throw std::runtime_error("unkown type: " + std::to_string(type));
@@ -54,27 +55,27 @@ std::vector<double> tiffReadArray(std::istream* s, bool bigEndian, int type, uin
   for (uint32_t i = 0; i < count; ++i) {
     double v;
     switch (type) {
-    case 1: v = tiffRead<uint8_t>(s, bigEndian); break;
-    case 3: v = tiffRead<uint16_t>(s, bigEndian); break;
-    case 4: v = tiffRead<uint32_t>(s, bigEndian); break;
-    case 5: {
+    case tifftype::BYTE: v = tiffRead<uint8_t>(s, bigEndian); break;
+    case tifftype::SHORT: v = tiffRead<uint16_t>(s, bigEndian); break;
+    case tifftype::LONG: v = tiffRead<uint32_t>(s, bigEndian); break;
+    case tifftype::RATIONAL: {
       const uint32_t n = tiffRead<uint32_t>(s, bigEndian);
       const uint32_t d = tiffRead<uint32_t>(s, bigEndian);
       v = d ? (double)(n / d) : 0; // a zero denominator is no number: 0
       break;
     }
-    case 6: v = tiffRead<int8_t>(s, bigEndian); break;
-    case 7: v = nan; break;
-    case 8: v = tiffRead<int16_t>(s, bigEndian); break;
-    case 9: v = tiffRead<int32_t>(s, bigEndian); break;
-    case 10: {
+    case tifftype::SBYTE: v = tiffRead<int8_t>(s, bigEndian); break;
+    case tifftype::UNDEFINED: v = nan; break;
+    case tifftype::SSHORT: v = tiffRead<int16_t>(s, bigEndian); break;
+    case tifftype::SLONG: v = tiffRead<int32_t>(s, bigEndian); break;
+    case tifftype::SRATIONAL: {
       const int64_t n = tiffRead<int32_t>(s, bigEndian);
       const int64_t d = tiffRead<int32_t>(s, bigEndian);
       v = d ? (double)(n / d) : 0;
       break;
     }
-    case 11: v = tiffRead<float>(s, bigEndian); break;
-    case 12: v = tiffRead<double>(s, bigEndian); break;
+    case tifftype::FLOAT: v = tiffRead<float>(s, bigEndian); break;
+    case tifftype::DOUBLE: v = tiffRead<double>(s, bigEndian); break;
     default:
       std::cerr << "unsupported vector type " << type << std::endl;
       v = nan;
@@ -162,22 +163,22 @@ std::streamoff tiffWriteArray(std::ostream* s, bool bigEndian, int type,
   for (double v : values) {
     const int64_t i = integerPart(v);
     switch (type) {
-    case 1: tiffWrite<uint8_t>(s, bigEndian, (uint8_t)i); break;
-    case 3: tiffWrite<uint16_t>(s, bigEndian, (uint16_t)i); break;
-    case 4: tiffWrite<uint32_t>(s, bigEndian, (uint32_t)i); break;
-    case 5:
+    case tifftype::BYTE: tiffWrite<uint8_t>(s, bigEndian, (uint8_t)i); break;
+    case tifftype::SHORT: tiffWrite<uint16_t>(s, bigEndian, (uint16_t)i); break;
+    case tifftype::LONG: tiffWrite<uint32_t>(s, bigEndian, (uint32_t)i); break;
+    case tifftype::RATIONAL:
       tiffWrite<uint32_t>(s, bigEndian, (uint32_t)i);
       tiffWrite<uint32_t>(s, bigEndian, 1u);
       break;
-    case 6: tiffWrite<int8_t>(s, bigEndian, (int8_t)i); break;
-    case 8: tiffWrite<int16_t>(s, bigEndian, (int16_t)i); break;
-    case 9: tiffWrite<int32_t>(s, bigEndian, (int32_t)i); break;
-    case 10:
+    case tifftype::SBYTE: tiffWrite<int8_t>(s, bigEndian, (int8_t)i); break;
+    case tifftype::SSHORT: tiffWrite<int16_t>(s, bigEndian, (int16_t)i); break;
+    case tifftype::SLONG: tiffWrite<int32_t>(s, bigEndian, (int32_t)i); break;
+    case tifftype::SRATIONAL:
       tiffWrite<int32_t>(s, bigEndian, (int32_t)i);
       tiffWrite<int32_t>(s, bigEndian, 1);
       break;
-    case 11: tiffWrite<float>(s, bigEndian, (float)v); break;
-    case 12: tiffWrite<double>(s, bigEndian, v); break;
+    case tifftype::FLOAT: tiffWrite<float>(s, bigEndian, (float)v); break;
+    case tifftype::DOUBLE: tiffWrite<double>(s, bigEndian, v); break;
     default:
       std::cerr << "unsupported vector type " << type << std::endl;
     }

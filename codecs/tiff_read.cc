@@ -15,6 +15,7 @@
 #include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
 #include "codecs/TIFF.hh"
+#include "codecs/TIFFTags.hh"
 #include "image/Colorspace.hh"
 #include "image/Image.hh"
 #include "image/Tonal.hh"
@@ -26,38 +27,38 @@ namespace {
 const char* tagName(unsigned tag)
 {
   switch (tag) {
-  case 254: return "NewSubfileType";
-  case 255: return "SubfileType";
-  case 256: return "ImageWidth";
-  case 257: return "ImageLength";
-  case 258: return "BitsPerSample";
-  case 259: return "Compression";
-  case 262: return "Photometric";
-  case 266: return "FillOrder";
-  case 269: return "DocumentName";
-  case 270: return "ImageDescription";
-  case 273: return "StripOffsets";
-  case 274: return "Orientation";
-  case 277: return "SamplesPerPixel";
-  case 278: return "RowsPerStrip";
-  case 279: return "StripByteCounts";
-  case 282: return "XResolution";
-  case 283: return "YResolution";
-  case 284: return "PlanarConfiguration";
-  case 292: return "T4Options";
-  case 293: return "T6Options";
-  case 296: return "ResolutionUnit";
-  case 297: return "PageNumber";
-  case 305: return "Software";
-  case 306: return "DateTime";
-  case 315: return "Artist";
-  case 316: return "HostComputer";
-  case 317: return "Predictor";
-  case 318: return "WhitePoint";
-  case 319: return "PrimaryChromatics";
-  case 320: return "ColorMap";
-  case 338: return "ExtraSamples";
-  case 339: return "SampleFormat";
+  case tifftag::NewSubfileType: return "NewSubfileType";
+  case tifftag::SubfileType: return "SubfileType";
+  case tifftag::ImageWidth: return "ImageWidth";
+  case tifftag::ImageLength: return "ImageLength";
+  case tifftag::BitsPerSample: return "BitsPerSample";
+  case tifftag::Compression: return "Compression";
+  case tifftag::Photometric: return "Photometric";
+  case tifftag::FillOrder: return "FillOrder";
+  case tifftag::DocumentName: return "DocumentName";
+  case tifftag::ImageDescription: return "ImageDescription";
+  case tifftag::StripOffsets: return "StripOffsets";
+  case tifftag::Orientation: return "Orientation";
+  case tifftag::SamplesPerPixel: return "SamplesPerPixel";
+  case tifftag::RowsPerStrip: return "RowsPerStrip";
+  case tifftag::StripByteCounts: return "StripByteCounts";
+  case tifftag::XResolution: return "XResolution";
+  case tifftag::YResolution: return "YResolution";
+  case tifftag::PlanarConfiguration: return "PlanarConfiguration";
+  case tifftag::T4Options: return "T4Options";
+  case tifftag::T6Options: return "T6Options";
+  case tifftag::ResolutionUnit: return "ResolutionUnit";
+  case tifftag::PageNumber: return "PageNumber";
+  case tifftag::Software: return "Software";
+  case tifftag::DateTime: return "DateTime";
+  case tifftag::Artist: return "Artist";
+  case tifftag::HostComputer: return "HostComputer";
+  case tifftag::Predictor: return "Predictor";
+  case tifftag::WhitePoint: return "WhitePoint";
+  case tifftag::PrimaryChromaticities: return "PrimaryChromatics";
+  case tifftag::ColorMap: return "ColorMap";
+  case tifftag::ExtraSamples: return "ExtraSamples";
+  case tifftag::SampleFormat: return "SampleFormat";
   }
   return nullptr;
 }
@@ -86,11 +87,11 @@ void dumpEntry(std::ostream& o, unsigned tag, unsigned type, uint32_t count, boo
   o << "\tsize: " << size << " #" << count << " =" << (uint64_t)size * count << " ";
   if (elsewhere)
     o << "\t@" << offset;
-  const size_t n = type == 2 ? strings.size() : values.size();
+  const size_t n = type == tifftype::ASCII ? strings.size() : values.size();
   if (n == 0) {
     o << "\tnot read?\n";
   } else if (n == 1) {
-    if (type == 2)
+    if (type == tifftype::ASCII)
       o << "\t" << strings[0];
     else
       o << "\t" << values[0];
@@ -99,7 +100,7 @@ void dumpEntry(std::ostream& o, unsigned tag, unsigned type, uint32_t count, boo
     for (size_t i = 0; i < n && i < 10; ++i) {
       if (i)
         o << ", ";
-      if (type == 2)
+      if (type == tifftype::ASCII)
         o << strings[i];
       else
         o << values[i];
@@ -121,9 +122,26 @@ struct Page {
   std::vector<uint16_t> colorMap;
 };
 
+// The page's geometry and sample layout as the decoder uses them, checked.
+struct Geometry {
+  uint32_t width = 0, length = 0, tileWidth = 0, tileLength = 0, rowsPerStrip = 0;
+  int spp = 1, bps = 1, planes = 1, chunkSpp = 1;
+  bool isFloat = false, ccitt = false, planar = false, tiled = false;
+  uint64_t limit = 0; // bytes of pixel data the file may expand to
+  uint32_t chunkW = 0, chunkH = 0;
+  uint64_t chunkRowBytes = 0, across = 0, down = 0;
+};
+
 double first(const std::vector<double>& v, double fallback = 0)
 {
   return v.empty() ? fallback : v[0];
+}
+
+bool isCCITT(double compression)
+{
+  return compression == tiffvalue::CompressionCCITTRLE ||
+         compression == tiffvalue::CompressionCCITTFax3 ||
+         compression == tiffvalue::CompressionCCITTFax4;
 }
 
 uint32_t toU32(double v)
@@ -209,194 +227,235 @@ int TIFF2Codec::readImage(std::istream* stream, Image& image, const std::string&
 // every refusal leaves through one place that rewinds the stream.
 namespace {
 
+// One IFD entry: its values (numbers, or strings for ASCII), read where
+// they lie; none when they cannot all lie in the file.
+struct Entry {
+  uint16_t tag, type;
+  uint32_t count;
+  bool elsewhere;  // values stored at offset, not in the entry
+  uint32_t offset;
+  std::vector<double> values;
+  std::vector<std::string> strings;
+};
+
 struct Reader {
   std::istream* s;
   bool bigEndian;
   bool debug;
   uint64_t fileSize;
   Page p;
+  Geometry g;
   bool legacyWarned = false;
 
   bool readTags(Image& image);
+  void readEntry(Entry& e);
+  bool applyTag(const Entry& e, Image& image);
   bool decode(Image& image);
+  bool readGeometry();
+  bool checkLayout();
+  bool planChunks();
+  bool readChunks(Image& target);
+  void interleavePlanes(Image& planesImage, Image& out);
+  bool applyPhotometric(Image& out);
   bool decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, uint32_t width,
                    uint64_t offset, uint64_t count, bool declared);
   void fixChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, int distance);
 };
 
+void Reader::readEntry(Entry& e)
+{
+  e.tag = tiffRead<uint16_t>(s, bigEndian);
+  e.type = tiffRead<uint16_t>(s, bigEndian);
+  e.count = tiffRead<uint32_t>(s, bigEndian);
+  const uint64_t bytes = (uint64_t)typeSize(e.type) * e.count;
+  e.elsewhere = bytes >= 5;
+  e.offset = 0;
+  if (e.elsewhere) {
+    e.offset = tiffRead<uint32_t>(s, bigEndian);
+    // Counts come from the file: values that cannot all lie in it are
+    // not read at all.
+    if (bytes > fileSize || e.offset > fileSize - bytes) {
+      std::cerr << "seek failed @" << e.offset << std::endl;
+      return;
+    }
+    s->seekg((std::streamoff)e.offset);
+    if (!*s) {
+      std::cerr << "seek failed @" << e.offset << std::endl;
+      s->clear();
+      return;
+    }
+  }
+  if (e.type == tifftype::ASCII)
+    e.strings = tiffReadStrArray(s, bigEndian, e.type, e.count);
+  else
+    e.values = tiffReadArray(s, bigEndian, e.type, e.count);
+}
+
 bool Reader::readTags(Image& image)
 {
   const uint16_t entries = tiffRead<uint16_t>(s, bigEndian);
-  for (unsigned e = 0; e < entries; ++e) {
-    const uint16_t tag = tiffRead<uint16_t>(s, bigEndian);
-    const uint16_t type = tiffRead<uint16_t>(s, bigEndian);
-    const uint32_t count = tiffRead<uint32_t>(s, bigEndian);
-    const std::streamoff next = (std::streamoff)s->tellg() + 4;
-    const uint64_t bytes = (uint64_t)typeSize(type) * count;
-    const bool elsewhere = bytes >= 5;
-    uint32_t offset = 0;
-    bool readable = true;
-    if (elsewhere) {
-      offset = tiffRead<uint32_t>(s, bigEndian);
-      // Counts come from the file: values that cannot all lie in it are
-      // not read at all.
-      if (bytes > fileSize || offset > fileSize - bytes) {
-        std::cerr << "seek failed @" << offset << std::endl;
-        readable = false;
-      } else {
-        s->seekg((std::streamoff)offset);
-        if (!*s) {
-          std::cerr << "seek failed @" << offset << std::endl;
-          s->clear();
-          readable = false;
-        }
-      }
-    }
-    std::vector<double> values;
-    std::vector<std::string> strings;
-    if (readable) {
-      if (type == 2)
-        strings = tiffReadStrArray(s, bigEndian, type, count);
-      else
-        values = tiffReadArray(s, bigEndian, type, count);
-    }
-    const double v = first(values);
-
-    bool handled = true;
-    switch (tag) {
-    case 254: case 255: case 263: case 269: case 270: case 271: case 272: case 274:
-    case 280: case 281: case 296: case 297: case 305: case 306: case 315: case 316:
-    case 318: case 319: case 321: case 532: case 32995: case 32996: case 32997:
-    case 32998: case 33432: case 34675:
-      break;
-    case 256: p.width = v; break;
-    case 257: p.length = v; break;
-    case 258: p.bps = values; break;
-    case 259: p.compression = v; break;
-    case 262: p.photometric = v; break;
-    case 266:
-      p.fillOrder = v;
-      if (v != 1 && p.compression != 2 && p.compression != 3 && p.compression != 4)
-        std::cerr << "FillOrder: " << v << std::endl;
-      break;
-    case 273:
-      p.offsets = values;
-      p.haveStripOffsets = true;
-      break;
-    case 277: p.spp = v; break;
-    case 278:
-      p.rowsPerStrip = v;
-      p.haveRowsPerStrip = true;
-      break;
-    case 279:
-      p.byteCounts = values;
-      p.haveStripByteCounts = true;
-      break;
-    case 282:
-    case 283: {
-      const int r = saturate_cast<int>(v);
-      int& res = tag == 282 ? image.resX : image.resY;
-      if (r != res)
-        image.metaDirty = true;
-      res = r;
-      break;
-    }
-    case 284: p.planar = v; break;
-    case 286:
-      if (v != 0)
-        std::cerr << "NYI: XPosition: " << v << std::endl;
-      break;
-    case 287:
-      if (v != 0)
-        std::cerr << "NYI: YPosition: " << v << std::endl;
-      break;
-    case 292:
-      // Bit 0: two-dimensional coding, decoded; bit 1 (uncompressed mode) is
-      // not supported by the decoder.
-      p.t4Options = v;
-      if (toU32(v) & ~5u)
-        std::cerr << "NYI: T4Options " << v << std::endl;
-      break;
-    case 293:
-      if (v != 0)
-        std::cerr << "NYI: T6Options " << v << std::endl;
-      break;
-    case 317: p.predictor = v; break;
-    case 320:
-      // Checked against the final BitsPerSample when it is applied: the
-      // tags need not come in order.
-      p.colorMap.clear();
-      for (double c : values)
-        p.colorMap.push_back(saturate_cast<uint16_t>(c));
-      break;
-    case 322: p.tileWidth = v; break;
-    case 323:
-      p.tileLength = v;
-      // libtiff writes no RowsPerStrip for tiles: only a contradiction is
-      // worth a line.
-      if (p.haveRowsPerStrip && v != p.rowsPerStrip)
-        std::cerr << "Warning: TileLength does not match RowsPerStrip?" << std::endl;
-      break;
-    case 324:
-      if (p.haveStripOffsets)
-        std::cerr << "Warning: StripOffsets should not be combined with TileOffsets" << std::endl;
-      p.offsets = values;
-      break;
-    case 325:
-      if (p.haveStripByteCounts)
-        std::cerr << "Warning: StripByteCounts should not be combined with TileByteCounts"
-                  << std::endl;
-      p.byteCounts = values;
-      break;
-    case 326: std::cerr << "NYI: BadFaxLines " << v << std::endl; break;
-    case 327: std::cerr << "NYI: CleanFaxData " << v << std::endl; break;
-    case 328: std::cerr << "NYI: ConsecutiveBadFaxlines " << v << std::endl; break;
-    case 332:
-      if (v != 1)
-        std::cerr << "NYI: InkSet: " << v << std::endl;
-      break;
-    case 338:
-      if (v != 0 && v != 1 && v != 2)
-        std::cerr << "NYI: ExtraSamples " << v << std::endl;
-      break;
-    case 339:
-      p.sampleFormat = v;
-      if (v != 1 && v != 3)
-        std::cerr << "NYI: SampleFormat: " << v << std::endl;
-      break;
-    case 347:
-      std::cerr << "NYI: JPEGTables" << std::endl;
+  for (unsigned i = 0; i < entries; ++i) {
+    // Entries are 12 bytes, wherever their values lie.
+    const std::streamoff next = (std::streamoff)s->tellg() + 12;
+    Entry e;
+    readEntry(e);
+    const bool known = applyTag(e, image);
+    if (e.tag == tifftag::JPEGTables)
       return false;
-    case 512: std::cerr << "NYI: JPEGProc" << std::endl; break;
-    case 513: case 514: std::cerr << "NYI: JPEGInterchangeFormat" << std::endl; break;
-    case 515: std::cerr << "NYI: JPEGRestartInterval" << std::endl; break;
-    case 519: std::cerr << "NYI: JPEGQTables" << std::endl; break;
-    case 520: std::cerr << "NYI: JPEGDCTables" << std::endl; break;
-    case 521: std::cerr << "NYI: JPEGACTables" << std::endl; break;
-    case 529: {
-      std::cerr << "NYI: YCbCrCoefficients";
-      for (size_t i = 0; i < 3; ++i)
-        std::cerr << " " << (i < values.size() ? values[i] : 0);
-      std::cerr << std::endl;
-      break;
-    }
-    case 530:
-      std::cerr << "NYI: YCbCrSubSampling " << v << " "
-                << (values.size() > 1 ? values[1] : 0) << std::endl;
-      break;
-    case 531: std::cerr << "NYI: YCbCrPositioning " << v << std::endl; break;
-    case 34665: std::cerr << "NYI: EXIF" << std::endl; break;
-    default:
-      handled = false;
-    }
-    if (!handled) {
+    if (!known) {
       std::cerr << "UNHANDLED: ";
-      dumpEntry(std::cerr, tag, type, count, elsewhere, offset, values, strings);
+      dumpEntry(std::cerr, e.tag, e.type, e.count, e.elsewhere, e.offset, e.values, e.strings);
     } else if (debug) {
-      dumpEntry(std::cerr, tag, type, count, elsewhere, offset, values, strings);
+      dumpEntry(std::cerr, e.tag, e.type, e.count, e.elsewhere, e.offset, e.values, e.strings);
     }
     s->clear();
     s->seekg(next);
+  }
+  return true;
+}
+
+// One entry into the page state; false for a tag the reader does not know.
+bool Reader::applyTag(const Entry& e, Image& image)
+{
+  const uint16_t tag = e.tag;
+  const std::vector<double>& values = e.values;
+  const double v = first(values);
+  switch (tag) {
+  case tifftag::NewSubfileType: case tifftag::SubfileType: case tifftag::Threshholding:
+  case tifftag::DocumentName: case tifftag::ImageDescription: case tifftag::Make:
+  case tifftag::Model: case tifftag::Orientation:
+  case tifftag::MinSampleValue: case tifftag::MaxSampleValue: case tifftag::ResolutionUnit:
+  case tifftag::PageNumber: case tifftag::Software: case tifftag::DateTime: case tifftag::Artist:
+  case tifftag::HostComputer:
+  case tifftag::WhitePoint: case tifftag::PrimaryChromaticities: case tifftag::HalftoneHints:
+  case tifftag::ReferenceBlackWhite: case tifftag::Matteing: case tifftag::DataType:
+  case tifftag::ImageDepth:
+  case tifftag::TileDepth: case tifftag::Copyright: case tifftag::ICCProfile:
+    break;
+  case tifftag::ImageWidth: p.width = v; break;
+  case tifftag::ImageLength: p.length = v; break;
+  case tifftag::BitsPerSample: p.bps = values; break;
+  case tifftag::Compression: p.compression = v; break;
+  case tifftag::Photometric: p.photometric = v; break;
+  case tifftag::FillOrder:
+    p.fillOrder = v;
+    if (v != 1 && !isCCITT(p.compression))
+      std::cerr << "FillOrder: " << v << std::endl;
+    break;
+  case tifftag::StripOffsets:
+    p.offsets = values;
+    p.haveStripOffsets = true;
+    break;
+  case tifftag::SamplesPerPixel: p.spp = v; break;
+  case tifftag::RowsPerStrip:
+    p.rowsPerStrip = v;
+    p.haveRowsPerStrip = true;
+    break;
+  case tifftag::StripByteCounts:
+    p.byteCounts = values;
+    p.haveStripByteCounts = true;
+    break;
+  case tifftag::XResolution:
+  case tifftag::YResolution: {
+    const int r = saturate_cast<int>(v);
+    int& res = tag == tifftag::XResolution ? image.resX : image.resY;
+    if (r != res)
+      image.metaDirty = true;
+    res = r;
+    break;
+  }
+  case tifftag::PlanarConfiguration: p.planar = v; break;
+  case tifftag::XPosition:
+    if (v != 0)
+      std::cerr << "NYI: XPosition: " << v << std::endl;
+    break;
+  case tifftag::YPosition:
+    if (v != 0)
+      std::cerr << "NYI: YPosition: " << v << std::endl;
+    break;
+  case tifftag::T4Options:
+    // Bit 0: two-dimensional coding, decoded; bit 1 (uncompressed mode) is
+    // not supported by the decoder.
+    p.t4Options = v;
+    if (toU32(v) & ~5u)
+      std::cerr << "NYI: T4Options " << v << std::endl;
+    break;
+  case tifftag::T6Options:
+    if (v != 0)
+      std::cerr << "NYI: T6Options " << v << std::endl;
+    break;
+  case tifftag::Predictor: p.predictor = v; break;
+  case tifftag::ColorMap:
+    // Checked against the final BitsPerSample when it is applied: the
+    // tags need not come in order.
+    p.colorMap.clear();
+    for (double c : values)
+      p.colorMap.push_back(saturate_cast<uint16_t>(c));
+    break;
+  case tifftag::TileWidth: p.tileWidth = v; break;
+  case tifftag::TileLength:
+    p.tileLength = v;
+    // libtiff writes no RowsPerStrip for tiles: only a contradiction is
+    // worth a line.
+    if (p.haveRowsPerStrip && v != p.rowsPerStrip)
+      std::cerr << "Warning: TileLength does not match RowsPerStrip?" << std::endl;
+    break;
+  case tifftag::TileOffsets:
+    if (p.haveStripOffsets)
+      std::cerr << "Warning: StripOffsets should not be combined with TileOffsets" << std::endl;
+    p.offsets = values;
+    break;
+  case tifftag::TileByteCounts:
+    if (p.haveStripByteCounts)
+      std::cerr << "Warning: StripByteCounts should not be combined with TileByteCounts"
+                << std::endl;
+    p.byteCounts = values;
+    break;
+  case tifftag::BadFaxLines: std::cerr << "NYI: BadFaxLines " << v << std::endl; break;
+  case tifftag::CleanFaxData: std::cerr << "NYI: CleanFaxData " << v << std::endl; break;
+  case tifftag::ConsecutiveBadFaxLines:
+    std::cerr << "NYI: ConsecutiveBadFaxlines " << v << std::endl;
+    break;
+  case tifftag::InkSet:
+    if (v != 1)
+      std::cerr << "NYI: InkSet: " << v << std::endl;
+    break;
+  case tifftag::ExtraSamples:
+    if (v != 0 && v != 1 && v != 2)
+      std::cerr << "NYI: ExtraSamples " << v << std::endl;
+    break;
+  case tifftag::SampleFormat:
+    p.sampleFormat = v;
+    if (v != 1 && v != 3)
+      std::cerr << "NYI: SampleFormat: " << v << std::endl;
+    break;
+  case tifftag::JPEGTables:
+    std::cerr << "NYI: JPEGTables" << std::endl;
+    break;
+  case tifftag::JPEGProc: std::cerr << "NYI: JPEGProc" << std::endl; break;
+  case tifftag::JPEGInterchangeFormat:
+  case tifftag::JPEGInterchangeFormatLength:
+    std::cerr << "NYI: JPEGInterchangeFormat" << std::endl;
+    break;
+  case tifftag::JPEGRestartInterval: std::cerr << "NYI: JPEGRestartInterval" << std::endl; break;
+  case tifftag::JPEGQTables: std::cerr << "NYI: JPEGQTables" << std::endl; break;
+  case tifftag::JPEGDCTables: std::cerr << "NYI: JPEGDCTables" << std::endl; break;
+  case tifftag::JPEGACTables: std::cerr << "NYI: JPEGACTables" << std::endl; break;
+  case tifftag::YCbCrCoefficients: {
+    std::cerr << "NYI: YCbCrCoefficients";
+    for (size_t i = 0; i < 3; ++i)
+      std::cerr << " " << (i < values.size() ? values[i] : 0);
+    std::cerr << std::endl;
+    break;
+  }
+  case tifftag::YCbCrSubSampling:
+    std::cerr << "NYI: YCbCrSubSampling " << v << " "
+              << (values.size() > 1 ? values[1] : 0) << std::endl;
+    break;
+  case tifftag::YCbCrPositioning: std::cerr << "NYI: YCbCrPositioning " << v << std::endl; break;
+  case tifftag::ExifIFD: std::cerr << "NYI: EXIF" << std::endl; break;
+  default:
+    return false;
   }
   return true;
 }
@@ -407,7 +466,7 @@ void Reader::fixChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, int 
 {
   const int bps = (int)p.bps[0];
   const uint64_t n = rowBytes * rows;
-  const bool predict = p.predictor == 2 && (bps == 8 || bps == 16);
+  const bool predict = p.predictor == tiffvalue::PredictorHorizontal && (bps == 8 || bps == 16);
   if (bps == 16) {
     // The unpredictor takes 16-bit samples in the reverse of host order.
     if (predict ? !bigEndian : bigEndian)
@@ -436,14 +495,14 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
   if (count > fileSize - offset)
     count = fileSize - offset;
 
-  if (compression == 1) {
+  if (compression == tiffvalue::CompressionNone) {
     s->clear();
     s->seekg((std::streamoff)offset);
     s->read((char*)dst, (std::streamsize)std::min(count, expected));
     s->clear();
     return true;
   }
-  if (compression == 32773) {
+  if (compression == tiffvalue::CompressionPackBits) {
     s->clear();
     s->seekg((std::streamoff)offset);
     UnpackBits(dst, (int)rowBytes, (int)rows, s,
@@ -454,7 +513,7 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
 
   std::string raw = readBlock(s, offset, count);
   const unsigned char* in = (const unsigned char*)raw.data();
-  if (compression == 2 || compression == 3 || compression == 4) {
+  if (isCCITT(compression)) {
     if (p.fillOrder == 2)
       for (char& c : raw)
         c = (char)reversedBits[(unsigned char)c];
@@ -463,9 +522,10 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     // Modified Huffman rows start on byte boundaries; T4Options bit 0 marks
     // two-dimensional Group 3 data. Coder black is sample value 1 whatever
     // the photometric interpretation, which decides the inversion later.
-    const int K = compression == 4 ? -1 : (compression == 3 && (toU32(p.t4Options) & 1)) ? 1 : 0;
-    const std::string out = DecodeCCITT(is, (int)width, (int)rows, K, compression == 2, true,
-                                        false);
+    const bool twoD = compression == tiffvalue::CompressionCCITTFax3 && (toU32(p.t4Options) & 1);
+    const int K = compression == tiffvalue::CompressionCCITTFax4 ? -1 : twoD ? 1 : 0;
+    const bool rle = compression == tiffvalue::CompressionCCITTRLE;
+    const std::string out = DecodeCCITT(is, (int)width, (int)rows, K, rle, true, false);
     if (out.size() < expected)
       std::cerr << "decompression error!? " << out.size() << " " << expected << std::endl;
     memcpy(dst, out.data(), std::min<uint64_t>(out.size(), expected));
@@ -474,7 +534,7 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
 
   bool ok;
   uint64_t produced;
-  if (compression == 5) {
+  if (compression == tiffvalue::CompressionLZW) {
     const bool legacy = raw.size() >= 2 && in[0] == 0 && (in[1] & 1);
     if (legacy && !legacyWarned) {
       std::cerr << "Warning: legacy TIFF LZW compression not recommended" << std::endl;
@@ -496,24 +556,51 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
   return true;
 }
 
-bool Reader::decode(Image& image)
+// A geometry field as the whole number it must be. Stored as FLOAT, DOUBLE,
+// RATIONAL or a signed type it may be anything: only whole values from 0
+// to 2^32 - 1 pass, so nothing downstream divides by a truncated zero.
+bool wholeField(const char* name, double v, uint32_t& out)
 {
-  if (p.width == 0) {
+  if (!(v >= 0 && v <= 4294967295.0) || v != std::floor(v)) {
+    std::cerr << "invalid " << name << ": " << v << std::endl;
+    return false;
+  }
+  out = (uint32_t)v;
+  return true;
+}
+
+bool Reader::readGeometry()
+{
+  if (!wholeField("ImageWidth", p.width, g.width) || !wholeField("ImageLength", p.length, g.length))
+    return false;
+  if (g.width == 0) {
     std::cerr << "ImageWidth zero" << std::endl;
     return false;
   }
-  if (p.length == 0) {
+  if (g.length == 0) {
     std::cerr << "ImageLength zero" << std::endl;
     return false;
   }
+  // RowsPerStrip only groups rows: 0 or a fraction means one strip.
+  g.rowsPerStrip = toU32(p.rowsPerStrip);
+  return wholeField("TileWidth", p.tileWidth, g.tileWidth) &&
+         wholeField("TileLength", p.tileLength, g.tileLength);
+}
+
+// Sample layout and compression the reader handles, and an image the
+// model can hold.
+bool Reader::checkLayout()
+{
   if (p.spp != 1 && p.spp != 3 && p.spp != 4) {
     std::cerr << "NYI SamplesPerPixel: " << p.spp << std::endl;
     return false;
   }
   const int compression = (int)p.compression;
+  using namespace tiffvalue;
   if (p.compression != compression ||
-      (compression != 1 && compression != 2 && compression != 3 && compression != 4 &&
-       compression != 5 && compression != 8 && compression != 32773 && compression != 32946)) {
+      (compression != CompressionNone && !isCCITT(compression) && compression != CompressionLZW &&
+       compression != CompressionDeflate && compression != CompressionPackBits &&
+       compression != CompressionDeflateOld)) {
     std::cerr << "NYI Compression: " << p.compression << std::endl;
     return false;
   }
@@ -525,152 +612,157 @@ bool Reader::decode(Image& image)
       return false;
     }
 
-  // What the image model can hold.
   const double b0 = p.bps[0];
-  const bool isFloat = p.sampleFormat == 3;
-  if (isFloat ? (b0 != 32 && b0 != 64)
-              : (b0 != 1 && b0 != 2 && b0 != 4 && b0 != 8 && b0 != 16)) {
+  g.isFloat = p.sampleFormat == tiffvalue::SampleFormatIEEEFloat;
+  if (g.isFloat ? (b0 != 32 && b0 != 64)
+                : (b0 != 1 && b0 != 2 && b0 != 4 && b0 != 8 && b0 != 16)) {
     std::cerr << "NYI BitsPerSample: " << b0 << std::endl;
     return false;
   }
-  const int bps = (int)b0, spp = (int)p.spp;
-  const bool ccitt = compression >= 2 && compression <= 4;
-  if (ccitt && (bps != 1 || spp != 1)) {
-    std::cerr << "NYI CCITT with BitsPerSample " << bps << " SamplesPerPixel " << spp
+  g.bps = (int)b0;
+  g.spp = (int)p.spp;
+  g.ccitt = isCCITT(compression);
+  if (g.ccitt && (g.bps != 1 || g.spp != 1)) {
+    std::cerr << "NYI CCITT with BitsPerSample " << g.bps << " SamplesPerPixel " << g.spp
               << std::endl;
     return false;
   }
-  if (!(p.width <= std::numeric_limits<int>::max() && p.length <= std::numeric_limits<int>::max() &&
-        p.width > 0 && p.length > 0)) {
-    std::cerr << "image too large: " << p.width << "x" << p.length << std::endl;
+  if (g.width > (uint32_t)std::numeric_limits<int>::max() ||
+      g.length > (uint32_t)std::numeric_limits<int>::max()) {
+    std::cerr << "image too large: " << g.width << "x" << g.length << std::endl;
     return false;
   }
-  const uint32_t width = (uint32_t)p.width, length = (uint32_t)p.length;
-  const bool planar = p.planar == 2 && spp > 1;
-  if (planar && bps < 8) {
-    std::cerr << "NYI planar BitsPerSample: " << bps << std::endl;
+  g.planar = p.planar == tiffvalue::PlanarSeparate && g.spp > 1;
+  if (g.planar && g.bps < 8) {
+    std::cerr << "NYI planar BitsPerSample: " << g.bps << std::endl;
     return false;
   }
-  const int planes = planar ? spp : 1;
-  const int chunkSpp = planar ? 1 : spp;
+  g.planes = g.planar ? g.spp : 1;
+  g.chunkSpp = g.planar ? 1 : g.spp;
 
   // Pixel data is bounded by what the file could expand to (CCITT codes a
   // blank row in one bit), so a small hostile file cannot claim gigabytes.
   const uint64_t fileLimit = (uint64_t)256 << 20;
-  const uint64_t limit = fileSize > (uint64_t(1) << 40) ? std::numeric_limits<uint64_t>::max()
-                                                        : fileLimit + fileSize * 4096;
-  const uint64_t rowBytes = ((uint64_t)width * spp * bps + 7) / 8;
-  if (rowBytes > std::numeric_limits<uint32_t>::max() / 2 || rowBytes * length > limit) {
-    std::cerr << "image too large for its file: " << width << "x" << length << std::endl;
+  g.limit = fileSize > (uint64_t(1) << 40) ? std::numeric_limits<uint64_t>::max()
+                                           : fileLimit + fileSize * 4096;
+  const uint64_t rowBytes = ((uint64_t)g.width * g.spp * g.bps + 7) / 8;
+  if (rowBytes > std::numeric_limits<uint32_t>::max() / 2 || rowBytes * g.length > g.limit) {
+    std::cerr << "image too large for its file: " << g.width << "x" << g.length << std::endl;
     return false;
   }
+  return true;
+}
 
-  const bool tiled = p.tileWidth != 0 && p.tileLength != 0;
-  uint32_t chunkW, chunkH;
-  if (tiled) {
-    chunkW = toU32(p.tileWidth);
-    chunkH = toU32(p.tileLength);
-    if (((uint64_t)chunkW * chunkSpp * bps) % 8) {
-      std::cerr << "NYI TileWidth: " << chunkW << std::endl;
+// Strips or tiles: their size and how many there are.
+bool Reader::planChunks()
+{
+  g.tiled = g.tileWidth != 0 && g.tileLength != 0;
+  if (g.tiled) {
+    g.chunkW = g.tileWidth;
+    g.chunkH = g.tileLength;
+    if (((uint64_t)g.chunkW * g.chunkSpp * g.bps) % 8) {
+      std::cerr << "NYI TileWidth: " << g.chunkW << std::endl;
       return false;
     }
   } else {
-    chunkW = width;
-    chunkH = toU32(p.rowsPerStrip);
-    if (chunkH == 0 || chunkH > length)
-      chunkH = length;
+    g.chunkW = g.width;
+    g.chunkH = g.rowsPerStrip;
+    if (g.chunkH == 0 || g.chunkH > g.length)
+      g.chunkH = g.length;
   }
-  const uint64_t chunkRowBytes = ((uint64_t)chunkW * chunkSpp * bps + 7) / 8;
-  if (chunkRowBytes > limit || chunkH > limit / chunkRowBytes ||
-      chunkRowBytes * chunkH > (uint64_t)std::numeric_limits<int>::max() ||
-      (ccitt && chunkW > (1u << 20))) {
-    std::cerr << "strip or tile too large: " << chunkW << "x" << chunkH << std::endl;
+  g.chunkRowBytes = ((uint64_t)g.chunkW * g.chunkSpp * g.bps + 7) / 8;
+  if (g.chunkRowBytes > g.limit || g.chunkH > g.limit / g.chunkRowBytes ||
+      g.chunkRowBytes * g.chunkH > (uint64_t)std::numeric_limits<int>::max() ||
+      (g.ccitt && g.chunkW > (1u << 20))) {
+    std::cerr << "strip or tile too large: " << g.chunkW << "x" << g.chunkH << std::endl;
     return false;
   }
-  const uint64_t across = tiled ? ((uint64_t)width + chunkW - 1) / chunkW : 1;
-  const uint64_t down = ((uint64_t)length + chunkH - 1) / chunkH;
-  const uint64_t needed = across * down * planes;
+  g.across = g.tiled ? ((uint64_t)g.width + g.chunkW - 1) / g.chunkW : 1;
+  g.down = ((uint64_t)g.length + g.chunkH - 1) / g.chunkH;
+  const uint64_t needed = g.across * g.down * g.planes;
   if (p.offsets.size() < needed) {
     std::cerr << "not enough strip offsets: " << p.offsets.size() << " " << needed << std::endl;
     return false;
   }
+  return true;
+}
 
-  // Everything is decoded into `out` (or, planar, into one gray image
-  // holding the planes one below the other) and handed to the image only
-  // on success: a refused file leaves the caller's pixels alone.
-  Image out, planesImage;
-  Image& target = planar ? planesImage : out;
-  target.spp = (uint8_t)chunkSpp;
-  target.bps = (uint8_t)bps;
-  target.resize((int)width, (int)((uint64_t)length * planes));
+// Every strip or tile into target: the image, or for planar data one gray
+// image holding the planes one below the other.
+bool Reader::readChunks(Image& target)
+{
+  target.spp = (uint8_t)g.chunkSpp;
+  target.bps = (uint8_t)g.bps;
+  target.resize((int)g.width, (int)((uint64_t)g.length * g.planes));
   const uint64_t stride = target.stride();
   memset(target.getRawData(), 0, stride * target.h);
-  const bool direct = !tiled && chunkRowBytes == stride;
+  const bool direct = !g.tiled && g.chunkRowBytes == stride;
   std::unique_ptr<unsigned char[]> chunk;
   if (!direct)
-    chunk.reset(new unsigned char[chunkRowBytes * chunkH]);
+    chunk.reset(new unsigned char[g.chunkRowBytes * g.chunkH]);
 
   uint64_t index = 0;
-  for (int plane = 0; plane < planes; ++plane) {
-    for (uint64_t ty = 0; ty < down; ++ty) {
-      const uint64_t y0 = ty * chunkH;
-      const uint32_t rows = (uint32_t)std::min<uint64_t>(chunkH, length - y0);
-      for (uint64_t tx = 0; tx < across; ++tx, ++index) {
+  for (int plane = 0; plane < g.planes; ++plane) {
+    for (uint64_t ty = 0; ty < g.down; ++ty) {
+      const uint64_t y0 = ty * g.chunkH;
+      const uint32_t rows = (uint32_t)std::min<uint64_t>(g.chunkH, g.length - y0);
+      for (uint64_t tx = 0; tx < g.across; ++tx, ++index) {
         const uint64_t offset = toU32(p.offsets[index]);
         // Without a byte count, a strip may run to the end of the file.
         const bool declared = index < p.byteCounts.size();
         const uint64_t count = declared ? toU32(p.byteCounts[index]) : fileSize;
         // Strips hold only their rows; tiles are always whole.
-        const uint32_t decodeRows = tiled ? chunkH : rows;
-        unsigned char* rowsAt = target.getRawData() + ((uint64_t)plane * length + y0) * stride;
+        const uint32_t decodeRows = g.tiled ? g.chunkH : rows;
+        unsigned char* rowsAt = target.getRawData() + ((uint64_t)plane * g.length + y0) * stride;
         unsigned char* dst = direct ? rowsAt : chunk.get();
         if (!direct)
-          memset(dst, 0, chunkRowBytes * decodeRows);
-        if (!decodeChunk(dst, chunkRowBytes, decodeRows, chunkW, offset, count, declared))
+          memset(dst, 0, g.chunkRowBytes * decodeRows);
+        if (!decodeChunk(dst, g.chunkRowBytes, decodeRows, g.chunkW, offset, count, declared))
           return false;
-        fixChunk(dst, chunkRowBytes, decodeRows, chunkSpp);
+        fixChunk(dst, g.chunkRowBytes, decodeRows, g.chunkSpp);
         if (direct)
           continue;
         // Clipped to the image.
-        const uint64_t xBits = tx * chunkW * (uint64_t)chunkSpp * bps;
-        const uint64_t cols = std::min<uint64_t>(chunkW, width - tx * chunkW);
-        const uint64_t bytes = (cols * chunkSpp * bps + 7) / 8;
+        const uint64_t xBits = tx * g.chunkW * (uint64_t)g.chunkSpp * g.bps;
+        const uint64_t cols = std::min<uint64_t>(g.chunkW, g.width - tx * g.chunkW);
+        const uint64_t bytes = (cols * g.chunkSpp * g.bps + 7) / 8;
         for (uint32_t r = 0; r < rows; ++r)
-          memcpy(rowsAt + r * stride + xBits / 8, dst + r * chunkRowBytes, bytes);
+          memcpy(rowsAt + r * stride + xBits / 8, dst + r * g.chunkRowBytes, bytes);
       }
     }
   }
-  chunk.reset();
+  return true;
+}
 
-  if (isFloat)
-    colorspace_de_ieee(target);
-
-  if (planar) {
-    out.spp = (uint8_t)spp;
-    out.bps = target.bps;
-    out.resize((int)width, (int)length);
-    const uint64_t planeRow = target.stride();
-    const uint64_t outStride = out.stride();
-    for (uint32_t y = 0; y < length; ++y) {
-      unsigned char* row = out.getRawData() + y * outStride;
-      for (int c = 0; c < spp; ++c)
-        memcpy(row + c * planeRow, target.getRawData() + ((uint64_t)c * length + y) * planeRow,
-               planeRow);
-      colorspace_pack_line(out, (int)y, (int)y);
-    }
-    planesImage.setRawData(nullptr);
+// The planes, one below the other in planesImage, interleaved into out.
+void Reader::interleavePlanes(Image& planesImage, Image& out)
+{
+  out.spp = (uint8_t)g.spp;
+  out.bps = planesImage.bps;
+  out.resize((int)g.width, (int)g.length);
+  const uint64_t planeRow = planesImage.stride();
+  const uint64_t outStride = out.stride();
+  for (uint32_t y = 0; y < g.length; ++y) {
+    unsigned char* row = out.getRawData() + y * outStride;
+    for (int c = 0; c < g.spp; ++c)
+      memcpy(row + c * planeRow,
+             planesImage.getRawData() + ((uint64_t)c * g.length + y) * planeRow, planeRow);
+    colorspace_pack_line(out, (int)y, (int)y);
   }
+  planesImage.setRawData(nullptr);
+}
 
-  if (p.predictor != 1 && !(p.predictor == 2 && (bps == 8 || bps == 16)))
-    std::cerr << "unsupported predictor: " << p.predictor << std::endl;
-
-  if (out.spp == 1 && (!p.colorMap.empty() || p.photometric == 3)) {
+// Palette, WhiteIsZero and CMYK samples to the model's colours. False for
+// a palette image whose colour map does not fit.
+bool Reader::applyPhotometric(Image& out)
+{
+  if (out.spp == 1 && (!p.colorMap.empty() || p.photometric == tiffvalue::PhotometricPalette)) {
     const uint64_t entries = (uint64_t)1 << out.bps;
     if (out.bps > 16 || p.colorMap.size() < 3 * entries) {
       std::cerr << "non matching cmap count " << (int)out.bps << " " << p.colorMap.size() << " "
                 << 3 * entries << std::endl;
       // Palette indices shown as gray levels would be a wrong picture.
-      if (p.photometric == 3)
+      if (p.photometric == tiffvalue::PhotometricPalette)
         return false;
     } else {
       const size_t n = p.colorMap.size() / 3;
@@ -679,10 +771,32 @@ bool Reader::decode(Image& image)
   }
   // Palette images have had their colours applied (or are kept as their
   // indices); only gray data follows WhiteIsZero / BlackIsZero.
-  if (out.spp == 1 && p.photometric != 1 && p.photometric != 3)
+  if (out.spp == 1 && p.photometric != tiffvalue::PhotometricBlackIsZero &&
+      p.photometric != tiffvalue::PhotometricPalette)
     invert(out);
-  if (p.photometric == 5 && out.spp == 4)
+  if (p.photometric == tiffvalue::PhotometricSeparated && out.spp == 4)
     colorspace_cmyk_to_rgb(out);
+  return true;
+}
+
+// Everything is decoded into `out` and handed to the image only on
+// success: a refused file leaves the caller's pixels alone.
+bool Reader::decode(Image& image)
+{
+  if (!readGeometry() || !checkLayout() || !planChunks())
+    return false;
+  Image out, planesImage;
+  if (!readChunks(g.planar ? planesImage : out))
+    return false;
+  if (g.isFloat)
+    colorspace_de_ieee(g.planar ? planesImage : out);
+  if (g.planar)
+    interleavePlanes(planesImage, out);
+  if (p.predictor != tiffvalue::PredictorNone &&
+      !(p.predictor == tiffvalue::PredictorHorizontal && (g.bps == 8 || g.bps == 16)))
+    std::cerr << "unsupported predictor: " << p.predictor << std::endl;
+  if (!applyPhotometric(out))
+    return false;
   out.resX = image.resX;
   out.resY = image.resY;
   image.copyTransferOwnership(out);

@@ -9,6 +9,7 @@
 #include "codecs/CCITT.hh"
 #include "codecs/ZlibEncoder.hh"
 #include "codecs/TIFF.hh"
+#include "codecs/TIFFTags.hh"
 #include "image/Image.hh"
 #include "utility/Saturate.hh"
 
@@ -162,17 +163,18 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
     s->seekp(0, std::ios::end);
 
   const int spp = image.spp, bps = image.bps;
-  int compression = bps == 1 && spp == 1 ? 4 : 8;
+  int compression = bps == 1 && spp == 1 ? (int)tiffvalue::CompressionCCITTFax4
+                                          : (int)tiffvalue::CompressionDeflate;
   if (args.containsAndRemove("g4") || args.containsAndRemove("group4"))
-    compression = 4;
+    compression = tiffvalue::CompressionCCITTFax4;
   else if (args.containsAndRemove("deflate") || args.containsAndRemove("zip"))
-    compression = 8;
+    compression = tiffvalue::CompressionDeflate;
   else if (args.containsAndRemove("none"))
-    compression = 1;
-  if (compression == 4 && (bps != 1 || spp != 1)) {
+    compression = tiffvalue::CompressionNone;
+  if (compression == tiffvalue::CompressionCCITTFax4 && (bps != 1 || spp != 1)) {
     // Group 4 codes only bilevel rows; anything else would be unreadable.
     std::cerr << "Warning: TIFF Group 4 needs a 1-bit image, writing deflate" << std::endl;
-    compression = 8;
+    compression = tiffvalue::CompressionDeflate;
   }
 
   const uint64_t rowLength = image.stridefill();
@@ -197,7 +199,7 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
     return (const char*)swapped.data();
   };
 
-  if (compression == 8) {
+  if (compression == tiffvalue::CompressionDeflate) {
     const int level = saturate_cast<int>(9 + quality / (-100.0 / 9));
     ZlibEncoder enc(s);
     if (!enc.init(level)) {
@@ -209,7 +211,7 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
         throw std::runtime_error("write error");
     if (!enc.finish())
       throw std::runtime_error("write error");
-  } else if (compression == 4) {
+  } else if (compression == tiffvalue::CompressionCCITTFax4) {
     EncodeCCITT(*s, data, image.w, image.h, (int)pitch, false);
   } else {
     for (int y = 0; y < image.h; ++y)
@@ -221,33 +223,39 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
 
   std::vector<Entry> entries;
   if (append || appending || index > 0)
-    entries.push_back({254, 4, 1, 2});
-  entries.push_back({256, 4, 1, (uint32_t)image.w});
-  entries.push_back({257, 4, 1, (uint32_t)image.h});
+    entries.push_back({tifftag::NewSubfileType, tifftype::LONG, 1, 2});
+  entries.push_back({tifftag::ImageWidth, tifftype::LONG, 1, (uint32_t)image.w});
+  entries.push_back({tifftag::ImageLength, tifftype::LONG, 1, (uint32_t)image.h});
   if (spp == 1)
-    entries.push_back({258, 3, 1, (uint32_t)bps});
+    entries.push_back({tifftag::BitsPerSample, tifftype::SHORT, 1, (uint32_t)bps});
   else
     entries.push_back(
-        {258, 3, (uint32_t)spp,
-         (uint32_t)tiffWriteArray(s, bigEndian, 3, std::vector<double>(spp, bps))});
-  if (compression != 1)
-    entries.push_back({259, 3, 1, (uint32_t)compression});
-  entries.push_back({262, 3, 1, compression == 4 ? 0u : spp == 1 ? 1u : 2u});
-  entries.push_back({273, 4, 1, (uint32_t)stripOffset});
+        {tifftag::BitsPerSample, tifftype::SHORT, (uint32_t)spp,
+         (uint32_t)tiffWriteArray(s, bigEndian, tifftype::SHORT, std::vector<double>(spp, bps))});
+  if (compression != tiffvalue::CompressionNone)
+    entries.push_back({tifftag::Compression, tifftype::SHORT, 1, (uint32_t)compression});
+  const uint32_t photometric = compression == tiffvalue::CompressionCCITTFax4
+                                 ? tiffvalue::PhotometricWhiteIsZero
+                               : spp == 1 ? tiffvalue::PhotometricBlackIsZero
+                                          : tiffvalue::PhotometricRGB;
+  entries.push_back({tifftag::Photometric, tifftype::SHORT, 1, photometric});
+  entries.push_back({tifftag::StripOffsets, tifftype::LONG, 1, (uint32_t)stripOffset});
   if (spp > 1)
-    entries.push_back({277, 3, 1, (uint32_t)spp});
+    entries.push_back({tifftag::SamplesPerPixel, tifftype::SHORT, 1, (uint32_t)spp});
   // The default says the same, but ImageMagick misreads compressed 16-bit
   // strips without it.
-  entries.push_back({278, 4, 1, (uint32_t)image.h});
-  entries.push_back({279, 4, 1, (uint32_t)stripBytes});
+  entries.push_back({tifftag::RowsPerStrip, tifftype::LONG, 1, (uint32_t)image.h});
+  entries.push_back({tifftag::StripByteCounts, tifftype::LONG, 1, (uint32_t)stripBytes});
   if (image.resX > 0)
-    entries.push_back(
-        {282, 5, 1, (uint32_t)tiffWriteArray(s, bigEndian, 5, {(double)image.resX})});
+    entries.push_back({tifftag::XResolution, tifftype::RATIONAL, 1,
+                       (uint32_t)tiffWriteArray(s, bigEndian, tifftype::RATIONAL,
+                                                {(double)image.resX})});
   if (image.resY > 0)
-    entries.push_back(
-        {283, 5, 1, (uint32_t)tiffWriteArray(s, bigEndian, 5, {(double)image.resY})});
+    entries.push_back({tifftag::YResolution, tifftype::RATIONAL, 1,
+                       (uint32_t)tiffWriteArray(s, bigEndian, tifftype::RATIONAL,
+                                                {(double)image.resY})});
   if (spp == 4)
-    entries.push_back({338, 3, 1, 2}); // unassociated alpha
+    entries.push_back({tifftag::ExtraSamples, tifftype::SHORT, 1, 2}); // unassociated alpha
 
   if (s->tellp() % 2)
     tiffWrite<uint8_t>(s, bigEndian, 0);

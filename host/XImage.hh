@@ -15,6 +15,9 @@
 #include "bind/Handles.hh"
 #include "image/Image.hh"
 
+class Transform;
+class XPath;
+
 class XImage : public Image {
 public:
   // Drawing state, in this order. Scripts set it; it is never saved with
@@ -75,7 +78,11 @@ public:
   void color(double r, double g, double b, double a);
   int setLineStyle(lua_State* L);
   int setLineDash(lua_State* L);
+  int setTransform(lua_State* L);
   int setCompOp(lua_State* L);
+  int fillPath(lua_State* L, XPath& path);
+  void strokePath(XPath& path, double width);
+  int fillPathImage(lua_State* L, XPath& path, XImage& pattern);
 
   // Colour spaces and compositing.
   void colorspace(const std::string& name);

@@ -3,7 +3,6 @@
 #include "host/XImage.hh"
 
 #include <cstdio>
-#include <cstring>
 
 #include "host/ximage_args.hh"
 #include "image/Scale.hh"
@@ -43,22 +42,12 @@ void XImage::scale(double sx, double sy)
   ::scale(*this, sx, sy, false);
 }
 
-namespace {
-
-// Script colour components are clamped before they become bytes; NaN is 0.
-double clamp01(double v)
-{
-  return v > 0.0 ? (v < 1.0 ? v : 1.0) : 0.0;
-}
-
-} // namespace
-
 void XImage::color(double r, double g, double b, double a)
 {
-  fillColor[0] = clamp01(r);
-  fillColor[1] = clamp01(g);
-  fillColor[2] = clamp01(b);
-  fillColor[3] = clamp01(a);
+  fillColor[0] = ximage_args::clampUnit(r);
+  fillColor[1] = ximage_args::clampUnit(g);
+  fillColor[2] = ximage_args::clampUnit(b);
+  fillColor[3] = ximage_args::clampUnit(a);
 }
 
 int XImage::setLineStyle(lua_State* L)

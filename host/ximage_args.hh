@@ -12,6 +12,10 @@ namespace ximage_args {
 
 inline bool absent(lua_State* L, int index) { return lua_isnoneornil(L, index); }
 
+// Colour components and alphas from scripts: clamped to 0..1, NaN is 0,
+// so that 1.5 never wraps around when it becomes a byte.
+inline double clampUnit(double v) { return v > 0.0 ? (v < 1.0 ? v : 1.0) : 0.0; }
+
 template <class T>
 T opt(lua_State* L, int index, T def)
 {

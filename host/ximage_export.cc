@@ -1,5 +1,6 @@
 // Registration of the Image script class: every entry in its fixed order.
 #include "bind/LuaWrapper.hh"
+#include "canvas/XPath.hh"
 #include "host/XImage.hh"
 
 using namespace LuaWrapper;
@@ -34,6 +35,8 @@ void exportImageClass(lua_State* L)
   ExportToLua<MethodWrapper<&XImage::resolution>>(L, "resolution");
   ExportToLua<MethodWrapper<static_cast<ResolutionEntry>(&XImage::setResolution)>>(L,
                                                                                   "setResolution");
+  ExportToLua<MethodWrapper<&XImage::fillPath>>(L, "fillPath");
+  ExportToLua<MethodWrapper<&XImage::strokePath>>(L, "strokePath");
   ExportToLua<MethodWrapper<static_cast<ScaleEntry>(&XImage::scale)>>(L, "scale");
   ExportToLua<MethodWrapper<&XImage::colorspace>>(L, "colorspace");
   ExportToLua<MethodWrapper<&XImage::colorspaceRGB8ToGray8>>(L, "colorspaceRGB8ToGray8");
@@ -75,7 +78,9 @@ void exportImageClass(lua_State* L)
   ExportToLua<MethodWrapper<&XImage::pixel>>(L, "pixel");
   ExportToLua<MethodWrapper<&XImage::setPixel>>(L, "setPixel");
   ExportToLua<MethodWrapper<&XImage::color>>(L, "color");
+  ExportToLua<MethodWrapper<&XImage::fillPathImage>>(L, "fillPathImage");
   ExportToLua<MethodWrapper<&XImage::setLineStyle>>(L, "setLineStyle");
   ExportToLua<MethodWrapper<&XImage::setLineDash>>(L, "setLineDash");
+  ExportToLua<MethodWrapper<&XImage::setTransform>>(L, "setTransform");
   ExportToLua<MethodWrapper<&XImage::setCompOp>>(L, "setCompOp");
 }

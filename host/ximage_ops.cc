@@ -90,7 +90,10 @@ void XImage::crop(int x, int y, int w, int h)
 
 void XImage::copy(int x, int y, int w, int h, XImage& dst, int dx, int dy)
 {
-  // This image first takes dst's pixel type, in place.
+  // Both decoded first, so that the types compared are the real ones; then
+  // this image takes dst's pixel type, in place.
+  if (!getRawData() || !dst.getRawData())
+    return;
   if (spp != dst.spp || bps != dst.bps) {
     if (!colorspace_by_name(*this, colorspace_name(dst), 127))
       return;

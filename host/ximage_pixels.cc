@@ -13,16 +13,12 @@
 
 namespace {
 
-double clamp01(double v)
-{
-  return v > 0.0 ? (v < 1.0 ? v : 1.0) : 0.0;
-}
-
-// A pixel inside an image of a known pixel type with pixels.
+// A pixel inside an image of a known pixel type with pixels. The pixels
+// come first: a lazily decoded image has its real geometry only then.
 bool addressable(XImage& img, int x, int y)
 {
-  return x >= 0 && y >= 0 && x < img.w && y < img.h && img.spp * img.bps > 0 &&
-         img.Type() != 0 && img.getRawData();
+  return img.getRawData() && x >= 0 && y >= 0 && x < img.w && y < img.h &&
+         img.spp * img.bps > 0 && img.Type() != 0;
 }
 
 } // namespace
@@ -49,10 +45,10 @@ int XImage::pixel(lua_State* L, int x, int y)
 int XImage::setPixel(lua_State* L, int x, int y)
 {
   using namespace ximage_args;
-  const double r = clamp01(optNumber(L, 4, 0.0));
-  const double g = clamp01(optNumber(L, 5, 0.0));
-  const double b = clamp01(optNumber(L, 6, 0.0));
-  const double a = clamp01(optNumber(L, 7, 0.0));
+  const double r = clampUnit(optNumber(L, 4, 0.0));
+  const double g = clampUnit(optNumber(L, 5, 0.0));
+  const double b = clampUnit(optNumber(L, 6, 0.0));
+  const double a = clampUnit(optNumber(L, 7, 0.0));
   if (!addressable(*this, x, y))
     return 0;
   Image::iterator it = Image::iterator(this, false).at(x, y);
@@ -159,7 +155,7 @@ XImage* XImage::color2mask(int rMin, int rMax, int gMin, int gMax, int bMin, int
   XImage* mask = new XImage();
   mask->spp = 1;
   mask->bps = 8;
-  if (w <= 0 || h <= 0 || Type() == 0 || !getRawData())
+  if (!getRawData() || w <= 0 || h <= 0 || Type() == 0)
     return mask;
   try {
     mask->Image::resize(w, h, 0);
@@ -196,7 +192,8 @@ int XImage::dropout(lua_State* L, double r, double g, double b)
   if (Type() == 0)
     return 0;
   Image::iterator colour(this, false);
-  colour.setRGB(clamp01(r), clamp01(g), clamp01(b));
+  using ximage_args::clampUnit;
+  colour.setRGB(clampUnit(r), clampUnit(g), clampUnit(b));
   ::dropout(*this, colour, (float)fraction);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/Samples.hh"
 #include "utility/Saturate.hh"
 
 namespace image_iterator_detail {
@@ -27,18 +28,8 @@ inline int bytesPerPixel(int type)
   default: return 0;
   }
 }
-// 16-bit samples through memcpy: rows need not be 2-byte aligned.
-inline int load16(const uint8_t* p, int i)
-{
-  uint16_t v;
-  memcpy(&v, p + 2 * i, 2);
-  return v;
-}
-inline void store16(uint8_t* p, int i, int v)
-{
-  const uint16_t s = (uint16_t)v;
-  memcpy(p + 2 * i, &s, 2);
-}
+inline int load16(const uint8_t* p, int i) { return pixel_samples::load16(p + 2 * i); }
+inline void store16(uint8_t* p, int i, int v) { pixel_samples::store16(p + 2 * i, (uint16_t)v); }
 inline bool isBitType(int type)
 {
   return type == Image::GRAY1 || type == Image::GRAY2 || type == Image::GRAY4;

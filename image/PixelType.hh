@@ -6,12 +6,23 @@
 
 #include "image/Image.hh"
 
-inline bool isPixelType(const Image& image)
+inline bool isPixelType(int spp, int bps)
 {
-  if (image.spp == 1)
-    return image.bps == 1 || image.bps == 2 || image.bps == 4 || image.bps == 8 ||
-           image.bps == 16;
-  if (image.spp == 3)
-    return image.bps == 8 || image.bps == 16;
-  return image.spp == 4 && image.bps == 8;
+  if (spp == 1)
+    return bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16;
+  if (spp == 3)
+    return bps == 8 || bps == 16;
+  return spp == 4 && bps == 8;
+}
+
+inline bool isPixelType(const Image& image) { return isPixelType(image.spp, image.bps); }
+
+// Whether the operations that only move bits and bytes (flips, quarter
+// turns) handle this many bits per pixel, whatever the samples mean.
+inline bool isMovableDepth(int bitsPerPixel)
+{
+  switch (bitsPerPixel) {
+  case 1: case 2: case 4: case 8: case 16: case 24: case 32: case 48: return true;
+  default: return false;
+  }
 }

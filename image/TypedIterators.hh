@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "image/Image.hh"
+#include "image/PixelType.hh"
 
 // Channel values of one pixel as integers, for arithmetic; `MAX` is the
 // type's full scale, `N` the channel count (alpha included).
@@ -255,42 +256,10 @@ inline void unhandled(const Image& image, int line)
 }
 } // namespace image_dispatch_detail
 
-// Runs ALGO<iterator>()(image, args...) for the image's pixel type: RGBA8,
-// RGB8, RGB16, then by bps alone (16, 8, 4, 2, 1). Three samples of another
-// depth are no pixel type and are left alone. An image without pixels or
-// with an empty size is left alone too.
-template <template <typename> class ALGO, typename... T>
-void codegen(Image& image, T&&... args)
-{
-  if (image.w <= 0 || image.h <= 0 || image.spp < 1 || image.spp > 4 || !image.getRawData()) {
-    if (image.spp < 1 || image.spp > 4)
-      image_dispatch_detail::unhandled(image, __LINE__);
-    return;
-  }
-  if (image.spp == 4 && image.bps == 8) {
-    ALGO<rgba_iterator> a; a(image, args...);
-  } else if (image.spp == 3) {
-    if (image.bps == 8) {
-      ALGO<rgb_iterator> a; a(image, args...);
-    } else if (image.bps == 16) {
-      ALGO<rgb16_iterator> a; a(image, args...);
-    } else {
-      image_dispatch_detail::unhandled(image, __LINE__);
-    }
-  } else {
-    switch (image.bps) {
-    case 16: { ALGO<gray16_iterator> a; a(image, args...); } break;
-    case 8: { ALGO<gray_iterator> a; a(image, args...); } break;
-    case 4: { ALGO<bit_iterator<4>> a; a(image, args...); } break;
-    case 2: { ALGO<bit_iterator<2>> a; a(image, args...); } break;
-    case 1: { ALGO<bit_iterator<1>> a; a(image, args...); } break;
-    default: image_dispatch_detail::unhandled(image, __LINE__);
-    }
-  }
-}
-
-// As codegen, returning the functor's result; a default-constructed R when
-// nothing runs.
+// Runs ALGO<iterator>()(image, args...) for the image's pixel type and
+// returns its result; R() when nothing runs (R may be void). Samples that
+// form none of the eight pixel types get one line on stderr and are left
+// alone, as is an image without pixels or with an empty size.
 template <typename R, template <typename> class ALGO, typename... T>
 R codegen_return(Image& image, T&&... args)
 {
@@ -299,25 +268,25 @@ R codegen_return(Image& image, T&&... args)
       image_dispatch_detail::unhandled(image, __LINE__);
     return R();
   }
-  if (image.spp == 4 && image.bps == 8) {
-    ALGO<rgba_iterator> a; return a(image, args...);
-  } else if (image.spp == 3) {
-    if (image.bps == 8) {
-      ALGO<rgb_iterator> a; return a(image, args...);
-    } else if (image.bps == 16) {
-      ALGO<rgb16_iterator> a; return a(image, args...);
-    }
+  if (!isPixelType(image)) {
     image_dispatch_detail::unhandled(image, __LINE__);
     return R();
   }
-  switch (image.bps) {
+  switch (image.spp * image.bps) {
+  case 32: { ALGO<rgba_iterator> a; return a(image, args...); }
+  case 24: { ALGO<rgb_iterator> a; return a(image, args...); }
+  case 48: { ALGO<rgb16_iterator> a; return a(image, args...); }
   case 16: { ALGO<gray16_iterator> a; return a(image, args...); }
   case 8: { ALGO<gray_iterator> a; return a(image, args...); }
   case 4: { ALGO<bit_iterator<4>> a; return a(image, args...); }
   case 2: { ALGO<bit_iterator<2>> a; return a(image, args...); }
-  case 1: { ALGO<bit_iterator<1>> a; return a(image, args...); }
-  default:
-    image_dispatch_detail::unhandled(image, __LINE__);
-    return R();
+  default: { ALGO<bit_iterator<1>> a; return a(image, args...); }
   }
+}
+
+// codegen_return for functors without a result.
+template <template <typename> class ALGO, typename... T>
+void codegen(Image& image, T&&... args)
+{
+  codegen_return<void, ALGO>(image, args...);
 }

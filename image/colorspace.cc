@@ -1,6 +1,8 @@
 // Colour-space conversion: the single steps and the chain that strings them
 // together for a requested samples-per-pixel / bits-per-sample target.
 #include "image/Colorspace.hh"
+#include "image/PixelType.hh"
+#include "image/Samples.hh"
 
 #include <cctype>
 #include <cstdio>
@@ -60,19 +62,8 @@ void install(Image& image, uint8_t* p, int spp, int bps)
   image.setRawData(p);
 }
 
-inline uint16_t load16(const uint8_t* p)
-{
-  uint16_t v;
-  memcpy(&v, p, 2);
-  return v;
-}
-inline void store16(uint8_t* p, uint16_t v) { memcpy(p, &v, 2); }
-
-inline int bitSample(const uint8_t* row, int64_t x, int bps)
-{
-  const int64_t bit = x * bps;
-  return (row[bit >> 3] >> (8 - bps - (int)(bit & 7))) & ((1 << bps) - 1);
-}
+using pixel_samples::load16;
+using pixel_samples::store16;
 
 // Gray samples of 1, 2 or 4 bits through `table` into samples of outBps
 // bits (1, 2, 4 or 8), repeated outSpp times, in a fresh buffer.
@@ -89,16 +80,14 @@ void expandBits(Image& image, int outSpp, int outBps, const uint8_t* table)
     uint8_t* d = out + (uint64_t)y * fill;
     if (outBps == 8) {
       for (int x = 0; x < w; ++x) {
-        const uint8_t v = table[bitSample(s, x, inBps)];
+        const uint8_t v = table[pixel_samples::packed(s, x, inBps)];
         for (int c = 0; c < outSpp; ++c)
           *d++ = v;
       }
     } else {
       memset(d, 0, fill);
-      for (int x = 0; x < w; ++x) {
-        const int64_t bit = (int64_t)x * outBps;
-        d[bit >> 3] |= (uint8_t)(table[bitSample(s, x, inBps)] << (8 - outBps - (int)(bit & 7)));
-      }
+      for (int x = 0; x < w; ++x)
+        pixel_samples::orPacked(d, x, outBps, table[pixel_samples::packed(s, x, inBps)]);
     }
   }
   install(image, out, outSpp, outBps);
@@ -130,12 +119,6 @@ void packGray8(Image& image, F level)
   }
   image.bps = N;
   settleTight(image);
-}
-
-bool pixelType(int spp, int bps)
-{
-  return (spp == 1 && (bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16)) ||
-         (spp == 3 && (bps == 8 || bps == 16)) || (spp == 4 && bps == 8);
 }
 
 } // namespace
@@ -640,7 +623,7 @@ bool colorspace_de_palette(Image& image, int count, const uint16_t* red, const u
     const uint8_t* src = image.data + (uint64_t)y * s;
     uint8_t* d = out + (uint64_t)y * fill;
     for (int x = 0; x < w; ++x) {
-      const int idx = bps == 16 ? load16(src + 2 * x) : bps == 8 ? src[x] : bitSample(src, x, bps);
+      const int idx = bps == 16 ? load16(src + 2 * x) : bps == 8 ? src[x] : pixel_samples::packed(src, x, bps);
       memcpy(d + (uint64_t)x * outSpp, &lut[(size_t)idx * outSpp], outSpp);
     }
   }
@@ -705,7 +688,7 @@ void realignImage(Image& image, unsigned stride)
 bool colorspace_convert(Image& image, int spp, int bps, uint8_t threshold)
 {
   const int tspp = spp, tbps = bps;
-  if (!pixelType(tspp, tbps)) {
+  if (!isPixelType(tspp, tbps)) {
     fprintf(stderr, "colorspace_convert: unsupported target spp: %d, bps: %d\n", tspp, tbps);
     return false;
   }
@@ -719,7 +702,7 @@ bool colorspace_convert(Image& image, int spp, int bps, uint8_t threshold)
     image.rowStride = 0;
     return true;
   }
-  if (!pixelType(image.spp, image.bps)) {
+  if (!isPixelType(image.spp, image.bps)) {
     fprintf(stderr, "colorspace_convert: unsupported source spp: %d, bps: %d\n", (int)image.spp,
             (int)image.bps);
     return false;

@@ -1,19 +1,12 @@
 // Mirroring in place, row by row, without a second buffer.
 #include "image/Flip.hh"
+#include "image/PixelType.hh"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-bool supportedDepth(int bpp)
-{
-  switch (bpp) {
-  case 1: case 2: case 4: case 8: case 16: case 24: case 32: case 48: return true;
-  default: return false;
-  }
-}
 
 template <int B>
 void mirrorPixels(uint8_t* row, int w)
@@ -86,7 +79,7 @@ void flipX(Image& image)
   if (!data)
     return;
   const int bpp = image.spp * image.bps;
-  if (!supportedDepth(bpp)) {
+  if (!isMovableDepth(bpp)) {
     fprintf(stderr, "flipX: unsupported depth.\n");
     return;
   }

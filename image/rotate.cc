@@ -12,19 +12,13 @@
 #include <type_traits>
 
 #include "image/Flip.hh"
+#include "image/PixelType.hh"
+#include "image/Samples.hh"
 #include "image/TypedIterators.hh"
 
 namespace {
 
 const double kPi = 3.141592653589793;
-
-bool supportedDepth(int bpp)
-{
-  switch (bpp) {
-  case 1: case 2: case 4: case 8: case 16: case 24: case 32: case 48: return true;
-  default: return false;
-  }
-}
 
 // fmod 360, negatives made positive; -0 and a tiny negative that rounds up
 // to 360 both become 0.
@@ -73,15 +67,13 @@ void turnBits(const uint8_t* src, uint64_t sstride, uint8_t* dst, uint64_t dstri
               bool cw, int bps)
 {
   memset(dst, 0, dstride * (uint64_t)w);
-  const int mask = (1 << bps) - 1;
   for (int y = 0; y < h; ++y) {
     const uint8_t* s = src + (uint64_t)y * sstride;
     const int64_t col = cw ? h - 1 - y : y;
     const int64_t bit = col * bps;
     const int shift = 8 - bps - (int)(bit & 7);
     for (int x = 0; x < w; ++x) {
-      const int64_t sb = (int64_t)x * bps;
-      const int v = (s[sb >> 3] >> (8 - bps - (int)(sb & 7))) & mask;
+      const int v = pixel_samples::packed(s, x, bps);
       const int64_t row = cw ? x : w - 1 - x;
       dst[(uint64_t)row * dstride + (bit >> 3)] |= (uint8_t)(v << shift);
     }
@@ -315,7 +307,7 @@ void rot90(Image& image, int angle)
   if (!data)
     return;
   const int bpp = image.spp * image.bps;
-  if (!supportedDepth(bpp)) {
+  if (!isMovableDepth(bpp)) {
     fprintf(stderr, "rot90: unsupported depth. spp: %d, bpp:%d\n", (int)image.spp, (int)image.bps);
     return;
   }

@@ -10,20 +10,11 @@
 #include <vector>
 
 #include "image/Colorspace.hh"
+#include "image/PixelType.hh"
 #include "image/TypedIterators.hh"
 #include "utility/Saturate.hh"
 
 namespace {
-
-bool isCoreType(const Image& image)
-{
-  switch (image.spp) {
-  case 1: return image.bps == 1 || image.bps == 2 || image.bps == 4 || image.bps == 8 || image.bps == 16;
-  case 3: return image.bps == 8 || image.bps == 16;
-  case 4: return image.bps == 8;
-  default: return false;
-  }
-}
 
 // The new size from factors or absolute sizes; false, with a diagnostic,
 // for sizes that are not finite, negative or do not fit an int.
@@ -68,7 +59,7 @@ bool prepare(Image& image, double sx, double sy, bool fixed, int outBps, Image& 
 {
   if (identity(sx, sy, fixed))
     return false;
-  if (image.w <= 0 || image.h <= 0 || !image.getRawData() || !isCoreType(image))
+  if (image.w <= 0 || image.h <= 0 || !image.getRawData() || !isPixelType(image))
     return false;
   int nw, nh;
   if (!newSize(image, sx, sy, fixed, nw, nh))

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/Samples.hh"
 #include "image/TypedIterators.hh"
 #include "utility/Saturate.hh"
 
@@ -124,24 +125,7 @@ struct bcg_template {
   }
 };
 
-inline int rawSample(const uint8_t* row, int64_t i, int bps)
-{
-  switch (bps) {
-  case 16: {
-    uint16_t v;
-    memcpy(&v, row + 2 * i, 2);
-    return v;
-  }
-  case 8: return row[i];
-  default: {
-    const int64_t bit = i * bps;
-    return (row[bit >> 3] >> (8 - bps - (int)(bit & 7))) & ((1 << bps) - 1);
-  }
-  }
-}
-
-// Something to work on, of one of the eight pixel types (an unknown type
-// would otherwise run a gray body over part of each row).
+// Something to work on whose samples histogram() can read.
 bool workable(const Image& image)
 {
   return image.w > 0 && image.h > 0 && image.Type() && image.getRawData();
@@ -151,8 +135,7 @@ bool workable(const Image& image)
 
 void invert(Image& image)
 {
-  if (workable(image))
-    codegen<invert_template>(image);
+  codegen<invert_template>(image);
 }
 
 std::vector<std::vector<uint32_t>> histogram(Image& image, int bins)
@@ -171,15 +154,14 @@ std::vector<std::vector<uint32_t>> histogram(Image& image, int bins)
   for (int y = 0; y < image.h; ++y) {
     const uint8_t* row = image.data + (uint64_t)y * stride;
     for (int64_t i = 0; i < n; ++i)
-      ++result[i % spp][((uint64_t)rawSample(row, i, bps) * (uint64_t)bins) >> bps];
+      ++result[i % spp][((uint64_t)pixel_samples::raw(row, i, bps) * (uint64_t)bins) >> bps];
   }
   return result;
 }
 
 void normalize(Image& image, uint8_t low, uint8_t high)
 {
-  if (workable(image))
-    codegen<normalize_template>(image, low, high);
+  codegen<normalize_template>(image, low, high);
 }
 
 void brightness_contrast_gamma(Image& image, double brightness, double contrast, double gamma)
@@ -192,6 +174,5 @@ void brightness_contrast_gamma(Image& image, double brightness, double contrast,
   }
   if (brightness == 0 && contrast == 0 && gamma == 1)
     return;
-  if (workable(image))
-    codegen<bcg_template>(image, brightness, contrast, gamma);
+  codegen<bcg_template>(image, brightness, contrast, gamma);
 }

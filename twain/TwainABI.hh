@@ -404,11 +404,14 @@ inline unsigned stringCapacity(TW_UINT16 type)
   }
 }
 
-// FIX32 from a number: v = x * 65536 + 0.5 truncated to 32 bits; the whole
-// part is v's high half (arithmetic), the fraction its low half.
+// FIX32 from a number: v = x * 65536 rounded half away from zero to 32
+// bits; the whole part is v's high half (arithmetic), the fraction its low
+// half. (Adding 0.5 before truncating toward zero would take -2 to
+// -1.99998.)
 inline TW_FIX32 toFix32(double x)
 {
-  double scaled = x * 65536.0 + 0.5;
+  double scaled = x * 65536.0;
+  scaled += scaled < 0 ? -0.5 : 0.5;
   int32_t v;
   if (!(scaled == scaled))
     v = 0;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Deskew/Deskew.hh"
-#include "SyntheticScan.hh"
+#include "tests/support/SyntheticScan.hh"
 #include "image/Colorspace.hh"
 #include "tests/support/TestSupport.hh"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Deskew/Flatbed.hh"
-#include "SyntheticScan.hh"
+#include "tests/support/SyntheticScan.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
@@ -23,6 +23,9 @@ struct Flatbed {
   int shadow = 40;                // darkening right at the page's edge
   double shadowWidth = 4;         // pixels for it to fall to 1/e
   int noise = 5;
+  // A photo on the sheet (sheet coordinates; none when empty): dark, with
+  // a gradient and flat enough inside to pass for a lid.
+  double photoU0 = 0, photoV0 = 0, photoU1 = 0, photoV1 = 0;
 };
 
 // The sheet of SyntheticScan.hh (text and rules) laid on the lid.
@@ -42,7 +45,10 @@ Image flatbedScan(const Flatbed& f, const synthetic::Sheet& sh)
           const double u = dx * c + dy * s + sh.width / 2.0;
           const double v = -dx * s + dy * c + sh.height / 2.0;
           if (u >= 0 && u < sh.width && v >= 0 && v < sh.height) {
-            sum += synthetic::inkAt(u, v, sh) ? 30 : f.paper;
+            if (u >= f.photoU0 && u < f.photoU1 && v >= f.photoV0 && v < f.photoV1)
+              sum += 70 + 60 * (u - f.photoU0) / (f.photoU1 - f.photoU0);
+            else
+              sum += synthetic::inkAt(u, v, sh) ? 30 : f.paper;
           } else {
             // The page stands a little off the glass: its shadow falls
             // mostly to the right and below.
@@ -176,5 +182,66 @@ TEST(DeskewFlatbed, NothingToFindGivesTheWholeImage)
     EXPECT_EQ(r.width, img->w);
     EXPECT_EQ(r.height, img->h);
     EXPECT_EQ(r.angle, 0);
+  }
+}
+
+// A sheet as tall (or as wide) as the glass shows the lid on two sides
+// only: the other two are the scan's borders, also beside a photo whose
+// edges look like a lid's.
+TEST(DeskewFlatbed, SheetFillingTheHeightOrTheWidth)
+{
+  struct Case {
+    const char* what;
+    bool fullHeight, photo;
+    double angle;
+  };
+  const Case cases[] = {
+    {"full height", true, false, 0},     {"full height", true, false, 0.7},
+    {"full height", true, false, -1.2},  {"full height, photo", true, true, 0},
+    {"full height, photo", true, true, 0.9}, {"full height, photo", true, true, -0.5},
+    {"full width", false, false, 0.4},   {"full width", false, false, -0.9},
+    {"full width, photo", false, true, 0.6}, {"full width, photo", false, true, -1.1},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.what) + " at " + std::to_string(c.angle);
+    Flatbed f;
+    f.width = 700;
+    f.height = 990;
+    f.cx = f.width / 2.0;
+    f.cy = f.height / 2.0;
+    f.angle = c.angle;
+    synthetic::Sheet sh;
+    sh.width = c.fullHeight ? 560 : f.width + 30;
+    sh.height = c.fullHeight ? f.height + 30 : 700;
+    sh.marginX = 70;
+    sh.marginY = 80;
+    if (c.photo) {
+      // Across the top of the text, close to the sheet's side that has
+      // no lid.
+      f.photoU0 = 60;
+      f.photoU1 = sh.width - 60;
+      f.photoV0 = c.fullHeight ? 40 : 30;
+      f.photoV1 = c.fullHeight ? 330 : 260;
+    }
+    Image img = flatbedScan(f, sh);
+    testing::internal::CaptureStderr();
+    const deskew_rect r = deskewFlatbed(img);
+    testing::internal::GetCapturedStderr();
+    const double rad = c.angle * M_PI / 180;
+    EXPECT_NEAR(r.angle, -c.angle, 0.25) << what;
+    if (c.fullHeight) {
+      // Left and right sides meet the top and bottom borders.
+      const double left = f.cx - sh.width / 2.0 / std::cos(rad);
+      EXPECT_EQ(r.y, 0) << what;
+      EXPECT_NEAR(r.height, f.height - 1, 3.0) << what;
+      EXPECT_NEAR(r.width, sh.width, 3.0) << what;
+      EXPECT_NEAR(r.x, left + f.cy * std::tan(rad), 3.0) << what;
+    } else {
+      const double top = f.cy - sh.height / 2.0 / std::cos(rad);
+      EXPECT_EQ(r.x, 0) << what;
+      EXPECT_NEAR(r.width, f.width - 1, 3.0) << what;
+      EXPECT_NEAR(r.height, sh.height, 3.0) << what;
+      EXPECT_NEAR(r.y, top - f.cx * std::tan(rad), 3.0) << what;
+    }
   }
 }

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "codecs/PDF.hh"
+#include "tests/codecs/PDFWriterProbe.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
@@ -11,11 +12,6 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 namespace {
-
-std::string operatorsOf(PDFCodec& writer)
-{
-  return writer.context->currentPage->content.operators.str();
-}
 
 // The number after `key` (and blanks) in text, or -1.
 long numberAfter(const std::string& text, const std::string& key)

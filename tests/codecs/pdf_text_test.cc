@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "codecs/PDF.hh"
+#include "tests/codecs/PDFWriterProbe.hh"
 #include "codecs/PDFFonts.hh"
 #include "utility/UTF8.hh"
 #include "tests/support/TestSupport.hh"
@@ -12,11 +13,6 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
 namespace {
-
-std::string operatorsOf(PDFCodec& writer)
-{
-  return writer.context->currentPage->content.operators.str();
-}
 
 std::string utf8(std::vector<uint32_t> cps)
 {

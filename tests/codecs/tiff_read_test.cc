@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <sstream>
 
 #include "codecs/Codecs.hh"
@@ -542,4 +543,88 @@ TEST(TIFFRead, FieldRoutines)
   EXPECT_EQ(seekNextIFD(&chain, true), second);
   EXPECT_EQ(chain.tellg(), second);
   EXPECT_EQ(seekNextIFD(&chain, true), 0u);
+}
+
+// Geometry fields may come in any field type (rationals read as whole
+// quotients, as everywhere in the reader). Each is taken as a whole
+// number from 0 to 2^32 - 1; a fraction (which used to truncate to a zero
+// divisor), a negative or a non-finite value is refused with a line naming
+// the field.
+TEST(TIFFRead, GeometryFieldsInEveryFieldType)
+{
+  // Little-endian bytes of one value of a field type.
+  auto encode = [](uint16_t type, double v) {
+    std::string out;
+    auto put = [&out](uint64_t bits, int n) {
+      for (int i = 0; i < n; ++i)
+        out += (char)(bits >> (8 * i));
+    };
+    switch (type) {
+    case 1: case 6: put((uint64_t)(int64_t)v, 1); break;
+    case 3: case 8: put((uint64_t)(int64_t)v, 2); break;
+    case 4: case 9: put((uint64_t)(int64_t)v, 4); break;
+    case 5: case 10: put((uint64_t)(int64_t)(v * 2), 4); put(2, 4); break;
+    case 11: { float f = (float)v; uint32_t b; memcpy(&b, &f, 4); put(b, 4); } break;
+    case 12: { uint64_t b; memcpy(&b, &v, 8); put(b, 8); } break;
+    }
+    return out;
+  };
+  const struct { uint16_t tag; const char* name; double good; } tags[] = {
+    {256, "ImageWidth", 4}, {257, "ImageLength", 2}, {322, "TileWidth", 4}, {323, "TileLength", 2}};
+  const struct { uint16_t type; bool isSigned, fractions; } types[] = {
+    {1, false, false}, {3, false, false}, {4, false, false}, {5, false, false}, {6, true, false},
+    {8, true, false},  {9, true, false},  {10, true, false}, {11, true, true}, {12, true, true}};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const auto& t : tags) {
+    for (const auto& ty : types) {
+      std::vector<double> values = {t.good};
+      if (ty.fractions)
+        values.insert(values.end(), {0.5, 0.999, 2.5});
+      if (ty.isSigned)
+        values.push_back(-1);
+      if (ty.type >= 11)
+        values.insert(values.end(), {nan, std::numeric_limits<double>::infinity()});
+      for (double v : values) {
+        SCOPED_TRACE(std::string(t.name) + " type " + std::to_string(ty.type) + " value " +
+                     std::to_string(v));
+        TiffBuilder b;
+        const uint32_t pixels = b.data("abcdefgh");
+        const std::string bytes = encode(ty.type, v);
+        TiffField field{t.tag, ty.type, {}, 1};
+        if (bytes.size() <= 4) {
+          uint32_t inline_ = 0;
+          for (size_t i = 0; i < bytes.size(); ++i)
+            inline_ |= (uint32_t)(unsigned char)bytes[i] << (8 * i);
+          field.offset = inline_;
+        } else {
+          field.offset = b.data(bytes);
+        }
+        std::vector<TiffField> fields = {{256, 4, {4}}, {257, 4, {2}}, {258, 3, {8}},
+                                         {262, 3, {1}}};
+        if (t.tag >= 322)
+          fields.insert(fields.end(), {{322, 4, {4}}, {323, 4, {2}}, {324, 4, {pixels}},
+                                       {325, 4, {8}}});
+        else
+          fields.insert(fields.end(), {{273, 4, {pixels}}, {279, 4, {8}}});
+        for (TiffField& f : fields)
+          if (f.tag == t.tag)
+            f = field;
+        b.ifd(fields);
+        Image img;
+        testing::internal::CaptureStderr();
+        const int r = readBytes(b.str(), img);
+        const std::string err = testing::internal::GetCapturedStderr();
+        if (v == t.good) {
+          ASSERT_EQ(r, 1) << err;
+          ASSERT_EQ(img.w, 4);
+          ASSERT_EQ(img.h, 2);
+          EXPECT_EQ(std::string((const char*)img.getRawData(), 4), "abcd");
+          EXPECT_EQ(std::string((const char*)img.getRawData() + img.stride(), 4), "efgh");
+        } else {
+          EXPECT_EQ(r, 0);
+          EXPECT_NE(err.find(std::string("invalid ") + t.name + ": "), std::string::npos) << err;
+        }
+      }
+    }
+  }
 }

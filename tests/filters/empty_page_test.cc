@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "filters/empty_page.hh"
-#include "page_fixtures.hh"
+#include "tests/support/Pages.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "filters/optimize2bw.hh"
-#include "page_fixtures.hh"
+#include "tests/support/Pages.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

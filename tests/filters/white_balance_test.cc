@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "filters/white_balance.hh"
-#include "page_fixtures.hh"
+#include "tests/support/Pages.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;

@@ -15,7 +15,7 @@
 #include "filters/empty_page.hh"
 #include "filters/optimize2bw.hh"
 #include "host/XImage.hh"
-#include "tests/Deskew/SyntheticScan.hh"
+#include "tests/support/SyntheticScan.hh"
 #include "tests/host/ximage_support.hh"
 #include "tests/support/TestSupport.hh"
 

@@ -55,6 +55,17 @@ TEST(XImageHostile, ArgumentsNeverCrash)
     "img:setImageMem('', 'nosuchcodec')",
     "img:writeImageMem('tif', -2147483648, string.rep(',', 1000))",
     "img:applyICC(string.rep('acsp', 1000))",
+    "img:rgbaFromImage(img, true)",
+    "img:dePalette(1, 'abcdef')",
+    "img:lut({1, 2, 3}, {4}, {5})",
+    // Every whole-image entry on a tiny image of each type.
+    "img:colorspace('rgb16') img:colorspace('gray1') img:colorspace('rgba')",
+    "img:cmyk2rgb() img:mask2rgba() img:invert() img:normalize()",
+    "img:autoWhite() img:autoInvert() img:autoColor() img:autoRotate()",
+    "img:median() img:smooth() img:floyedSteinberg(3) img:optimize2bw2()",
+    "img:colorspaceGray8ToGray1() img:colorspaceGray8DenoiseNeighbours()",
+    "img:deskewFlatbed() img:deskewApply(img:deskewParameters(1, 1), true)",
+    "img:histogram(7) img:color2mask(0, 9, 0, 9, 0, 9) img:detectEmptyPage(1, 1)",
   };
   for (const testsupport::PixelType& t : testsupport::kPixelTypes) {
     for (const char* call : calls) {

@@ -2,6 +2,8 @@
 // and out, including files that are missing or damaged.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "host/XImage.hh"
 #include "tests/host/ximage_support.hh"
 #include "tests/support/TestSupport.hh"
@@ -155,4 +157,33 @@ TEST(XImageIO, FailuresAreResultsNotCrashes)
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.count(), 0u);
   EXPECT_EQ(img->w, 16);
+}
+
+// A PDF page is read lazily: the first pixel access renders it, and the
+// pixel entries see the rendered page, not the placeholder before it. The
+// PDF reader lives in the tolm executable.
+TEST(XImageIO, PDFPagesDecodeOnFirstPixelAccess)
+{
+  const std::string tolm = testsupport::binaryDir() + "/host/tolm";
+  struct stat st;
+  if (stat(tolm.c_str(), &st) != 0)
+    GTEST_SKIP() << "no tolm executable";
+  testsupport::TempDir dir;
+  const std::string script = dir.file("pdf.lua");
+  ASSERT_TRUE(testsupport::writeFile(script, R"(
+    local ok, Tolm = pcall(require, 'Tolm')
+    if not ok then io.write('no module') return end
+    local img = Tolm.Image.new()
+    img:setImageData(40, 30, 3, 8, string.rep('\200\0\0', 1200))
+    img:setResolution(72)
+    local back = Tolm.Image.new()
+    local read = back:setImageMem(img:writeImageMem('pdf', 75, ''))
+    local r, g, b = back:pixel(20, 15)
+    io.write(string.format('%s %.1f %.1f %.1f %s %d', tostring(read), r or -1, g or -1, b or -1,
+                           tostring(back:width() > 20), back:getSPP())))"));
+  std::string out;
+  ASSERT_EQ(testsupport::run("cd / && " + tolm + " --script " + script + " 2>&1", &out), 0);
+  if (out == "no module")
+    GTEST_SKIP() << "no Tolm module";
+  EXPECT_EQ(out, "true 0.8 0.0 0.0 true 3");
 }

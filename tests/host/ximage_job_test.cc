@@ -15,7 +15,7 @@
 #include "image/Colorspace.hh"
 #include "image/Composite.hh"
 #include "image/Rotate.hh"
-#include "tests/Deskew/SyntheticScan.hh"
+#include "tests/support/SyntheticScan.hh"
 #include "tests/host/ximage_support.hh"
 #include "tests/support/TestSupport.hh"
 

@@ -1,4 +1,5 @@
-// Generated page images for the binariser, empty-page and orientation tests.
+// Generated page images for the binariser, empty-page and orientation tests
+// and the benchmarks.
 #pragma once
 
 #include <cstdint>
