@@ -35,8 +35,12 @@ static void collect(const std::string& path, std::vector<std::string>& out)
     collect(path + "/" + n, out);
 }
 
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+
 int main(int argc, char** argv)
 {
+  if (LLVMFuzzerInitialize)
+    LLVMFuzzerInitialize(&argc, &argv);
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i)
     collect(argv[i], files);
