@@ -11,6 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   const uint8_t flags = input.byte();
   std::istringstream in(input.rest());
   std::ostringstream out;
-  DecodeLZW(out, in, flags & 1, flags & 2, 1u << 20);
+  DecodeLZW(out, in, flags & 1, flags & 2, 64u << 10);
   return 0;
 }
