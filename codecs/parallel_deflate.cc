@@ -17,6 +17,7 @@ namespace paralleldeflate {
 namespace {
 
 const unsigned kMaxThreads = 32;
+std::atomic<unsigned> threadLimit{0};
 
 struct Block {
   std::string bytes;
@@ -70,8 +71,15 @@ bool deflateSerial(std::ostream& out, const unsigned char* data, uint64_t n, int
 
 unsigned defaultThreads()
 {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return std::max(1u, std::min(cores, kMaxThreads));
+  unsigned cores = std::min(std::thread::hardware_concurrency(), kMaxThreads);
+  if (const unsigned limit = threadLimit.load())
+    cores = std::min(cores ? cores : limit, limit);
+  return std::max(1u, cores);
+}
+
+void setThreadLimit(unsigned limit)
+{
+  threadLimit = limit;
 }
 
 bool deflate(std::ostream& out, const unsigned char* data, uint64_t n, int level,

@@ -15,8 +15,12 @@ namespace paralleldeflate {
 // enough that an A4 gray page gives every core several blocks.
 const uint64_t kBlockSize = 256 * 1024;
 
-// Threads to use: the machine's cores, capped; at least 1.
+// Threads to use: the machine's cores, capped, or the limit set below; at
+// least 1.
 unsigned defaultThreads();
+// Caps defaultThreads() for the whole process (0: the machine decides), so
+// that a run can be compared with the one-thread path.
+void setThreadLimit(unsigned limit);
 
 // Deflates n bytes at level (0..9, or -1 for zlib's default) into out as
 // one zlib stream. Inputs below two blocks, or threads == 1, take the plain
