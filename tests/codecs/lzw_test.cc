@@ -220,7 +220,7 @@ TEST(LZW, MemoryDecoderMatchesTheStreamDecoder)
   for (size_t i = 0; i < inputs.size(); ++i)
     for (int mode = 0; mode < 4; ++mode) {
       const bool early = mode & 1, lsb = mode & 2;
-      for (uint64_t cap : {(uint64_t)1 << 24, (uint64_t)513}) {
+      for (uint64_t cap : {(uint64_t)1 << 16, (uint64_t)513}) {
         std::istringstream in(inputs[i]);
         std::ostringstream out;
         testing::internal::CaptureStderr();
