@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <glob.h>
 #include <sstream>
@@ -197,6 +201,49 @@ TEST(SaneSources, FeederPagesUntilTheCountOrTheEnd)
   }
 }
 
+// SANE's test backend stops its reader thread with a thread cancel; when
+// that lands while the reader holds the allocator's lock, the process
+// deadlocks inside SANE (seen rarely, under heavy load). Each case runs in
+// a child process with a deadline, and a case that hangs there is run once
+// more; our own code never waits without a bound.
+namespace {
+
+int errorCase(const char* status, TW_UINT16 rc, TW_UINT16 cc)
+{
+  SaneConfig conf(status);
+  Session s(Env{{"TOLM_DSM_SANE", "1"}, {"TOLM_DSM_SOURCE", "test:0"}});
+  openDevice(s);
+  setFix(s, ICAP_XRESOLUTION, 25);
+  if (s.setOne(CAP_FEEDERENABLED, TWTY_BOOL, 0) != TWRC_SUCCESS || s.enable() != TWRC_SUCCESS)
+    return 2;
+  TW_HANDLE h = nullptr;
+  if (s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h) != rc)
+    return 3;
+  if (rc == TWRC_FAILURE && s.status(&s.source) != cc)
+    return 4;
+  return 0;
+}
+
+// The case's result in a child process: 0 passed, > 0 failed, -1 hung.
+int inChild(const char* status, TW_UINT16 rc, TW_UINT16 cc)
+{
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0)
+    _exit(errorCase(status, rc, cc));
+  for (int waited = 0; waited < 600; ++waited) {
+    int st = 0;
+    if (waitpid(pid, &st, WNOHANG) == pid)
+      return WIFEXITED(st) ? WEXITSTATUS(st) : 10;
+    usleep(100 * 1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+} // namespace
+
 TEST(SaneSources, DeviceErrorsFailTheTransfer)
 {
   struct Case {
@@ -209,16 +256,9 @@ TEST(SaneSources, DeviceErrorsFailTheTransfer)
       {"SANE_STATUS_CANCELLED", TWRC_CANCEL, 0},
   };
   for (const Case& c : cases) {
-    SaneConfig conf(c.status);
-    Session s(Env{{"TOLM_DSM_SANE", "1"}, {"TOLM_DSM_SOURCE", "test:0"}});
-    openDevice(s);
-    setFix(s, ICAP_XRESOLUTION, 25);
-    ASSERT_EQ(s.setOne(CAP_FEEDERENABLED, TWTY_BOOL, 0), TWRC_SUCCESS);
-    ASSERT_EQ(s.enable(), TWRC_SUCCESS);
-    TW_HANDLE h = nullptr;
-    EXPECT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), c.rc) << c.status;
-    if (c.rc == TWRC_FAILURE) {
-      EXPECT_EQ(s.status(&s.source), c.cc) << c.status;
-    }
+    int result = inChild(c.status, c.rc, c.cc);
+    if (result == -1)
+      result = inChild(c.status, c.rc, c.cc);
+    EXPECT_EQ(result, 0) << c.status;
   }
 }
