@@ -174,24 +174,26 @@ void queue::flush(bool lineEnd, bool sloppy)
   if (pdf) {
     std::vector<int>& K = adjustments;
     const size_t n = K.size();
-    auto g = [](int v) { return std::abs(v) + 100; };
+    // Sums and products in 64 bits: the adjustments come from the hOCR
+    // boxes and can be anything a file says.
+    auto g = [](int v) { return (v < 0 ? -int64_t(v) : int64_t(v)) + 100; };
     for (size_t i = 0; i < n; ++i) {
-      int k = K[i];
-      const int gp = i > 0 ? g(K[i - 1]) : 0, gi = g(K[i]), gn = i + 1 < n ? g(K[i + 1]) : 0;
+      int64_t k = K[i];
+      const int64_t gp = i > 0 ? g(K[i - 1]) : 0, gi = g(K[i]), gn = i + 1 < n ? g(K[i + 1]) : 0;
       if (i > 0)
         k += K[i - 1];
       if (i + 1 < n)
         k += K[i + 1];
-      const int t = gp + gi + gn;
+      const int64_t t = gp + gi + gn;
       if (i > 0)
-        K[i - 1] = k * gp / t;
-      K[i] = k * gi / t;
+        K[i - 1] = saturate_cast<int>(k * gp / t);
+      K[i] = saturate_cast<int>(k * gi / t);
       if (i + 1 < n)
-        K[i + 1] = k * gn / t;
+        K[i + 1] = saturate_cast<int>(k * gn / t);
     }
     for (size_t i = 0; i < n; ++i) {
       if (i + 1 < glyphs.size() && glyphs[i + 1] == ' ' && i + 1 < n) {
-        K[i + 1] += K[i];
+        K[i + 1] = saturate_cast<int>(int64_t(K[i + 1]) + K[i]);
         K[i] = 0;
       }
       if (K[i] != 0 && std::abs(K[i]) < 8) {

@@ -8,7 +8,7 @@
 #include "codecs/Args.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/PNGPredict.hh"
-#include "codecs/ZlibEncoder.hh"
+#include "codecs/parallel_deflate.hh"
 #include "codecs/PDF.hh"
 #include "color/sRGBProfile.hh"
 #include "image/Colorspace.hh"
@@ -174,9 +174,8 @@ void PDFXObject::writeStreamImpl(std::ostream& s)
     if (filterName.empty()) {
       s.write(rows.data(), (std::streamsize)rows.size());
     } else if (filterName == "/FlateDecode") {
-      ZlibEncoder encoder(&s, 9);
-      encoder.write(rows.data(), (uint64_t)rows.size());
-      encoder.finish();
+      if (!paralleldeflate::deflate(s, bytes, rows.size(), 9))
+        s.setstate(std::ios::badbit);
     } else if (filterName == "/ASCII85Decode") {
       EncodeASCII85(s, bytes, rows.size());
     } else if (filterName == "/ASCIIHexDecode") {

@@ -9,7 +9,7 @@
 #include "codecs/Decoders.hh"
 #include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
-#include "codecs/ZlibEncoder.hh"
+#include "codecs/parallel_deflate.hh"
 #include "image/Image.hh"
 #include "math/CRC32.hh"
 #include "utility/ByteOrder.hh"
@@ -423,30 +423,30 @@ bool PNG2Codec::writeImage(std::ostream* stream, Image& image, int quality,
   const uint64_t fill = image.stridefill();
   const uint64_t stride = image.stride();
   const int bpp = (bps * image.spp + 7) / 8;
-  std::vector<unsigned char> cur(fill), prev(fill), out(fill + 1);
+  const uint64_t line = fill + 1;
+  std::vector<unsigned char> cur(fill), prev(fill);
+  // The filtered rows are gathered whole so that large images deflate on
+  // every core.
+  std::vector<unsigned char> filtered(line * (uint64_t)image.h);
+  for (int y = 0; y < image.h; ++y) {
+    const unsigned char* row = data + (uint64_t)y * stride;
+    if (bps == 16) {
+      for (uint64_t i = 0; i + 1 < fill; i += 2) {
+        cur[i] = row[i + 1];
+        cur[i + 1] = row[i];
+      }
+    } else {
+      memcpy(cur.data(), row, (size_t)fill);
+    }
+    unsigned char* out = filtered.data() + line * (uint64_t)y;
+    out[0] = 2;
+    filterPNGRow(2, cur.data(), y ? prev.data() : nullptr, fill, bpp, out + 1);
+    cur.swap(prev);
+  }
   GrowBuf comp;
   std::ostream compStream(&comp);
-  bool ok;
-  {
-    ZlibEncoder enc(&compStream, level);
-    ok = enc.good();
-    for (int y = 0; ok && y < image.h; ++y) {
-      const unsigned char* row = data + (uint64_t)y * stride;
-      if (bps == 16) {
-        for (uint64_t i = 0; i + 1 < fill; i += 2) {
-          cur[i] = row[i + 1];
-          cur[i + 1] = row[i];
-        }
-      } else {
-        memcpy(cur.data(), row, (size_t)fill);
-      }
-      out[0] = 2;
-      filterPNGRow(2, cur.data(), y ? prev.data() : nullptr, fill, bpp, out.data() + 1);
-      ok = enc.write((const char*)out.data(), (uint64_t)out.size());
-      cur.swap(prev);
-    }
-    ok = enc.finish() && ok;
-  }
+  const bool ok = paralleldeflate::deflate(compStream, filtered.data(), filtered.size(), level);
+  std::vector<unsigned char>().swap(filtered);
   if (!ok) {
     std::cerr << "PNG: deflate failed" << std::endl;
     return false;

@@ -8,6 +8,7 @@
 #include "codecs/Args.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/ZlibEncoder.hh"
+#include "codecs/parallel_deflate.hh"
 #include "codecs/TIFF.hh"
 #include "codecs/TIFFTags.hh"
 #include "image/Image.hh"
@@ -201,16 +202,30 @@ bool TIFF2Codec::writeImageImpl(std::ostream* s, const Image& image, int quality
 
   if (compression == tiffvalue::CompressionDeflate) {
     const int level = saturate_cast<int>(9 + quality / (-100.0 / 9));
-    ZlibEncoder enc(s);
-    if (!enc.init(level)) {
+    if (level < 0 || level > 9) {
       std::cerr << "failed to init zlib encoder" << std::endl;
       return false;
     }
-    for (int y = 0; y < image.h; ++y)
-      if (!enc.write(rowAt(y), rowLength))
+    const uint64_t total = rowLength * (uint64_t)image.h;
+    if (total >= 2 * paralleldeflate::kBlockSize && paralleldeflate::defaultThreads() > 1) {
+      // Large strips are gathered once and deflated on every core.
+      std::vector<unsigned char> rows(total);
+      for (int y = 0; y < image.h; ++y)
+        memcpy(rows.data() + rowLength * (uint64_t)y, rowAt(y), rowLength);
+      if (!paralleldeflate::deflate(*s, rows.data(), total, level))
         throw std::runtime_error("write error");
-    if (!enc.finish())
-      throw std::runtime_error("write error");
+    } else {
+      ZlibEncoder enc(s);
+      if (!enc.init(level)) {
+        std::cerr << "failed to init zlib encoder" << std::endl;
+        return false;
+      }
+      for (int y = 0; y < image.h; ++y)
+        if (!enc.write(rowAt(y), rowLength))
+          throw std::runtime_error("write error");
+      if (!enc.finish())
+        throw std::runtime_error("write error");
+    }
   } else if (compression == tiffvalue::CompressionCCITTFax4) {
     EncodeCCITT(*s, data, image.w, image.h, (int)pitch, false);
   } else {

@@ -21,6 +21,7 @@
 #include "host/XImage.hh"
 #include "canvas/Text.hh"
 #include "canvas/Transform.hh"
+#include "canvas/Vectorial.hh"
 #include "canvas/XPath.hh"
 #include "renderer/Renderer.hh"
 #include "image/Image.hh"
@@ -329,13 +330,10 @@ int luaopen_tolm(lua_State* L)
     lua_setfield(L, LUA_REGISTRYINDEX, "Tolm handles");
   }
 
-  // Vectorial's record stands in until its class arrives; the name is the
-  // registry key, so the class will find the same metatable.
-  static LuaClassData vectorial{"Vectorial"};
   const LuaClassData* const records[] = {
       LuaClass<Transform>::data, LuaClass<XPath>::data,     LuaClass<XImage>::data,
       LuaClass<XCodec>::data,    LuaClass<XPDFCodec>::data, LuaClass<Text>::data,
-      &vectorial};
+      LuaClass<Vectorial>::data};
   for (const LuaClassData* cls : records) {
     detail::declareClass(L, cls->name, "Tolm");
     if (strcmp(cls->name, "Codec") == 0)
@@ -348,7 +346,7 @@ int luaopen_tolm(lua_State* L)
   exportCodecClass(L);
   exportPDFCodecClass(L);
   exportTextClass(L);
-  // Vectorial: exportVectorialClass(L);
+  exportVectorialClass(L, &host::parent_renderer);
 
   static const luaL_Reg functions[] = {
     {"unpredictPNG", FunctionWrapper<&tolm::unpredictPNG>::Wrapper},

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -509,10 +510,16 @@ Image* Twain::CopyImage(TW_HANDLE handle)
   Image* image = nullptr;
   const char* bytes = static_cast<const char*>(memLock(handle));
   if (bytes) {
-    std::istringstream blob(std::string(bytes, size_t(blockSize(handle))));
+    // On the heap: a reader that decodes lazily (a PDF page) keeps the
+    // stream, and a negative result hands it over.
+    std::unique_ptr<std::istringstream> blob(
+        new std::istringstream(std::string(bytes, size_t(blockSize(handle)))));
     memUnlock(handle);
     image = new Image;
-    if (ImageCodec::Read(&blob, *image, "", "", 0) == 0) {
+    const int res = ImageCodec::Read(blob.get(), *image, "", "", 0);
+    if (res < 0)
+      blob.release(); // now the attached reader's
+    if (res == 0) {
       std::fprintf(stderr, "failed to read image?\n");
       delete image;
       image = nullptr;

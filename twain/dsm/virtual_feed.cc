@@ -214,12 +214,6 @@ void VirtualFeed::generate(Image& g, int pageNumber)
     uint8_t& p = d[yy * g.stride() + x];
     p = uint8_t(std::max(0, int(p) - 12));
   }
-  if (config.skew != 0) {
-    Image::iterator bg(&g, false);
-    for (int i = 0; i < 4; ++i)
-      bg.value[i] = 250;
-    rotate(g, config.skew, bg);
-  }
   if (config.border) {
     // The sheet on the scanner's dark background, a quarter inch around.
     const int bx = int(0.25 * xres), by = int(0.25 * yres);
@@ -233,6 +227,14 @@ void VirtualFeed::generate(Image& g, int pageNumber)
                   g.getRawData() + size_t(yy) * g.stride(), size_t(w));
     framed.setResolution(int(xres), int(yres));
     g = framed;
+  }
+  // A skewed sheet is turned as a whole, on the scanner's background when
+  // there is one, as a sheet fed at an angle comes out.
+  if (config.skew != 0) {
+    Image::iterator bg(&g, false);
+    for (int i = 0; i < 4; ++i)
+      bg.value[i] = config.border ? 40 : 250;
+    rotate(g, config.skew, bg);
   }
   g.setResolution(saturate_cast<int>(xres), saturate_cast<int>(yres));
 }

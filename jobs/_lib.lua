@@ -1,0 +1,344 @@
+-- What every job shares: its command line, its messages, its output files
+-- (written under a temporary name beside the final one and renamed only
+-- when complete) and the page treatments of the document jobs.
+-- The name starts with "_": it is no job of its own.
+local Tolm = require("Tolm")
+pcall(require, "Posix")
+local Posix = rawget(_G, "Posix")
+
+local lib = {}
+
+lib.EX_OK, lib.EX_FAIL, lib.EX_USAGE = 0, 1, 2
+-- Returned by a job's run when it ends later, from the run loop.
+lib.WAIT = {}
+
+math.randomseed(os.time() + math.floor((os.clock() * 1e6) % 1e6))
+
+------------------------------------------------------------------------
+-- Errors a job raises on purpose: no chunk position, a status of their own.
+
+local JobError = {}
+JobError.__index = JobError
+JobError.__tostring = function(e) return e.message end
+
+local function raise(message, status)
+  error(setmetatable({message = message, status = status}, JobError), 0)
+end
+
+local Context = {}
+Context.__index = Context
+
+function lib.newContext(name, job, words)
+  return setmetatable({name = name, job = job, words = words, outputs = {}, writers = {},
+                       finished = false}, Context)
+end
+
+function Context:fail(message) raise(message, lib.EX_FAIL) end
+
+function Context:usageError(message) raise(message, lib.EX_USAGE) end
+
+function Context:say(...)
+  io.stderr:write("tolm ", self.name, ": ", ...)
+  io.stderr:write("\n")
+end
+
+-- count is nil while it is not known (pages coming from a scanner).
+function Context:progress(n, count, what)
+  self:say(count and string.format("page %d of %d: ", n, count) or string.format("page %d: ", n),
+           what)
+end
+
+function Context:usage(out)
+  out:write("usage: tolm ", self.name, " ", self.job.usage, "\n")
+  if self.job.help then out:write(self.job.help) end
+end
+
+------------------------------------------------------------------------
+-- Command line: options may stand anywhere among the other words; "--"
+-- ends them. spec.flags and spec.values list the option names (without the
+-- dashes) that take no value and one value.
+
+function Context:parse(spec)
+  local opts, rest = {}, {}
+  local words, i, onlyNames = self.words, 1, false
+  while i <= #words do
+    local w = words[i]
+    if onlyNames or w == "-" or w:sub(1, 1) ~= "-" then
+      rest[#rest + 1] = w
+    elseif w == "--" then
+      onlyNames = true
+    else
+      local key, value = w:match("^%-%-([a-z0-9-]+)=(.*)$")
+      key = key or w:match("^%-%-([a-z0-9-]+)$")
+      if key and spec.values and spec.values[key] then
+        if value == nil then
+          i = i + 1
+          value = words[i]
+          if value == nil then self:usageError("option --" .. key .. " needs a value") end
+        end
+        opts[key] = value
+      elseif key and spec.flags and spec.flags[key] and value == nil then
+        opts[key] = true
+      else
+        self:usageError("unknown option " .. w)
+      end
+    end
+    i = i + 1
+  end
+  return opts, rest
+end
+
+------------------------------------------------------------------------
+-- Files.
+
+local function isDirectory(path)
+  local st = Posix and Posix.stat and Posix.stat(path)
+  return st and st.isdir or false
+end
+lib.isDirectory = isDirectory
+
+-- An input must exist and be a readable file.
+function Context:checkInput(path)
+  if isDirectory(path) then self:fail("cannot read " .. path .. ": it is a directory") end
+  local f, err = io.open(path, "rb")
+  if not f then
+    self:fail("cannot read " .. path .. ": " .. (err:match(": ([^:]*)$") or err))
+  end
+  f:close()
+end
+
+-- The temporary name an output is written under until commit().
+function Context:output(final)
+  if final == "" then self:usageError("empty output name") end
+  if isDirectory(final) then self:fail("cannot write " .. final .. ": it is a directory") end
+  local temp
+  for _ = 1, 20 do
+    temp = string.format("%s.part-%d%04d", final, os.time() % 100000, math.random(0, 9999))
+    local existing = io.open(temp, "rb")
+    if not existing then break end
+    existing:close()
+  end
+  local f, err = io.open(temp, "wb")
+  if not f then
+    self:fail("cannot write " .. final .. ": " .. (err:match(": ([^:]*)$") or err))
+  end
+  f:close()
+  self.outputs[#self.outputs + 1] = {temp = temp, final = final}
+  return temp
+end
+
+-- A PDF writer on a temporary output, closed by finishWriter or, after a
+-- failure, by cleanup.
+function Context:newPDF(temp, final)
+  local ok, pdf = pcall(Tolm.PDFCodec.new, temp, "pdf", "tolm " .. self.name)
+  if not ok then self:fail("cannot write " .. (final or temp) .. ": " .. tostring(pdf)) end
+  self.writers[pdf] = true
+  return pdf
+end
+
+local function pdfComplete(path)
+  local f = io.open(path, "rb")
+  if not f then return false end
+  local size = f:seek("end")
+  f:seek("set", math.max(0, size - 64))
+  local tail = f:read("*a") or ""
+  f:close()
+  return size > 0 and tail:find("%%%%EOF%s*$") ~= nil
+end
+
+function Context:finishWriter(pdf, temp, final)
+  self.writers[pdf] = nil
+  pdf:delete()
+  if not pdfComplete(temp) then self:fail("writing " .. final .. " failed") end
+end
+
+-- Every output under its final name.
+function Context:commit()
+  for _, o in ipairs(self.outputs) do
+    local ok, err = os.rename(o.temp, o.final)
+    if not ok then self:fail("cannot write " .. o.final .. ": " .. tostring(err)) end
+    o.done = true
+  end
+end
+
+-- After a failure: nothing half written stays behind.
+function Context:cleanup()
+  for pdf in pairs(self.writers) do pcall(pdf.delete, pdf) end
+  self.writers = {}
+  for _, o in ipairs(self.outputs) do
+    if not o.done then os.remove(o.temp) end
+  end
+end
+
+------------------------------------------------------------------------
+-- Running.
+
+local function messageOf(err)
+  if getmetatable(err) == JobError then return err.message, err.status end
+  local text = tostring(err):match("^[^\n]*")
+  return text, lib.EX_FAIL
+end
+
+-- Runs f(...) protected; a failure is reported in one line, the outputs
+-- are removed, and the status comes back.
+function Context:protect(f, ...)
+  local results = {pcall(f, ...)}
+  if results[1] then return unpack(results, 2) end
+  local message, status = messageOf(results[2])
+  self:cleanup()
+  self:say(message)
+  if status == lib.EX_USAGE then
+    io.stderr:write("usage: tolm ", self.name, " ", self.job.usage, "\n")
+  end
+  return status
+end
+
+function Context:start()
+  for _, w in ipairs(self.words) do
+    if w == "--" then break end
+    if w == "--help" or w == "-h" then
+      self:usage(io.stdout)
+      return lib.EX_OK
+    end
+  end
+  local status = self:protect(self.job.run, self)
+  if status == lib.WAIT then return nil end
+  return status or lib.EX_OK
+end
+
+-- Ends a job that waited for the run loop.
+function Context:finish(status)
+  if self.finished then return end
+  self.finished = true
+  Tolm.exit(status)
+end
+
+-- A run-loop callback: an error in it ends the job like an error in run.
+function Context:callback(f)
+  return function(...)
+    if self.finished then return end
+    local status = self:protect(f, ...)
+    if status ~= nil then self:finish(status) end
+  end
+end
+
+------------------------------------------------------------------------
+-- Pages of the document jobs.
+
+-- The page options the document jobs share.
+lib.pageFlags = {deskew = true, bw = true, ["drop-empty"] = true}
+lib.pageValues = {hocr = true}
+
+local EMPTY_PERCENT = 0.03 -- black share, in percent, below which a page is empty
+
+-- A reader that decodes on first use (PDF pages are drawn only when their
+-- pixels are asked for) gives the page count negated and a placeholder.
+local function readImage(path, img, index)
+  local ok, n = pcall(Tolm.Codec.readImage, path, img, "", index)
+  if not ok or type(n) ~= "number" or n == 0 then return nil end
+  if n < 0 then
+    n = -n
+    img:pixel(0, 0) -- draws the page
+  end
+  return n
+end
+
+-- Reads page `index` (from 0) of `path` into a new image.
+function Context:readPage(path, index)
+  local img = Tolm.Image.new()
+  local n = readImage(path, img, index)
+  if not n or img:width() <= 0 or img:height() <= 0 then
+    img:delete()
+    self:fail(string.format("cannot read page %d of %s", index + 1, path))
+  end
+  return img
+end
+
+-- The number of pages of an input, which must be readable.
+function Context:pageCount(path)
+  self:checkInput(path)
+  local img = Tolm.Image.new()
+  local ok, n = pcall(Tolm.Codec.readImage, path, img, "", 0)
+  img:delete()
+  if ok and type(n) == "number" and n < 0 then n = -n end
+  if not ok or type(n) ~= "number" or n < 1 then
+    self:fail("cannot read " .. path .. ": not an image or PDF file this system reads")
+  end
+  return n
+end
+
+local function wholeImage(img, sheet)
+  return sheet.x == 0 and sheet.y == 0 and sheet.width == img:width() and
+         sheet.height == img:height() and sheet.angle == 0
+end
+
+-- The page treatments in their order: straightening, binarisation, the
+-- empty-page test. Returns the page (possibly a new image; the old one is
+-- deleted), the notes for the progress line, and whether it is empty.
+function lib.treatPage(img, opts)
+  local notes = {}
+  local rx, ry = img:resolution()
+  if not rx or rx <= 0 or not ry or ry <= 0 then
+    rx, ry = 300, 300
+    img:setResolution(rx, ry)
+    notes[#notes + 1] = "no resolution, taken as 300 dpi"
+  end
+  if opts.deskew then
+    -- The sheet against the dark background of a sheet-fed scanner; else
+    -- against a flatbed's lid.
+    local sheet, how = img:deskewParameters(10, 10), "sheet edges"
+    if wholeImage(img, sheet) then sheet, how = img:deskewFlatbed(), "flatbed" end
+    if wholeImage(img, sheet) then
+      notes[#notes + 1] = "no sheet edges found, not straightened"
+    else
+      local straight = img:deskewApply(sheet, false)
+      if straight:width() > 0 and straight:height() > 0 then
+        img:delete()
+        img = straight
+        img:setResolution(rx, ry)
+        if math.abs(sheet.angle) < 0.005 then
+          notes[#notes + 1] = "sheet cut out, straight (" .. how .. ")"
+        else
+          notes[#notes + 1] = string.format("straightened by %.2f degrees (%s)", sheet.angle, how)
+        end
+      else
+        straight:delete()
+        notes[#notes + 1] = "not straightened (pixel format)"
+      end
+    end
+  end
+  if opts.bw then
+    if not (img:getSPP() == 1 and img:getBPS() == 1) then
+      img:optimize2bw()
+      img:colorspace("gray1")
+    end
+    notes[#notes + 1] = "black and white"
+  end
+  local empty = false
+  if opts["drop-empty"] then
+    local margin = math.floor(rx / 4)
+    empty = img:detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
+  end
+  return img, notes, empty
+end
+
+-- The page as a PDF page at its own size, with the hOCR text layer of
+-- `hocrFile` when given and present. Returns a note for the progress line.
+function lib.writePage(pdf, img, hocrFile)
+  local rx, ry = img:resolution()
+  local w, h = img:width() * 72 / rx, img:height() * 72 / ry
+  pdf:beginPage(w, h)
+  -- 1-bit pages go as CCITT Group 4, the others deflated.
+  pdf:showImage(img, 0, 0, w, h, 75, "")
+  if not hocrFile then return nil end
+  local f = io.open(hocrFile, "rb")
+  if not f then return "no text layer (" .. hocrFile .. " missing)" end
+  local text = f:read("*a")
+  f:close()
+  if not pdf:hocr2pdf(text, math.floor(rx + 0.5), math.floor(ry + 0.5)) then
+    return "text layer of " .. hocrFile .. " unreadable"
+  end
+  return "text layer"
+end
+
+return lib

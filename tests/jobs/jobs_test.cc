@@ -1,0 +1,394 @@
+// The shipped jobs end to end: the real tolm with the scripts beside it, on
+// generated scans, checked with independent PDF tools.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TestSupport.hh"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1; // exit status; -1 when killed or signalled
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);)
+    out.push_back(l);
+  return out;
+}
+
+class Jobs : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    char tmpl[] = "/tmp/tolm-jobs-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = fs::canonical(tmpl).string();
+    fixtures = testsupport::sourceDir() + "/tests/jobs/job_fixtures.py";
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // Runs a program in the test's directory, headless, bounded in time.
+  Result run(std::vector<std::string> args, const std::map<std::string, std::string>& env = {},
+             int seconds = 120)
+  {
+    const std::string outPath = dir + "/.stdout", errPath = dir + "/.stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0)
+        _exit(126);
+      int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      setenv("TOLM_HEADLESS", "1", 1);
+      setenv("TOLM_DSM_SANE", "0", 1);
+      unsetenv("DISPLAY");
+      for (const auto& kv : env)
+        setenv(kv.first.c_str(), kv.second.c_str(), 1);
+      std::vector<char*> argv;
+      for (std::string& a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    Result r;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      if (waitpid(pid, &status, WNOHANG) == pid)
+        break;
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << args[0] << " did not end";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status))
+      r.status = WEXITSTATUS(status);
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return r;
+  }
+
+  Result tolm(std::vector<std::string> args, const std::map<std::string, std::string>& env = {})
+  {
+    args.insert(args.begin(), TOLM_EXE);
+    return run(args, env);
+  }
+
+  Result python(std::vector<std::string> args)
+  {
+    args.insert(args.begin(), {"/usr/bin/python3", fixtures});
+    return run(args);
+  }
+
+  // Files of the test directory, by name (hidden ones left out).
+  std::vector<std::string> files(const std::string& sub = "")
+  {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir + (sub.empty() ? "" : "/" + sub)))
+      if (e.path().filename().string()[0] != '.')
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  int pageCount(const std::string& pdf)
+  {
+    Result r = run({qpdf, "--show-npages", pdf});
+    return r.status == 0 ? std::atoi(r.out.c_str()) : -1;
+  }
+
+  // Rows of `pdfimages -list` as {width, height, color, bpc, enc}.
+  std::vector<std::vector<std::string>> images(const std::string& pdf)
+  {
+    std::vector<std::vector<std::string>> out;
+    for (const std::string& l : lines(run({pdfimages, "-list", pdf}).out)) {
+      std::istringstream in(l);
+      std::vector<std::string> f;
+      for (std::string w; in >> w;)
+        f.push_back(w);
+      if (f.size() >= 10 && std::isdigit((unsigned char)f[0][0]))
+        out.push_back({f[3], f[4], f[5], f[7], f[8]});
+    }
+    return out;
+  }
+
+  // The skew of each page's text lines as rendered by poppler.
+  std::vector<double> renderedSkew(const std::string& pdf, int pages)
+  {
+    std::vector<double> out;
+    EXPECT_EQ(run({pdftoppm, "-r", "75", "-gray", pdf, dir + "/.render"}).status, 0);
+    for (int p = 1; p <= pages; ++p) {
+      const std::string page = dir + "/.render-" + std::to_string(p) + ".pgm";
+      Result r = python({"skew", page});
+      out.push_back(r.status == 0 ? std::atof(r.out.c_str()) : NAN);
+      fs::remove(page);
+    }
+    return out;
+  }
+
+  bool hasPartial()
+  {
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+      if (e.path().filename().string().find(".part-") != std::string::npos)
+        return true;
+    return false;
+  }
+
+  void requireTools()
+  {
+    if (!fs::exists("/usr/bin/python3")) {
+      if (testsupport::underCI())
+        FAIL() << "required tool missing: /usr/bin/python3";
+      GTEST_SKIP() << "no /usr/bin/python3";
+    }
+    REQUIRE_TOOL(q, "qpdf");
+    REQUIRE_TOOL(i, "pdfimages");
+    REQUIRE_TOOL(t, "pdftotext");
+    REQUIRE_TOOL(p, "pdftoppm");
+    qpdf = q;
+    pdfimages = i;
+    pdftotext = t;
+    pdftoppm = p;
+  }
+
+  std::string dir, fixtures, qpdf, pdfimages, pdftotext, pdftoppm;
+};
+
+// Four skewed pages (the second blank, the fourth on a light flatbed lid),
+// text layers for pages 1 and 3; options before and after the names.
+TEST_F(Jobs, Doc2pdfStraightensBinarisesDropsAndAddsText)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  fs::create_directories(dir + "/ocr");
+  ASSERT_EQ(python({"hocr", "ocr", "1", "Alpha", "Bravo", "Charlie"}).status, 0);
+  ASSERT_EQ(python({"hocr", "ocr", "3", "Delta", "Echo"}).status, 0);
+
+  // the fixture is skewed as meant: the measurement sees it
+  {
+    Result r = run({"/usr/bin/python3", "-c",
+                    "from PIL import Image; im = Image.open('scan.tif'); im.seek(0); "
+                    "im.save('.page1.png')"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(std::atof(python({"skew", ".page1.png"}).out.c_str()), 2.0, 0.2);
+  }
+
+  Result r = tolm({"doc2pdf", "--deskew", "scan.tif", "out.pdf", "--bw", "--drop-empty", "--hocr",
+                   "ocr"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files(), (std::vector<std::string>{"ocr", "out.pdf", "scan.tif"}));
+
+  // one progress line per input page, saying what was done
+  std::vector<std::string> progress;
+  for (const std::string& l : lines(r.err))
+    if (l.find(": page ") != std::string::npos)
+      progress.push_back(l);
+  ASSERT_EQ(progress.size(), 4u) << r.err;
+  for (int p = 0; p < 4; ++p) {
+    EXPECT_NE(progress[p].find("page " + std::to_string(p + 1) + " of 4"), std::string::npos);
+    EXPECT_NE(progress[p].find("straightened"), std::string::npos) << progress[p];
+  }
+  EXPECT_NE(progress[1].find("dropped"), std::string::npos) << progress[1];
+
+  EXPECT_EQ(run({qpdf, "--check", "out.pdf"}).status, 0);
+  ASSERT_EQ(pageCount("out.pdf"), 3);
+  auto imgs = images("out.pdf");
+  ASSERT_EQ(imgs.size(), 3u);
+  for (const auto& img : imgs) {
+    EXPECT_EQ(img[3], "1");
+    EXPECT_EQ(img[4], "ccitt");
+  }
+
+  std::string text = run({pdftotext, "out.pdf", "-"}).out, squeezed;
+  for (char c : text)
+    if (!std::isspace((unsigned char)c))
+      squeezed += c;
+  EXPECT_EQ(squeezed, "AlphaBravoCharlieDeltaEcho") << text;
+
+  for (double skew : renderedSkew("out.pdf", 3))
+    EXPECT_LT(std::fabs(skew), 0.3);
+
+  // PDF and PNG inputs: every page of each, in the order given
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image; Image.new('RGB', (300, 200), 'white').save('p.png', "
+                 "dpi=(150, 150))"}).status, 0);
+  r = tolm({"doc2pdf", "out.pdf", "p.png", "both.pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(pageCount("both.pdf"), 4);
+  EXPECT_EQ(run({qpdf, "--check", "both.pdf"}).status, 0);
+  // the PNG's page keeps its size: 300 x 200 pixels at 150 dpi
+  Result info = run({"/usr/bin/pdfinfo", "-f", "4", "-l", "4", "both.pdf"});
+  EXPECT_NE(info.out.find("144 x 96 pts"), std::string::npos) << info.out;
+}
+
+TEST_F(Jobs, Scan2pdfWritesTheVirtualScannersPages)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  Result r = tolm({"scan2pdf", "scan.pdf", "--bw", "--dpi", "150"}, {{"TOLM_DSM_PAGES", "count=3"}});
+  if (r.status != 0 && r.err.find("not available in this build") != std::string::npos)
+    GTEST_SKIP() << "no scanner module in this build";
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files(), std::vector<std::string>{"scan.pdf"});
+  EXPECT_EQ(run({qpdf, "--check", "scan.pdf"}).status, 0);
+  ASSERT_EQ(pageCount("scan.pdf"), 3);
+  auto imgs = images("scan.pdf");
+  ASSERT_EQ(imgs.size(), 3u);
+  for (const auto& img : imgs) {
+    EXPECT_EQ(img[0], "1240"); // A4 at 150 dpi
+    EXPECT_EQ(img[4], "ccitt");
+  }
+  // a progress line per page as it arrives
+  for (int p = 1; p <= 3; ++p)
+    EXPECT_NE(r.err.find("page " + std::to_string(p) + ": black and white"), std::string::npos)
+      << r.err;
+
+  // a device that is not there: a message, no output
+  r = tolm({"scan2pdf", "none.pdf", "--source", "no such scanner"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no scanner named no such scanner"), std::string::npos) << r.err;
+  EXPECT_EQ(files(), std::vector<std::string>{"scan.pdf"});
+}
+
+TEST_F(Jobs, SplitByBarcodeCutsAtSeparators)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(zint, "zint");
+  ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", "INVOICE-17", "-o",
+                 dir + "/.c1.png"}).status, 0);
+  ASSERT_EQ(run({zint, "-b", "8", "--scale=2", "--height=40", "-d", "LETTER 2", "-o",
+                 dir + "/.c2.png"}).status, 0);
+  ASSERT_EQ(python({"stack", "stack.tif", ".c1.png", ".c2.png"}).status, 0);
+  fs::create_directories(dir + "/parts");
+
+  Result r = tolm({"split-by-barcode", "stack.tif", "parts/doc-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files("parts"),
+            (std::vector<std::string>{"doc-0.pdf", "doc-INVOICE-17.pdf", "doc-LETTER_2.pdf"}));
+  EXPECT_EQ(pageCount("parts/doc-0.pdf"), 2);
+  EXPECT_EQ(pageCount("parts/doc-INVOICE-17.pdf"), 3);
+  EXPECT_EQ(pageCount("parts/doc-LETTER_2.pdf"), 1);
+  for (const char* f : {"parts/doc-0.pdf", "parts/doc-INVOICE-17.pdf", "parts/doc-LETTER_2.pdf"})
+    EXPECT_EQ(run({qpdf, "--check", f}).status, 0) << f;
+
+  // only the types asked for separate: with code 39 alone, the code 128
+  // sheet is an ordinary page
+  fs::remove_all(dir + "/parts");
+  fs::create_directories(dir + "/parts");
+  r = tolm({"split-by-barcode", "--types", "code39", "stack.tif", "parts/doc-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files("parts"), (std::vector<std::string>{"doc-0.pdf", "doc-LETTER_2.pdf"}));
+  EXPECT_EQ(pageCount("parts/doc-0.pdf"), 6);
+}
+
+// Every failure: a message, a non-zero status, and nothing under the final
+// name (an existing file there keeps its bytes).
+TEST_F(Jobs, FailuresLeaveNoOutput)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  std::ofstream(dir + "/notes.txt") << "not an image\n";
+  std::ofstream(dir + "/old.pdf") << "old bytes";
+  fs::create_directories(dir + "/folder.pdf");
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+    {{"nosuch"}, 2, "unknown job: nosuch"},
+    {{"../jobs/doc2pdf"}, 2, "not a job name"},
+    {{"_lib"}, 2, "not a job name"},
+    {{"doc2pdf", "missing.tif", "old.pdf"}, 1, "cannot read missing.tif: No such file"},
+    {{"doc2pdf", "notes.txt", "old.pdf"}, 1, "cannot read notes.txt"},
+    {{"doc2pdf", "scan.tif", "no/such/dir/out.pdf"}, 1, "cannot write no/such/dir/out.pdf"},
+    {{"doc2pdf", "scan.tif", "folder.pdf"}, 1, "cannot write folder.pdf: it is a directory"},
+    {{"doc2pdf", "scan.tif", "old.pdf", "--hocr", "nowhere"}, 1, "hOCR folder nowhere not found"},
+    {{"doc2pdf", "scan.tif"}, 2, "needs at least one input"},
+    {{"doc2pdf", "scan.tif", "old.pdf", "--frobnicate"}, 2, "unknown option --frobnicate"},
+    {{"doc2pdf", "scan.tif", "scan.tif"}, 2, "must be the output PDF"},
+    {{"split-by-barcode", "missing.tif", "old-"}, 1, "cannot read missing.tif"},
+    {{"split-by-barcode", "scan.tif", "no/such/dir/x-"}, 1, "cannot write no/such/dir/x-0.pdf"},
+    {{"split-by-barcode", "scan.tif", "p-", "--types", "qr"}, 2, "unknown barcode type qr"},
+    {{"scan2pdf", "out.pdf", "--dpi", "lots"}, 2, "--dpi takes a whole number"},
+    {{"scan2pdf", "no/such/dir/out.pdf"}, 1, "no/such/dir/out.pdf"},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const auto& a : c.args)
+      line += a + " ";
+    SCOPED_TRACE(line);
+    Result r = tolm(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(hasPartial());
+    EXPECT_EQ(slurp(dir + "/old.pdf"), "old bytes");
+    EXPECT_EQ(files(), (std::vector<std::string>{"folder.pdf", "notes.txt", "old.pdf", "scan.tif"}));
+  }
+}
+
+TEST_F(Jobs, HelpAndUsage)
+{
+  Result r = tolm({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("usage: tolm JOB"), std::string::npos);
+  r = tolm({"help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* job : {"doc2pdf", "scan2pdf", "split-by-barcode"})
+    EXPECT_NE(r.out.find(job), std::string::npos) << job;
+  EXPECT_EQ(r.out.find("_lib"), std::string::npos);
+  for (const char* job : {"doc2pdf", "scan2pdf", "split-by-barcode"}) {
+    r = tolm({job, "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(std::string("usage: tolm ") + job, 0), 0u) << r.out;
+    EXPECT_EQ(tolm({"help", job}).out, r.out);
+  }
+}
+
+} // namespace
