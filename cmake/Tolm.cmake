@@ -56,12 +56,17 @@ function(tolm_link_whole target lib)
   endif()
 endfunction()
 
-# tolm_test(<name> SOURCES <files>... [DEPS <libs>...]): a GoogleTest binary
-# whose cases are registered with CTest one by one.
+# tolm_test(<name> SOURCES <files>... [DEPS <libs>...] [SUPPORT <lib>]): a
+# GoogleTest binary whose cases are registered with CTest one by one. It
+# links the image test helpers (tolm_testsupport) unless SUPPORT names
+# another, e.g. the generic tolm_testharness.
 function(tolm_test name)
-  cmake_parse_arguments(TT "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(TT "" "SUPPORT" "SOURCES;DEPS" ${ARGN})
+  if(NOT TT_SUPPORT)
+    set(TT_SUPPORT tolm_testsupport)
+  endif()
   add_executable(${name} ${TT_SOURCES})
-  target_link_libraries(${name} PRIVATE ${TT_DEPS} tolm_testsupport GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${TT_DEPS} ${TT_SUPPORT} GTest::gtest GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
                        PROPERTIES ENVIRONMENT "TOLM_SOURCE_DIR=${PROJECT_SOURCE_DIR}" LABELS ${name})

@@ -170,12 +170,7 @@ TEST(Peer, ReadsWhatZbarReads)
 
 TEST(Peer, Bartool)
 {
-  // bartool is built beside this test binary.
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  std::string tool(self, (size_t)n);
-  tool = tool.substr(0, tool.rfind('/')) + "/bartool";
+  const std::string tool = BARTOOL;
   testsupport::TempDir tmp;
   Image img;
   bartest::Render r;

@@ -15,7 +15,7 @@
 #include "lua/opcodes.hh"
 #include "lua/state.hh"
 #include "lua/vario.hh"
-#include "tests/support/TestSupport.hh"
+#include "tests/support/Harness.hh"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestSupport.hh"
+#include "tests/support/Harness.hh"
 
 namespace {
 

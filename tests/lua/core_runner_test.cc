@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/support/TestSupport.hh"
+#include "tests/support/Harness.hh"
 
 namespace {
 

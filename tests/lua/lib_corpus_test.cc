@@ -19,7 +19,7 @@
 #include <string>
 
 #include "libs_support.hh"
-#include "tests/support/TestSupport.hh"
+#include "tests/support/Harness.hh"
 
 namespace {
 

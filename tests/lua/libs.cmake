@@ -2,10 +2,10 @@
 # included from tests/lua/CMakeLists.txt.
 tolm_test(lua_libs_test
   SOURCES lib_corpus_test.cc lib_aux_test.cc lib_string_test.cc lib_io_test.cc
-  DEPS tolm_lua)
+  DEPS tolm_lua SUPPORT tolm_testharness)
 tolm_test(lua_chunk_test
   SOURCES chunk_test.cc
-  DEPS tolm_lua)
+  DEPS tolm_lua SUPPORT tolm_testharness)
 
 # Loader fuzz targets. With clang they are libFuzzer binaries (run them as
 # `lua_fuzz_chunk -max_total_time=60 corpus/`) over a copy of the

@@ -1,5 +1,6 @@
-// Helpers for the tests: images from literal arrays, PNM files for fixtures
-// and for comparison with independent tools, and locating those tools.
+// Helpers for the tests of the image library and everything above it:
+// images from literal arrays, PNM files for fixtures and for comparison with
+// independent tools; the generic helpers of Harness.hh come with it.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "image/Image.hh"
 #include "image/ImageIterator.hh"
+#include "tests/support/Harness.hh"
 
 namespace testsupport {
 
@@ -75,39 +77,4 @@ bool readPNM(Image& image, const std::string& path);
 bool encodePNM(const Image& image, std::string& out);
 bool decodePNM(Image& image, const std::string& in);
 
-// Path of an independent tool, or "" when it is missing. Under CI=true a
-// missing tool fails the calling test instead of skipping it.
-std::string findTool(const std::string& name);
-bool underCI();
-
-// A fresh temporary directory, removed by the destructor.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return dir; }
-  std::string file(const std::string& name) const { return dir + "/" + name; }
-private:
-  std::string dir;
-};
-
-// Runs a shell command, returns its exit status and captures stdout.
-int run(const std::string& command, std::string* output = nullptr);
-
-std::string sourceDir();
-std::string binaryDir(); // the build tree the tests were built in
-std::string readFile(const std::string& path);
-bool writeFile(const std::string& path, const std::string& data);
-
 } // namespace testsupport
-
-// Skips (locally) or fails (under CI=true) the current test when a tool is
-// missing; evaluates to the tool's path otherwise.
-#define REQUIRE_TOOL(var, name)                                                    \
-  std::string var = testsupport::findTool(name);                                   \
-  if (var.empty()) {                                                               \
-    if (testsupport::underCI())                                                    \
-      FAIL() << "required tool missing: " << name;                                 \
-    else                                                                           \
-      GTEST_SKIP() << "tool missing: " << name;                                    \
-  }

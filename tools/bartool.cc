@@ -8,7 +8,7 @@
 
 #include "bardecode/read_barcodes.hh"
 #include "image/Image.hh"
-#include "tests/support/TestSupport.hh"
+#include "tools/PNM.hh"
 
 namespace {
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
       return usage();
   }
   Image image;
-  if (!testsupport::readPNM(image, argv[1])) {
+  if (!pnm::read(image, std::string(argv[1]))) {
     fprintf(stderr, "bartool: cannot read %s\n", argv[1]);
     return 1;
   }

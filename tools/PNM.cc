@@ -1,23 +1,14 @@
-// Command-line access to the codec registry for tests and by hand:
-//   imgtool read FILE [index] > out.pnm
-//   imgtool info FILE [index]          w h spp bps resX resY decoder result
-//   imgtool pages FILE                 the read result at index 0
-//   imgtool write IN.pnm OUT [-q quality] [-c compress] [-r dpi]
-// Its PNM reader and writer are its own few lines, independent of the
-// codecs and of the test support library, so a codec is never checked only
-// against itself.
+#include "tools/PNM.hh"
+
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
-#include <sstream>
-#include <string>
 
-#include "codecs/Codecs.hh"
-#include "image/Image.hh"
+namespace pnm {
 
-static bool writePNM(const Image& img, std::ostream& out)
+bool write(const Image& img, std::ostream& out)
 {
   const uint8_t* data = img.getRawData();
   if (!data || img.w <= 0 || img.h <= 0)
@@ -64,7 +55,7 @@ static bool writePNM(const Image& img, std::ostream& out)
   return bool(out);
 }
 
-static bool pnmToken(std::istream& in, std::string& tok)
+static bool token(std::istream& in, std::string& tok)
 {
   tok.clear();
   int c;
@@ -82,20 +73,20 @@ static bool pnmToken(std::istream& in, std::string& tok)
   return !tok.empty();
 }
 
-static bool readPNM(Image& img, std::istream& in)
+bool read(Image& img, std::istream& in)
 {
   std::string magic, tok;
-  if (!pnmToken(in, magic))
+  if (!token(in, magic))
     return false;
   long w = 0, h = 0, maxval = 1, depth = 1;
   if (magic == "P7") {
-    while (pnmToken(in, tok) && tok != "ENDHDR") {
+    while (token(in, tok) && tok != "ENDHDR") {
       std::string v;
       if (tok == "TUPLTYPE") {
-        pnmToken(in, v);
+        token(in, v);
         continue;
       }
-      if (!pnmToken(in, v))
+      if (!token(in, v))
         return false;
       const long n = atol(v.c_str());
       if (tok == "WIDTH") w = n;
@@ -104,12 +95,12 @@ static bool readPNM(Image& img, std::istream& in)
       else if (tok == "MAXVAL") maxval = n;
     }
   } else if (magic == "P4" || magic == "P5" || magic == "P6") {
-    if (!pnmToken(in, tok)) return false;
+    if (!token(in, tok)) return false;
     w = atol(tok.c_str());
-    if (!pnmToken(in, tok)) return false;
+    if (!token(in, tok)) return false;
     h = atol(tok.c_str());
     if (magic != "P4") {
-      if (!pnmToken(in, tok)) return false;
+      if (!token(in, tok)) return false;
       maxval = atol(tok.c_str());
     }
     depth = magic == "P6" ? 3 : 1;
@@ -159,56 +150,16 @@ static bool readPNM(Image& img, std::istream& in)
   return bool(in);
 }
 
-static int usage()
+bool write(const Image& image, const std::string& path)
 {
-  std::cerr << "usage: imgtool read FILE [index] | info FILE [index] | pages FILE |\n"
-               "       write IN.pnm OUT [-q quality] [-c compress] [-r dpi]"
-            << std::endl;
-  return 2;
+  std::ofstream out(path, std::ios::binary);
+  return out && write(image, out) && bool(out.flush());
 }
 
-int main(int argc, char** argv)
+bool read(Image& image, const std::string& path)
 {
-  if (argc < 3)
-    return usage();
-  const std::string cmd = argv[1];
-  if (cmd == "read" || cmd == "info" || cmd == "pages") {
-    Image img;
-    const int index = argc > 3 ? atoi(argv[3]) : 0;
-    const int res = ImageCodec::Read(argv[2], img, "", index);
-    if (cmd == "pages") {
-      std::cout << res << std::endl;
-      return res != 0 ? 0 : 1;
-    }
-    if (res == 0)
-      return 1;
-    if (cmd == "info") {
-      img.getRawData();
-      std::cout << img.w << " " << img.h << " " << (int)img.spp << " " << (int)img.bps << " "
-                << img.resX << " " << img.resY << " " << img.getDecoderID() << " " << res
-                << std::endl;
-      return 0;
-    }
-    return writePNM(img, std::cout) ? 0 : 1;
-  }
-  if (cmd == "write" && argc >= 4) {
-    int quality = 75, dpi = 0;
-    std::string compress;
-    for (int i = 4; i + 1 < argc; i += 2) {
-      const std::string opt = argv[i];
-      if (opt == "-q") quality = atoi(argv[i + 1]);
-      else if (opt == "-c") compress = argv[i + 1];
-      else if (opt == "-r") dpi = atoi(argv[i + 1]);
-      else return usage();
-    }
-    Image img;
-    std::ifstream in(argv[2], std::ios::binary);
-    if (!in || !readPNM(img, in)) {
-      std::cerr << "imgtool: cannot read " << argv[2] << std::endl;
-      return 1;
-    }
-    img.setResolution(dpi, dpi);
-    return ImageCodec::Write(argv[3], img, quality, compress) ? 0 : 1;
-  }
-  return usage();
+  std::ifstream in(path, std::ios::binary);
+  return in && read(image, in);
 }
+
+} // namespace pnm

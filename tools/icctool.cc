@@ -13,7 +13,28 @@
 #include "color/ColorManagement.hh"
 #include "color/ICC.hh"
 #include "image/Image.hh"
-#include "tests/support/TestSupport.hh"
+#include "tools/PNM.hh"
+
+// Sample i of a one-row 8- or 16-bit image (16-bit in host order).
+static int sample(const Image& image, int i)
+{
+  const uint8_t* row = image.getRawData();
+  if (image.bps == 8)
+    return row[i];
+  uint16_t v;
+  memcpy(&v, row + 2 * i, 2);
+  return v;
+}
+
+static void setSample(Image& image, int i, long value)
+{
+  if (image.bps == 8) {
+    image.data[i] = (uint8_t)value;
+  } else {
+    const uint16_t v = (uint16_t)value;
+    memcpy(image.data + 2 * i, &v, 2);
+  }
+}
 
 int main(int argc, char** argv)
 {
@@ -41,7 +62,7 @@ int main(int argc, char** argv)
 
   Image image;
   if (args.size() == 3) {
-    if (!testsupport::readPNM(image, args[1])) {
+    if (!pnm::read(image, args[1])) {
       fprintf(stderr, "cannot read %s\n", args[1].c_str());
       return 2;
     }
@@ -51,21 +72,21 @@ int main(int argc, char** argv)
     while (std::cin >> x)
       v.push_back(x);
     const int n = (int)(v.size() / 3);
-    image = testsupport::makeImage(n, 1, 3, wide ? 16 : 8);
-    for (int i = 0; i < n; ++i)
-      for (int c = 0; c < 3; ++c)
-        testsupport::setSampleAt(image, i, 0, c, (int)v[3 * i + c]);
+    image.spp = 3;
+    image.bps = wide ? 16 : 8;
+    image.resize(n, 1);
+    for (int i = 0; i < 3 * n; ++i)
+      setSample(image, i, v[i]);
   }
   const bool ok = general ? applyICCGeneral(image, profile) : applyICC(image, profile);
   if (args.size() == 3) {
-    if (!testsupport::writePNM(image, args[2])) {
+    if (!pnm::write(image, args[2])) {
       fprintf(stderr, "cannot write %s\n", args[2].c_str());
       return 2;
     }
   } else {
     for (int i = 0; i < image.w; ++i)
-      printf("%d %d %d\n", testsupport::sampleAt(image, i, 0, 0), testsupport::sampleAt(image, i, 0, 1),
-             testsupport::sampleAt(image, i, 0, 2));
+      printf("%d %d %d\n", sample(image, 3 * i), sample(image, 3 * i + 1), sample(image, 3 * i + 2));
   }
   return ok ? 0 : 1;
 }
