@@ -241,6 +241,7 @@ struct CtorWrapper<T(A...), Specs...> {
     auto args = detail::Fetcher<typename detail::Tail<std::tuple<A...>>::type>::template run<Specs...>(L, 1);
     T* object = std::apply(
         [L](auto&&... a) {
+          (void)L; // used by constructors that take the state
           if constexpr (N) return new T(L, std::forward<decltype(a)>(a)...);
           else return new T(std::forward<decltype(a)>(a)...);
         },

@@ -75,7 +75,7 @@ const Case kCases[] = {
     {"return cstr_req(12)", true, "<12>"},
     {"return cstr_req({})", false, "cannot convert argument #1 from table to const char* (current stackframe: 'cstr_req' )"},
     {"return cstr_len({})", true, "null"},
-    {"return str_req('a\\0b')", true, std::string("<a\0b>", 5).c_str()},
+    {"return str_req('a\\0b')", true, "<a\\0b> (zero byte: see below)"},
     {"return str_req(1.5)", true, "<1.5>"},
     {"return str_req(false)", false, "cannot convert argument #1 from boolean to std::string (current stackframe: 'str_req' )"},
     {"return sref_req('x')", true, "[x]"},
