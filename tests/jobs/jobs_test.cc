@@ -292,6 +292,29 @@ TEST_F(Jobs, Scan2pdfWritesTheVirtualScannersPages)
   EXPECT_EQ(files(), std::vector<std::string>{"scan.pdf"});
 }
 
+// The same job on a scanner device: SANE's test backend, chosen by name.
+TEST_F(Jobs, Scan2pdfOnASaneDevice)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  const std::string conf = dir + "/sane";
+  fs::create_directories(conf);
+  {
+    std::ofstream(conf + "/dll.conf") << "test\n";
+    std::ofstream(conf + "/test.conf") << "number_of_devices 1\nmode Gray\ndepth 8\n"
+                                          "test-picture \"Color pattern\"\n"
+                                          "br_x 50.0\nbr_y 60.0\n";
+  }
+  Result r = tolm({"scan2pdf", "device.pdf", "--source", "test:0", "--gray", "--dpi", "75"},
+                  {{"SANE_CONFIG_DIR", conf}, {"TOLM_DSM_SANE", "1"}});
+  if (r.status != 0 && r.err.find("not available in this build") != std::string::npos)
+    GTEST_SKIP() << "no scanner module in this build";
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(run({qpdf, "--check", "device.pdf"}).status, 0);
+  EXPECT_GE(pageCount("device.pdf"), 1);
+}
+
 TEST_F(Jobs, SplitByBarcodeCutsAtSeparators)
 {
   requireTools();
