@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Harness.hh"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,13 +27,6 @@ struct Result {
   int status = -1;  // exit status, -1 when killed
   std::string out, err;
 };
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class TolmTest : public ::testing::Test {
  protected:
@@ -82,8 +77,8 @@ class TolmTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
+    r.out = testsupport::readFile(outPath);
+    r.err = testsupport::readFile(errPath);
     return r;
   }
   Result tolm(std::vector<std::string> args, const std::string& dir = "") {

@@ -31,14 +31,6 @@ struct Result {
   std::string out, err;
 };
 
-std::string slurp(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 std::vector<std::string> lines(const std::string& text)
 {
   std::vector<std::string> out;
@@ -100,8 +92,8 @@ protected:
     }
     if (WIFEXITED(status))
       r.status = WEXITSTATUS(status);
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
+    r.out = testsupport::readFile(outPath);
+    r.err = testsupport::readFile(errPath);
     fs::remove(outPath);
     fs::remove(errPath);
     return r;
@@ -391,7 +383,7 @@ TEST_F(Jobs, FailuresLeaveNoOutput)
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_FALSE(hasPartial());
-    EXPECT_EQ(slurp(dir + "/old.pdf"), "old bytes");
+    EXPECT_EQ(testsupport::readFile(dir + "/old.pdf"), "old bytes");
     EXPECT_EQ(files(), (std::vector<std::string>{"folder.pdf", "notes.txt", "old.pdf", "scan.tif"}));
   }
 }
