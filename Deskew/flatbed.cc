@@ -214,32 +214,43 @@ Line lineOf(const Fit& f, bool horizontal)
 
 } // namespace
 
-deskew_rect deskewFlatbed(Image& image)
+namespace {
+
+// The two gray copies the search runs on: the full-resolution one for the
+// exact edges, the reduced one for the Hough accumulators.
+struct Copies {
+  Image full, reduced;
+  double scaleX = 1, scaleY = 1;
+};
+
+bool grayCopies(Image& image, Copies& c)
 {
-  deskew_rect result = wholeImageRect(image);
-  if (image.w < 8 || image.h < 8 || !image.getRawData())
-    return result;
-
-  Image full;
-  full = image;
-  if (!colorspace_by_name(full, "gray8", 127) || !full.getRawData()) {
+  c.full = image;
+  if (!colorspace_by_name(c.full, "gray8", 127) || !c.full.getRawData()) {
     fprintf(stderr, "deskewFlatbed: unsupported pixel type (spp %d, bps %d)\n", image.spp, image.bps);
-    return result;
+    return false;
   }
-  Image reduced;
-  reduced = full;
-  const double f = std::min(1.0, (double)kReducedSize / std::max(full.w, full.h));
+  c.reduced = c.full;
+  const double f = std::min(1.0, (double)kReducedSize / std::max(c.full.w, c.full.h));
   if (f < 1.0)
-    box_scale(reduced, f, f);
-  if (reduced.w < 8 || reduced.h < 8)
-    return result;
-  const Gray g{reduced.getRawData(), reduced.stride(), reduced.w, reduced.h};
-  const Gray fg{full.getRawData(), full.stride(), full.w, full.h};
-  const double scaleX = (double)full.w / reduced.w, scaleY = (double)full.h / reduced.h;
+    box_scale(c.reduced, f, f);
+  if (c.reduced.w < 8 || c.reduced.h < 8)
+    return false;
+  c.scaleX = (double)c.full.w / c.reduced.w;
+  c.scaleY = (double)c.full.h / c.reduced.h;
+  return true;
+}
 
+// Each side: the outermost strong line of its accumulator that is at least a
+// fifth of the image long and borders the lid, refined at full resolution.
+// Returns how many sides were found.
+int findSides(Copies& c, Fit fits[4])
+{
+  const Gray g{c.reduced.getRawData(), c.reduced.stride(), c.reduced.w, c.reduced.h};
+  const Gray fg{c.full.getRawData(), c.full.stride(), c.full.w, c.full.h};
   const double deg = kPi / 180;
   const int steps = (int)(2 * kMaxSkew / kThetaStep) + 1;
-  const double diag = (double)reduced.w + reduced.h;
+  const double diag = (double)c.reduced.w + c.reduced.h;
   LineHough top(90 * deg - kMaxSkew * deg, 90 * deg + kMaxSkew * deg, steps, -diag, diag);
   LineHough bottom(90 * deg - kMaxSkew * deg, 90 * deg + kMaxSkew * deg, steps, -diag, diag);
   LineHough left(-kMaxSkew * deg, kMaxSkew * deg, steps, -diag, diag);
@@ -247,12 +258,10 @@ deskew_rect deskewFlatbed(Image& image)
   LineHough* hough[4] = {&top, &bottom, &left, &right};
   vote(g, hough);
 
-  Fit fits[4];
   int found = 0;
   for (int side = Top; side <= Right; ++side) {
     const bool lowRho = side == Top || side == Left;
-    // A side needs a line at least a fifth of the image long.
-    const double extent = side <= Bottom ? reduced.w : reduced.h;
+    const double extent = side <= Bottom ? c.reduced.w : c.reduced.h;
     const std::vector<LineHough::Peak> lines = hough[side]->strongLines(kStrongShare, 3);
     LineHough::Peak p{false, 0, 0, 0};
     for (size_t i = 0; i < lines.size() && !p.found; ++i) {
@@ -262,36 +271,39 @@ deskew_rect deskewFlatbed(Image& image)
     }
     if (!p.found)
       continue;
-    fits[side] = refine(fg, (Side)side, p.theta, p.rho, scaleX, scaleY);
+    fits[side] = refine(fg, (Side)side, p.theta, p.rho, c.scaleX, c.scaleY);
     found += fits[side].found;
   }
-  if (found < 2) {
-    fprintf(stderr, "deskewFlatbed: no sheet found (%d sides)\n", found);
-    return result;
-  }
+  return found;
+}
 
-  // Sides not found are the scan's borders and have no say in the angle.
-  const double W = image.w, H = image.h;
+using Point = std::pair<double, double>;
+
+// The corners where the four sides meet; sides not found are the scan's
+// borders. False when the sides do not meet sensibly.
+bool corners(const Fit fits[4], double W, double H, Point& tl, Point& tr, Point& bl, Point& br)
+{
   Line lines[4] = {
     fits[Top].found ? lineOf(fits[Top], true) : Line{0, 0, W, 0},
     fits[Bottom].found ? lineOf(fits[Bottom], true) : Line{0, H - 1, W, H - 1},
     fits[Left].found ? lineOf(fits[Left], false) : Line{0, 0, 0, H},
     fits[Right].found ? lineOf(fits[Right], false) : Line{W - 1, 0, W - 1, H},
   };
-  std::pair<double, double> tl, tr, bl, br;
-  auto sane = [&](const std::pair<double, double>& p) {
+  auto sane = [&](const Point& p) {
     return std::isfinite(p.first) && std::isfinite(p.second) && std::fabs(p.first) < 4 * W + 4 &&
            std::fabs(p.second) < 4 * H + 4;
   };
-  if (!lines[Top].intersection(lines[Left], tl) || !lines[Top].intersection(lines[Right], tr) ||
-      !lines[Bottom].intersection(lines[Left], bl) || !lines[Bottom].intersection(lines[Right], br) ||
-      !sane(tl) || !sane(tr) || !sane(bl) || !sane(br)) {
-    fprintf(stderr, "deskewFlatbed: sides do not meet\n");
-    return result;
-  }
+  return lines[Top].intersection(lines[Left], tl) && lines[Top].intersection(lines[Right], tr) &&
+         lines[Bottom].intersection(lines[Left], bl) && lines[Bottom].intersection(lines[Right], br) &&
+         sane(tl) && sane(tr) && sane(bl) && sane(br);
+}
 
-  // The skew, weighted by how much of each side was seen: top and bottom
-  // rise by b, the left and right sides lean by -b for a clockwise turn.
+// The skew, weighted by how much of each side was seen: top and bottom rise
+// by b, the left and right sides lean by -b for a clockwise turn. Sides not
+// found have no say.
+double skewOf(const Fit fits[4])
+{
+  const double deg = kPi / 180;
   double sum = 0, weight = 0;
   for (int side = Top; side <= Right; ++side) {
     if (!fits[side].found)
@@ -300,12 +312,39 @@ deskew_rect deskewFlatbed(Image& image)
     sum += (side <= Bottom ? a : -a) * fits[side].count;
     weight += fits[side].count;
   }
-  const double skew = sum / weight;
+  return sum / weight;
+}
 
-  auto mid = [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
+} // namespace
+
+deskew_rect deskewFlatbed(Image& image)
+{
+  deskew_rect result = wholeImageRect(image);
+  if (image.w < 8 || image.h < 8 || !image.getRawData())
+    return result;
+
+  Copies copies;
+  if (!grayCopies(image, copies))
+    return result;
+
+  Fit fits[4];
+  const int found = findSides(copies, fits);
+  if (found < 2) {
+    fprintf(stderr, "deskewFlatbed: no sheet found (%d sides)\n", found);
+    return result;
+  }
+
+  Point tl, tr, bl, br;
+  if (!corners(fits, image.w, image.h, tl, tr, bl, br)) {
+    fprintf(stderr, "deskewFlatbed: sides do not meet\n");
+    return result;
+  }
+  const double skew = skewOf(fits);
+
+  auto mid = [](const Point& a, const Point& b) {
     return std::make_pair((a.first + b.first) / 2, (a.second + b.second) / 2);
   };
-  auto dist = [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
+  auto dist = [](const Point& a, const Point& b) {
     return std::hypot(a.first - b.first, a.second - b.second);
   };
   result.x = saturate_cast<int32_t>(std::ceil(tl.first));
