@@ -25,17 +25,7 @@ namespace {
 
 FcConfig* fontConfig()
 {
-  static FcConfig* config = [] {
-    if (!FcInit())
-      return (FcConfig*)nullptr;
-#if TOLM_LEAK_CHECKED
-    // fontconfig keeps its parsed configuration behind offsets a leak
-    // checker cannot follow: hand it back at exit. Only under the checker:
-    // other libraries in the process may still hold fontconfig objects.
-    std::atexit([] { FcFini(); });
-#endif
-    return FcConfigGetCurrent();
-  }();
+  static FcConfig* config = startFontconfig() ? FcConfigGetCurrent() : nullptr;
   return config;
 }
 
@@ -403,6 +393,22 @@ std::shared_ptr<FontFace> FontFace::openMemory(const char* data, size_t size)
   if (!usable(face->ftFace))
     return nullptr;
   return face;
+}
+
+bool startFontconfig()
+{
+  static const bool started = [] {
+    if (!FcInit())
+      return false;
+#if TOLM_LEAK_CHECKED
+    // fontconfig keeps its parsed configuration behind offsets a leak
+    // checker cannot follow: hand it back at exit, once. Only under the
+    // checker: other libraries in the process may still hold its objects.
+    std::atexit([] { FcFini(); });
+#endif
+    return true;
+  }();
+  return started;
 }
 
 } // namespace fonts

@@ -37,6 +37,11 @@ bool resolveFont(const std::string& name, const std::string& style, FontLocation
 // else "sans-serif". Empty when no font is installed.
 std::string systemFontName();
 
+// Starts fontconfig once for the process (false when it cannot start).
+// Under the leak checker its configuration is handed back once at exit;
+// other users of fontconfig (poppler) go through here too.
+bool startFontconfig();
+
 // One FreeType face, unscaled; shared by every engine face made from it.
 // Faces from bytes own a copy of the bytes for as long as they live.
 class FontFace {

@@ -1,6 +1,8 @@
 // PDF page drawing through poppler's C++ interface.
 #include "pdfreader/poppler_page.hh"
 
+#include "fonts/system_fonts.hh"
+
 #include "image/Image.hh"
 #include "utility/Saturate.hh"
 
@@ -10,7 +12,6 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
-#include <fontconfig/fontconfig.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +20,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define TOLM_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TOLM_LEAK_CHECKED 1
-#endif
-#endif
 
 namespace pdfreader {
 namespace {
@@ -73,13 +66,9 @@ bool renderPage(std::istream& in, Image& image, int page, int dpi)
   static bool hooked = false;
   if (!hooked) {
     poppler::set_debug_error_function(popplerMessage, nullptr);
-#if TOLM_LEAK_CHECKED
-    // poppler finds fonts through fontconfig, whose configuration lives
-    // behind offsets a leak checker cannot follow: hand it back at exit,
-    // after poppler's own teardown. Only under the checker.
-    if (FcInit())
-      std::atexit([] { FcFini(); });
-#endif
+    // poppler finds fonts through fontconfig: started (and, under the leak
+    // checker, handed back at exit) in one place for the process.
+    fonts::startFontconfig();
     hooked = true;
   }
   if (dpi <= 0)

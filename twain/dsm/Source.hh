@@ -64,6 +64,11 @@ public:
   virtual bool canDuplex() const { return true; }
 };
 
+// Calls `each(key, value)` for every "key" or "key=value" of a comma list,
+// the form the switches of the source manager take.
+void forEachWord(const std::string& words,
+                 const std::function<void(const std::string&, const std::string&)>& each);
+
 // Fault injection for tests, parsed from a word list such as
 // "open,strip=3,cancel=2,close=1,widthchange,overreport".
 struct Faults {
@@ -106,6 +111,7 @@ private:
   TW_UINT16 imageInfo(TW_IMAGEINFO* info, TW_UINT16& cc);
   TW_UINT16 imageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout, TW_UINT16& cc);
   TW_UINT16 setupMemXfer(TW_SETUPMEMXFER* setup, TW_UINT16& cc);
+  TW_UINT16 beginTransfer(bool haveData, bool stateOk, TW_UINT16 mechanism, TW_UINT16& cc);
   TW_UINT16 memXfer(TW_IMAGEMEMXFER* xfer, TW_UINT16& cc);
   TW_UINT16 nativeXfer(TW_HANDLE* handle, TW_UINT16& cc);
   TW_UINT16 pendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* pending, TW_UINT16& cc);

@@ -30,18 +30,24 @@ struct Capability {
   TW_FRAME frameDef{};
 };
 
-Faults Faults::parse(const std::string& words)
+void forEachWord(const std::string& words,
+                 const std::function<void(const std::string&, const std::string&)>& each)
 {
-  Faults f;
   std::stringstream in(words);
   std::string w;
   while (std::getline(in, w, ',')) {
-    std::string key = w, value;
-    size_t eq = w.find('=');
-    if (eq != std::string::npos) {
-      key = w.substr(0, eq);
-      value = w.substr(eq + 1);
-    }
+    const size_t eq = w.find('=');
+    if (eq == std::string::npos)
+      each(w, "");
+    else
+      each(w.substr(0, eq), w.substr(eq + 1));
+  }
+}
+
+Faults Faults::parse(const std::string& words)
+{
+  Faults f;
+  forEachWord(words, [&f](const std::string& key, const std::string& value) {
     int n = std::atoi(value.c_str());
     if (key == "open")
       f.openFails = true;
@@ -55,7 +61,7 @@ Faults Faults::parse(const std::string& words)
       f.widthChange = true;
     else if (key == "overreport")
       f.overReport = true;
-  }
+  });
   return f;
 }
 
@@ -759,13 +765,16 @@ TW_UINT16 Source::setupMemXfer(TW_SETUPMEMXFER* setup, TW_UINT16& cc)
   return TWRC_SUCCESS;
 }
 
-TW_UINT16 Source::memXfer(TW_IMAGEMEMXFER* x, TW_UINT16& cc)
+// What both transfer mechanisms check first: the state, the negotiated
+// mechanism, a page to send. 0 to go on, else the return code (a cancelled
+// page asks the application to close the source).
+TW_UINT16 Source::beginTransfer(bool haveData, bool stateOk, TW_UINT16 mechanism, TW_UINT16& cc)
 {
-  if (state < 6 || !x) {
-    cc = state < 6 ? TWCC_SEQERROR : TWCC_BADVALUE;
+  if (!stateOk || !haveData) {
+    cc = !stateOk ? TWCC_SEQERROR : TWCC_BADVALUE;
     return TWRC_FAILURE;
   }
-  if (find(ICAP_XFERMECH)->current != TWSX_MEMORY) {
+  if (find(ICAP_XFERMECH)->current != mechanism) {
     cc = TWCC_SEQERROR;
     return TWRC_FAILURE;
   }
@@ -778,6 +787,13 @@ TW_UINT16 Source::memXfer(TW_IMAGEMEMXFER* x, TW_UINT16& cc)
     }
     return TWRC_FAILURE;
   }
+  return 0;
+}
+
+TW_UINT16 Source::memXfer(TW_IMAGEMEMXFER* x, TW_UINT16& cc)
+{
+  if (TW_UINT16 rc = beginTransfer(x != nullptr, state >= 6, TWSX_MEMORY, cc))
+    return rc;
   state = 7;
   const unsigned rowBytes = naturalRowBytes();
   const unsigned fill = page.stridefill();
@@ -822,23 +838,8 @@ TW_UINT16 Source::memXfer(TW_IMAGEMEMXFER* x, TW_UINT16& cc)
 
 TW_UINT16 Source::nativeXfer(TW_HANDLE* handle, TW_UINT16& cc)
 {
-  if (state != 6 || !handle) {
-    cc = state != 6 ? TWCC_SEQERROR : TWCC_BADVALUE;
-    return TWRC_FAILURE;
-  }
-  if (find(ICAP_XFERMECH)->current != TWSX_NATIVE) {
-    cc = TWCC_SEQERROR;
-    return TWRC_FAILURE;
-  }
-  bool cancelled;
-  if (!ensurePage(cc, cancelled)) {
-    if (cancelled) {
-      state = 7;
-      notifyLater(MSG_CLOSEDSREQ);
-      return TWRC_CANCEL;
-    }
-    return TWRC_FAILURE;
-  }
+  if (TW_UINT16 rc = beginTransfer(handle != nullptr, state == 6, TWSX_NATIVE, cc))
+    return rc;
   const bool png = find(ICAP_IMAGEFILEFORMAT)->current == TWFF_PNG;
   std::ostringstream out;
   if (!ImageCodec::Write(&out, page, png ? "png" : "tif", png ? "png" : "tif", 75,

@@ -74,15 +74,7 @@ void drawCode39(Image& g, int x, int y, int module, int height, const std::strin
 VirtualFeed::Config VirtualFeed::Config::parse(const std::string& words)
 {
   Config c;
-  std::stringstream in(words);
-  std::string w;
-  while (std::getline(in, w, ',')) {
-    std::string key = w, value;
-    size_t eq = w.find('=');
-    if (eq != std::string::npos) {
-      key = w.substr(0, eq);
-      value = w.substr(eq + 1);
-    }
+  forEachWord(words, [&c](const std::string& key, const std::string& value) {
     if (key == "count")
       c.sheets = std::max(0, std::min(10000, std::atoi(value.c_str())));
     else if (key == "skew")
@@ -99,7 +91,7 @@ VirtualFeed::Config VirtualFeed::Config::parse(const std::string& words)
       while (std::getline(list, n, ':'))
         (key == "separator" ? c.separators : c.blanks).push_back(std::atoi(n.c_str()));
     }
-  }
+  });
   return c;
 }
 
