@@ -487,7 +487,7 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
                          uint64_t offset, uint64_t count, bool declared)
 {
   const uint64_t expected = rowBytes * rows;
-  const int compression = (int)p.compression;
+  const int compression = saturate_cast<int>(p.compression);
   if (offset >= fileSize || (declared && count > fileSize - offset)) {
     std::cerr << "strip beyond the end of the file: " << offset << " + " << count << std::endl;
     return false;
@@ -590,7 +590,7 @@ bool Reader::checkLayout()
     std::cerr << "NYI SamplesPerPixel: " << p.spp << std::endl;
     return false;
   }
-  const int compression = (int)p.compression;
+  const int compression = saturate_cast<int>(p.compression);
   using namespace tiffvalue;
   if (p.compression != compression ||
       (compression != CompressionNone && !isCCITT(compression) && compression != CompressionLZW &&
