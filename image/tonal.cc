@@ -135,6 +135,25 @@ bool workable(const Image& image)
 
 void invert(Image& image)
 {
+  // Without alpha every sample is a colour sample, and maxval - v is the
+  // complement of its bits whatever the depth or byte order: whole bytes
+  // flip at once, the pad bits at the end of a row stay as they are.
+  if ((image.spp == 1 || image.spp == 3) && workable(image)) {
+    const uint64_t bits = (uint64_t)image.w * image.spp * image.bps;
+    const uint64_t full = bits / 8;
+    const unsigned rest = (unsigned)(bits % 8);
+    const uint8_t tail = (uint8_t)(0xff00u >> rest);
+    const uint64_t stride = image.stride();
+    uint8_t* row = image.getRawData();
+    for (int y = 0; y < image.h; ++y, row += stride) {
+      for (uint64_t i = 0; i < full; ++i)
+        row[i] = (uint8_t)~row[i];
+      if (rest)
+        row[full] ^= tail;
+    }
+    image.setRawData();
+    return;
+  }
   codegen<invert_template>(image);
 }
 

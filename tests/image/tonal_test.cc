@@ -23,6 +23,13 @@ TEST(Tonal, InvertFlipsColourSamplesAndKeepsAlpha)
           const int want = c == 3 ? sampleAt(src, x, y, c) : max - sampleAt(src, x, y, c);
           ASSERT_EQ(sampleAt(im, x, y, c), want) << x << "," << y << " ch " << c;
         }
+    // the pad bits after a row's last sample are no samples: they stay
+    const uint64_t bits = 11ull * t.spp * t.bps;
+    const uint8_t pad = (uint8_t)(0xffu >> (bits % 8));
+    for (int y = 0; y < 3 && bits % 8; ++y) {
+      EXPECT_EQ(im.getRawData()[y * im.stride() + bits / 8] & pad,
+                src.getRawData()[y * src.stride() + bits / 8] & pad) << "row " << y;
+    }
   }
 }
 
