@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "HTML/hocr.hh"
+#include "utility/Saturate.hh"
 
 void BBox::unite(const BBox& other)
 {
@@ -326,8 +327,8 @@ bool hocr2pdf(std::istream& hocr, PDFCodec* pdf, unsigned resX, unsigned resY, s
   for (size_t i = 0; i < order.size();) {
     size_t j = i + 1;
     while (j < order.size() &&
-           (int)std::min(boxes[order[i]].y2, boxes[order[j]].y2) >
-             (int)std::max(boxes[order[i]].y1, boxes[order[j]].y1))
+           saturate_cast<int>(std::min(boxes[order[i]].y2, boxes[order[j]].y2)) >
+             saturate_cast<int>(std::max(boxes[order[i]].y1, boxes[order[j]].y1)))
       ++j;
     std::stable_sort(order.begin() + i, order.begin() + j, [&](size_t a, size_t b) {
       return (boxes[a].x1 + boxes[a].x2) / 2 < (boxes[b].x1 + boxes[b].x2) / 2;
