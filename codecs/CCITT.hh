@@ -3,6 +3,7 @@
 // T.6 data.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -27,3 +28,10 @@ void EncodeCCITT(std::ostream& out, const unsigned char* rows, int width, int he
 // with the rows completed so far and the row in progress.
 std::string DecodeCCITT(std::istream& in, int width, int height, int K, bool byteAlign, bool blackIs1,
                         bool endOfBlock);
+
+// The same decoder over bytes in memory, into `dstRows` rows of
+// (width + 7) / 8 bytes at `dst` (height > 0). Returns the rows produced,
+// the one in progress at an error included; rows after them hold no
+// decoded data.
+size_t DecodeCCITT(const uint8_t* data, size_t size, int width, int height, int K, bool byteAlign,
+                   bool blackIs1, uint8_t* dst, size_t dstRows);

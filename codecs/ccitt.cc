@@ -189,9 +189,11 @@ struct RunEntry {
   uint8_t kind;
 };
 
-enum Mode : uint8_t { mInvalid = 0, mPass, mHorizontal, mV0, mVR1, mVR2, mVR3, mVL1, mVL2, mVL3, mZeros };
+// Two-dimensional mode codes; the vertical ones carry a1 - b1.
+enum Mode : uint8_t { mInvalid = 0, mVertical, mPass, mHorizontal, mZeros };
 struct ModeEntry {
   uint8_t mode, len;
+  int8_t offset;
 };
 
 // Run tables indexed by the next 12 (white) or 13 (black) bits, the mode
@@ -212,13 +214,14 @@ struct Tables {
       fill(white, 12, ttable[i].whiteCode, ttable[i].whiteLen, RunEntry{run, (uint8_t)ttable[i].whiteLen, kind});
       fill(black, 13, ttable[i].blackCode, ttable[i].blackLen, RunEntry{run, (uint8_t)ttable[i].blackLen, kind});
     }
-    const struct { uint8_t code, len, mode; } modes[] = {
-      {0x1, 1, mV0}, {0x3, 3, mVR1}, {0x2, 3, mVL1}, {0x1, 3, mHorizontal}, {0x1, 4, mPass},
-      {0x3, 6, mVR2}, {0x2, 6, mVL2}, {0x3, 7, mVR3}, {0x2, 7, mVL3},
+    const struct { uint8_t code, len, mode; int8_t offset; } modes[] = {
+      {0x1, 1, mVertical, 0},  {0x3, 3, mVertical, 1},  {0x2, 3, mVertical, -1},
+      {0x1, 3, mHorizontal, 0}, {0x1, 4, mPass, 0},      {0x3, 6, mVertical, 2},
+      {0x2, 6, mVertical, -2}, {0x3, 7, mVertical, 3},  {0x2, 7, mVertical, -3},
     };
     for (auto& m : modes)
-      fill(mode, 7, m.code, m.len, ModeEntry{m.mode, m.len});
-    mode[0] = ModeEntry{mZeros, 7};
+      fill(mode, 7, m.code, m.len, ModeEntry{m.mode, m.len, m.offset});
+    mode[0] = ModeEntry{mZeros, 7, 0};
   }
 
   template <typename E>
@@ -274,6 +277,19 @@ public:
 private:
   void refill()
   {
+    if (next + 8 <= size) {
+      // Eight bytes at once: the whole bytes that fit join the window
+      // (the bits of a partial one are the same bits the next refill puts
+      // in the same place).
+      uint64_t v;
+      memcpy(&v, data + next, 8);
+      v = __builtin_bswap64(v);
+      window |= v >> avail;
+      const int take = (63 - avail) >> 3;
+      next += (size_t)take;
+      avail += take * 8;
+      return;
+    }
     while (avail <= 56) {
       const uint64_t b = next < size ? data[next] : 0;
       ++next;
@@ -313,7 +329,7 @@ enum class Step { Ok, Eol, EndRow, Stop };
 
 // The changing elements of the row being decoded. Valid data has at most
 // `width` of them; hostile data can repeat a position, so a full list ends
-// the row.
+// the row. The 2-D decoder fills it through a cursor of its own.
 class ChangeList {
 public:
   explicit ChangeList(int width) : v((size_t)width + 4, width), limit((size_t)width + 1) {}
@@ -325,6 +341,9 @@ public:
     return true;
   }
   void clear() { n = 0; }
+  int* begin() { return v.data(); }
+  int* full() { return v.data() + limit; }
+  void setEnd(const int* end) { n = (size_t)(end - v.data()); }
   // Terminates the list with the sentinels a reference row needs.
   void seal(int width)
   {
@@ -343,17 +362,22 @@ private:
   size_t limit;
 };
 
+// Rows go into a caller's buffer of `rows` rows when one is given, else
+// into a string that grows up to kMaxOutput.
 class Decoder {
 public:
-  Decoder(BitSource& s, int w, int h, int k, bool align, bool b1)
-    : src(s), width(w), height(h), K(k), byteAlign(align), oneColour(b1 ? kBlack : kWhite)
+  Decoder(BitSource& s, int w, int h, int k, bool align, bool b1, uint8_t* dst = nullptr,
+          size_t dstRows = 0)
+    : src(s), width(w), height(h), K(k), byteAlign(align), oneColour(b1 ? kBlack : kWhite),
+      mem(dst), memRows(dstRows)
   {
   }
 
-  std::string run()
+  // Returns the rows produced, the row in progress at an error included.
+  size_t run()
   {
     const size_t rowBytes = ((size_t)width + 7) / 8;
-    if (height > 0) {
+    if (!mem && height > 0) {
       // Every row takes at least one bit of input: reserve no more than the
       // data can describe.
       const size_t rows = std::min<size_t>((size_t)height, src.bitCount() + 1);
@@ -362,15 +386,25 @@ public:
     ChangeList ref(width), cur(width);
     ref.seal(width);
     bool twoD = K != 0; // T.6 always; T.4 2-D until an EOL says otherwise
+    size_t produced = 0;
     for (row = 0; height <= 0 || row < height; ++row) {
       if (src.atEnd())
         break;
-      if (out.size() + rowBytes > kMaxOutput) {
-        fprintf(stderr, "ccitt: decoded data too large, stopping at line %d\n", row);
-        break;
+      uint8_t* rowp;
+      if (mem) {
+        if ((size_t)row >= memRows)
+          break;
+        rowp = mem + (size_t)row * rowBytes;
+        memset(rowp, 0, rowBytes);
+      } else {
+        if (out.size() + rowBytes > kMaxOutput) {
+          fprintf(stderr, "ccitt: decoded data too large, stopping at line %d\n", row);
+          break;
+        }
+        out.append(rowBytes, '\0');
+        rowp = (uint8_t*)&out[out.size() - rowBytes];
       }
-      out.append(rowBytes, '\0');
-      uint8_t* rowp = (uint8_t*)&out[out.size() - rowBytes];
+      ++produced;
       Step s;
       for (;;) {
         cur.clear();
@@ -380,8 +414,9 @@ public:
         // An EOL before the row's first code is skipped; with T.4 2-D its
         // tag bit chooses the coding of the row that follows it.
         if (endOfData) {
-          out.resize(out.size() - rowBytes);
-          return std::move(out);
+          if (!mem)
+            out.resize(out.size() - rowBytes);
+          return produced - 1;
         }
         if (K > 0) {
           twoD = src.peek(1) == 0;
@@ -395,25 +430,22 @@ public:
       cur.seal(width);
       ref.swap(cur);
     }
-    return std::move(out);
+    return produced;
   }
 
   int rowsDone() const { return row; }
+  std::string& output() { return out; }
 
 private:
   BitSource& src;
   const int width, height, K;
   const bool byteAlign;
   const int oneColour;
+  uint8_t* const mem;
+  const size_t memRows;
   int row = 0;
   bool endOfData = false;
   std::string out;
-
-  void paint(uint8_t* rowp, int from, int to, int colour)
-  {
-    if (colour == oneColour)
-      setBits(rowp, from, to);
-  }
 
   void reportError(int a0, int colour)
   {
@@ -461,29 +493,26 @@ private:
     return Step::Eol;
   }
 
-  // One run of `colour`: make-up codes, then a terminating code.
-  Step readRun(int colour, int a0, int& run)
+  // One run of `colour` from `bits`: make-up codes, then a terminating
+  // code. Ok, Eol (the code is all zeros: an EOL, not consumed), or
+  // Invalid (nothing consumed) or Stop (the data ended).
+  enum class Run { Ok, Eol, Invalid, Stop };
+  __attribute__((always_inline)) Run readRun(BitSource& bits, int colour, int& run) const
   {
     const Tables& t = tables();
     run = 0;
     for (;;) {
-      if (src.atEnd())
-        return Step::Stop;
-      const RunEntry& e = colour == kWhite ? t.white[src.peek(12)] : t.black[src.peek(13)];
-      if (e.kind == kInvalid) {
-        if (src.peek(11) == 0)
-          return Step::Eol;
-        reportError(a0, colour);
-        return Step::Stop;
-      }
-      src.skip(e.len);
+      if (bits.atEnd())
+        return Run::Stop;
+      const RunEntry& e = colour == kWhite ? t.white[bits.peek(12)] : t.black[bits.peek(13)];
+      if (e.kind == kInvalid)
+        return bits.peek(11) == 0 ? Run::Eol : Run::Invalid;
+      bits.skip(e.len);
       run += e.run;
       if (e.kind == kTerminating)
-        return Step::Ok;
-      if (run > width + 2560) { // an endless chain of make-up codes
-        reportError(a0, colour);
-        return Step::Stop;
-      }
+        return Run::Ok;
+      if (run > width + 2560) // an endless chain of make-up codes
+        return Run::Invalid;
     }
   }
 
@@ -493,114 +522,168 @@ private:
     return Step::EndRow;
   }
 
-  Step decode1D(uint8_t* rowp, ChangeList& cur)
-  {
-    int a0 = 0, colour = kWhite;
-    bool started = false;
-    while (a0 < width) {
-      int run;
-      const Step s = readRun(colour, a0, run);
-      if (s == Step::Eol)
-        return started ? midRowEol() : eolAtStart();
-      if (s != Step::Ok)
-        return s;
-      started = true;
-      const int a1 = (int)std::min<int64_t>((int64_t)a0 + run, width);
-      paint(rowp, a0, a1, colour);
-      if (a1 < width && !cur.push(a1))
-        return tooManyChanges(a0, colour);
-      a0 = a1;
-      colour ^= 1;
-    }
-    return src.ended() ? Step::Stop : Step::Ok;
-  }
-
   Step tooManyChanges(int a0, int colour)
   {
     reportError(a0, colour);
     return Step::Stop;
   }
 
-  Step decode2D(uint8_t* rowp, const ChangeList& ref, ChangeList& cur)
+  Step decode1D(uint8_t* rowp, ChangeList& cur)
   {
-    const Tables& t = tables();
-    int a0 = -1, colour = kWhite;
-    size_t lb = 0;
+    int a0 = 0, colour = kWhite;
     bool started = false;
     while (a0 < width) {
-      if (src.atEnd())
-        return Step::Stop;
-      int b1, b2;
-      findB1B2(ref.data(), lb, a0, colour, b1, b2);
-      const ModeEntry m = t.mode[src.peek(7)];
-      const int start = std::max(a0, 0);
-      int offset = 0;
-      switch (m.mode) {
-      case mPass:
-        src.skip(m.len);
-        paint(rowp, start, b2, colour);
-        a0 = b2;
-        started = true;
-        continue;
-      case mHorizontal: {
-        src.skip(m.len);
-        int r1 = 0, r2 = 0;
-        Step s = readRun(colour, a0, r1);
-        if (s == Step::Ok)
-          s = readRun(colour ^ 1, a0, r2);
-        if (s == Step::Eol)
-          return midRowEol();
-        if (s != Step::Ok)
-          return s;
-        const int a1 = (int)std::min<int64_t>((int64_t)start + r1, width);
-        const int a2 = (int)std::min<int64_t>((int64_t)a1 + r2, width);
-        paint(rowp, start, a1, colour);
-        paint(rowp, a1, a2, colour ^ 1);
-        if ((a1 < width && !cur.push(a1)) || (a2 < width && !cur.push(a2)))
-          return tooManyChanges(a0, colour);
-        a0 = a2;
-        started = true;
-        continue;
-      }
-      case mV0: offset = 0; break;
-      case mVR1: offset = 1; break;
-      case mVR2: offset = 2; break;
-      case mVR3: offset = 3; break;
-      case mVL1: offset = -1; break;
-      case mVL2: offset = -2; break;
-      case mVL3: offset = -3; break;
-      case mZeros:
-        if (src.peek(11) == 0 || src.peek(12) == 1)
-          return started ? midRowEol() : eolAtStart();
+      int run;
+      const Run r = readRun(src, colour, run);
+      if (r == Run::Eol)
+        return started ? midRowEol() : eolAtStart();
+      if (r == Run::Invalid)
         reportError(a0, colour);
+      if (r != Run::Ok)
         return Step::Stop;
-      default:
-        // Extension codes (uncompressed mode) are not supported.
-        reportError(a0, colour);
-        return Step::Stop;
-      }
-      src.skip(m.len);
-      // Hostile data can point left of a0 or past the row: a backwards move
-      // is a decoding error, a move past the end is clipped.
-      int a1 = b1 + offset;
-      if (a1 < start) {
-        reportError(a0, colour);
-        return Step::Stop;
-      }
-      if (a1 > width)
-        a1 = width;
-      paint(rowp, start, a1, colour);
+      started = true;
+      const int a1 = (int)std::min<int64_t>((int64_t)a0 + run, width);
+      if (colour == oneColour)
+        setBits(rowp, a0, a1);
       if (a1 < width && !cur.push(a1))
         return tooManyChanges(a0, colour);
       a0 = a1;
       colour ^= 1;
-      started = true;
     }
     return src.ended() ? Step::Stop : Step::Ok;
+  }
+
+  // The hot loop keeps the bit source, the lists and the row in locals:
+  // the row's byte stores may alias any memory, so state kept in members
+  // would be reloaded after every run painted.
+  Step decode2D(uint8_t* rowp, const ChangeList& ref, ChangeList& cur)
+  {
+    const Tables& t = tables();
+    BitSource bits = src;
+    const int* const refp = ref.data();
+    int* changes = cur.begin();
+    int* const full = cur.full();
+    const int w = width, one = oneColour;
+    int a0 = -1, colour = kWhite;
+    size_t lb = 0;
+    bool started = false;
+    Step result;
+    // Hands the local state back before a slow path or the return.
+    auto sync = [&]() {
+      src = bits;
+      cur.setEnd(changes);
+    };
+    for (;;) {
+      if (a0 >= w) {
+        result = bits.ended() ? Step::Stop : Step::Ok;
+        break;
+      }
+      if (bits.atEnd()) {
+        result = Step::Stop;
+        break;
+      }
+      int b1, b2;
+      findB1B2(refp, lb, a0, colour, b1, b2);
+      const ModeEntry m = t.mode[bits.peek(7)];
+      const int start = a0 < 0 ? 0 : a0;
+      if (m.mode == mVertical) {
+        bits.skip(m.len);
+        // Hostile data can point left of a0 or past the row: a backwards
+        // move is a decoding error, a move past the end is clipped.
+        int a1 = b1 + m.offset;
+        if (a1 < start) {
+          sync();
+          reportError(a0, colour);
+          return Step::Stop;
+        }
+        if (a1 > w)
+          a1 = w;
+        if (colour == one)
+          setBits(rowp, start, a1);
+        if (a1 < w) {
+          if (changes == full) {
+            sync();
+            return tooManyChanges(a0, colour);
+          }
+          *changes++ = a1;
+        }
+        a0 = a1;
+        colour ^= 1;
+        started = true;
+        continue;
+      }
+      if (m.mode == mPass) {
+        bits.skip(m.len);
+        if (colour == one)
+          setBits(rowp, start, b2);
+        a0 = b2;
+        started = true;
+        continue;
+      }
+      if (m.mode == mHorizontal) {
+        bits.skip(m.len);
+        int r1 = 0, r2 = 0, runColour = colour;
+        Run r = readRun(bits, colour, r1);
+        if (r == Run::Ok)
+          r = readRun(bits, runColour = colour ^ 1, r2);
+        if (r != Run::Ok) {
+          sync();
+          if (r == Run::Eol)
+            return midRowEol();
+          if (r == Run::Invalid)
+            reportError(a0, runColour);
+          return Step::Stop;
+        }
+        const int a1 = (int)std::min<int64_t>((int64_t)start + r1, w);
+        const int a2 = (int)std::min<int64_t>((int64_t)a1 + r2, w);
+        if (colour == one)
+          setBits(rowp, start, a1);
+        else
+          setBits(rowp, a1, a2);
+        if (a1 < w) {
+          if (changes == full) {
+            sync();
+            return tooManyChanges(a0, colour);
+          }
+          *changes++ = a1;
+        }
+        if (a2 < w) {
+          if (changes == full) {
+            sync();
+            return tooManyChanges(a0, colour);
+          }
+          *changes++ = a2;
+        }
+        a0 = a2;
+        started = true;
+        continue;
+      }
+      sync();
+      if (m.mode == mZeros && (src.peek(11) == 0 || src.peek(12) == 1))
+        return started ? midRowEol() : eolAtStart();
+      // Extension codes (uncompressed mode) are not supported.
+      reportError(a0, colour);
+      return Step::Stop;
+    }
+    sync();
+    return result;
   }
 };
 
 } // namespace
+
+size_t DecodeCCITT(const uint8_t* data, size_t size, int width, int height, int K, bool byteAlign,
+                   bool blackIs1, uint8_t* dst, size_t dstRows)
+{
+  if (width <= 0 || width > kMaxWidth || height <= 0 || !dst) {
+    if (width > kMaxWidth)
+      fprintf(stderr, "ccitt: width %d not supported\n", width);
+    return 0;
+  }
+  BitSource src(data, size);
+  Decoder dec(src, width, height, K, byteAlign, blackIs1, dst, dstRows);
+  return dec.run();
+}
 
 std::string DecodeCCITT(std::istream& in, int width, int height, int K, bool byteAlign, bool blackIs1,
                         bool endOfBlock)
@@ -620,7 +703,8 @@ std::string DecodeCCITT(std::istream& in, int width, int height, int K, bool byt
   }
   BitSource src((const uint8_t*)data.data(), data.size());
   Decoder dec(src, width, height, K, byteAlign, blackIs1);
-  std::string out = dec.run();
+  dec.run();
+  std::string out = std::move(dec.output());
 
   if (endOfBlock && (height <= 0 || dec.rowsDone() >= height)) {
     const size_t at = src.bitPos();

@@ -12,7 +12,6 @@
 #include "codecs/Args.hh"
 #include "codecs/CCITT.hh"
 #include "codecs/Decoders.hh"
-#include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
 #include "codecs/TIFF.hh"
 #include "codecs/TIFFTags.hh"
@@ -517,18 +516,16 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     if (p.fillOrder == 2)
       for (char& c : raw)
         c = (char)reversedBits[(unsigned char)c];
-    MemoryIn buf(in, raw.size());
-    std::istream is(&buf);
     // Modified Huffman rows start on byte boundaries; T4Options bit 0 marks
     // two-dimensional Group 3 data. Coder black is sample value 1 whatever
     // the photometric interpretation, which decides the inversion later.
     const bool twoD = compression == tiffvalue::CompressionCCITTFax3 && (toU32(p.t4Options) & 1);
     const int K = compression == tiffvalue::CompressionCCITTFax4 ? -1 : twoD ? 1 : 0;
     const bool rle = compression == tiffvalue::CompressionCCITTRLE;
-    const std::string out = DecodeCCITT(is, (int)width, (int)rows, K, rle, true, false);
-    if (out.size() < expected)
-      std::cerr << "decompression error!? " << out.size() << " " << expected << std::endl;
-    memcpy(dst, out.data(), std::min<uint64_t>(out.size(), expected));
+    const uint64_t done =
+        DecodeCCITT(in, raw.size(), (int)width, (int)rows, K, rle, true, dst, rows) * rowBytes;
+    if (done < expected)
+      std::cerr << "decompression error!? " << done << " " << expected << std::endl;
     return true;
   }
 

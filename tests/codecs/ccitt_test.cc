@@ -202,6 +202,17 @@ TEST(CCITT, MutatedStreamsEndCleanly)
       const std::string out = decode(m, w, (i % 3) ? h : 0, K, (i % 5) == 0);
       ASSERT_EQ(out.size() % ((w + 7) / 8), 0u);
       ASSERT_LE(out.size(), (size_t)((w + 7) / 8) * (m.size() * 8 + 1));
+      // Into memory: the same rows, the row count, nothing written after
+      // them (the buffer has a guard row).
+      if (i % 3) {
+        const size_t rb = (w + 7) / 8;
+        std::string mem((h + 1) * rb, '\x5a');
+        const size_t got = DecodeCCITT((const uint8_t*)m.data(), m.size(), w, h, K, (i % 5) == 0,
+                                       false, (uint8_t*)&mem[0], h);
+        ASSERT_EQ(got * rb, out.size()) << i << " K " << K;
+        ASSERT_EQ(mem.substr(0, out.size()), out) << i << " K " << K;
+        ASSERT_EQ(mem.substr(h * rb), std::string(rb, '\x5a'));
+      }
     }
   }
   testing::internal::GetCapturedStderr();
