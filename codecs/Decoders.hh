@@ -31,7 +31,8 @@ bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t leng
                      int windowBits, uint64_t maxOutput);
 
 // The same, straight into memory: at most cap bytes at out; *produced
-// tells how many were written.
+// tells how many hold inflated data (the bytes after them are left as they
+// were, or cleared).
 bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
                      unsigned char* out, uint64_t cap, uint64_t* produced);
 

@@ -1,6 +1,8 @@
 // Inflating zlib and raw deflate data held in memory.
 #include <cstring>
+#include <memory>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "codecs/Decoders.hh"
@@ -91,10 +93,44 @@ bool decodeZlibBytes(std::ostream& out, const unsigned char* data, uint64_t leng
   return inflateInto(data, length, windowBits, sink);
 }
 
+namespace {
+
+// One whole-buffer decompressor per thread, kept between calls: a TIFF
+// file may hold thousands of strips.
+libdeflate_decompressor* wholeBufferDecompressor()
+{
+  struct Free {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+  };
+  thread_local std::unique_ptr<libdeflate_decompressor, Free> d(libdeflate_alloc_decompressor());
+  return d.get();
+}
+
+} // namespace
+
 bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
                      unsigned char* out, uint64_t cap, uint64_t* produced)
 {
   *produced = 0;
+  // A stream that is whole and fits is inflated in one pass by the
+  // whole-buffer decoder. Anything else (damaged, truncated, longer than
+  // the room, or a window size it does not take) goes through zlib, which
+  // gives what can be recovered; the bytes the first attempt wrote past
+  // what zlib recovers are cleared.
+  libdeflate_decompressor* whole = data && (windowBits == 15 || windowBits == -15)
+                                       ? wholeBufferDecompressor() : nullptr;
+  bool tried = false;
+  if (whole && length <= SIZE_MAX && cap <= SIZE_MAX) {
+    size_t n = 0;
+    const libdeflate_result r =
+        windowBits > 0 ? libdeflate_zlib_decompress(whole, data, (size_t)length, out, (size_t)cap, &n)
+                       : libdeflate_deflate_decompress(whole, data, (size_t)length, out, (size_t)cap, &n);
+    if (r == LIBDEFLATE_SUCCESS) {
+      *produced = n;
+      return true;
+    }
+    tried = true;
+  }
   struct {
     unsigned char* out;
     uint64_t cap;
@@ -111,5 +147,8 @@ bool inflateToMemory(const unsigned char* data, uint64_t length, int windowBits,
       return true;
     }
   } sink{out, cap, produced};
-  return inflateInto(data, length, windowBits, sink);
+  const bool ok = inflateInto(data, length, windowBits, sink);
+  if (tried && *produced < cap)
+    memset(out + *produced, 0, cap - *produced);
+  return ok;
 }

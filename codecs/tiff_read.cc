@@ -161,27 +161,30 @@ const bool reversedBitsReady = initReversedBits();
 
 // Reads up to count bytes at offset, in bounded steps so a declared count
 // never decides an allocation by itself.
-std::string readBlock(std::istream* s, uint64_t offset, uint64_t count)
+// Reads up to count bytes at offset into buf, which is kept between
+// strips and only grows; returns how many bytes were there.
+uint64_t readBlock(std::istream* s, uint64_t offset, uint64_t count, std::vector<unsigned char>& buf)
 {
-  std::string out;
+  if (buf.empty())
+    buf.resize(1); // data() is never null
   s->clear();
   s->seekg((std::streamoff)offset);
   if (!*s)
-    return out;
+    return 0;
   const uint64_t step = 4 << 20;
-  while (out.size() < count) {
-    const uint64_t want = std::min<uint64_t>(step, count - out.size());
-    const size_t at = out.size();
-    out.resize(at + want);
-    s->read(&out[at], (std::streamsize)want);
+  uint64_t have = 0;
+  while (have < count) {
+    const uint64_t want = std::min<uint64_t>(step, count - have);
+    if (buf.size() < have + want)
+      buf.resize(have + want);
+    s->read((char*)buf.data() + have, (std::streamsize)want);
     const uint64_t got = (uint64_t)s->gcount();
-    if (got < want) {
-      out.resize(at + got);
+    have += got;
+    if (got < want)
       break;
-    }
   }
   s->clear();
-  return out;
+  return have;
 }
 
 // Next IFD of the chain starting at the current IFD, stream positioned
@@ -245,6 +248,7 @@ struct Reader {
   Page p;
   Geometry g;
   bool legacyWarned = false;
+  std::vector<unsigned char> rawBuf; // one strip's coded bytes
 
   bool readTags(Image& image);
   void readEntry(Entry& e);
@@ -498,10 +502,14 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     s->clear();
     s->seekg((std::streamoff)offset);
     s->read((char*)dst, (std::streamsize)std::min(count, expected));
+    const uint64_t got = (uint64_t)s->gcount();
+    if (got < expected)
+      memset(dst + got, 0, expected - got);
     s->clear();
     return true;
   }
   if (compression == tiffvalue::CompressionPackBits) {
+    memset(dst, 0, expected);
     s->clear();
     s->seekg((std::streamoff)offset);
     UnpackBits(dst, (int)rowBytes, (int)rows, s,
@@ -510,12 +518,12 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     return true;
   }
 
-  std::string raw = readBlock(s, offset, count);
-  const unsigned char* in = (const unsigned char*)raw.data();
+  const uint64_t rawSize = readBlock(s, offset, count, rawBuf);
+  unsigned char* const in = rawBuf.data();
   if (isCCITT(compression)) {
     if (p.fillOrder == 2)
-      for (char& c : raw)
-        c = (char)reversedBits[(unsigned char)c];
+      for (uint64_t i = 0; i < rawSize; ++i)
+        in[i] = reversedBits[in[i]];
     // Modified Huffman rows start on byte boundaries; T4Options bit 0 marks
     // two-dimensional Group 3 data. Coder black is sample value 1 whatever
     // the photometric interpretation, which decides the inversion later.
@@ -523,28 +531,32 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
     const int K = compression == tiffvalue::CompressionCCITTFax4 ? -1 : twoD ? 1 : 0;
     const bool rle = compression == tiffvalue::CompressionCCITTRLE;
     const uint64_t done =
-        DecodeCCITT(in, raw.size(), (int)width, (int)rows, K, rle, true, dst, rows) * rowBytes;
-    if (done < expected)
+        DecodeCCITT(in, rawSize, (int)width, (int)rows, K, rle, true, dst, rows) * rowBytes;
+    if (done < expected) {
       std::cerr << "decompression error!? " << done << " " << expected << std::endl;
+      memset(dst + done, 0, expected - done);
+    }
     return true;
   }
 
   bool ok;
   uint64_t produced;
   if (compression == tiffvalue::CompressionLZW) {
-    const bool legacy = raw.size() >= 2 && in[0] == 0 && (in[1] & 1);
+    const bool legacy = rawSize >= 2 && in[0] == 0 && (in[1] & 1);
     if (legacy && !legacyWarned) {
       std::cerr << "Warning: legacy TIFF LZW compression not recommended" << std::endl;
       legacyWarned = true;
     }
-    ok = DecodeLZWToMemory(in, raw.size(), !legacy, legacy, dst, expected, &produced);
+    ok = DecodeLZWToMemory(in, rawSize, !legacy, legacy, dst, expected, &produced);
   } else {
-    ok = inflateToMemory(in, raw.size(), 15, dst, expected, &produced);
+    ok = inflateToMemory(in, rawSize, 15, dst, expected, &produced);
   }
   if (!ok)
     std::cerr << "decompression error!" << std::endl;
-  if (produced < expected)
+  if (produced < expected) {
     std::cerr << "not enough decompressed data: " << produced << " " << expected << std::endl;
+    memset(dst + produced, 0, expected - produced);
+  }
   return true;
 }
 
@@ -687,8 +699,11 @@ bool Reader::readChunks(Image& target)
   target.bps = (uint8_t)g.bps;
   target.resize((int)g.width, (int)((uint64_t)g.length * g.planes));
   const uint64_t stride = target.stride();
-  memset(target.getRawData(), 0, stride * target.h);
+  // Strips decoded in place cover every row and clear what their data does
+  // not fill; tiles and padded rows go through a chunk buffer.
   const bool direct = !g.tiled && g.chunkRowBytes == stride;
+  if (!direct)
+    memset(target.getRawData(), 0, stride * target.h);
   std::unique_ptr<unsigned char[]> chunk;
   if (!direct)
     chunk.reset(new unsigned char[g.chunkRowBytes * g.chunkH]);

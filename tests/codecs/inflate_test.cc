@@ -128,6 +128,55 @@ TEST(Deflate, TruncatedCorruptAndCapped)
   EXPECT_EQ(out.size(), (size_t)1 << 20);
 }
 
+// Into memory, whole streams take the one-pass decoder and everything else
+// zlib: both must give what the stream path gives, and leave no partial
+// output of an abandoned attempt after the bytes they report.
+TEST(Deflate, IntoMemoryAgreesWithTheStreamPath)
+{
+  const std::string data = pattern(100000, 5);
+  const std::string z = deflateOurs(data, 6);
+  const std::string raw = z.substr(2, z.size() - 6);
+  std::string flipped = z, badCheck = z;
+  flipped[z.size() / 2] ^= 0x10;
+  badCheck[z.size() - 1] ^= 0x01;
+  const struct Case {
+    const char* name;
+    std::string in;
+    int windowBits;
+    uint64_t cap;
+  } cases[] = {
+      {"whole", z, 15, data.size()},
+      {"whole, room to spare", z, 15, data.size() + 100},
+      {"raw", raw, -15, data.size()},
+      {"trailing bytes", z + "trailing", 15, data.size()},
+      {"capped", z, 15, 12345},
+      {"truncated", z.substr(0, z.size() / 2), 15, data.size()},
+      {"raw truncated", raw.substr(0, raw.size() / 3), -15, data.size()},
+      {"corrupt", flipped, 15, data.size()},
+      {"bad check value", badCheck, 15, data.size()},
+      {"garbage", "garbage!", 15, 1000},
+      {"empty", "", 15, 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string want;
+    const bool wantOk = inflate(c.in, want, c.windowBits, c.cap);
+    std::vector<unsigned char> mem(c.cap, 0x5a);
+    uint64_t produced = 99;
+    const bool ok = inflateToMemory((const unsigned char*)c.in.data(), c.in.size(), c.windowBits,
+                                    mem.data(), c.cap, &produced);
+    EXPECT_EQ(ok, wantOk);
+    // On a failure the stream path drops its last window; memory keeps it.
+    if (wantOk)
+      ASSERT_EQ(produced, want.size());
+    else
+      ASSERT_GE(produced, want.size());
+    EXPECT_EQ(std::string(mem.begin(), mem.begin() + (long)want.size()), want);
+    for (uint64_t i = produced; i < c.cap; ++i)
+      ASSERT_TRUE(mem[i] == 0x5a || mem[i] == 0) << "byte " << i << " holds " << (int)mem[i];
+  }
+}
+
 TEST(Deflate, ExactWindowWithoutEndMarkerIsNotAFailure)
 {
   // A sync-flushed stream without its end whose output fills the inflate

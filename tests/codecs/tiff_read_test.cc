@@ -7,6 +7,7 @@
 
 #include "codecs/Codecs.hh"
 #include "codecs/TIFF.hh"
+#include "codecs/ZlibEncoder.hh"
 #include "tests/codecs/TiffBuilder.hh"
 #include "tests/support/TestSupport.hh"
 
@@ -511,6 +512,75 @@ TEST(TIFFRead, HostileFiles)
   // Every prefix of a valid file.
   for (size_t n = 0; n < good.size(); ++n)
     timed(good.substr(0, n), 0);
+}
+
+// A strip whose data ends early keeps what it holds and reads as zero
+// after it, never as memory an earlier image left behind.
+TEST(TIFFRead, ShortStripsReadAsZeroAfterTheirData)
+{
+  const int w = 64, h = 16;
+  std::string pixels(w * h, '\0');
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = (char)(1 + i % 200);
+  std::ostringstream z;
+  {
+    ZlibEncoder enc(&z, 0); // stored blocks: output in step with the input
+    enc.write(pixels.data(), (int)pixels.size());
+    enc.finish();
+  }
+  std::string packed;
+  for (size_t i = 0; i < pixels.size(); i += 128)
+    packed += (char)127 + pixels.substr(i, 128);
+  const std::string deflated = z.str().substr(0, z.str().size() / 2);
+  const std::string packedHalf = packed.substr(0, packed.size() / 2);
+  const TiffField w64{256, 4, {(uint32_t)w}}, h16{257, 4, {(uint32_t)h}}, b8{258, 3, {8}},
+      off{273, 4, {8}}, black0{262, 3, {1}};
+  auto page = [](std::vector<TiffField> fields, const std::string& data) {
+    TiffBuilder b;
+    b.data(data);
+    b.ifd(fields);
+    return b.str();
+  };
+  const struct Case {
+    const char* name;
+    std::string file;
+  } cases[] = {
+      {"uncompressed, no byte count", page({w64, h16, b8, off, black0}, pixels.substr(0, 300))},
+      {"deflate, truncated",
+       page({w64, h16, b8, off, black0, {259, 3, {8}}, {279, 4, {(uint32_t)deflated.size()}}},
+            deflated)},
+      {"PackBits, truncated",
+       page({w64, h16, b8, off, black0, {259, 3, {32773}}, {279, 4, {(uint32_t)packedHalf.size()}}},
+            packedHalf)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      // an image of the same size freed just before
+      Image stale;
+      ASSERT_EQ(readBytes(plainPage(w, h, 1, 8, std::string(w * h, '\xee'), {black0}), stale), 1);
+    }
+    Image img;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(readBytes(c.file, img), 1);
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(img.w, w);
+    ASSERT_EQ(img.h, h);
+    size_t zeros = 0, kept = 0;
+    for (int i = 0; i < w * h; ++i) {
+      const uint8_t v = img.getRawData()[i];
+      if (v == 0)
+        ++zeros;
+      else if (v == (uint8_t)pixels[i])
+        ++kept;
+      else if (v == 0xee) {
+        ADD_FAILURE() << "stale byte at " << i;
+        break;
+      }
+    }
+    EXPECT_GT(zeros, 0u);
+    EXPECT_GT(kept, 0u);
+  }
 }
 
 TEST(TIFFRead, FieldRoutines)
