@@ -649,7 +649,11 @@ bool Reader::checkLayout()
   const uint64_t fileLimit = (uint64_t)256 << 20;
   g.limit = fileSize > (uint64_t(1) << 40) ? std::numeric_limits<uint64_t>::max()
                                            : fileLimit + fileSize * 4096;
-  const uint64_t rowBytes = ((uint64_t)g.width * g.spp * g.bps + 7) / 8;
+  // A colour map turns each index into up to three samples: the image it
+  // gives is what must fit.
+  const bool mapped = g.spp == 1 && !p.colorMap.empty();
+  const uint64_t rowBytes =
+      mapped ? (uint64_t)g.width * 3 : ((uint64_t)g.width * g.spp * g.bps + 7) / 8;
   if (rowBytes > std::numeric_limits<uint32_t>::max() / 2 || rowBytes * g.length > g.limit) {
     std::cerr << "image too large for its file: " << g.width << "x" << g.length << std::endl;
     return false;

@@ -92,6 +92,27 @@ void colorspace_cmyk_to_rgb(Image& image)
   settleTight(image);
 }
 
+namespace {
+
+// One row of palette indices through the table of N-byte entries; the
+// entry size is a constant, so each copy is a few moves.
+template <int N>
+void paletteRow(const uint8_t* src, uint8_t* d, int w, int bps, const uint8_t* lut)
+{
+  if (bps == 8) {
+    for (int x = 0; x < w; ++x, d += N)
+      memcpy(d, lut + (size_t)src[x] * N, N);
+  } else if (bps == 16) {
+    for (int x = 0; x < w; ++x, d += N)
+      memcpy(d, lut + (size_t)load16(src + 2 * x) * N, N);
+  } else {
+    for (int x = 0; x < w; ++x, d += N)
+      memcpy(d, lut + (size_t)pixel_samples::packed(src, x, bps) * N, N);
+  }
+}
+
+} // namespace
+
 bool colorspace_de_palette(Image& image, int count, const uint16_t* red, const uint16_t* green,
                            const uint16_t* blue, const uint16_t* alpha)
 {
@@ -157,9 +178,10 @@ bool colorspace_de_palette(Image& image, int count, const uint16_t* red, const u
   for (int y = 0; y < h; ++y) {
     const uint8_t* src = image.data + (uint64_t)y * s;
     uint8_t* d = out + (uint64_t)y * fill;
-    for (int x = 0; x < w; ++x) {
-      const int idx = bps == 16 ? load16(src + 2 * x) : bps == 8 ? src[x] : pixel_samples::packed(src, x, bps);
-      memcpy(d + (uint64_t)x * outSpp, &lut[(size_t)idx * outSpp], outSpp);
+    switch (outSpp) {
+    case 1: paletteRow<1>(src, d, w, bps, lut.data()); break;
+    case 3: paletteRow<3>(src, d, w, bps, lut.data()); break;
+    default: paletteRow<4>(src, d, w, bps, lut.data()); break;
     }
   }
   install(image, out, outSpp, 8);

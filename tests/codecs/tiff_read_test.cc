@@ -499,6 +499,10 @@ TEST(TIFFRead, HostileFiles)
   cases.push_back({"width beyond what the file holds", page({{256, 4, {1u << 30}}, {257, 4, {1u << 30}}, b8, off, cnt})});
   cases.push_back({"huge tiles", page({w2, h2, b8, {322, 4, {1u << 31}}, {323, 4, {1u << 31}}, {324, 4, {8}}, {325, 4, {4}}})});
   cases.push_back({"palette without a map", page({w2, h2, b8, off, cnt, {262, 3, {3}}})});
+  // 130 MB of indices would be 390 MB of colours, from a file of 2 KB
+  cases.push_back({"colour map on an image beyond its file",
+                   page({{256, 4, {65536}}, {257, 4, {2000}}, b8, off, cnt, {262, 3, {3}},
+                         {320, 3, std::vector<uint32_t>(768, 0x8000)}})});
   cases.push_back({"BitsPerSample 32 integers", page({w2, h2, {258, 3, {32}}, off, cnt})});
   cases.push_back({"unknown field type", page({w2, h2, b8, off, cnt, {300, 99, {1}}})});
   cases.push_back({"CCITT on 8-bit samples", page({w2, h2, b8, off, cnt, {259, 3, {4}}})});
