@@ -1,7 +1,7 @@
 # Tests of the auxiliary and standard libraries and of the chunk format;
 # included from tests/lua/CMakeLists.txt.
 tolm_test(lua_libs_test
-  SOURCES lib_corpus_test.cc lib_aux_test.cc lib_string_test.cc lib_io_test.cc
+  SOURCES lib_corpus_test.cc lib_aux_test.cc lib_string_test.cc lib_io_test.cc lib_debug_test.cc
   DEPS tolm_lua SUPPORT tolm_testharness)
 tolm_test(lua_chunk_test
   SOURCES chunk_test.cc
@@ -40,4 +40,6 @@ endforeach()
 if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   file(GLOB LUA_FUZZ_CRASHES ${CMAKE_CURRENT_SOURCE_DIR}/fuzz-crashes/*.bcz)
   add_test(NAME lua_fuzz_chunk_regressions COMMAND lua_fuzz_chunk ${LUA_FUZZ_CRASHES})
+  file(GLOB LUA_FUZZ_SOURCE_CRASHES ${CMAKE_CURRENT_SOURCE_DIR}/fuzz-crashes/*.lua)
+  add_test(NAME lua_fuzz_source_regressions COMMAND lua_fuzz_source ${LUA_FUZZ_SOURCE_CRASHES})
 endif()
