@@ -584,7 +584,7 @@ private:
       }
       int b1, b2;
       findB1B2(refp, lb, a0, colour, b1, b2);
-      const ModeEntry m = t.mode[bits.peek(7)];
+      const ModeEntry& m = t.mode[bits.peek(7)];
       const int start = a0 < 0 ? 0 : a0;
       if (m.mode == mVertical) {
         bits.skip(m.len);

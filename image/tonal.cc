@@ -146,7 +146,14 @@ void invert(Image& image)
     const uint64_t stride = image.stride();
     uint8_t* row = image.getRawData();
     for (int y = 0; y < image.h; ++y, row += stride) {
-      for (uint64_t i = 0; i < full; ++i)
+      uint64_t i = 0;
+      for (; i + 8 <= full; i += 8) {
+        uint64_t v;
+        memcpy(&v, row + i, 8);
+        v = ~v;
+        memcpy(row + i, &v, 8);
+      }
+      for (; i < full; ++i)
         row[i] = (uint8_t)~row[i];
       if (rest)
         row[full] ^= tail;
