@@ -1,6 +1,7 @@
 // LZW decoding for TIFF (with early change) and PDF (without).
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -14,8 +15,9 @@ const unsigned kTable = 5120;      // entries; full table resets like Clear
 const unsigned kClear = 256, kEOI = 257, kFirst = 258;
 const unsigned kFirstFree = 4 * kFirst; // entry i < 258 lives at 4 * i
 
+// A string of the table: where it starts in the storage, and its length.
 struct Entry {
-  unsigned char* s;
+  unsigned off;
   int len;
 };
 
@@ -35,11 +37,13 @@ bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFi
                uint64_t maxOutput)
 {
   Norvel::Bitstream bits(in, lsbFirst);
-  std::vector<unsigned char> storage(kStorage);
+  // The string storage grows with the strings up to kStorage: a small
+  // stream (a PDF may hold hundreds) never pays for the largest table.
+  std::vector<unsigned char> storage(64 << 10);
   std::vector<Entry> table(kTable);
   for (unsigned i = 0; i < kFirst; ++i) {
     storage[4 * i] = (unsigned char)i;
-    table[i] = {&storage[4 * i], 1};
+    table[i] = {4 * i, 1};
   }
   const unsigned t10 = earlyChange ? 511 : 512;
   const unsigned t11 = earlyChange ? 1023 : 1024;
@@ -88,11 +92,15 @@ bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFi
       return true;
 
     if (prev >= 0) {
-      const Entry& p = table[prev];
-      unsigned char* s = &storage[free];
-      memcpy(s, p.s, (size_t)p.len);
-      s[p.len] = code < next ? table[code].s[0] : p.s[0];
-      table[next] = {s, p.len + 1};
+      const Entry p = table[prev];
+      const size_t need = (size_t)free + (size_t)p.len + 1;
+      if (need > storage.size())
+        storage.resize(std::min<size_t>(kStorage, std::max(need, 2 * storage.size())));
+      unsigned char* const base = storage.data();
+      unsigned char* s = base + free;
+      memcpy(s, base + p.off, (size_t)p.len);
+      s[p.len] = code < next ? base[table[code].off] : base[p.off];
+      table[next] = {free, p.len + 1};
       free += ((unsigned)p.len + 1 + 3) & ~3u;
       ++next;
       if (next >= t12)
@@ -107,7 +115,7 @@ bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFi
     uint64_t n = (uint64_t)e.len;
     if (n > maxOutput - written)
       n = maxOutput - written;
-    out.write((const char*)e.s, (std::streamsize)n);
+    out.write((const char*)storage.data() + e.off, (std::streamsize)n);
     written += n;
     if (!out)
       return false;
