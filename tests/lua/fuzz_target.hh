@@ -43,7 +43,20 @@ inline void loadAndRun(const uint8_t* data, size_t size) {
     lua_setglobal(L, "io");
     lua_pushnil(L);
     lua_setglobal(L, "os");
-    lua_sethook(L, [](lua_State* L, lua_Debug*) { luaL_error(L, "instruction budget spent"); },
+    // Once spent, the budget stays spent: the hook fires at every
+    // instruction from then on, and nothing more can be allocated, so the
+    // error it raises (its message cannot be made) is a memory error. Those
+    // run no error handler: a handler that calls back into the script
+    // (every error in a handler runs the handler again, with hooks off
+    // while the hook's own error is being raised) cannot keep it going.
+    lua_sethook(L,
+                [](lua_State* L, lua_Debug*) {
+                  void* ud = nullptr;
+                  lua_getallocf(L, &ud);
+                  static_cast<Budget*>(ud)->limit = 0;
+                  lua_sethook(L, lua_gethook(L), LUA_MASKCOUNT, 1);
+                  luaL_error(L, "instruction budget spent");
+                },
                 LUA_MASKCOUNT, 20000);
     if (luaL_loadbuffer(L, reinterpret_cast<const char*>(data), size, "=fuzz") == 0)
       lua_pcall(L, 0, 0, 0);
