@@ -12,9 +12,14 @@
 
 namespace fuzztarget {
 
+// Memory and work of one input. Work is shared by every thread of the
+// state: coroutines inherit the hook but count from zero, so a tree of
+// coroutines each running a few instructions would never reach a count of
+// its own.
 struct Budget {
   size_t used = 0;
   size_t limit = 32u << 20;
+  long steps = 20000; // instructions (counted by the hundred) and calls
 };
 
 inline void* budgetAlloc(void* ud, void* ptr, size_t osize, size_t nsize) {
@@ -50,14 +55,17 @@ inline void loadAndRun(const uint8_t* data, size_t size) {
     // (every error in a handler runs the handler again, with hooks off
     // while the hook's own error is being raised) cannot keep it going.
     lua_sethook(L,
-                [](lua_State* L, lua_Debug*) {
+                [](lua_State* L, lua_Debug* ar) {
                   void* ud = nullptr;
                   lua_getallocf(L, &ud);
-                  static_cast<Budget*>(ud)->limit = 0;
+                  Budget* b = static_cast<Budget*>(ud);
+                  b->steps -= ar->event == LUA_HOOKCOUNT ? 100 : 1;
+                  if (b->steps > 0) return;
+                  b->limit = 0;
                   lua_sethook(L, lua_gethook(L), LUA_MASKCOUNT, 1);
                   luaL_error(L, "instruction budget spent");
                 },
-                LUA_MASKCOUNT, 20000);
+                LUA_MASKCOUNT | LUA_MASKCALL, 100);
     if (luaL_loadbuffer(L, reinterpret_cast<const char*>(data), size, "=fuzz") == 0)
       lua_pcall(L, 0, 0, 0);
   }
