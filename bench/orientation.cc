@@ -2,7 +2,7 @@
 // glyph-like marks, upright and turned by 90 degrees (which adds the retry).
 #include <benchmark/benchmark.h>
 
-#include "Deskew/Orientation.hh"
+#include "deskew/Orientation.hh"
 #include "image/Rotate.hh"
 #include "tests/support/Pages.hh"
 

@@ -33,7 +33,7 @@ namespace MagickCore {
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "Deskew/Deskew.hh"
+#include "deskew/Deskew.hh"
 #include "filters/convolution.hh"
 #include "filters/median.hh"
 #include "filters/optimize2bw.hh"

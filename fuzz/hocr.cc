@@ -1,6 +1,6 @@
 // Fuzz target: hOCR parsing with the PDF text layer and the text, HTML and
 // RTF writers.
-#include "HTML/hocr.hh"
+#include "hocr/hocr.hh"
 #include "codecs/PDF.hh"
 #include "fuzz/FuzzTarget.hh"
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "HTML/hocr.hh"
+#include "hocr/hocr.hh"
 #include "image/ImageCodec.hh"
 #include "codecs/PDF.hh"
 #include "host/XImage.hh"

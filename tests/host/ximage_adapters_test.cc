@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "Deskew/Deskew.hh"
-#include "Deskew/Flatbed.hh"
-#include "Deskew/Orientation.hh"
+#include "deskew/Deskew.hh"
+#include "deskew/Flatbed.hh"
+#include "deskew/Orientation.hh"
 #include "bardecode/read_barcodes.hh"
 #include "color/ColorManagement.hh"
 #include "filters/empty_page.hh"

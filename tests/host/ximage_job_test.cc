@@ -7,7 +7,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "Deskew/Deskew.hh"
+#include "deskew/Deskew.hh"
 #include "bardecode/read_barcodes.hh"
 #include "image/ImageCodec.hh"
 #include "filters/optimize2bw.hh"

@@ -2,7 +2,7 @@
 // column from bands at the top and bottom of the scan, finds where each row
 // and column first departs from it, fits a line to each sheet edge and turns
 // the four lines into a rectangle and a skew angle.
-#include "Deskew/Deskew.hh"
+#include "deskew/Deskew.hh"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // tell horizontal from vertical writing, and the shape of each text line
 // (where the tops and bottoms of its characters gather, and which side its
 // dots and accents sit on) tells upright from upside-down.
-#include "Deskew/Orientation.hh"
+#include "deskew/Orientation.hh"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "Deskew/Deskew.hh"
-#include "Deskew/Shear.hh"
+#include "deskew/Deskew.hh"
+#include "deskew/Shear.hh"
 #include "image/Composite.hh"
 #include "image/PixelType.hh"
 #include "image/Rotate.hh"

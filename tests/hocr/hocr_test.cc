@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "HTML/hocr.hh"
+#include "hocr/hocr.hh"
 #include "codecs/PDF.hh"
 #include "codecs/PDFFonts.hh"
 #include "tests/support/TestSupport.hh"

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "Deskew/Deskew.hh"
-#include "Deskew/Shear.hh"
+#include "deskew/Deskew.hh"
+#include "deskew/Shear.hh"
 #include "image/Composite.hh"
 #include "image/Rotate.hh"
 #include "tests/support/TestSupport.hh"

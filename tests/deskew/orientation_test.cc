@@ -3,7 +3,7 @@
 #include <cmath>
 #include <unistd.h>
 
-#include "Deskew/Orientation.hh"
+#include "deskew/Orientation.hh"
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
@@ -12,7 +12,7 @@ namespace {
 
 const char* kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-std::string renderer() { return sourceDir() + "/tests/Deskew/render_text_page.py"; }
+std::string renderer() { return sourceDir() + "/tests/deskew/render_text_page.py"; }
 
 #define REQUIRE_RENDERER(python)                                               \
   REQUIRE_TOOL(python, "python3");                                             \

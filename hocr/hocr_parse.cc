@@ -5,7 +5,7 @@
 #include <locale>
 #include <sstream>
 
-#include "HTML/hocr.hh"
+#include "hocr/hocr.hh"
 #include "utility/Saturate.hh"
 
 void BBox::unite(const BBox& other)

@@ -3,7 +3,7 @@
 // gradient points into the paper; then exactly, by locating the edge on
 // short profiles across that line in the full-resolution gray image and
 // fitting a straight line through them. The four lines meet in the corners.
-#include "Deskew/Flatbed.hh"
+#include "deskew/Flatbed.hh"
 
 #include <algorithm>
 #include <cmath>

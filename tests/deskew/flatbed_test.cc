@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "Deskew/Flatbed.hh"
+#include "deskew/Flatbed.hh"
 #include "tests/support/SyntheticScan.hh"
 #include "tests/support/TestSupport.hh"
 

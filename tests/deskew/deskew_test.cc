@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "Deskew/Deskew.hh"
+#include "deskew/Deskew.hh"
 #include "tests/support/SyntheticScan.hh"
 #include "image/Colorspace.hh"
 #include "tests/support/TestSupport.hh"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Deskew/Shear.hh"
+#include "deskew/Shear.hh"
 #include "image/Colorspace.hh"
 #include "tests/support/TestSupport.hh"
 

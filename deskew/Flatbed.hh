@@ -2,7 +2,7 @@
 // darker than the paper.
 #pragma once
 
-#include "Deskew/Deskew.hh"
+#include "deskew/Deskew.hh"
 #include "image/Image.hh"
 
 // The sheet's rectangle and skew, in the form deskewApply takes. Does not

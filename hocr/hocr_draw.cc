@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "HTML/hocr.hh"
+#include "hocr/hocr.hh"
 #include "codecs/PDF.hh"
 #include "codecs/PDFFonts.hh"
 #include "utility/UTF8.hh"

@@ -1,7 +1,7 @@
 // Horizontal shear: each row shifted by row * tan(angle) columns, the
 // fractional part blended from two neighbours in 1/256 steps. Cheap enough
 // to replace a rotation for skews too small to see.
-#include "Deskew/Shear.hh"
+#include "deskew/Shear.hh"
 
 #include <cmath>
 #include <cstdio>
