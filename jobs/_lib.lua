@@ -152,12 +152,15 @@ function Context:finishWriter(pdf, temp, final)
   if not pdfComplete(temp) then self:fail("writing " .. final .. " failed") end
 end
 
--- Every output under its final name.
+-- Every output under its final name; outputs already settled (removed as
+-- not wanted) are left alone.
 function Context:commit()
   for _, o in ipairs(self.outputs) do
-    local ok, err = os.rename(o.temp, o.final)
-    if not ok then self:fail("cannot write " .. o.final .. ": " .. tostring(err)) end
-    o.done = true
+    if not o.done then
+      local ok, err = os.rename(o.temp, o.final)
+      if not ok then self:fail("cannot write " .. o.final .. ": " .. tostring(err)) end
+      o.done = true
+    end
   end
 end
 

@@ -10,6 +10,10 @@
                                           7 pages: 2 text pages, separator 1,
                                           3 text pages, separator 2, 1 text page
                                           (separators hold the given images)
+  job_fixtures.py sheets OUT.tif KINDS BARCODE-PNG...
+                                          one page per letter of KINDS: t a text
+                                          page, a digit the separator holding that
+                                          barcode image (0 the first)
   job_fixtures.py pages OUT.tif N DPI     N skewed text pages on a dark scanner
                                           background, at DPI (benchmark input)
   job_fixtures.py skew PAGE.pgm           the skew of the text lines of a
@@ -96,10 +100,10 @@ def hocr(directory, page, words):
                 % (A4[0], A4[1], DPI, DPI, x, DPI + 30, " ".join(spans)))
 
 
-def stack(path, barcodes):
+def stack(path, barcodes, kinds=("t", "t", 0, "t", "t", "t", 1, "t")):
     pages = []
     seed = 10
-    for kind in ["t", "t", 0, "t", "t", "t", 1, "t"]:
+    for kind in kinds:
         if kind == "t":
             seed += 1
             pages.append(text_page(seed))
@@ -148,6 +152,8 @@ def main():
         hocr(sys.argv[2], int(sys.argv[3]), sys.argv[4:])
     elif cmd == "stack":
         stack(sys.argv[2], sys.argv[3:])
+    elif cmd == "sheets":
+        stack(sys.argv[2], sys.argv[4:], [k if k == "t" else int(k) for k in sys.argv[3]])
     elif cmd == "skew":
         skew(sys.argv[2])
     else:

@@ -347,6 +347,43 @@ TEST_F(Jobs, SplitByBarcodeCutsAtSeparators)
   EXPECT_EQ(pageCount("parts/doc-0.pdf"), 6);
 }
 
+// Separators at the start, side by side and at the end: the documents
+// between them without pages are skipped, every other one is written.
+TEST_F(Jobs, SplitByBarcodeSkipsEmptyDocuments)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(zint, "zint");
+  std::vector<std::string> args = {"sheets", "stack.tif", "0t12tt3t4"};
+  for (const char* code : {"A1", "B2", "C3", "D4", "E5"}) {
+    const std::string png = dir + "/." + code + ".png";
+    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
+    args.push_back(png);
+  }
+  ASSERT_EQ(python(args).status, 0);
+  fs::create_directories(dir + "/parts");
+
+  Result r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files("parts"), (std::vector<std::string>{"d-A1.pdf", "d-C3.pdf", "d-D4.pdf"}));
+  EXPECT_EQ(pageCount("parts/d-A1.pdf"), 1);
+  EXPECT_EQ(pageCount("parts/d-C3.pdf"), 2);
+  EXPECT_EQ(pageCount("parts/d-D4.pdf"), 1);
+  EXPECT_FALSE(hasPartial());
+
+  // the same stack ending in a separator
+  fs::remove_all(dir + "/parts");
+  fs::create_directories(dir + "/parts");
+  args[2] = "0t12tt3";
+  ASSERT_EQ(python(args).status, 0);
+  r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files("parts"), (std::vector<std::string>{"d-A1.pdf", "d-C3.pdf"}));
+  EXPECT_EQ(pageCount("parts/d-C3.pdf"), 2);
+  EXPECT_FALSE(hasPartial());
+}
+
 // Every failure: a message, a non-zero status, and nothing under the final
 // name (an existing file there keeps its bytes).
 TEST_F(Jobs, FailuresLeaveNoOutput)
