@@ -44,6 +44,16 @@ void setArg(const ScriptArguments& args) {
   lua_setglobal(L, "arg");
 }
 
+// Runs the chunk on top of the stack.
+void runLoaded(const std::string& script) {
+  if (lua_pcall(L, 0, 0, 0) != 0) {
+    reportError("executing", script);
+    script_outcome = ScriptOutcome::Raised;
+    return;
+  }
+  script_outcome = ScriptOutcome::Finished;
+}
+
 }  // namespace
 
 void init() {
@@ -54,6 +64,21 @@ void init() {
   int first = static_cast<int>(aargv - command_line);
   ScriptArguments args = scriptArguments(first + aargc, command_line, first);
   setArg(args);
+
+  if (args.named) {
+    // A script named on the command line is the caller's, and so are the
+    // paths it is given: it is found from the start-up directory and runs
+    // there.
+    exe = cwd;
+    if (luaL_loadfile(L, args.script.c_str()) != 0) {
+      reportError("loading", args.script);
+      lua_pop(L, 1);
+      script_outcome = ScriptOutcome::LoadFailed;
+      return;
+    }
+    runLoaded(args.script);
+    return;
+  }
 
   std::string dir = scriptDirectory(exe, cwd);
   if (!dir.empty()) {
@@ -75,12 +100,7 @@ void init() {
       return;
     }
   }
-  if (lua_pcall(L, 0, 0, 0) != 0) {
-    reportError("executing", args.script);
-    script_outcome = ScriptOutcome::Raised;
-    return;
-  }
-  script_outcome = ScriptOutcome::Finished;
+  runLoaded(args.script);
 }
 
 int exitStatus() {

@@ -21,6 +21,7 @@ ScriptArguments scriptArguments(int argc, char** argv, int firstUserWord) {
   int back = 1;              // entries at and below 0
   if (userWords >= 2 && std::strcmp(argv[firstUserWord], "--script") == 0) {
     out.script = argv[firstUserWord + 1];
+    out.named = !out.script.empty();
     base += 2;
     back = 3;
   }

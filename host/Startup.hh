@@ -22,6 +22,7 @@ RendererChoice chooseRenderer(int argc, char** argv);
 // negative indices. An empty script name becomes "Main.bcz".
 struct ScriptArguments {
   std::string script;
+  bool named = false;  // the script came from "--script"
   std::vector<std::pair<int, std::string>> arg;  // (index, word), lowest index first
 };
 ScriptArguments scriptArguments(int argc, char** argv, int firstUserWord);

@@ -62,6 +62,62 @@ bool tolm::writeImage(const std::string& file, XImage& image, int quality,
   return ImageCodec::Write(file, image, quality, compression);
 }
 
+namespace {
+
+// Passes the bytes on to the file's buffer and remembers a failure: the
+// writer clears its stream's state after reporting one, so the state alone
+// does not tell whether everything reached the file.
+class FailureWatch : public std::streambuf {
+public:
+  explicit FailureWatch(std::streambuf* inner) : inner(inner) {}
+  bool failed = false;
+
+protected:
+  int_type overflow(int_type c) override
+  {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+      return traits_type::not_eof(c);
+    if (traits_type::eq_int_type(inner->sputc(traits_type::to_char_type(c)), traits_type::eof())) {
+      failed = true;
+      return traits_type::eof();
+    }
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override
+  {
+    const std::streamsize done = inner->sputn(s, n);
+    if (done != n)
+      failed = true;
+    return done;
+  }
+  int sync() override
+  {
+    if (inner->pubsync() != 0) {
+      failed = true;
+      return -1;
+    }
+    return 0;
+  }
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override
+  {
+    return inner->pubseekoff(off, dir, which);
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
+  {
+    return inner->pubseekpos(pos, which);
+  }
+
+private:
+  std::streambuf* inner;
+};
+
+} // namespace
+
+bool XPDFCodec::outputFailed() const
+{
+  return out->fail() || (watch && static_cast<const FailureWatch*>(watch.get())->failed);
+}
+
 XPDFCodec::XPDFCodec(const std::string& file, const std::string& format,
                      const std::string& creator, const std::string& id1, const std::string& id2,
                      unsigned prevXref, unsigned objBase, unsigned pagesRef, unsigned pageCount)
@@ -87,6 +143,9 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
     owned.reset(new std::fstream(file.c_str(), mode));
     if (!*owned)
       throw std::runtime_error("error opening file");
+    // The stream writes through the watch; closing still closes the file.
+    watch.reset(new FailureWatch(owned->rdbuf()));
+    static_cast<std::ios&>(*owned).rdbuf(watch.get());
     out = owned.get();
   }
   if (format == "pdf") {
@@ -123,11 +182,14 @@ XPDFCodec::~XPDFCodec()
     out->flush();
   } else {
     std::fstream* f = static_cast<std::fstream*>(out);
+    out->flush();
+    ok = ok && !outputFailed();
     f->close();
     ok = ok && !f->fail();
     delete f;
   }
-  if (!ok)
+  // A failure the script was already told of is not told again.
+  if (!ok && !failed)
     std::cerr << "PDFCodec: error writing the document" << std::endl;
 }
 
@@ -137,11 +199,20 @@ void XPDFCodec::beginPage(double width, double height)
     writer->beginPage(width, height);
 }
 
-void XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
+bool XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
                           const std::string& compression)
 {
-  if (writer)
-    writer->showImage(image, x, y, w, h, quality, compression);
+  if (!writer)
+    return true;
+  if (failed)
+    return false;
+  writer->showImage(image, x, y, w, h, quality, compression);
+  out->flush();
+  if (outputFailed()) {
+    out->clear();
+    failed = true;
+  }
+  return !failed;
 }
 
 void XPDFCodec::beginText()

@@ -58,7 +58,10 @@ public:
 
   // These do nothing without a PDF writer (text formats).
   void beginPage(double width, double height);
-  void showImage(XImage& image, double x, double y, double w, double h, int quality,
+  // False once the output refused bytes (a full disk, a failing stream):
+  // the image goes out at once, so the failure shows at the page that did
+  // not fit.
+  bool showImage(XImage& image, double x, double y, double w, double h, int quality,
                  const std::string& compression);
   void beginText();
   void textTo(int x, int y);
@@ -76,7 +79,11 @@ private:
 
   std::ostream* out = nullptr; // owned unless it is std::cout
   std::string format;
+  bool outputFailed() const;
+
+  std::unique_ptr<std::streambuf> watch; // between a file's stream and its buffer
   std::unique_ptr<PDFCodec> writer;
+  bool failed = false; // a write failed and the script was told so
 };
 
 TOLM_SCRIPT_CLASS(XCodec, "Codec")

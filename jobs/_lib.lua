@@ -310,6 +310,21 @@ function lib.treatPage(img, opts)
       end
     end
   end
+  -- A page left as scanned is judged by its sheet alone: the dark
+  -- background beyond the sheet's edges is no content. The sheet is cut out
+  -- of a copy, before binarisation; the page itself stays as it is.
+  local sheetOnly
+  if opts["drop-empty"] and not opts.deskew then
+    local sheet = img:deskewParameters(10, 10)
+    if wholeImage(img, sheet) then sheet = img:deskewFlatbed() end
+    if not wholeImage(img, sheet) then
+      sheetOnly = img:deskewApply(sheet, false)
+      if sheetOnly:width() <= 0 or sheetOnly:height() <= 0 then
+        sheetOnly:delete()
+        sheetOnly = nil
+      end
+    end
+  end
   if opts.bw then
     if not (img:getSPP() == 1 and img:getBPS() == 1) then
       img:optimize2bw()
@@ -320,19 +335,24 @@ function lib.treatPage(img, opts)
   local empty = false
   if opts["drop-empty"] then
     local margin = math.floor(rx / 4)
-    empty = img:detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
+    empty = (sheetOnly or img):detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
+    if sheetOnly then sheetOnly:delete() end
   end
   return img, notes, empty
 end
 
 -- The page as a PDF page at its own size, with the hOCR text layer of
 -- `hocrFile` when given and present. Returns a note for the progress line.
-function lib.writePage(pdf, img, hocrFile)
+-- An output that stops taking bytes (a full disk) ends the job at this
+-- page; `final` names the output in that message.
+function lib.writePage(pdf, img, hocrFile, final)
   local rx, ry = img:resolution()
   local w, h = img:width() * 72 / rx, img:height() * 72 / ry
   pdf:beginPage(w, h)
   -- 1-bit pages go as CCITT Group 4, the others deflated.
-  pdf:showImage(img, 0, 0, w, h, 75, "")
+  if pdf:showImage(img, 0, 0, w, h, 75, "") == false then
+    raise("cannot write " .. (final or "the PDF") .. ": write error (is the disk full?)", lib.EX_FAIL)
+  end
   if not hocrFile then return nil end
   local f = io.open(hocrFile, "rb")
   if not f then return "no text layer (" .. hocrFile .. " missing)" end

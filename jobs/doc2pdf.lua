@@ -53,7 +53,7 @@ function job.run(ctx)
         notes[#notes + 1] = "empty, dropped"
       else
         local hocr = opts.hocr and string.format("%s/page-%d.hocr", opts.hocr, n)
-        notes[#notes + 1] = lib.writePage(pdf, img, hocr)
+        notes[#notes + 1] = lib.writePage(pdf, img, hocr, output)
         written = written + 1
       end
       img:delete()

@@ -23,10 +23,11 @@ local job = {
 
 -- Capabilities and their values as the scanner protocol numbers them.
 local CAP_XFERCOUNT, ICAP_PIXELTYPE, ICAP_XFERMECH = 0x0001, 0x0101, 0x0103
-local CAP_FEEDERENABLED, CAP_DUPLEXENABLED = 0x1002, 0x1013
+local CAP_FEEDERENABLED, CAP_FEEDERLOADED, CAP_DUPLEXENABLED = 0x1002, 0x1003, 0x1013
 local ICAP_XRESOLUTION, ICAP_YRESOLUTION = 0x1118, 0x1119
 local TWPT_GRAY, TWPT_RGB, TWSX_NATIVE = 1, 2, 0
 local MSG_RESET = 0x0007
+local TWRC_CANCEL = 3
 local USER_SELECT = 3 -- selectSource: the source named in TOLM_DSM_SOURCE
 
 -- The longest time without a page before the scan counts as stuck.
@@ -103,11 +104,26 @@ function job.run(ctx)
     ctx:finish(status)
   end
 
+  local function pages(k) return tostring(k) .. (k == 1 and " page" or " pages") end
+
+  -- The pages scanned before a cancel are kept; a cancel before the first
+  -- page writes nothing.
+  local function cancelled()
+    TWAIN.pendingXfers(MSG_RESET)
+    if n == 0 then
+      TWAIN.close()
+      ctx:fail("the scan was cancelled before the first page: nothing written")
+    end
+    ctx:say("the scan was cancelled after ", pages(n))
+    finish(lib.EX_OK)
+  end
+
   _G.twainXferReady = ctx:callback(function()
     repeat
       local img = TWAIN.xferImageNative()
       if not img or img:width() <= 0 then
         if img then img:delete() end
+        if TWAIN.getRC() == TWRC_CANCEL then return cancelled() end
         ctx:fail("the scanner delivered no page (status " .. tostring(TWAIN.getStatus()) .. ")")
       end
       n = n + 1
@@ -117,13 +133,19 @@ function job.run(ctx)
         notes[#notes + 1] = "empty, dropped"
       else
         local hocr = opts.hocr and string.format("%s/page-%d.hocr", opts.hocr, n)
-        notes[#notes + 1] = lib.writePage(pdf, page, hocr)
+        notes[#notes + 1] = lib.writePage(pdf, page, hocr, output)
         written = written + 1
       end
       page:delete()
       ctx:progress(n, nil, #notes > 0 and table.concat(notes, ", ") or "as it is")
       local pending = TWAIN.pendingXfers()
     until not pending or pending == 0
+    -- Paper still in the feeder: the scanner ended the batch before the
+    -- stack did (a jam, a fault).
+    local known, loaded = TWAIN.getCapability(CAP_FEEDERLOADED)
+    if known and loaded == true then
+      ctx:say("the scanner stopped after ", pages(n))
+    end
     finish(lib.EX_OK)
   end)
 
@@ -131,7 +153,7 @@ function job.run(ctx)
   _G.twainCloseRequest = ctx:callback(function()
     TWAIN.pendingXfers(MSG_RESET)
     if written > 0 then
-      ctx:say("the scanner stopped after ", tostring(n), " pages")
+      ctx:say("the scanner stopped after ", pages(n))
       finish(lib.EX_OK)
     else
       ctx:fail("the scanner stopped before the first page")

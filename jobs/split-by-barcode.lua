@@ -77,7 +77,7 @@ function job.run(ctx)
       what = "separator " .. codes[1].type .. " " .. codes[1].code .. ", starts " .. doc.final
     else
       if not doc then open("0") end
-      lib.writePage(doc.pdf, img, nil)
+      lib.writePage(doc.pdf, img, nil, doc.final)
       doc.pages = doc.pages + 1
       what = "to " .. doc.final
     end

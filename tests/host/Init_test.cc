@@ -86,12 +86,12 @@ class InitTest : public ::testing::Test {
   std::vector<char*> argvPtrs;
 };
 
-TEST_F(InitTest, RunsTheScriptBesideTheExecutable) {
-  write("app/job.lua", "ran = 'app'; seen = table.concat({arg[-2], arg[-1], arg[0], arg[1], arg[2]}, ' ')");
-  std::string err = runInit({"/x/tolm", "--script", "job.lua", "w1", "w2"}, root + "/app/tolm");
+TEST_F(InitTest, RunsTheMainScriptBesideTheExecutable) {
+  write("app/Main.bcz", "ran = 'app'; seen = table.concat({arg[0], arg[1], arg[2]}, ' ')");
+  std::string err = runInit({"/x/tolm", "w1", "w2"}, root + "/app/tolm");
   EXPECT_EQ(err, "");
   EXPECT_EQ(global("ran"), "app");
-  EXPECT_EQ(global("seen"), "/x/tolm --script job.lua w1 w2");
+  EXPECT_EQ(global("seen"), "/x/tolm w1 w2");
   EXPECT_EQ(workingDir(), root + "/app");
   EXPECT_EQ(host::exe, root + "/app");
   EXPECT_EQ(std::string(host::cwd), root + "/start");
@@ -102,21 +102,28 @@ TEST_F(InitTest, RunsTheScriptBesideTheExecutable) {
   EXPECT_EQ(workingDir(), root + "/start");
 }
 
-TEST_F(InitTest, DefaultScriptAndNoDirectoryPart) {
-  write("start/Main.bcz", "ran = 'start'; zero = arg[0]; n = #arg");
-  // a separator only at the start means the start-up directory, not the root
-  std::string err = runInit({"/tolm"}, "/tolm");
+// A script named with --script is the caller's: found from the start-up
+// directory, run there (its relative arguments mean what the caller meant),
+// and loaded without a word on stderr.
+TEST_F(InitTest, NamedScriptIsTheCallers) {
+  write("start/job.lua", "ran = 'start'; here = tostring(io.open(arg[1]) ~= nil); "
+                         "seen = table.concat({arg[-2], arg[-1], arg[0], arg[1], arg[2]}, ' ')");
+  write("start/in.txt", "x");
+  write("app/job.lua", "ran = 'app'");
+  std::string err = runInit({"/x/tolm", "--script", "job.lua", "in.txt", "w2"}, root + "/app/tolm");
   EXPECT_EQ(err, "");
   EXPECT_EQ(global("ran"), "start");
-  EXPECT_EQ(global("zero"), "/tolm");
-  EXPECT_EQ(global("n"), "0");
+  EXPECT_EQ(global("here"), "true");
+  EXPECT_EQ(global("seen"), "/x/tolm --script job.lua in.txt w2");
   EXPECT_EQ(workingDir(), root + "/start");
+  EXPECT_EQ(host::exe, root + "/start");
+  EXPECT_EQ(host::exitStatus(), 0);
 }
 
 TEST_F(InitTest, RetriesFromTheStartDirectory) {
-  write("start/job.lua", "ran = 'start'");
-  std::string err = runInit({"tolm", "--script", "job.lua"}, root + "/app/tolm");
-  EXPECT_EQ(err, "there were errors loading job.lua:\ncannot open job.lua: No such file or directory\n");
+  write("start/Main.bcz", "ran = 'start'");
+  std::string err = runInit({"tolm"}, root + "/app/tolm");
+  EXPECT_EQ(err, "there were errors loading Main.bcz:\ncannot open Main.bcz: No such file or directory\n");
   EXPECT_EQ(global("ran"), "start");
   EXPECT_EQ(host::exe, root + "/start");
   EXPECT_EQ(workingDir(), root + "/start");
@@ -124,25 +131,36 @@ TEST_F(InitTest, RetriesFromTheStartDirectory) {
 }
 
 TEST_F(InitTest, MissingEverywhereFailsTheJob) {
-  std::string err = runInit({"tolm", "--script", "none.lua"}, root + "/app/tolm");
-  EXPECT_EQ(err, "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n"
-                 "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n");
+  std::string err = runInit({"tolm"}, root + "/app/tolm");
+  EXPECT_EQ(err, "there were errors loading Main.bcz:\ncannot open Main.bcz: No such file or directory\n"
+                 "there were errors loading Main.bcz:\ncannot open Main.bcz: No such file or directory\n");
+  EXPECT_EQ(host::script_outcome, host::ScriptOutcome::LoadFailed);
+  EXPECT_EQ(host::exitStatus(), 1);
+  EXPECT_EQ(lua_gettop(state.L), 0);
+  // a named script is looked for once, where the caller stands
+  write("app/none.lua", "ran = 'app'");
+  err = runInit({"tolm", "--script", "none.lua"}, root + "/app/tolm");
+  EXPECT_EQ(err, "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n");
   EXPECT_EQ(host::script_outcome, host::ScriptOutcome::LoadFailed);
   EXPECT_EQ(host::exitStatus(), 1);
   EXPECT_EQ(lua_gettop(state.L), 0);
 }
 
 TEST_F(InitTest, SyntaxErrorsAreLoadErrors) {
-  write("app/bad.lua", "x = = 1");
+  write("app/Main.bcz", "x = = 1");
+  write("start/Main.bcz", "x = = 2");
+  std::string err = runInit({"tolm"}, root + "/app/tolm");
+  EXPECT_EQ(err, "there were errors loading Main.bcz:\nMain.bcz:1: unexpected symbol near '='\n"
+                 "there were errors loading Main.bcz:\nMain.bcz:1: unexpected symbol near '='\n");
+  EXPECT_EQ(host::exitStatus(), 1);
   write("start/bad.lua", "x = = 2");
-  std::string err = runInit({"tolm", "--script", "bad.lua"}, root + "/app/tolm");
-  EXPECT_EQ(err, "there were errors loading bad.lua:\nbad.lua:1: unexpected symbol near '='\n"
-                 "there were errors loading bad.lua:\nbad.lua:1: unexpected symbol near '='\n");
+  err = runInit({"tolm", "--script", "bad.lua"}, root + "/app/tolm");
+  EXPECT_EQ(err, "there were errors loading bad.lua:\nbad.lua:1: unexpected symbol near '='\n");
   EXPECT_EQ(host::exitStatus(), 1);
 }
 
 TEST_F(InitTest, RaisingScriptFailsTheJob) {
-  write("app/raise.lua", "error('job failed')");
+  write("start/raise.lua", "error('job failed')");
   std::string err = runInit({"tolm", "--script", "raise.lua"}, root + "/app/tolm");
   EXPECT_EQ(err, "there were errors executing raise.lua:\nraise.lua:1: job failed\n");
   EXPECT_EQ(host::script_outcome, host::ScriptOutcome::Raised);
@@ -154,14 +172,14 @@ TEST_F(InitTest, RaisingScriptFailsTheJob) {
 }
 
 TEST_F(InitTest, ErrorWithoutTextWritesTheHeadOnly) {
-  write("app/obj.lua", "error({})");
+  write("start/obj.lua", "error({})");
   std::string err = runInit({"tolm", "--script", "obj.lua"}, root + "/app/tolm");
   EXPECT_EQ(err, "there were errors executing obj.lua:\n");
 }
 
 TEST_F(InitTest, ChdirFailureIsReportedAndStartUpGoesOn) {
-  write("start/job.lua", "ran = 'start'");
-  std::string err = runInit({"tolm", "--script", "job.lua"}, root + "/missing/tolm");
+  write("start/Main.bcz", "ran = 'start'");
+  std::string err = runInit({"tolm"}, root + "/missing/tolm");
   EXPECT_EQ(err, "chdir: -1 " + root + "/missing No such file or directory\n");
   EXPECT_EQ(global("ran"), "start");
 }

@@ -103,18 +103,24 @@ TEST_F(TolmTest, ScriptArgumentsAndRendererName) {
   EXPECT_EQ(r.out, std::string(TOLM_EXE) + "\t--script\t" + root + "/start/args.lua\tnil\tnil\t0\n");
 }
 
-TEST_F(TolmTest, LoadRetryAndFailures) {
-  // the executable's directory first, then the start-up directory
-  write("start/here.lua", "print('ran from', 'start')");
-  Result r = tolm({"--script", "here.lua"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "there were errors loading here.lua:\ncannot open here.lua: No such file or directory\n");
-  EXPECT_EQ(r.out, "ran from\tstart\n");
+// A script named with --script, and the paths given to it, are the
+// caller's: relative to the directory tolm was started in.
+TEST_F(TolmTest, NamedScriptAndItsPathsAreTheCallers) {
+  fs::create_directories(root + "/start/sub");
+  write("start/sub/rel.lua", "local f = assert(io.open(arg[1])); print('read', f:read('*a')); f:close()");
+  write("start/sub/in.txt", "caller's input");
+  fs::create_directories(root + "/app/sub");
+  write("app/sub/in.txt", "wrong input");
+  write("app/sub/rel.lua", "print('the wrong script')");
+  fs::copy_file(TOLM_EXE, root + "/app/tolm");
+  Result r = run(root + "/app/tolm", {"--script", "sub/rel.lua", "sub/in.txt"}, root + "/start");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "read\tcaller's input\n");
 
   r = tolm({"--script", "none.lua"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n"
-                   "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n");
+  EXPECT_EQ(r.err, "there were errors loading none.lua:\ncannot open none.lua: No such file or directory\n");
   EXPECT_EQ(r.out, "");
 
   write("start/raise.lua", "print('before'); error('job failed')");
@@ -123,6 +129,17 @@ TEST_F(TolmTest, LoadRetryAndFailures) {
   EXPECT_EQ(r.out, "before\n");
   EXPECT_NE(r.err.find("there were errors executing raise.lua:\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("raise.lua:1: job failed\n"), std::string::npos) << r.err;
+}
+
+// The main script: beside the executable, else in the start-up directory
+// after one message.
+TEST_F(TolmTest, MainScriptLoadRetry) {
+  fs::copy_file(TOLM_EXE, root + "/app/tolm");
+  write("start/Main.bcz", "print('ran from', 'start')");
+  Result r = run(root + "/app/tolm", {}, root + "/start");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "there were errors loading Main.bcz:\ncannot open Main.bcz: No such file or directory\n");
+  EXPECT_EQ(r.out, "ran from\tstart\n");
 }
 
 TEST_F(TolmTest, DirectoryRules) {

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +13,9 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -67,6 +71,12 @@ protected:
       setenv("TOLM_HEADLESS", "1", 1);
       setenv("TOLM_DSM_SANE", "0", 1);
       unsetenv("DISPLAY");
+      if (fileLimit > 0) {
+        // a write past the limit fails with EFBIG instead of killing
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {fileLimit, fileLimit};
+        setrlimit(RLIMIT_FSIZE, &lim);
+      }
       for (const auto& kv : env)
         setenv(kv.first.c_str(), kv.second.c_str(), 1);
       std::vector<char*> argv;
@@ -183,6 +193,7 @@ protected:
   }
 
   std::string dir, fixtures, qpdf, pdfimages, pdftotext, pdftoppm;
+  rlim_t fileLimit = 0; // the largest file the programs run may write, 0: no limit
 };
 
 // Four skewed pages (the second blank, the fourth on a light flatbed lid),
@@ -254,6 +265,42 @@ TEST_F(Jobs, Doc2pdfStraightensBinarisesDropsAndAddsText)
   EXPECT_NE(info.out.find("144 x 96 pts"), std::string::npos) << info.out;
 }
 
+// --drop-empty on pages left as scanned: a blank sheet on a dark scanner
+// background is judged by the sheet, not by the background around it.
+TEST_F(Jobs, Doc2pdfDropsBlankSheetsWithoutStraightening)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  for (const char* bw : {"", "--bw"}) {
+    SCOPED_TRACE(bw);
+    std::vector<std::string> args = {"doc2pdf", "scan.tif", "out.pdf", "--drop-empty"};
+    if (*bw)
+      args.push_back(bw);
+    Result r = tolm(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> progress;
+    for (const std::string& l : lines(r.err))
+      if (l.find(": page ") != std::string::npos)
+        progress.push_back(l);
+    ASSERT_EQ(progress.size(), 4u) << r.err;
+    for (int p = 0; p < 4; ++p) {
+      EXPECT_EQ(progress[p].find("dropped") != std::string::npos, p == 1) << progress[p];
+      EXPECT_EQ(progress[p].find("straightened"), std::string::npos) << progress[p];
+    }
+    ASSERT_EQ(pageCount("out.pdf"), 3);
+    // the pages kept are the scans as they were, background and all
+    auto imgs = images("out.pdf");
+    ASSERT_EQ(imgs.size(), 3u);
+    Result size = run({"/usr/bin/python3", "-c",
+                       "from PIL import Image; im = Image.open('scan.tif'); im.seek(0); "
+                       "print(im.size[0])"});
+    EXPECT_EQ(imgs[0][0] + "\n", size.out);
+    fs::remove(dir + "/out.pdf");
+  }
+}
+
 TEST_F(Jobs, Scan2pdfWritesTheVirtualScannersPages)
 {
   requireTools();
@@ -282,6 +329,51 @@ TEST_F(Jobs, Scan2pdfWritesTheVirtualScannersPages)
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no scanner named no such scanner"), std::string::npos) << r.err;
   EXPECT_EQ(files(), std::vector<std::string>{"scan.pdf"});
+}
+
+// A scanner that ends the batch early, and a cancel on the scanner: said in
+// the job's own words; the pages scanned before are kept.
+TEST_F(Jobs, Scan2pdfScannerStopsOrIsCancelled)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  const struct {
+    const char* faults;
+    int status;
+    int pages; // in the PDF; 0: no PDF
+    const char* said;
+  } cases[] = {
+    {"", 0, 3, nullptr},
+    {"close=2", 0, 2, "the scanner stopped after 2 pages"},
+    {"close=1", 0, 1, "the scanner stopped after 1 page"},
+    {"cancel=2", 0, 1, "the scan was cancelled after 1 page"},
+    {"cancel=3", 0, 2, "the scan was cancelled after 2 pages"},
+    {"cancel=1", 1, 0, "the scan was cancelled before the first page: nothing written"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    Result r = tolm({"scan2pdf", "scan.pdf", "--dpi", "75"},
+                    {{"TOLM_DSM_PAGES", "count=3"}, {"TOLM_DSM_FAULTS", c.faults}});
+    if (r.status != 0 && r.err.find("not available in this build") != std::string::npos)
+      GTEST_SKIP() << "no scanner module in this build";
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.said)
+      EXPECT_NE(r.err.find(std::string("tolm scan2pdf: ") + c.said + "\n"), std::string::npos) << r.err;
+    else
+      EXPECT_EQ(r.err.find("stopped"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("delivered no page"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("TwainProc error"), std::string::npos) << r.err;
+    if (c.pages) {
+      EXPECT_EQ(files(), std::vector<std::string>{"scan.pdf"});
+      EXPECT_EQ(pageCount("scan.pdf"), c.pages);
+      EXPECT_EQ(run({qpdf, "--check", "scan.pdf"}).status, 0);
+      EXPECT_NE(r.err.find("wrote scan.pdf: " + std::to_string(c.pages) + " page"), std::string::npos);
+    } else {
+      EXPECT_TRUE(files().empty()) << r.err;
+    }
+    fs::remove(dir + "/scan.pdf");
+  }
 }
 
 // The same job on a scanner device: SANE's test backend, chosen by name.
@@ -430,6 +522,54 @@ TEST_F(Jobs, FailuresLeaveNoOutput)
     EXPECT_EQ(testsupport::readFile(dir + "/old.pdf"), "old bytes");
     EXPECT_EQ(files(), (std::vector<std::string>{"folder.pdf", "notes.txt", "old.pdf", "scan.tif"}));
   }
+}
+
+// A write error (a full disk, a file size limit) stops the job at the first
+// page that does not fit: one job line, status 1, nothing left.
+TEST_F(Jobs, WriteErrorStopsTheJob)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  const std::vector<std::string> before = files();
+
+  auto check = [&](const Result& r, const std::string& output) {
+    EXPECT_EQ(r.status, 1) << r.err;
+    int progress = 0, jobLines = 0;
+    for (const std::string& l : lines(r.err)) {
+      if (l.rfind("tolm doc2pdf: page ", 0) == 0)
+        ++progress;
+      else if (l.rfind("tolm doc2pdf: ", 0) == 0)
+        ++jobLines;
+    }
+    EXPECT_EQ(jobLines, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot write " + output + ": write error"), std::string::npos) << r.err;
+    EXPECT_LT(progress, 4) << "went on after the failure\n" << r.err;
+    EXPECT_EQ(r.err.find("error writing the document"), std::string::npos) << r.err;
+    EXPECT_FALSE(hasPartial());
+  };
+
+  // the file size limit: every page of three copies would be 12 pages
+  fileLimit = 200 * 1024;
+  Result r = tolm({"doc2pdf", "scan.tif", "scan.tif", "scan.tif", "out.pdf"});
+  fileLimit = 0;
+  check(r, "out.pdf");
+  EXPECT_EQ(files(), before);
+
+  // a small file system that fills up
+  const std::string small = dir + "/small";
+  fs::create_directories(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=200k") != 0) {
+    fs::remove(small);
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                 << "); the file size limit case ran";
+  }
+  r = tolm({"doc2pdf", "scan.tif", "scan.tif", "scan.tif", "small/out.pdf"});
+  check(r, "small/out.pdf");
+  EXPECT_TRUE(fs::is_empty(small));
+  umount2(small.c_str(), MNT_DETACH);
+  fs::remove(small);
 }
 
 TEST_F(Jobs, HelpAndUsage)

@@ -125,13 +125,32 @@ public:
   }
   TW_UINT16 setOne(TW_UINT16 capCode, TW_UINT16 type, TW_UINT32 value)
   {
-    TW_CAPABILITY cap{capCode, TWON_ONEVALUE, blockAllocate(sizeof(TW_ONEVALUE))};
+    TW_CAPABILITY cap{capCode, TWON_ONEVALUE, alloc(sizeof(TW_ONEVALUE))};
     auto* one = static_cast<TW_ONEVALUE*>(blockLock(cap.hContainer));
     one->ItemType = type;
     one->Item = value;
     TW_UINT16 rc = call(&source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
-    blockFree(cap.hContainer);
+    free(cap.hContainer);
     return rc;
+  }
+  // Memory through the manager's own functions, as a 2.x application uses
+  // them (the manager refuses containers it did not allocate).
+  TW_ENTRYPOINT& memory()
+  {
+    if (!entryPoint.DSM_MemAllocate) {
+      entryPoint.Size = sizeof entryPoint;
+      EXPECT_EQ(call(nullptr, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &entryPoint), TWRC_SUCCESS);
+    }
+    return entryPoint;
+  }
+  TW_HANDLE alloc(TW_UINT32 size)
+  {
+    return memory().DSM_MemAllocate ? memory().DSM_MemAllocate(size) : nullptr;
+  }
+  void free(TW_HANDLE h)
+  {
+    if (memory().DSM_MemFree)
+      memory().DSM_MemFree(h);
   }
   TW_UINT16 enable()
   {
@@ -182,6 +201,7 @@ public:
   DSMENTRYPROC entry = nullptr;
   TW_IDENTITY app{};
   TW_IDENTITY source{};
+  TW_ENTRYPOINT entryPoint{};
 };
 
 } // namespace dsmtest

@@ -16,6 +16,7 @@
 #include <dlfcn.h>
 #include <mutex>
 #include <sstream>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -140,7 +141,7 @@ TEST(SourceManager, Capabilities)
       auto* p = static_cast<uint8_t*>(blockLock(cap.hContainer)) + 4;
       EXPECT_EQ(std::string((char*)p + 1, p[0]), "TOLM-0001");
     }
-    blockFree(cap.hContainer);
+    s.free(cap.hContainer);
   }
   // an unknown capability
   TW_CAPABILITY unknown{0x1234, TWON_DONTCARE16, nullptr};
@@ -166,10 +167,10 @@ TEST(SourceManager, Capabilities)
   TW_CAPABILITY cur{ICAP_PIXELTYPE, TWON_DONTCARE16, nullptr};
   ASSERT_EQ(s.call(&s.source, DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &cur), TWRC_SUCCESS);
   EXPECT_EQ(static_cast<TW_ONEVALUE*>(blockLock(cur.hContainer))->Item & 0xffff, TWPT_GRAY);
-  blockFree(cur.hContainer);
+  s.free(cur.hContainer);
   TW_CAPABILITY reset{ICAP_PIXELTYPE, TWON_DONTCARE16, nullptr};
   ASSERT_EQ(s.call(&s.source, DG_CONTROL, DAT_CAPABILITY, MSG_RESET, &reset), TWRC_SUCCESS);
-  blockFree(reset.hContainer);
+  s.free(reset.hContainer);
   // negotiation is over once the source is enabled
   ASSERT_EQ(s.enable(), TWRC_SUCCESS);
   EXPECT_EQ(s.setOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW), TWRC_FAILURE);
@@ -255,7 +256,7 @@ TEST(SourceManager, MemoryAndNativeTransfersGiveTheSamePages)
     TW_HANDLE h = nullptr;
     ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
     std::string blob(static_cast<char*>(blockLock(h)), blockSize(h));
-    blockFree(h);
+    s.free(h);
     std::istringstream in(blob);
     Image native;
     ASSERT_GT(ImageCodec::Read(&in, native, ""), 0);
@@ -278,7 +279,7 @@ TEST(SourceManager, TransferCountLimitsTheBatch)
   do {
     TW_HANDLE h = nullptr;
     ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
-    blockFree(h);
+    s.free(h);
     ++pages;
     ASSERT_EQ(s.endXfer(&count), TWRC_SUCCESS);
   } while (count != 0);
@@ -318,7 +319,7 @@ TEST(SourceManager, InjectedFaults)
     ASSERT_EQ(s.enable(), TWRC_SUCCESS);
     TW_HANDLE h = nullptr;
     ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
-    blockFree(h);
+    s.free(h);
     int count = -5;
     ASSERT_EQ(s.endXfer(&count), TWRC_SUCCESS);
     EXPECT_EQ(count, 0);
@@ -359,7 +360,7 @@ TEST(SourceManager, TraceRecordsEveryTriplet)
     ASSERT_EQ(s.enable(), TWRC_SUCCESS);
     TW_HANDLE h = nullptr;
     ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
-    blockFree(h);
+    s.free(h);
     ASSERT_EQ(s.endXfer(), TWRC_SUCCESS);
   }
   std::string trace = testsupport::readFile(path);
@@ -370,4 +371,79 @@ TEST(SourceManager, TraceRecordsEveryTriplet)
         "DS DG_CONTROL DAT_PENDINGXFERS MSG_ENDXFER -> 0",
         "DSM DG_CONTROL DAT_PARENT MSG_CLOSEDSM -> 0"})
     EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+}
+
+// The manager's status is there in every state: after a failed call before
+// the manager is open, and after it closed.
+TEST(SourceManager, StatusBeforeOpenAndAfterClose)
+{
+  Session s;
+  TW_IDENTITY id{};
+  ASSERT_EQ(s.call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_FAILURE);
+  TW_STATUS st{0xffff, 0xffff};
+  ASSERT_EQ(s.call(nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &st), TWRC_SUCCESS);
+  EXPECT_EQ(st.ConditionCode, TWCC_SEQERROR);
+  EXPECT_EQ(s.status(), TWCC_SUCCESS) << "read once, then cleared";
+
+  ASSERT_EQ(s.call(nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, nullptr), TWRC_SUCCESS);
+  ASSERT_EQ(s.call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &s.source), TWRC_SUCCESS);
+  ASSERT_EQ(s.call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, nullptr), TWRC_SUCCESS);
+  EXPECT_EQ(s.call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, nullptr), TWRC_FAILURE);
+  EXPECT_EQ(s.status(), TWCC_SEQERROR);
+  // what the bridge asks after a failed call to a source that is gone
+  EXPECT_EQ(s.call(&s.source, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, nullptr), TWRC_FAILURE);
+  EXPECT_EQ(s.status(&s.source), TWCC_SEQERROR);
+  // a status request without a record is refused, not written through
+  EXPECT_EQ(s.call(nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, nullptr), TWRC_FAILURE);
+}
+
+// A container the application made with its own allocator (not the
+// manager's memory functions) is refused, not read past its end.
+TEST(SourceManager, ForeignContainersAreRefused)
+{
+  Session s;
+  s.openSource();
+  const struct {
+    const char* what;
+    size_t size;
+  } cases[] = {{"a bare single value", sizeof(TW_ONEVALUE)}, {"two bytes", 2}, {"one byte", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    void* mine = std::calloc(1, c.size);
+    ASSERT_NE(mine, nullptr);
+    if (c.size >= sizeof(TW_ONEVALUE)) {
+      TW_ONEVALUE one{TWTY_INT16, 2};
+      std::memcpy(mine, &one, sizeof one);
+    }
+    TW_CAPABILITY cap{CAP_XFERCOUNT, TWON_ONEVALUE, mine};
+    EXPECT_EQ(s.call(&s.source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_FAILURE);
+    EXPECT_EQ(s.status(&s.source), TWCC_BADVALUE);
+    std::free(mine);
+  }
+  // the same value in the manager's memory is taken; once freed it is not
+  EXPECT_EQ(s.setOne(CAP_XFERCOUNT, TWTY_INT16, 2), TWRC_SUCCESS);
+  TW_HANDLE h = s.alloc(sizeof(TW_ONEVALUE));
+  TW_ONEVALUE one{TWTY_INT16, 3};
+  std::memcpy(blockLock(h), &one, sizeof one);
+  TW_CAPABILITY cap{CAP_XFERCOUNT, TWON_ONEVALUE, h};
+  EXPECT_EQ(s.call(&s.source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_SUCCESS);
+  s.free(h);
+  EXPECT_EQ(s.memory().DSM_MemLock(h), nullptr);
+}
+
+// A C application whose notification procedure calls the manager while the
+// main thread disables the source, 50 rounds: no hang (the time limit), no
+// notification after the disable returned, every call answered.
+TEST(SourceManager, ProcedureCallsBackWhileTheSourceIsDisabled)
+{
+  testsupport::TempDir dir;
+  const std::string out = dir.file("out.txt");
+  const std::string command = std::string("timeout -s KILL 60 '") + TOLM_DSM_CLIENT + "' '" +
+                              TOLM_DSM_LIBRARY + "' 50 > '" + out + "' 2>&1";
+  const int rc = std::system(command.c_str());
+  const std::string said = testsupport::readFile(out);
+  ASSERT_TRUE(WIFEXITED(rc)) << said;
+  ASSERT_NE(WEXITSTATUS(rc), 137) << "the client hung\n" << said;
+  EXPECT_EQ(WEXITSTATUS(rc), 0) << said;
+  EXPECT_NE(said.find("50 rounds"), std::string::npos) << said;
 }

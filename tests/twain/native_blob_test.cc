@@ -24,10 +24,12 @@ TEST(TwainNativeBlob, PdfPageKeepsItsStream)
       "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 72 36] /Contents 4 0 R >> endobj\n"
       "4 0 obj << /Length 22 >>\nstream\n0 0 0 rg 0 0 36 36 re f\nendstream endobj\n"
       "trailer << /Root 1 0 R >>\n%%EOF\n";
-  TW_HANDLE h = twain::blockAllocate(TW_UINT32(pdf.size()));
-  std::memcpy(twain::blockLock(h), pdf.data(), pdf.size());
+  // in the manager's memory, as a transfer hands it over
+  TW_HANDLE h = bridge.memAllocate(TW_UINT32(pdf.size()));
+  ASSERT_NE(h, nullptr);
+  std::memcpy(bridge.memLock(h), pdf.data(), pdf.size());
   std::unique_ptr<Image> image(bridge.CopyImage(h));
-  twain::blockFree(h);
+  bridge.memFree(h);
   ASSERT_NE(image, nullptr);
   // the page is drawn on first access, from the stream the reader kept
   ASSERT_NE(image->getRawData(), nullptr);

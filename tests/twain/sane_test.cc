@@ -176,7 +176,7 @@ TEST(SaneSources, FeederPagesUntilTheCountOrTheEnd)
     do {
       TW_HANDLE h = nullptr;
       ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
-      blockFree(h);
+      s.free(h);
       ++pages;
       ASSERT_EQ(s.endXfer(&count), TWRC_SUCCESS);
     } while (count != 0);
@@ -192,7 +192,7 @@ TEST(SaneSources, FeederPagesUntilTheCountOrTheEnd)
     do {
       TW_HANDLE h = nullptr;
       ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
-      blockFree(h);
+      s.free(h);
       ++pages;
       ASSERT_EQ(s.endXfer(&count), TWRC_SUCCESS);
       ASSERT_LE(pages, 20);

@@ -64,6 +64,21 @@ public:
   virtual bool canDuplex() const { return true; }
 };
 
+// The manager's memory functions (given to applications as its entry
+// points). Lock and size give null and 0 for a handle the manager did not
+// allocate (or already freed); free ignores such a handle.
+TW_HANDLE dsmAllocate(TW_UINT32 size);
+void dsmFree(TW_HANDLE h);
+TW_MEMREF dsmLock(TW_HANDLE h);
+void dsmUnlock(TW_HANDLE h);
+bool dsmOwns(TW_HANDLE h);
+uint64_t dsmSize(TW_HANDLE h);
+
+// A notification thread the source no longer waits for: the manager joins
+// it after releasing its lock (the thread may be calling into the manager).
+// Called with the manager's lock held.
+void retireThread(std::thread&& t);
+
 // Calls `each(key, value)` for every "key" or "key=value" of a comma list,
 // the form the switches of the source manager take.
 void forEachWord(const std::string& words,
@@ -90,11 +105,9 @@ public:
   ~Source();
 
   TW_IDENTITY identity{};
-  // The application's notification procedure and identity. The worker
-  // thread reads them without the manager's lock (which may be held by a
-  // thread waiting for the worker), hence the atomic.
-  std::atomic<TWAINCALLBACKPROC> callback{nullptr};
   TW_IDENTITY appIdentity{};
+  // The application's notification procedure.
+  void setCallback(TWAINCALLBACKPROC proc) { notifier->callback = proc; }
 
   bool isOpen() const { return state >= 4; }
   TW_UINT16 open(TW_UINT16& cc);
@@ -121,13 +134,24 @@ private:
   bool ensurePage(TW_UINT16& cc, bool& cancelled);
   unsigned naturalRowBytes() const;
   void notifyLater(TW_UINT16 msg);
-  void joinWorker();
+  // Drops the notifications not yet delivered and hands their thread to
+  // the manager.
+  void dropNotifications();
   int pagesAllowed() const;
 
   std::unique_ptr<PageFeed> feed;
   Faults faults;
   std::vector<std::unique_ptr<Capability>> caps;
   int state = 3; // 3 closed, 4 open, 5 enabled, 6 transfer ready, 7 transferring
+
+  // What a notification thread shares with the source; it reads it without
+  // the manager's lock and may outlive the source. A notification made in
+  // an earlier epoch is no longer delivered: its state has passed.
+  struct Notifier {
+    std::atomic<TWAINCALLBACKPROC> callback{nullptr};
+    std::atomic<uint64_t> epoch{0};
+  };
+  std::shared_ptr<Notifier> notifier = std::make_shared<Notifier>();
   std::thread worker;
 
   // The batch in progress.

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace twain;
@@ -40,6 +41,14 @@ struct Manager {
   Faults faults;
   size_t next = 0;                 // for MSG_GETNEXT
   Source* defaultSource = nullptr;
+  // Notification threads to join once the lock is released.
+  std::vector<std::thread> retired;
+
+  ~Manager()
+  {
+    for (auto& t : retired)
+      t.detach();
+  }
 };
 
 Manager& manager()
@@ -151,6 +160,18 @@ std::string productName(const TW_IDENTITY& id)
   return std::string(reinterpret_cast<const char*>(id.ProductName + 1), n);
 }
 
+// The condition code of the last failure, then cleared. Answered in every
+// state, before the manager is open and after it closed too.
+TW_UINT16 status(Manager& m, TW_MEMREF data)
+{
+  if (!data)
+    return TWRC_FAILURE;
+  static_cast<TW_STATUS*>(data)->ConditionCode = m.status;
+  static_cast<TW_STATUS*>(data)->Data = 0;
+  m.status = TWCC_SUCCESS;
+  return TWRC_SUCCESS;
+}
+
 TW_UINT16 fail(Manager& m, TW_UINT16 cc)
 {
   m.status = cc;
@@ -202,17 +223,15 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
     }
     return fail(m, TWCC_BADPROTOCOL);
   }
+  if (dat == DAT_STATUS) {
+    if (msg != MSG_GET || !data)
+      return fail(m, TWCC_BADPROTOCOL);
+    return status(m, data);
+  }
   if (!m.open)
     return fail(m, TWCC_SEQERROR);
 
   switch (dat) {
-  case DAT_STATUS:
-    if (msg != MSG_GET || !data)
-      return fail(m, TWCC_BADPROTOCOL);
-    static_cast<TW_STATUS*>(data)->ConditionCode = m.status;
-    static_cast<TW_STATUS*>(data)->Data = 0;
-    m.status = TWCC_SUCCESS;
-    return TWRC_SUCCESS;
   case DAT_ENTRYPOINT: {
     if (msg != MSG_GET || !data)
       return fail(m, TWCC_BADPROTOCOL);
@@ -220,10 +239,10 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
     if (ep->Size < sizeof(TW_ENTRYPOINT))
       return fail(m, TWCC_BADVALUE);
     ep->DSM_Entry = DSM_Entry;
-    ep->DSM_MemAllocate = blockAllocate;
-    ep->DSM_MemFree = blockFree;
-    ep->DSM_MemLock = blockLock;
-    ep->DSM_MemUnlock = blockUnlock;
+    ep->DSM_MemAllocate = dsmAllocate;
+    ep->DSM_MemFree = dsmFree;
+    ep->DSM_MemLock = dsmLock;
+    ep->DSM_MemUnlock = dsmUnlock;
     return TWRC_SUCCESS;
   }
   case DAT_IDENTITY: {
@@ -298,7 +317,7 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
     Source* s = findSource(m, dest);
     if (!s || !s->isOpen())
       return fail(m, TWCC_BADDEST);
-    s->callback = reinterpret_cast<TWAINCALLBACKPROC>(static_cast<TW_CALLBACK*>(data)->CallBackProc);
+    s->setCallback(reinterpret_cast<TWAINCALLBACKPROC>(static_cast<TW_CALLBACK*>(data)->CallBackProc));
     return TWRC_SUCCESS;
   }
   default:
@@ -307,6 +326,9 @@ TW_UINT16 managerEntry(Manager& m, TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UI
 }
 
 } // namespace
+
+void retireThread(std::thread&& t) { manager().retired.push_back(std::move(t)); }
+
 } // namespace twaindsm
 
 using namespace twaindsm;
@@ -316,14 +338,17 @@ DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, T
           TW_MEMREF data)
 {
   Manager& m = manager();
-  std::lock_guard<std::mutex> lock(m.mutex);
+  std::vector<std::thread> finished;
+  std::unique_lock<std::mutex> lock(m.mutex);
   TW_UINT16 rc;
   TW_UINT16 cc = TWCC_SUCCESS;
   try {
     // Triplets for a source: its status, its callback, and everything that
-    // is not the manager's own business.
+    // is not the manager's own business. A status asked of a source that is
+    // gone (the manager closed) is the manager's.
     const bool forManager = !dest || dat == DAT_IDENTITY || dat == DAT_PARENT ||
-                            dat == DAT_ENTRYPOINT || dat == DAT_CALLBACK;
+                            dat == DAT_ENTRYPOINT || dat == DAT_CALLBACK ||
+                            (dat == DAT_STATUS && !m.open);
     if (forManager) {
       rc = managerEntry(m, origin, dest, dg, dat, msg, data);
       cc = m.status;
@@ -355,5 +380,16 @@ DSM_Entry(TW_IDENTITY* origin, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, T
     rc = TWRC_FAILURE;
   }
   trace(dest, dg, dat, msg, rc, cc);
+  finished.swap(m.retired);
+  lock.unlock();
+  // Outside the lock: a notification thread may be waiting for it. A
+  // procedure that called us from its own notification thread is not
+  // waited for by itself.
+  for (auto& t : finished) {
+    if (t.get_id() == std::this_thread::get_id())
+      t.detach();
+    else
+      t.join();
+  }
   return rc;
 }

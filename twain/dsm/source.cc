@@ -153,7 +153,7 @@ TW_HANDLE allocate(size_t size)
 {
   if (size > 0xffffffffu)
     return nullptr;
-  return blockAllocate(TW_UINT32(size));
+  return dsmAllocate(TW_UINT32(size));
 }
 
 } // namespace
@@ -272,25 +272,40 @@ Source::Source(std::unique_ptr<PageFeed> f, const std::string& manufacturer,
 
 Source::~Source()
 {
-  joinWorker();
+  ++notifier->epoch;
+  // close() handed the thread to the manager already; one still here is
+  // left only at process exit, when no lock is held.
+  if (worker.joinable()) {
+    if (worker.get_id() == std::this_thread::get_id())
+      worker.detach();
+    else
+      worker.join();
+  }
   if (feed)
     feed->close();
 }
 
-void Source::joinWorker()
+void Source::dropNotifications()
 {
+  ++notifier->epoch;
   if (worker.joinable())
-    worker.join();
+    retireThread(std::move(worker));
 }
 
-// Notifications come from a thread of their own, as a device's would.
+// Notifications come from a thread of their own, as a device's would. The
+// thread never takes the manager's lock itself and is never waited for
+// under it: the application's procedure may call the manager.
 void Source::notifyLater(TW_UINT16 msg)
 {
-  joinWorker();
-  worker = std::thread([this, msg] {
+  if (worker.joinable())
+    retireThread(std::move(worker));
+  worker = std::thread([shared = notifier, epoch = notifier->epoch.load(), msg,
+                        origin = identity, app = appIdentity]() mutable {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (TWAINCALLBACKPROC proc = callback.load())
-      proc(&identity, &appIdentity, DG_CONTROL, DAT_NULL, msg, nullptr);
+    if (shared->epoch.load() != epoch)
+      return;
+    if (TWAINCALLBACKPROC proc = shared->callback.load())
+      proc(&origin, &app, DG_CONTROL, DAT_NULL, msg, nullptr);
   });
 }
 
@@ -319,7 +334,7 @@ TW_UINT16 Source::open(TW_UINT16& cc)
 
 void Source::close()
 {
-  joinWorker();
+  dropNotifications();
   feed->close();
   havePage = false;
   page = Image();
@@ -553,8 +568,9 @@ TW_UINT16 Source::capability(TW_UINT16 msg, TW_CAPABILITY* rec, TW_UINT16& cc)
     cc = TWCC_BADVALUE;
     return TWRC_FAILURE;
   }
-  const uint8_t* p = static_cast<const uint8_t*>(blockLock(rec->hContainer));
-  uint64_t avail = blockSize(rec->hContainer);
+  // Only a container from the manager's memory functions has a known length.
+  const uint8_t* p = static_cast<const uint8_t*>(dsmLock(rec->hContainer));
+  uint64_t avail = dsmSize(rec->hContainer);
   if (!p || avail < sizeof(TW_ONEVALUE)) {
     cc = TWCC_BADVALUE;
     return TWRC_FAILURE;
@@ -641,7 +657,7 @@ TW_UINT16 Source::userInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16& 
       cc = TWCC_SEQERROR;
       return TWRC_FAILURE;
     }
-    joinWorker();
+    dropNotifications();
     feed->stop();
     state = 4;
     return TWRC_SUCCESS;
@@ -807,8 +823,11 @@ TW_UINT16 Source::memXfer(TW_IMAGEMEMXFER* x, TW_UINT16& cc)
     return TWRC_FAILURE;
   }
   uint8_t* dst = static_cast<uint8_t*>(x->Memory.TheMem);
-  if (x->Memory.Flags & TWMF_HANDLE)
-    dst = static_cast<uint8_t*>(blockLock(x->Memory.TheMem));
+  if (x->Memory.Flags & TWMF_HANDLE) {
+    dst = static_cast<uint8_t*>(dsmLock(x->Memory.TheMem));
+    if (dst && dsmSize(x->Memory.TheMem) < x->Memory.Length)
+      dst = nullptr;
+  }
   if (!dst) {
     cc = TWCC_BADVALUE;
     return TWRC_FAILURE;
