@@ -21,8 +21,8 @@ struct Blocks {
 
 Blocks& blocks()
 {
-  static Blocks* b = new Blocks; // outlives every static destructor that may free
-  return *b;
+  static Blocks b;
+  return b;
 }
 
 } // namespace
