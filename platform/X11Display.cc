@@ -172,7 +172,9 @@ public:
   void serveSelection(const XSelectionRequestEvent& req);
   size_t maxPropertyBytes() const;
   void continueTransfer(const XPropertyEvent& ev);
-  void dropTransfers(::Window requestor);
+  // Forgets the transfers to `requestor`; `gone` when the window no
+  // longer exists (then its event mask cannot be reset).
+  void dropTransfers(::Window requestor, bool gone);
   enum class Read { Text, Refused, Failed };
   Read readSelection(Atom target, std::string& out, std::string& why);
 
@@ -279,9 +281,9 @@ void X11Display::pump()
     const int64_t now = monotonicMicros();
     for (size_t i = 0; i < transfers.size();) {
       if (now - transfers[i].lastActivity > kTransferIdleMicros) {
-        const ::Window gone = transfers[i].requestor;
-        std::fprintf(stderr, "clipboard: a paste by window 0x%lx stalled; given up\n", gone);
-        dropTransfers(gone);
+        const ::Window stalled = transfers[i].requestor;
+        std::fprintf(stderr, "clipboard: a paste by window 0x%lx stalled; given up\n", stalled);
+        dropTransfers(stalled, false);
         i = 0;
       } else {
         ++i;
@@ -308,7 +310,7 @@ void X11Display::handle(XEvent& ev)
     break;
   case DestroyNotify:
     if (!windows.count(ev.xdestroywindow.window)) {
-      dropTransfers(ev.xdestroywindow.window);
+      dropTransfers(ev.xdestroywindow.window, true);
       return;
     }
     break;
@@ -424,7 +426,7 @@ void X11Display::serveSelection(const XSelectionRequestEvent& req)
       }
       const Atom type = latin1 ? XA_STRING : atom.utf8;
       if (!ok) {
-        // refused: property stays None
+        std::fputs("clipboard: no memory for the Latin-1 copy; paste refused\n", stderr);
       } else if (data->size() <= maxPropertyBytes()) {
         XChangeProperty(dpy, req.requestor, property, type, 8, PropModeReplace,
                         (const unsigned char*)data->data(), (int)data->size());
@@ -481,13 +483,13 @@ void X11Display::continueTransfer(const XPropertyEvent& ev)
   }
 }
 
-void X11Display::dropTransfers(::Window requestor)
+void X11Display::dropTransfers(::Window requestor, bool gone)
 {
   const size_t before = transfers.size();
   transfers.erase(std::remove_if(transfers.begin(), transfers.end(),
                                  [&](const Transfer& t) { return t.requestor == requestor; }),
                   transfers.end());
-  if (transfers.size() != before)
+  if (transfers.size() != before && !gone)
     XSelectInput(dpy, requestor, NoEventMask);
 }
 

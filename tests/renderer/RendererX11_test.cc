@@ -697,6 +697,39 @@ TEST_F(X11, LargeCopyPastedWholeByAnotherClient)
   EXPECT_TRUE(root->readClip() == text);
 }
 
+// A requestor that goes away in the middle of a chunked paste is
+// forgotten quietly; the next paste gets the whole text.
+TEST_F(X11, AbandonedChunkedPasteIsForgotten)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  const std::string text = numberedText(20u * 1000 * 1000);
+  ASSERT_TRUE(root->writeClip(text));
+  const ::Window requestor = XCreateSimpleWindow(peer, DefaultRootWindow(peer), 0, 0, 1, 1, 0, 0, 0);
+  XConvertSelection(peer, XInternAtom(peer, "CLIPBOARD", False), XInternAtom(peer, "UTF8_STRING", False),
+                    XInternAtom(peer, "PEER_PASTE", False), requestor, CurrentTime);
+  XFlush(peer);
+  Atom type = None;
+  ASSERT_TRUE(runUntil([&] {
+    property(requestor, "PEER_PASTE", &type);
+    return type == XInternAtom(peer, "INCR", False);
+  }));
+  testing::internal::CaptureStderr();
+  XDestroyWindow(peer, requestor);
+  XSync(peer, False);
+  runUntil([] { return false; }, 0.3);
+  std::atomic<bool> done{false};
+  testsupport::TempDir dir;
+  std::thread client([&] {
+    testsupport::run(timeout + " 30 " + xclip + " -selection clipboard -o >" + dir.file("out.txt"));
+    done = true;
+  });
+  runUntil([&] { return done.load(); }, 35);
+  client.join();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(testsupport::readFile(dir.file("out.txt")) == text);
+}
+
 TEST_F(X11, GrownWindowShowsWhiteNewArea)
 {
   std::unique_ptr<Renderer> window(root->newWindow(0, 0, 40, 30, false));
