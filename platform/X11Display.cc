@@ -187,7 +187,8 @@ public:
   x11::KeyRepeat keys;
   std::map<::Window, X11Window*> windows;
   // Windows draw through a true-colour visual: the default one when it is,
-  // else the deepest the screen offers (with a colormap of its own).
+  // else another of the screen's (x11::chooseTrueColor) with a colormap of
+  // its own.
   Visual* visual = nullptr;
   int depth = 0;
   Colormap colormap = 0;
