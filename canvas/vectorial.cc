@@ -237,6 +237,11 @@ void Vectorial::resize(int w, int h)
   Renderer* r = surface->window;
   if (!r)
     return;
+  // A clip that was the whole old window stays the whole window.
+  const int64_t ox = whole ? 0 : originX, oy = whole ? 0 : originY;
+  const bool clipWasWindow = clip.x1 <= -ox && clip.y1 <= -oy &&
+                             clip.x2 >= (int64_t)r->width - 1 - ox &&
+                             clip.y2 >= (int64_t)r->height - 1 - oy;
   r->resize(side(w), side(h));
   // A sub-clip of the window becomes the whole window.
   whole = true;
@@ -244,6 +249,8 @@ void Vectorial::resize(int w, int h)
   const float s = r->scale;
   bounds.x2 = toInt((float)w * s - 1);
   bounds.y2 = toInt((float)h * s - 1);
+  if (clipWasWindow)
+    clip = agg::rect_i(bounds.x1, bounds.y1, bounds.x2, bounds.y2);
   clip.x1 = std::max(clip.x1, bounds.x1);
   clip.y1 = std::max(clip.y1, bounds.y1);
   clip.x2 = std::min(clip.x2, bounds.x2);

@@ -11,9 +11,13 @@ std::unique_ptr<Display> Display::open(Loop& loop)
   const char* headless = std::getenv("TOLM_HEADLESS");
   const char* name = std::getenv("DISPLAY");
   if ((!headless || !*headless || std::strcmp(headless, "0") == 0) && name && *name) {
-    if (auto display = openX11(loop, name))
+    std::string unsupported;
+    if (auto display = openX11(loop, name, &unsupported))
       return display;
-    std::fprintf(stderr, "cannot open display %s; running without one\n", name);
+    if (unsupported.empty())
+      std::fprintf(stderr, "cannot open display %s; running without one\n", name);
+    else
+      std::fprintf(stderr, "display %s: %s; running without one\n", name, unsupported.c_str());
   }
   return openHeadless(loop);
 }

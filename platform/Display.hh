@@ -57,6 +57,8 @@ public:
   virtual void setContentSize(unsigned w, unsigned h) = 0;
   virtual void setSizeLimits(unsigned minW, unsigned minH, unsigned maxW, unsigned maxH) = 0;
   virtual void setTitle(const std::string& utf8) = 0;
+  // Showing takes the frame() of that moment as already reported to the
+  // delegate (the caller reports it); later changes come by frameChanged.
   virtual void setHidden(bool hidden) = 0;
   virtual void setDecoration(bool decorated) = 0;
   virtual void setFloating(bool floating) = 0;
@@ -82,12 +84,16 @@ public:
   virtual std::unique_ptr<Window> createWindow(int x, int y, unsigned w, unsigned h,
                                                bool translucent, WindowDelegate* delegate) = 0;
   virtual bool writeClipboard(const std::string& utf8) = 0;
-  virtual std::string readClipboard() = 0;
+  // The clipboard's text in `utf8` (empty when nobody holds text). False
+  // when a paste failed (the owner did not answer, or the transfer broke
+  // off or ran out of time), after one line on standard error saying why.
+  virtual bool readClipboard(std::string& utf8) = 0;
   virtual Frame screen() = 0;
 };
 
 std::unique_ptr<Display> openHeadless(Loop& loop);
-// Null when the display cannot be opened.
-std::unique_ptr<Display> openX11(Loop& loop, const char* displayName);
+// Null when the display cannot be opened, or when it opens but cannot show
+// the buffer (then `unsupported` says why).
+std::unique_ptr<Display> openX11(Loop& loop, const char* displayName, std::string* unsupported);
 
 } // namespace platform

@@ -89,7 +89,11 @@ public:
     clipboard = text;
     return true;
   }
-  std::string readClipboard() override { return clipboard; }
+  bool readClipboard(std::string& text) override
+  {
+    text = clipboard;
+    return true;
+  }
   Frame screen() override { return Frame{0, 0, kScreenW, kScreenH}; }
 
   std::string snapshotDir;

@@ -16,15 +16,26 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "platform/Display.hh"
 #include "platform/Loop.hh"
 #include "platform/Resources.hh"
 #include "platform/X11Input.hh"
+#include "platform/X11Visual.hh"
 
 namespace platform {
 
 namespace {
+
+// A paste waits this long for each answer of the owner, and this long in
+// all for a text sent in chunks.
+constexpr int kAnswerMillis = 2000;
+constexpr int64_t kPasteMicros = 60 * 1000000;
+// A requestor that takes no chunk for this long is given up.
+constexpr int64_t kTransferIdleMicros = 30 * 1000000;
 
 // A protocol error is reported and survived; the MIT-SHM attach looks at
 // the last error code to fall back to plain images.
@@ -108,6 +119,8 @@ public:
   bool hasDirty() const { return !dirty.empty(); }
 
 private:
+  void reportFrame();
+  void destroyedElsewhere();
   void freeImage();
   bool makeImage(uint32_t w, uint32_t h);
   void blit(Rect r);
@@ -133,8 +146,7 @@ private:
   unsigned width, height;
   bool limits = false;
   unsigned minW = 0, minH = 0, maxW = 0, maxH = 0;
-  Frame reported;
-  bool hasReported = false;
+  Frame reported; // the last frame the delegate was given
 };
 
 class X11Display : public Display {
@@ -149,7 +161,7 @@ public:
     return std::make_unique<X11Window>(*this, x, y, w, h, translucent, delegate);
   }
   bool writeClipboard(const std::string& utf8) override;
-  std::string readClipboard() override;
+  bool readClipboard(std::string& utf8) override;
   Frame screen() override
   {
     return Frame{0, 0, (unsigned)DisplayWidth(dpy, screenNum), (unsigned)DisplayHeight(dpy, screenNum)};
@@ -158,7 +170,13 @@ public:
   void pump();
   void handle(XEvent& ev);
   void serveSelection(const XSelectionRequestEvent& req);
-  std::string readSelection(Atom target, bool& refused);
+  size_t maxPropertyBytes() const;
+  void continueTransfer(const XPropertyEvent& ev);
+  // Forgets the transfers to `requestor`; `gone` when the window no
+  // longer exists (then its event mask cannot be reset).
+  void dropTransfers(::Window requestor, bool gone);
+  enum class Read { Text, Refused, Failed };
+  Read readSelection(Atom target, std::string& out, std::string& why);
 
   Loop& loop;
   ::Display* dpy;
@@ -168,7 +186,25 @@ public:
   bool detectableRepeat = false;
   x11::KeyRepeat keys;
   std::map<::Window, X11Window*> windows;
-  std::string clipboard;
+  // Windows draw through a true-colour visual: the default one when it is,
+  // else another of the screen's (x11::chooseTrueColor) with a colormap of
+  // its own.
+  Visual* visual = nullptr;
+  int depth = 0;
+  Colormap colormap = 0;
+  // Shared with the transfers under way, which keep serving the text they
+  // started with when the script copies something else.
+  std::shared_ptr<const std::string> clipboard = std::make_shared<const std::string>();
+  // Selections too large for one property go out in chunks (INCR), each
+  // when the requestor has deleted the previous one.
+  struct Transfer {
+    ::Window requestor;
+    Atom property, type;
+    std::shared_ptr<const std::string> data;
+    size_t offset;
+    int64_t lastActivity;
+  };
+  std::vector<Transfer> transfers;
   struct {
     Atom protocols, deleteWindow, netName, utf8, clipboard, targets, text, motif, netState,
         netAbove, netPid, netType, netTypeNormal, netActive, transfer, incr;
@@ -179,6 +215,8 @@ X11Display::X11Display(Loop& loop, ::Display* dpy) : loop(loop), dpy(dpy)
 {
   screenNum = DefaultScreen(dpy);
   root = RootWindow(dpy, screenNum);
+  visual = DefaultVisual(dpy, screenNum);
+  depth = DefaultDepth(dpy, screenNum);
   auto intern = [&](const char* n) { return XInternAtom(dpy, n, False); };
   atom.protocols = intern("WM_PROTOCOLS");
   atom.deleteWindow = intern("WM_DELETE_WINDOW");
@@ -227,6 +265,8 @@ X11Display::~X11Display()
   loop.setBeforeWait(nullptr);
   loop.unwatch(ConnectionNumber(dpy));
   XDestroyWindow(dpy, utility);
+  if (colormap)
+    XFreeColormap(dpy, colormap);
   XCloseDisplay(dpy);
 }
 
@@ -236,6 +276,20 @@ void X11Display::pump()
     XEvent ev;
     XNextEvent(dpy, &ev);
     handle(ev);
+  }
+  // A requestor that stopped taking chunks without going away.
+  if (!transfers.empty()) {
+    const int64_t now = monotonicMicros();
+    for (size_t i = 0; i < transfers.size();) {
+      if (now - transfers[i].lastActivity > kTransferIdleMicros) {
+        const ::Window stalled = transfers[i].requestor;
+        std::fprintf(stderr, "clipboard: a paste by window 0x%lx stalled; given up\n", stalled);
+        dropTransfers(stalled, false);
+        i = 0;
+      } else {
+        ++i;
+      }
+    }
   }
 }
 
@@ -247,8 +301,20 @@ void X11Display::handle(XEvent& ev)
     return;
   case SelectionClear:
     if (ev.xselectionclear.selection == atom.clipboard)
-      clipboard.clear();
+      clipboard = std::make_shared<const std::string>();
     return;
+  case PropertyNotify:
+    if (ev.xproperty.state == PropertyDelete && !windows.count(ev.xproperty.window)) {
+      continueTransfer(ev.xproperty);
+      return;
+    }
+    break;
+  case DestroyNotify:
+    if (!windows.count(ev.xdestroywindow.window)) {
+      dropTransfers(ev.xdestroywindow.window, true);
+      return;
+    }
+    break;
   case FocusOut:
     keys.reset();
     break;
@@ -274,13 +340,62 @@ void X11Display::handle(XEvent& ev)
 
 bool X11Display::writeClipboard(const std::string& utf8)
 {
-  clipboard = utf8;
+  try {
+    clipboard = std::make_shared<const std::string>(utf8);
+  } catch (const std::bad_alloc&) {
+    std::fputs("clipboard: no memory for the copy\n", stderr);
+    clipboard = std::make_shared<const std::string>();
+    return false;
+  }
   XSetSelectionOwner(dpy, atom.clipboard, utility, CurrentTime);
   const bool owner = XGetSelectionOwner(dpy, atom.clipboard) == utility;
   if (!owner)
-    clipboard.clear();
+    clipboard = std::make_shared<const std::string>();
   return owner;
 }
+
+namespace {
+
+// STRING is Latin-1: characters beyond it become '?'.
+std::string toLatin1(const std::string& utf8)
+{
+  std::string latin1;
+  latin1.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = (unsigned char)utf8[i];
+    unsigned cp = c;
+    size_t n = 1;
+    if (c >= 0xC0 && c < 0xE0 && i + 1 < utf8.size() && ((unsigned char)utf8[i + 1] & 0xC0) == 0x80) {
+      cp = ((c & 0x1Fu) << 6) | ((unsigned char)utf8[i + 1] & 0x3Fu);
+      n = 2;
+    } else if (c >= 0xE0) {
+      cp = 0x100;
+      n = c >= 0xF0 ? 4 : 3;
+    } else if (c >= 0x80) {
+      cp = 0x100;
+    }
+    latin1 += cp < 0x100 ? (char)cp : '?';
+    i += n;
+  }
+  return latin1;
+}
+
+std::string fromLatin1(const std::string& latin1)
+{
+  std::string out;
+  out.reserve(latin1.size());
+  for (unsigned char c : latin1) {
+    if (c < 0x80) {
+      out += (char)c;
+    } else {
+      out += (char)(0xC0 | (c >> 6));
+      out += (char)(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+} // namespace
 
 void X11Display::serveSelection(const XSelectionRequestEvent& req)
 {
@@ -293,60 +408,105 @@ void X11Display::serveSelection(const XSelectionRequestEvent& req)
   reply.property = None;
   // Obsolete clients give no property: the target names it.
   const Atom property = req.property == None ? req.target : req.property;
-  // Larger texts would need the incremental protocol; such requests are
-  // refused rather than cut short.
-  const size_t maxBytes = (size_t)XExtendedMaxRequestSize(dpy) * 4 > 0
-                              ? (size_t)XExtendedMaxRequestSize(dpy) * 4 - 1024
-                              : (size_t)XMaxRequestSize(dpy) * 4 - 1024;
   if (req.selection == atom.clipboard && req.owner == utility) {
     if (req.target == atom.targets) {
       const Atom targets[] = {atom.targets, atom.utf8, XA_STRING, atom.text};
       XChangeProperty(dpy, req.requestor, property, XA_ATOM, 32, PropModeReplace,
                       (const unsigned char*)targets, 4);
       reply.property = property;
-    } else if ((req.target == atom.utf8 || req.target == atom.text) && clipboard.size() <= maxBytes) {
-      XChangeProperty(dpy, req.requestor, property, atom.utf8, 8, PropModeReplace,
-                      (const unsigned char*)clipboard.data(), (int)clipboard.size());
-      reply.property = property;
-    } else if (req.target == XA_STRING && clipboard.size() <= maxBytes) {
-      // STRING is Latin-1: characters beyond it become '?'.
-      std::string latin1;
-      for (size_t i = 0; i < clipboard.size();) {
-        const unsigned char c = (unsigned char)clipboard[i];
-        unsigned cp = c;
-        size_t n = 1;
-        if (c >= 0xC0 && c < 0xE0 && i + 1 < clipboard.size() &&
-            ((unsigned char)clipboard[i + 1] & 0xC0) == 0x80) {
-          cp = ((c & 0x1Fu) << 6) | ((unsigned char)clipboard[i + 1] & 0x3Fu);
-          n = 2;
-        } else if (c >= 0xE0) {
-          cp = 0x100;
-          n = c >= 0xF0 ? 4 : 3;
-        } else if (c >= 0x80) {
-          cp = 0x100;
+    } else if (req.target == atom.utf8 || req.target == atom.text || req.target == XA_STRING) {
+      const bool latin1 = req.target == XA_STRING;
+      std::shared_ptr<const std::string> data = clipboard;
+      bool ok = true;
+      if (latin1) {
+        try {
+          data = std::make_shared<const std::string>(toLatin1(*clipboard));
+        } catch (const std::bad_alloc&) {
+          ok = false;
         }
-        latin1 += cp < 0x100 ? (char)cp : '?';
-        i += n;
       }
-      XChangeProperty(dpy, req.requestor, property, XA_STRING, 8, PropModeReplace,
-                      (const unsigned char*)latin1.data(), (int)latin1.size());
-      reply.property = property;
+      const Atom type = latin1 ? XA_STRING : atom.utf8;
+      if (!ok) {
+        std::fputs("clipboard: no memory for the Latin-1 copy; paste refused\n", stderr);
+      } else if (data->size() <= maxPropertyBytes()) {
+        XChangeProperty(dpy, req.requestor, property, type, 8, PropModeReplace,
+                        (const unsigned char*)data->data(), (int)data->size());
+        reply.property = property;
+      } else {
+        // Too large for one request: announce the size (a lower bound) and
+        // send chunks as the requestor deletes the property.
+        XSelectInput(dpy, req.requestor, PropertyChangeMask | StructureNotifyMask);
+        const long size = (long)std::min<size_t>(data->size(), 0x7FFFFFFF);
+        XChangeProperty(dpy, req.requestor, property, atom.incr, 32, PropModeReplace,
+                        (const unsigned char*)&size, 1);
+        transfers.push_back(Transfer{req.requestor, property, type, std::move(data), 0,
+                                     monotonicMicros()});
+        reply.property = property;
+      }
     }
   }
   XSendEvent(dpy, req.requestor, False, NoEventMask, (XEvent*)&reply);
   XFlush(dpy);
 }
 
+size_t X11Display::maxPropertyBytes() const
+{
+  const long extended = XExtendedMaxRequestSize(dpy);
+  const long units = extended > 0 ? extended : XMaxRequestSize(dpy);
+  return (size_t)units * 4 - 1024;
+}
+
+void X11Display::continueTransfer(const XPropertyEvent& ev)
+{
+  for (size_t i = 0; i < transfers.size(); ++i) {
+    Transfer& t = transfers[i];
+    if (t.requestor != ev.window || t.property != ev.atom)
+      continue;
+    // Chunks of a plain request's size: every requestor can take them.
+    const size_t chunk = std::min<size_t>((size_t)XMaxRequestSize(dpy) * 4 - 1024, 256 * 1024);
+    const size_t n = std::min(chunk, t.data->size() - t.offset);
+    // The last chunk is empty: it tells the requestor the text is complete.
+    XChangeProperty(dpy, t.requestor, t.property, t.type, 8, PropModeReplace,
+                    (const unsigned char*)t.data->data() + t.offset, (int)n);
+    t.offset += n;
+    t.lastActivity = monotonicMicros();
+    if (n == 0) {
+      const ::Window requestor = t.requestor;
+      transfers.erase(transfers.begin() + (ptrdiff_t)i);
+      bool more = false;
+      for (const Transfer& other : transfers)
+        more |= other.requestor == requestor;
+      if (!more)
+        XSelectInput(dpy, requestor, NoEventMask);
+    }
+    XFlush(dpy);
+    return;
+  }
+}
+
+void X11Display::dropTransfers(::Window requestor, bool gone)
+{
+  const size_t before = transfers.size();
+  transfers.erase(std::remove_if(transfers.begin(), transfers.end(),
+                                 [&](const Transfer& t) { return t.requestor == requestor; }),
+                  transfers.end());
+  if (transfers.size() != before && !gone)
+    XSelectInput(dpy, requestor, NoEventMask);
+}
+
 namespace {
 
-// Waits for the SelectionNotify on `window`, at most `millis`, leaving every
-// other event queued.
-bool waitSelectionNotify(::Display* dpy, ::Window window, XEvent& ev, int millis)
+// Waits for an event of `type` on `window` that `wanted` accepts, at most
+// `millis`, discarding the ones it refuses and leaving every other event
+// queued.
+template <typename Want>
+bool waitWindowEvent(::Display* dpy, ::Window window, int type, XEvent& ev, int millis, Want wanted)
 {
   const int64_t end = monotonicMicros() + (int64_t)millis * 1000;
   for (;;) {
-    if (XCheckTypedWindowEvent(dpy, window, SelectionNotify, &ev))
-      return true;
+    while (XCheckTypedWindowEvent(dpy, window, type, &ev))
+      if (wanted(ev))
+        return true;
     const int64_t left = end - monotonicMicros();
     if (left <= 0)
       return false;
@@ -358,59 +518,117 @@ bool waitSelectionNotify(::Display* dpy, ::Window window, XEvent& ev, int millis
 
 } // namespace
 
-std::string X11Display::readSelection(Atom target, bool& refused)
+X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::string& why)
 {
-  refused = true;
+  out.clear();
   XDeleteProperty(dpy, utility, atom.transfer);
   XConvertSelection(dpy, atom.clipboard, target, atom.transfer, utility, CurrentTime);
   XEvent ev;
-  if (!waitSelectionNotify(dpy, utility, ev, 2000)) {
-    refused = false; // the owner did not answer: trying another target would wait again
-    return std::string();
+  if (!waitWindowEvent(dpy, utility, SelectionNotify, ev, kAnswerMillis,
+                       [](const XEvent&) { return true; })) {
+    why = "the owner did not answer";
+    return Read::Failed;
   }
   if (ev.xselection.property == None)
-    return std::string();
-  refused = false;
-  Atom type;
-  int format;
-  unsigned long count, after;
-  unsigned char* data = nullptr;
-  std::string out;
-  if (XGetWindowProperty(dpy, utility, atom.transfer, 0, 0x7FFFFFF, True, AnyPropertyType, &type,
-                         &format, &count, &after, &data) == Success && data) {
-    // The incremental protocol (large texts) is not followed: nothing is read.
-    if (format == 8 && type != atom.incr) {
-      if (type == XA_STRING) {
-        for (unsigned long i = 0; i < count; ++i) {
-          const unsigned char c = data[i];
-          if (c < 0x80) {
-            out += (char)c;
-          } else {
-            out += (char)(0xC0 | (c >> 6));
-            out += (char)(0x80 | (c & 0x3F));
-          }
-        }
-      } else {
-        out.assign((const char*)data, count);
+    return Read::Refused;
+
+  // Reads and deletes the transfer property; false when it cannot be read
+  // whole.
+  Atom type = None;
+  auto take = [&](std::string& chunk) {
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    chunk.clear();
+    if (XGetWindowProperty(dpy, utility, atom.transfer, 0, 0x7FFFFFF, True, AnyPropertyType, &type,
+                           &format, &count, &after, &data) != Success)
+      return false;
+    bool ok = after == 0;
+    if (data) {
+      if (type == atom.incr || format == 8)
+        chunk.assign((const char*)data, type == atom.incr ? 0 : count);
+      else
+        ok = false;
+      XFree(data);
+    }
+    return ok;
+  };
+
+  std::string chunk;
+  // Notifications of earlier changes to the property are stale.
+  XEvent stale;
+  while (XCheckTypedWindowEvent(dpy, utility, PropertyNotify, &stale)) {
+  }
+  if (!take(chunk)) {
+    why = "the text could not be read";
+    return Read::Failed;
+  }
+  Atom textType = type;
+  if (type == atom.incr) {
+    // Deleting the INCR property (done by take) asks for the first chunk;
+    // every chunk read and deleted asks for the next, until an empty one.
+    const int64_t end = monotonicMicros() + kPasteMicros;
+    textType = None;
+    for (;;) {
+      auto newValue = [&](const XEvent& e) {
+        return e.xproperty.atom == atom.transfer && e.xproperty.state == PropertyNewValue;
+      };
+      if (monotonicMicros() > end || !waitWindowEvent(dpy, utility, PropertyNotify, ev,
+                                                      kAnswerMillis, newValue)) {
+        why = "the owner stopped sending the text (" + std::to_string(out.size()) + " bytes read)";
+        return Read::Failed;
+      }
+      if (!take(chunk)) {
+        why = "a part of the text could not be read";
+        return Read::Failed;
+      }
+      if (chunk.empty())
+        break;
+      if (textType == None)
+        textType = type;
+      try {
+        out += chunk;
+      } catch (const std::bad_alloc&) {
+        out.clear();
+        why = "no memory for the text";
+        return Read::Failed;
       }
     }
-    XFree(data);
+  } else {
+    out.swap(chunk);
   }
-  return out;
+  if (textType == XA_STRING)
+    out = fromLatin1(out);
+  return Read::Text;
 }
 
-std::string X11Display::readClipboard()
+bool X11Display::readClipboard(std::string& text)
 {
+  text.clear();
   const ::Window owner = XGetSelectionOwner(dpy, atom.clipboard);
   if (owner == None)
-    return std::string();
-  if (owner == utility)
-    return clipboard;
-  bool refused = false;
-  std::string text = readSelection(atom.utf8, refused);
-  if (refused)
-    text = readSelection(XA_STRING, refused);
-  return text;
+    return true;
+  if (owner == utility) {
+    text = *clipboard;
+    return true;
+  }
+  std::string why;
+  Read r = Read::Failed;
+  try {
+    r = readSelection(atom.utf8, text, why);
+    if (r == Read::Refused)
+      r = readSelection(XA_STRING, text, why);
+  } catch (const std::bad_alloc&) {
+    why = "no memory for the text";
+  }
+  if (r == Read::Failed) {
+    text.clear();
+    std::fprintf(stderr, "clipboard: paste failed: %s\n", why.c_str());
+    return false;
+  }
+  if (r == Read::Refused)
+    text.clear(); // the owner holds no text
+  return true;
 }
 
 // --- windows
@@ -419,10 +637,14 @@ X11Window::X11Window(X11Display& d, int x, int y, unsigned w, unsigned h, bool t
                      WindowDelegate* delegate)
   : d(d), dpy(d.dpy), delegate(delegate), width(w), height(h)
 {
-  visual = DefaultVisual(dpy, d.screenNum);
-  depth = DefaultDepth(dpy, d.screenNum);
+  visual = d.visual;
+  depth = d.depth;
   XSetWindowAttributes attrs{};
   unsigned long mask = CWEventMask | CWBackPixel | CWBorderPixel;
+  if (d.colormap) {
+    attrs.colormap = d.colormap;
+    mask |= CWColormap;
+  }
   XVisualInfo vi;
   if (translucent && XMatchVisualInfo(dpy, d.screenNum, 32, TrueColor, &vi)) {
     visual = vi.visual;
@@ -479,11 +701,13 @@ X11Window::X11Window(X11Display& d, int x, int y, unsigned w, unsigned h, bool t
 X11Window::~X11Window()
 {
   freeImage();
-  d.windows.erase(win);
   if (grabbed)
     XUngrabPointer(dpy, CurrentTime);
   XFreeGC(dpy, gc);
-  XDestroyWindow(dpy, win);
+  if (win) {
+    d.windows.erase(win);
+    XDestroyWindow(dpy, win);
+  }
   if (colormap)
     XFreeColormap(dpy, colormap);
   XFlush(dpy);
@@ -491,6 +715,8 @@ X11Window::~X11Window()
 
 void X11Window::applyHints()
 {
+  if (!win)
+    return; // destroyed by another client
   XSizeHints* hints = XAllocSizeHints();
   long supplied;
   XGetWMNormalHints(dpy, win, hints, &supplied);
@@ -507,6 +733,8 @@ void X11Window::applyHints()
 
 void X11Window::applyMotif()
 {
+  if (!win)
+    return;
   // flags, functions, decorations, input mode, status
   enum { kFunctions = 1, kDecorations = 2 };
   enum { kMove = 4, kMinimize = 8, kClose = 32 };
@@ -593,7 +821,7 @@ void X11Window::setContents(const uint8_t* rgba, uint32_t w, uint32_t h)
 
 void X11Window::blit(Rect r)
 {
-  if (!pixels || !image)
+  if (!pixels || !image || !win)
     return;
   r.x0 = std::max(r.x0, 0);
   r.y0 = std::max(r.y0, 0);
@@ -637,12 +865,16 @@ void X11Window::display()
 
 void X11Window::move(int x, int y)
 {
+  if (!win)
+    return;
   XMoveWindow(dpy, win, x, y);
   XFlush(dpy);
 }
 
 void X11Window::setContentSize(unsigned w, unsigned h)
 {
+  if (!win)
+    return;
   width = std::max(1u, std::min(w, 32767u));
   height = std::max(1u, std::min(h, 32767u));
   applyHints();
@@ -663,6 +895,8 @@ void X11Window::setSizeLimits(unsigned minW_, unsigned minH_, unsigned maxW_, un
 
 void X11Window::setTitle(const std::string& utf8)
 {
+  if (!win)
+    return;
   XChangeProperty(dpy, win, d.atom.netName, d.atom.utf8, 8, PropModeReplace,
                   (const unsigned char*)utf8.data(), (int)utf8.size());
   // WM_NAME for older window managers: the ASCII part only.
@@ -677,6 +911,8 @@ void X11Window::setTitle(const std::string& utf8)
 
 void X11Window::setHidden(bool hidden)
 {
+  if (!win)
+    return;
   if (hidden) {
     if (grabbed) {
       XUngrabPointer(dpy, CurrentTime);
@@ -697,12 +933,19 @@ void X11Window::setHidden(bool hidden)
     XSendEvent(dpy, d.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
     shown = true;
     dirty.add(0, 0, (int)pw, (int)ph);
+    // What the caller reports now. A window manager may then move the
+    // window (reparenting it, placing it): each of its notifications makes
+    // the position the server confirms at that time reported when it
+    // differs from this.
+    reported = frame();
   }
   XFlush(dpy);
 }
 
 void X11Window::setDecoration(bool flag)
 {
+  if (!win)
+    return;
   decorated = flag;
   applyMotif();
   XFlush(dpy);
@@ -710,6 +953,8 @@ void X11Window::setDecoration(bool flag)
 
 void X11Window::setFloating(bool flag)
 {
+  if (!win)
+    return;
   floating = flag;
   if (shown) {
     XEvent ev{};
@@ -733,6 +978,8 @@ void X11Window::setFloating(bool flag)
 
 void X11Window::grabPointer(bool grab)
 {
+  if (!win)
+    return;
   if (grab && shown) {
     grabbed = XGrabPointer(dpy, win, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
                            GrabModeAsync, GrabModeAsync, None, None, CurrentTime) == GrabSuccess;
@@ -745,6 +992,8 @@ void X11Window::grabPointer(bool grab)
 
 Frame X11Window::frame()
 {
+  if (!win)
+    return reported;
   Frame f;
   XWindowAttributes wa;
   if (XGetWindowAttributes(dpy, win, &wa)) {
@@ -756,24 +1005,45 @@ Frame X11Window::frame()
   return f;
 }
 
+void X11Window::reportFrame()
+{
+  if (!shown || !win)
+    return;
+  const Frame f = frame();
+  if (f.x != reported.x || f.y != reported.y || f.w != reported.w || f.h != reported.h) {
+    reported = f;
+    delegate->frameChanged(f);
+  }
+}
+
+void X11Window::destroyedElsewhere()
+{
+  // Another client destroyed the window: forget it (nothing more is sent
+  // for it) and tell the owner as if the window manager's close had been
+  // pressed, so that a script can end.
+  d.windows.erase(win);
+  win = 0;
+  grabbed = false;
+  shown = false;
+  dirty = Rect{};
+  delegate->closeRequested();
+}
+
 void X11Window::handle(XEvent& ev)
 {
   switch (ev.type) {
   case Expose:
     dirty.add(ev.xexpose.x, ev.xexpose.y, ev.xexpose.width, ev.xexpose.height);
     break;
-  case ConfigureNotify: {
-    if (!shown)
-      break;
-    const Frame f = frame();
-    if (!hasReported || f.x != reported.x || f.y != reported.y || f.w != reported.w ||
-        f.h != reported.h) {
-      reported = f;
-      hasReported = true;
-      delegate->frameChanged(f);
-    }
+  case ConfigureNotify: // real, or sent by a window manager that moved its frame
+  case ReparentNotify:
+  case MapNotify:
+    reportFrame();
     break;
-  }
+  case DestroyNotify:
+    if (ev.xdestroywindow.window == win)
+      destroyedElsewhere();
+    break;
   case ClientMessage:
     // The close button: the script decides; the window stays.
     if (ev.xclient.message_type == d.atom.protocols && ev.xclient.format == 32 &&
@@ -809,13 +1079,65 @@ void X11Window::handle(XEvent& ev)
 
 } // namespace
 
-std::unique_ptr<Display> openX11(Loop& loop, const char* displayName)
+namespace x11 {
+
+const XVisualInfo* chooseTrueColor(const XVisualInfo* visuals, int n, VisualID defaultVisual)
+{
+  // 32 bits would carry an alpha channel opaque windows do not use.
+  auto rank = [&](const XVisualInfo& v) {
+    return v.visualid == defaultVisual ? 1000 : v.depth == 24 ? 100 : v.depth < 24 ? v.depth : 1;
+  };
+  const XVisualInfo* best = nullptr;
+  for (int i = 0; i < n; ++i)
+    if (visuals[i].c_class == TrueColor && (!best || rank(visuals[i]) > rank(*best)))
+      best = &visuals[i];
+  return best;
+}
+
+std::string unsupportedVisual(int depth, int visualClass)
+{
+  static const char* const kinds[] = {"StaticGray",  "GrayScale", "StaticColor",
+                                      "PseudoColor", "TrueColor", "DirectColor"};
+  const char* kind = visualClass >= 0 && visualClass < 6 ? kinds[visualClass] : "unknown";
+  return std::to_string(depth) + "-bit " + kind + " visual not supported (no TrueColor visual)";
+}
+
+} // namespace x11
+
+std::unique_ptr<Display> openX11(Loop& loop, const char* displayName, std::string* unsupported)
 {
   ::Display* dpy = XOpenDisplay(displayName);
   if (!dpy)
     return nullptr;
   XSetErrorHandler(onXError);
-  return std::make_unique<X11Display>(loop, dpy);
+  // The buffer is shown through a true-colour visual: the default one, or
+  // another the screen offers (an 8-bit PseudoColor screen may have one);
+  // without any the display is of no use.
+  const int screen = DefaultScreen(dpy);
+  XVisualInfo want{};
+  want.screen = screen;
+  int n = 0;
+  XVisualInfo* visuals = XGetVisualInfo(dpy, VisualScreenMask, &want, &n);
+  const XVisualInfo* chosen =
+      x11::chooseTrueColor(visuals, n, XVisualIDFromVisual(DefaultVisual(dpy, screen)));
+  if (!chosen) {
+    if (unsupported)
+      *unsupported = x11::unsupportedVisual(DefaultDepth(dpy, screen),
+                                            DefaultVisual(dpy, screen)->c_class);
+    if (visuals)
+      XFree(visuals);
+    XCloseDisplay(dpy);
+    return nullptr;
+  }
+  Visual* visual = chosen->visual;
+  const int depth = chosen->depth;
+  XFree(visuals);
+  auto display = std::make_unique<X11Display>(loop, dpy);
+  display->visual = visual;
+  display->depth = depth;
+  if (visual != DefaultVisual(dpy, screen))
+    display->colormap = XCreateColormap(dpy, display->root, visual, AllocNone);
+  return display;
 }
 
 } // namespace platform

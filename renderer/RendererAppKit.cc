@@ -1,10 +1,14 @@
 #include "renderer/RendererAppKit.hh"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <set>
 
 #include "renderer/EventTranslation.hh"
+#include "utility/Saturate.hh"
 
 namespace {
 
@@ -40,6 +44,8 @@ RendererAppKit::RendererAppKit(RendererAppKit* parent, int x, int y, int w, int 
   window = r.display->createWindow(x, y, uw, uh, translucent, this);
   scale = 1.0f;
   Renderer::resize(uw, uh);
+  if (buffer)
+    std::memset(buffer, 0xFF, (size_t)bufferSize); // white until drawn
   if (window)
     window->setContents(buffer, width, height);
 }
@@ -151,7 +157,34 @@ bool RendererAppKit::resize(unsigned w, unsigned h)
 {
   if (w == width && h == height)
     return false;
-  const bool changed = Renderer::resize(w, h);
+  // The picture keeps its place at the top-left corner and the rest is
+  // white, as in a new window: the base class leaves the old rows where
+  // they were, sheared at the new stride, and the added bytes unset.
+  const uint32_t oldW = width, oldH = height;
+  uint8_t* old = buffer;
+  const bool unchanged = old && saturate_cast<uint32_t>((float)w * scale) == width &&
+                         saturate_cast<uint32_t>((float)h * scale) == height;
+  bool changed = false;
+  if (!unchanged) {
+    buffer = nullptr; // the base allocates afresh; the old pixels are copied below
+    changed = Renderer::resize(w, h);
+    if (!changed) {
+      buffer = old; // refused: all stays as it was
+      width = oldW;
+      height = oldH;
+      bufferSize = (uint64_t)oldW * oldH * 4;
+    } else {
+      const size_t keepW = std::min(oldW, width), keepH = std::min(oldH, height);
+      for (size_t y = 0; y < height; ++y) {
+        uint8_t* row = buffer + y * width * 4;
+        const size_t kept = old && y < keepH ? keepW * 4 : 0;
+        if (kept)
+          std::memcpy(row, old + y * oldW * 4, kept);
+        std::memset(row + kept, 0xFF, (size_t)width * 4 - kept);
+      }
+      std::free(old);
+    }
+  }
   if (window)
     window->setContents(buffer, width, height);
   return changed;
@@ -219,7 +252,12 @@ bool RendererAppKit::writeClip(const std::string& text)
 std::string RendererAppKit::readClip()
 {
   RendererAppKit& r = root();
-  return r.ensureDisplay() ? r.display->readClipboard() : std::string();
+  std::string text;
+  // A failed paste gives "" like an empty clipboard; the display has said
+  // why on standard error.
+  if (!r.ensureDisplay() || !r.display->readClipboard(text))
+    return std::string();
+  return text;
 }
 
 void RendererAppKit::updateImpl(int x, int y, int w, int h)

@@ -110,12 +110,42 @@ TEST_F(VectorialTest, GeometryTables)
       {"w:setClip(0, 0, 100, 100) w:resize(40, 30) "
        "return w:width() .. ',' .. w:height() .. ',' .. table.concat({w:getClip()}, ',')",
        "40,30,0,0,40,30"},
+      // a clip that was the whole window grows with it; any other stays
+      {"w:resize(150, 120) return table.concat({w:getClip()}, ',')", "0,0,150,120"},
+      {"w:resize(40, 30) w:resize(120, 110) return table.concat({w:getClip()}, ',')",
+       "0,0,120,110"},
+      {"w:setClip(10, 10, 20, 20) w:resize(150, 120) return table.concat({w:getClip()}, ',')",
+       "10,10,20,20"},
+      {"w:setClip(0, 0, 100, 90) w:resize(150, 120) return table.concat({w:getClip()}, ',')",
+       "0,0,100,90"},
   };
   for (const Case& c : cases) {
     run("w = Tolm.Vectorial.new(function() end, 0, 0, 100, 100)");
     EXPECT_EQ(run(c.code), c.expect) << c.code;
     run("w:delete() w = nil collectgarbage()");
   }
+}
+
+// A grown window keeps its picture at the top-left, the added area is
+// white, and drawing reaches all of it.
+TEST_F(VectorialTest, GrownWindowIsWhiteAndDrawable)
+{
+  run("w = Tolm.Vectorial.new(function() end, 0, 0, 30, 20) "
+      "p = Tolm.Path.new() p:rect(0, 0, 1000, 1000) w:color(1, 0, 0, 1) w:fillPath(p) "
+      "w:resize(50, 40)");
+  struct Probe {
+    int x, y;
+    int rgba[4];
+  } probes[] = {{0, 0, {255, 0, 0, 255}},     {29, 19, {255, 0, 0, 255}},
+                {30, 0, {255, 255, 255, 255}}, {0, 20, {255, 255, 255, 255}},
+                {49, 39, {255, 255, 255, 255}}};
+  for (const Probe& p : probes)
+    for (int c = 0; c < 4; ++c)
+      EXPECT_EQ(px("w", p.x, p.y, c), p.rgba[c]) << p.x << "," << p.y << " channel " << c;
+  run("w:color(0, 0, 1, 1) w:fillPath(p)");
+  for (const Probe& p : probes)
+    EXPECT_EQ(px("w", p.x, p.y, 2), 255) << p.x << "," << p.y;
+  EXPECT_EQ(px("w", 49, 39, 0), 0);
 }
 
 TEST_F(VectorialTest, CheckedSizesAndClearTemporaries)

@@ -292,4 +292,32 @@ TEST(VectorialX11, PreviewReadBackAndEvents)
   EXPECT_EQ(input, expect);
 }
 
+
+// The window destroyed by another program (xdotool windowclose): the
+// script hears it as the close button and ends normally.
+TEST(VectorialX11, WindowDestroyedElsewhereEndsTheScript)
+{
+  REQUIRE_TOOL(xvfb, "Xvfb");
+  REQUIRE_TOOL(xdotool, "xdotool");
+  Xvfb server(xvfb);
+  ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+  ::Display* peer = XOpenDisplay(server.display().c_str());
+  ASSERT_NE(peer, nullptr);
+  Tolm tolm(server.display());
+  std::string l;
+  while ((l = tolm.line()) != "READY")
+    ASSERT_NE(l, "") << "tolm said nothing more";
+  const ::Window id = findByName(peer, DefaultRootWindow(peer), "vectorial-preview");
+  ASSERT_NE(id, 0u);
+  EXPECT_EQ(testsupport::run("DISPLAY=" + server.display() + " " + xdotool + " windowclose " +
+                             std::to_string(id)),
+            0);
+  bool closed = false;
+  while (!closed && !(l = tolm.line()).empty())
+    closed = l == "EVENT shouldClose=true";
+  EXPECT_TRUE(closed) << "no close request arrived";
+  EXPECT_EQ(tolm.wait(), 0);
+  XCloseDisplay(peer);
+}
+
 } // namespace

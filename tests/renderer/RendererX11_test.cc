@@ -15,6 +15,12 @@ constexpr uint32_t kMotion = PointerMotion, kPress = ButtonPress, kRelease = But
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -539,6 +545,450 @@ TEST_F(X11, ClipboardReadFromAnotherClient)
   EXPECT_EQ(text, "from xclip ü ✓");
   // Nobody owns it now (xclip served once and left).
   EXPECT_EQ(root->readClip(), "");
+}
+
+
+// A text of `size` bytes whose every line is numbered, so that a lost,
+// doubled or reordered chunk shows.
+std::string numberedText(size_t size)
+{
+  std::string text;
+  text.reserve(size + 64);
+  for (int i = 0; text.size() < size; ++i)
+    text += "line " + std::to_string(i) + " \xC3\xA9\xE2\x82\xAC\n"; // é€
+  text.resize(size);
+  return text;
+}
+
+TEST_F(X11, LargePastesReadWhole)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  testsupport::TempDir dir;
+  // xclip sends these in chunks (the incremental protocol).
+  for (size_t size : {(size_t)1049000, (size_t)2 * 1024 * 1024 + 3}) {
+    // Cut at a line end, so that the text stays valid UTF-8.
+    std::string text = numberedText(size);
+    text.resize(text.rfind('\n') + 1);
+    ASSERT_TRUE(testsupport::writeFile(dir.file("big.txt"), text));
+    std::thread owner([&] {
+      testsupport::run(timeout + " 20 " + xclip + " -selection clipboard -quiet -loops 1 -i " +
+                       dir.file("big.txt") + " >/dev/null 2>&1");
+    });
+    std::string got;
+    eventually([&] {
+      got = root->readClip();
+      return !got.empty();
+    }, 15);
+    owner.join();
+    EXPECT_EQ(got.size(), text.size()) << size;
+    EXPECT_TRUE(got == text) << size;
+  }
+}
+
+// A clipboard owner on a connection of its own that answers wrongly or
+// not at all.
+class BrokenOwner {
+public:
+  enum Mode { Silent, IncrThenStall, RefusesAll };
+  BrokenOwner(const std::string& display, Mode mode)
+  {
+    thread = std::thread([this, display, mode] { serve(display, mode); });
+    while (!owning && !stop)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ~BrokenOwner()
+  {
+    stop = true;
+    thread.join();
+  }
+
+private:
+  void serve(const std::string& name, Mode mode)
+  {
+    ::Display* dpy = XOpenDisplay(name.c_str());
+    if (!dpy) {
+      stop = true;
+      return;
+    }
+    const ::Window win = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(dpy, XInternAtom(dpy, "CLIPBOARD", False), win, CurrentTime);
+    XSync(dpy, False);
+    owning = true;
+    while (!stop) {
+      while (XPending(dpy)) {
+        XEvent ev;
+        XNextEvent(dpy, &ev);
+        if (ev.type != SelectionRequest || mode == Silent)
+          continue;
+        const XSelectionRequestEvent& req = ev.xselectionrequest;
+        XSelectionEvent reply{};
+        reply.type = SelectionNotify;
+        reply.requestor = req.requestor;
+        reply.selection = req.selection;
+        reply.target = req.target;
+        reply.time = req.time;
+        reply.property = None;
+        if (mode == IncrThenStall) {
+          const long size = 1 << 20;
+          XChangeProperty(dpy, req.requestor, req.property, XInternAtom(dpy, "INCR", False), 32,
+                          PropModeReplace, (const unsigned char*)&size, 1);
+          reply.property = req.property;
+        }
+        XSendEvent(dpy, req.requestor, False, NoEventMask, (XEvent*)&reply);
+        XFlush(dpy);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    XCloseDisplay(dpy);
+  }
+
+  std::thread thread;
+  std::atomic<bool> owning{false}, stop{false};
+};
+
+TEST_F(X11, FailedPasteIsToldFromAnEmptyClipboard)
+{
+  struct Case {
+    BrokenOwner::Mode mode;
+    bool failure;
+  } cases[] = {{BrokenOwner::Silent, true},
+               {BrokenOwner::IncrThenStall, true},
+               {BrokenOwner::RefusesAll, false}};
+  for (const Case& c : cases) {
+    BrokenOwner owner(server->display(), c.mode);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(root->readClip(), "") << c.mode;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("clipboard: paste failed") != std::string::npos, c.failure)
+        << c.mode << ": " << err;
+  }
+  // Nobody owns the clipboard now: empty, and no failure.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(root->readClip(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(X11, LargeCopyPastedWholeByAnotherClient)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  // Larger than the server's largest request: served in chunks. ASCII, so
+  // that both targets give the same bytes.
+  std::string text;
+  for (int i = 0; text.size() < 21u * 1000 * 1000; ++i)
+    text += "line " + std::to_string(i) + "\n";
+  ASSERT_TRUE(root->writeClip(text));
+  testsupport::TempDir dir;
+  for (const char* target : {"UTF8_STRING", "STRING"}) {
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+      testsupport::run(timeout + " 30 " + xclip + " -selection clipboard -o -target " + target +
+                       " >" + dir.file("out.txt"));
+      done = true;
+    });
+    runUntil([&] { return done.load(); }, 35);
+    client.join();
+    const std::string out = testsupport::readFile(dir.file("out.txt"));
+    EXPECT_EQ(out.size(), text.size()) << target;
+    EXPECT_TRUE(out == text) << target;
+  }
+  // The script's copy is unchanged by the transfers.
+  EXPECT_TRUE(root->readClip() == text);
+}
+
+// A requestor that goes away in the middle of a chunked paste is
+// forgotten quietly; the next paste gets the whole text.
+TEST_F(X11, AbandonedChunkedPasteIsForgotten)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  const std::string text = numberedText(20u * 1000 * 1000);
+  ASSERT_TRUE(root->writeClip(text));
+  const ::Window requestor = XCreateSimpleWindow(peer, DefaultRootWindow(peer), 0, 0, 1, 1, 0, 0, 0);
+  XConvertSelection(peer, XInternAtom(peer, "CLIPBOARD", False), XInternAtom(peer, "UTF8_STRING", False),
+                    XInternAtom(peer, "PEER_PASTE", False), requestor, CurrentTime);
+  XFlush(peer);
+  Atom type = None;
+  ASSERT_TRUE(runUntil([&] {
+    property(requestor, "PEER_PASTE", &type);
+    return type == XInternAtom(peer, "INCR", False);
+  }));
+  testing::internal::CaptureStderr();
+  XDestroyWindow(peer, requestor);
+  XSync(peer, False);
+  runUntil([] { return false; }, 0.3);
+  std::atomic<bool> done{false};
+  testsupport::TempDir dir;
+  std::thread client([&] {
+    testsupport::run(timeout + " 30 " + xclip + " -selection clipboard -o >" + dir.file("out.txt"));
+    done = true;
+  });
+  runUntil([&] { return done.load(); }, 35);
+  client.join();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(testsupport::readFile(dir.file("out.txt")) == text);
+}
+
+TEST_F(X11, GrownWindowShowsWhiteNewArea)
+{
+  std::unique_ptr<Renderer> window(root->newWindow(0, 0, 40, 30, false));
+  for (size_t i = 0; i < (size_t)40 * 30; ++i) {
+    uint8_t* p = window->buffer + i * 4;
+    p[0] = (uint8_t)(i * 7);
+    p[1] = (uint8_t)(i / 40);
+    p[2] = (uint8_t)(i % 40);
+    p[3] = 255;
+  }
+  const std::vector<uint8_t> before(window->buffer, window->buffer + 40 * 30 * 4);
+  window->setHidden(false);
+  // Grown, shrunk in one side and grown in the other, shrunk back.
+  for (auto [w, h] : {std::pair<unsigned, unsigned>{90, 70}, {30, 80}, {20, 10}}) {
+    const uint32_t oldW = window->width, oldH = window->height;
+    const std::vector<uint8_t> old(window->buffer, window->buffer + (size_t)oldW * oldH * 4);
+    ASSERT_TRUE(window->resize(w, h));
+    window->resizeWindow(w, h);
+    ASSERT_EQ(window->width, w);
+    bool kept = true, white = true;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
+        for (int c = 0; c < 4; ++c) {
+          const uint8_t v = window->buffer[((size_t)y * w + x) * 4 + c];
+          if (x < oldW && y < oldH)
+            kept &= v == old[((size_t)y * oldW + x) * 4 + c];
+          else
+            white &= v == 255;
+        }
+    EXPECT_TRUE(kept) << w << "x" << h;
+    EXPECT_TRUE(white) << w << "x" << h;
+    bool same = false;
+    const ::Window id = idOf(window.get());
+    runUntil([&] {
+      checkPixels(peer, id, *window, &same);
+      return same;
+    });
+    EXPECT_TRUE(same) << "the screen shows the buffer at " << w << "x" << h;
+  }
+  EXPECT_EQ(window->buffer[0], before[0]);
+}
+
+TEST_F(X11, WindowDestroyedByAnotherClientAsksToClose)
+{
+  Renderer* window = root->newWindow(10, 10, 60, 40, false);
+  Recorder rec;
+  window->handler = &rec;
+  window->setHidden(false);
+  const ::Window id = idOf(window);
+  XSync(peer, False);
+  XDestroyWindow(peer, id);
+  XFlush(peer);
+  ASSERT_TRUE(runUntil([&] { return rec.closes == 1; })) << "the script hears of it";
+  // Everything on the window that is gone is harmless.
+  testing::internal::CaptureStderr();
+  window->setTitle("after");
+  window->move(5, 5);
+  window->resize(80, 50);
+  window->resizeWindow(80, 50);
+  window->resizeMinMax(10, 10, 100, 100);
+  window->setDecoration(false);
+  window->setFloating(true);
+  window->grabPointer(true);
+  window->setHidden(false);
+  window->update(0, 0, 80, 50);
+  window->syncImpl();
+  window->scheduleDelete();
+  EXPECT_TRUE(runUntil([&] { return root->pendingDeletes.empty(); }));
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("X error"), std::string::npos);
+  EXPECT_EQ(rec.closes, 1);
+}
+
+// The first case of a fresh server of the given screen, for the visuals.
+class X11Screen : public ::testing::Test {
+protected:
+  void TearDown() override
+  {
+    root.reset();
+    server.reset();
+  }
+  bool start(const std::string& screen)
+  {
+    const std::string path = testsupport::findTool("Xvfb");
+    if (path.empty())
+      return false;
+    server = std::make_unique<Xvfb>(path, screen);
+    if (server->display().empty())
+      return false;
+    setenv("DISPLAY", server->display().c_str(), 1);
+    unsetenv("TOLM_HEADLESS");
+    root = std::make_unique<RendererAppKit>();
+    return true;
+  }
+  std::unique_ptr<Xvfb> server;
+  std::unique_ptr<RendererAppKit> root;
+};
+
+TEST_F(X11Screen, PseudoColorScreenDrawsThroughTrueColor)
+{
+  REQUIRE_TOOL(xvfb, "Xvfb");
+  ASSERT_TRUE(start("320x240x8"));
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(root->init(nullptr));
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("not supported"), std::string::npos);
+  ASSERT_STREQ(root->displayName(), "x11");
+  std::unique_ptr<Renderer> window(root->newWindow(0, 0, 16, 16, false));
+  const uint8_t colours[][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255},
+                                {0, 0, 0},   {200, 100, 50}};
+  for (int i = 0; i < 16 * 16; ++i) {
+    const uint8_t* c = colours[i % 6];
+    std::copy(c, c + 3, window->buffer + i * 4);
+    window->buffer[i * 4 + 3] = 255;
+  }
+  window->update(0, 0, 16, 16);
+  window->setHidden(false);
+  ::Display* peer = XOpenDisplay(server->display().c_str());
+  ASSERT_NE(peer, nullptr);
+  const ::Window id = static_cast<RendererAppKit*>(window.get())->platformWindow()->nativeId();
+  XWindowAttributes wa{};
+  ASSERT_TRUE(XGetWindowAttributes(peer, id, &wa));
+  ASSERT_EQ(wa.visual->c_class, TrueColor);
+  // Each sample keeps its top bits in the visual's channel.
+  auto put = [](unsigned long mask, uint8_t v) {
+    unsigned shift = 0, bits = 0;
+    while (!(mask >> shift & 1))
+      ++shift;
+    while (mask >> (shift + bits) & 1)
+      ++bits;
+    return (unsigned long)(v >> (8 - bits)) << shift;
+  };
+  bool same = false;
+  for (int attempt = 0; attempt < 100 && !same; ++attempt) {
+    window->syncImpl();
+    XImage* img = XGetImage(peer, id, 0, 0, 16, 16, AllPlanes, ZPixmap);
+    if (!img)
+      continue;
+    same = true;
+    for (int i = 0; i < 16 * 16; ++i) {
+      const uint8_t* c = colours[i % 6];
+      const unsigned long want = put(wa.visual->red_mask, c[0]) | put(wa.visual->green_mask, c[1]) |
+                                 put(wa.visual->blue_mask, c[2]);
+      same &= XGetPixel(img, i % 16, i / 16) == want;
+    }
+    XDestroyImage(img);
+    if (!same)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(same);
+  window.reset();
+  XCloseDisplay(peer);
+}
+
+// A server with a reparenting window manager (openbox), which places and
+// moves windows after they map.
+class X11Managed : public X11Screen {
+protected:
+  void TearDown() override
+  {
+    root.reset();
+    if (wm > 0) {
+      kill(wm, SIGTERM);
+      waitpid(wm, nullptr, 0);
+    }
+    X11Screen::TearDown();
+  }
+  bool startManaged(const std::string& openbox)
+  {
+    if (!start("800x600x24"))
+      return false;
+    wm = fork();
+    if (wm == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(openbox.c_str(), "openbox", "--sm-disable", (char*)nullptr);
+      _exit(127);
+    }
+    // Running once it manages a probe window (puts it into a frame).
+    ::Display* peer = XOpenDisplay(server->display().c_str());
+    if (!peer)
+      return false;
+    const ::Window probe = XCreateSimpleWindow(peer, DefaultRootWindow(peer), 0, 0, 10, 10, 0, 0, 0);
+    XMapWindow(peer, probe);
+    bool up = false;
+    for (int i = 0; i < 500 && !up; ++i) {
+      ::Window rootW, parent, *children = nullptr;
+      unsigned n = 0;
+      if (XQueryTree(peer, probe, &rootW, &parent, &children, &n))
+        up = parent != rootW;
+      if (children)
+        XFree(children);
+      if (!up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    XDestroyWindow(peer, probe);
+    XCloseDisplay(peer);
+    return up && root->init(nullptr);
+  }
+  pid_t wm = -1;
+};
+
+TEST_F(X11Managed, PositionAfterHideAndShowIsTheServers)
+{
+  REQUIRE_TOOL(xvfb, "Xvfb");
+  REQUIRE_TOOL(openbox, "openbox");
+  ASSERT_TRUE(startManaged(openbox)) << "openbox did not start";
+  ::Display* peer = XOpenDisplay(server->display().c_str());
+  ASSERT_NE(peer, nullptr);
+  std::unique_ptr<Renderer> window(root->newWindow(50, 60, 120, 80, false));
+  Recorder rec;
+  window->handler = &rec;
+  const ::Window id = static_cast<RendererAppKit*>(window.get())->platformWindow()->nativeId();
+  auto truth = [&] {
+    int x = 0, y = 0;
+    ::Window child;
+    XTranslateCoordinates(peer, id, DefaultRootWindow(peer), 0, 0, &x, &y, &child);
+    return std::vector<int>{x, y, 120, 80, 0};
+  };
+  auto wait = [&](std::function<bool()> done, double seconds) {
+    const int64_t end = platform::monotonicMicros() + (int64_t)(seconds * 1e6);
+    struct W {
+      std::function<bool()> done;
+      RendererAppKit* root;
+      int64_t end;
+      bool met;
+    } w{done, root.get(), end, false};
+    root->addTimer(
+        [](void* p) {
+          auto* w = static_cast<W*>(p);
+          w->met = w->done();
+          if (w->met || platform::monotonicMicros() > w->end) {
+            w->root->quit(0);
+            return false;
+          }
+          return true;
+        },
+        0.02, &w);
+    root->run();
+    return w.met;
+  };
+  auto viewable = [&] {
+    XWindowAttributes wa;
+    return XGetWindowAttributes(peer, id, &wa) && wa.map_state == IsViewable;
+  };
+  for (int round = 0; round < 3; ++round) {
+    window->setHidden(false);
+    ASSERT_FALSE(rec.frames.empty());
+    // Whatever the window manager does, the last report ends up where the
+    // server has the window, and stays there.
+    ASSERT_TRUE(wait([&] { return viewable(); }, 5)) << round;
+    wait([] { return false; }, 0.5);
+    EXPECT_EQ(rec.frames.back(), truth()) << "round " << round;
+    window->setHidden(true);
+    wait([&] { return !viewable(); }, 5);
+    wait([] { return false; }, 0.2);
+  }
+  window.reset();
+  XCloseDisplay(peer);
 }
 
 } // namespace

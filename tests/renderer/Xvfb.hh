@@ -16,7 +16,8 @@
 class Xvfb {
 public:
   // Empty display() when the server did not come up within 15 seconds.
-  explicit Xvfb(const std::string& binary)
+  // `screen` is WxHxD.
+  explicit Xvfb(const std::string& binary, const std::string& screen = "800x600x24")
   {
     int fds[2];
     if (pipe(fds) != 0)
@@ -30,7 +31,7 @@ public:
       dup2(null, 1);
       dup2(null, 2);
       const std::string fd = std::to_string(fds[1]);
-      execl(binary.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
+      execl(binary.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
             "-nolisten", "tcp", "-noreset", (char*)nullptr);
       _exit(127);
     }
