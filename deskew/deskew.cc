@@ -115,7 +115,7 @@ struct detector {
   // Whether rows [from, to) show only scanner background: every column
   // alike, bar a few. Paper or print reaching into the band (a sheet that
   // runs off the scan, a page without background) makes it uneven.
-  bool bandIsBackground(int from, int to) const
+  bool bandIsBackground(int from, int to, int32_t& level) const
   {
     std::vector<int32_t> col(W), sorted;
     for (int x = 0; x < W; ++x) {
@@ -127,6 +127,7 @@ struct detector {
     sorted = col;
     std::nth_element(sorted.begin(), sorted.begin() + W / 2, sorted.end());
     const int32_t median = sorted[W / 2];
+    level = median;
     int64_t uneven = 0;
     for (int x = 0; x < W; ++x)
       uneven += std::abs(col[x] - median) > 40 * scale;
@@ -490,13 +491,29 @@ struct detector {
     // without it the other band alone is used; without either there is no
     // sheet to find.
     const bool hadBands = topLines > 0 || bottomLines > 0;
-    if (topLines > 0 && !bandIsBackground(0, topLines))
+    int32_t topLevel = 0, bottomLevel = 0;
+    if (topLines > 0 && !bandIsBackground(0, topLines, topLevel))
       topLines = 0;
-    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H))
+    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H, bottomLevel))
       bottomLines = 0;
     if (hadBands && topLines < 1 && bottomLines < 1)
       return result;
 
+    result = measureWith(image, topLines, bottomLines);
+    // Two even bands far apart in level: the bottom one is taken for the
+    // background, but it may be paper that fills the scan's width and runs
+    // off the bottom. Then the darker band alone is the background.
+    if (topLines > 0 && bottomLines > 0 && std::abs(topLevel - bottomLevel) > 85 * scale &&
+        result.width == W && result.height == H && result.x == 0 && result.y == 0 &&
+        result.angle == 0)
+      result = topLevel < bottomLevel ? measureWith(image, topLines, 0)
+                                      : measureWith(image, 0, bottomLines);
+    return result;
+  }
+
+  deskew_rect measureWith(Image& image, int topLines, int bottomLines)
+  {
+    deskew_rect result = wholeImageRect(image);
     const bool noBands = topLines < 1 && bottomLines < 1;
     const bool bothBands = bottomLines >= 1 && topLines > 0;
     const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
