@@ -3,6 +3,7 @@
 // and column first departs from it, fits a line to each sheet edge and turns
 // the four lines into a rectangle and a skew angle.
 #include "deskew/Deskew.hh"
+#include "deskew/SheetCheck.hh"
 
 #include <algorithm>
 #include <cmath>
@@ -103,6 +104,34 @@ struct detector {
     pix p;
     channels<T>::read(src.at(x, y), p.c);
     return p;
+  }
+
+  int32_t grayAt(int x, int y) const
+  {
+    const pix p = at(x, y);
+    return NC == 3 ? (11 * p.c[0] + 16 * p.c[1] + 5 * p.c[2]) / 32 : p.c[0];
+  }
+
+  // Whether rows [from, to) show only scanner background: every column
+  // alike, bar a few. Paper or print reaching into the band (a sheet that
+  // runs off the scan, a page without background) makes it uneven.
+  bool bandIsBackground(int from, int to, int32_t& level) const
+  {
+    std::vector<int32_t> col(W), sorted;
+    for (int x = 0; x < W; ++x) {
+      int64_t sum = 0;
+      for (int y = from; y < to; ++y)
+        sum += grayAt(x, y);
+      col[x] = (int32_t)(sum / (to - from));
+    }
+    sorted = col;
+    std::nth_element(sorted.begin(), sorted.begin() + W / 2, sorted.end());
+    const int32_t median = sorted[W / 2];
+    level = median;
+    int64_t uneven = 0;
+    for (int x = 0; x < W; ++x)
+      uneven += std::abs(col[x] - median) > 40 * scale;
+    return uneven * 100 <= W;
   }
 
   // The pixel averaged with its neighbour at (dx, dy).
@@ -312,7 +341,8 @@ struct detector {
           break;
         }
       }
-      if (left >= 0 && left < borderMin)
+      // A run starting at the scan's border is the sheet running off it.
+      if (left >= 0 && left - (run - 1) <= borderMin)
         left = -1;
       if (left >= 0 && light[left])
         left = shadowWalk(left, y, 1, 0, shadowSpan, left, [&](int p) { return p < rowLimit; });
@@ -324,7 +354,7 @@ struct detector {
           break;
         }
       }
-      if (right >= W - borderMin)
+      if (right >= 0 && right + (run - 1) >= W - 1 - borderMin)
         right = -1;
       // The walk reads two columns ahead: it stops before the row's start.
       if (right >= 0 && light[right])
@@ -353,7 +383,7 @@ struct detector {
           break;
         }
       }
-      if (top >= 0 && top < startRow + borderMin)
+      if (top >= 0 && top - (run - 1) <= startRow + borderMin)
         top = -1;
       if (top >= 0 && light[x])
         top = shadowWalk(x, top, 0, 1, shadowSpan, top, [&](int p) { return p < H / 4; });
@@ -366,7 +396,7 @@ struct detector {
           break;
         }
       }
-      if (bottom > H - borderMin)
+      if (bottom >= 0 && bottom + (run - 1) >= H - 1 - borderMin)
         bottom = -1;
       if (bottom >= 0 && light[x])
         bottom = shadowWalk(x, bottom, 0, -1, shadowSpan, bottom,
@@ -457,6 +487,33 @@ struct detector {
       return result;
     }
 
+    // A band that is not background teaches nothing about the background:
+    // without it the other band alone is used; without either there is no
+    // sheet to find.
+    const bool hadBands = topLines > 0 || bottomLines > 0;
+    int32_t topLevel = 0, bottomLevel = 0;
+    if (topLines > 0 && !bandIsBackground(0, topLines, topLevel))
+      topLines = 0;
+    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H, bottomLevel))
+      bottomLines = 0;
+    if (hadBands && topLines < 1 && bottomLines < 1)
+      return result;
+
+    result = measureWith(image, topLines, bottomLines);
+    // Two even bands far apart in level: the bottom one is taken for the
+    // background, but it may be paper that fills the scan's width and runs
+    // off the bottom. Then the darker band alone is the background.
+    if (topLines > 0 && bottomLines > 0 && std::abs(topLevel - bottomLevel) > 85 * scale &&
+        result.width == W && result.height == H && result.x == 0 && result.y == 0 &&
+        result.angle == 0)
+      result = topLevel < bottomLevel ? measureWith(image, topLines, 0)
+                                      : measureWith(image, 0, bottomLines);
+    return result;
+  }
+
+  deskew_rect measureWith(Image& image, int topLines, int bottomLines)
+  {
+    deskew_rect result = wholeImageRect(image);
     const bool noBands = topLines < 1 && bottomLines < 1;
     const bool bothBands = bottomLines >= 1 && topLines > 0;
     const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
@@ -480,18 +537,27 @@ struct detector {
 
     // Sides without enough points are the scan's borders (below and above
     // the bands).
+    const bool noLeft = leftFit.count < 0.05 * H, noRight = rightFit.count < 0.05 * H;
+    const bool noTop = topFit.count < 0.05 * W, noBottom = bottomFit.count < 0.05 * W;
     Line left{leftFit.a, 0, leftFit.a + leftFit.b * H, (double)H};
-    if (leftFit.count < 0.05 * H)
+    if (noLeft)
       left = Line{0, 0, 0, (double)H};
     Line right{rightFit.a, 0, rightFit.a + rightFit.b * H, (double)H};
-    if (rightFit.count < 0.05 * H)
+    if (noRight)
       right = Line{(double)(W - 1), 0, (double)(W - 1), (double)H};
     Line top{0, topFit.a, (double)W, topFit.a + topFit.b * W};
-    if (topFit.count < 0.05 * W)
+    if (noTop)
       top = Line{0, (double)topLines, (double)W, (double)topLines};
     Line bottom{0, bottomFit.a, (double)W, bottomFit.a + bottomFit.b * W};
-    if (bottomFit.count < 0.05 * W)
+    if (noBottom)
       bottom = Line{0, (double)H - bottomLines - 1, (double)W, (double)H - bottomLines - 1};
+    // Sides that fell back to the scan's own border (not to a band line):
+    // the sheet runs off the scan there.
+    const bool offLeft = noLeft, offRight = noRight;
+    const bool offTop = noTop && topLines == 0, offBottom = noBottom && bottomLines == 0;
+    // A sheet shows at least two of its edges.
+    if (noLeft + noRight + noTop + noBottom > 2)
+      return result;
 
     // Nearly parallel lines cross far away or not at all; a corner outside
     // a generous frame around the scan counts as parallel.
@@ -527,14 +593,60 @@ struct detector {
     const auto midTop = mid(tl_, tr_), midBottom = mid(bl_, br_);
     const auto midLeft = mid(tl_, bl_), midRight = mid(tr_, br_);
 
-    result.x = saturate_cast<int32_t>(std::ceil(tl_.first));
-    result.y = saturate_cast<int32_t>(std::ceil(tl_.second));
-    result.width = saturate_cast<int32_t>(std::floor(dist(midLeft, midRight)));
-    result.height = saturate_cast<int32_t>(std::floor(dist(midTop, midBottom)));
+    auto corner = tl_, cornerTR = tr_;
+    double width = dist(midLeft, midRight), height = dist(midTop, midBottom);
+    if (offLeft || offRight || offTop || offBottom) {
+      // A side where the sheet runs off the scan is turned with the sheet
+      // and moved out until all of the scan's border on that side lies
+      // inside the cut: nothing of the scan is lost there, and the rotation
+      // fills what lies beyond the scan with white.
+      const double m = median / 180.0 * 3.141592653589793;
+      const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
+      auto U = [&](const std::pair<double, double>& p) { return p.first * ux + p.second * uy; };
+      auto V = [&](const std::pair<double, double>& p) { return p.first * vx + p.second * vy; };
+      double uL = U(midLeft), uR = U(midRight), vT = V(midTop), vB = V(midBottom);
+      if (offLeft)
+        uL = std::min(U(tl_), U(bl_)) - 1;
+      if (offRight)
+        uR = std::max(U(tr_), U(br_)) + 1;
+      if (offTop)
+        vT = std::min(V(tl_), V(tr_)) - 1;
+      if (offBottom)
+        vB = std::max(V(bl_), V(br_)) + 1;
+      corner = std::make_pair(uL * ux + vT * vx, uL * uy + vT * vy);
+      cornerTR = std::make_pair(uR * ux + vT * vx, uR * uy + vT * vy);
+      width = uR - uL;
+      height = vB - vT;
+    }
+
+    result.x = saturate_cast<int32_t>(std::ceil(corner.first));
+    result.y = saturate_cast<int32_t>(std::ceil(corner.second));
+    result.width = saturate_cast<int32_t>(std::floor(width));
+    result.height = saturate_cast<int32_t>(std::floor(height));
     result.angle = (float)-median;
-    result.x_back = (W - 1) - saturate_cast<int32_t>(std::ceil(tr_.first));
-    result.y_back = saturate_cast<int32_t>(std::ceil(tr_.second));
+    result.x_back = (W - 1) - saturate_cast<int32_t>(std::ceil(cornerTR.first));
+    result.y_back = saturate_cast<int32_t>(std::ceil(cornerTR.second));
+    if (!isSheet(result, dpi))
+      return wholeImageRect(image);
     return result;
+  }
+
+  // What was measured is a sheet on a background: most of the scan, paper
+  // that differs from the background, and nothing but background outside
+  // the cut.
+  bool isSheet(const deskew_rect& r, double dpi) const
+  {
+    if (!sheetcheck::plausible(W, H, r))
+      return false;
+    std::vector<int32_t> levels(W);
+    for (int x = 0; x < W; ++x)
+      levels[x] = NC == 3 ? (11 * bg[x].c[0] + 16 * bg[x].c[1] + 5 * bg[x].c[2]) / 32 : bg[x].c[0];
+    std::nth_element(levels.begin(), levels.begin() + W / 2, levels.end());
+    auto gray = [this](int x, int y) { return grayAt(x, y); };
+    const int32_t paper = sheetcheck::paperLevel(W, H, r, dpi, gray);
+    if (paper < 0 || std::abs(paper - levels[W / 2]) < 16 * scale)
+      return false;
+    return sheetcheck::backgroundOutside(W, H, r, dpi, 64 * scale, gray);
   }
 };
 

@@ -4,6 +4,7 @@
 // short profiles across that line in the full-resolution gray image and
 // fitting a straight line through them. The four lines meet in the corners.
 #include "deskew/Flatbed.hh"
+#include "deskew/SheetCheck.hh"
 
 #include <algorithm>
 #include <cmath>
@@ -354,5 +355,17 @@ deskew_rect deskewFlatbed(Image& image)
   result.angle = (float)-skew;
   result.x_back = (image.w - 1) - saturate_cast<int32_t>(std::ceil(tr.first));
   result.y_back = saturate_cast<int32_t>(std::ceil(tr.second));
+
+  // Lines of print or a photo's edges on a page without a lid around it can
+  // pass for sides: a cut that is no sheet, or that would throw away print,
+  // is no sheet.
+  const Gray g{copies.full.getRawData(), copies.full.stride(), copies.full.w, copies.full.h};
+  const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
+  if (!sheetcheck::plausible(image.w, image.h, result) ||
+      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64,
+                                     [&g](int x, int y) { return g.at(x, y); })) {
+    fprintf(stderr, "deskewFlatbed: no sheet found (not a sheet on a lid)\n");
+    return wholeImageRect(image);
+  }
   return result;
 }

@@ -10,7 +10,8 @@ local job = {
   IN...          input files; every page of a multi-page TIFF or PDF is used
   OUT.pdf        the PDF to write (written only when every page succeeded)
   --deskew       straighten each page: the sheet is found by its edges against
-                 a dark scanner background, else against a flatbed's lid
+                 a scanner background, else against a flatbed's lid; a page
+                 where no sheet is found is kept as it is
   --bw           black and white, stored as CCITT Group 4
   --drop-empty   leave out pages without content
   --hocr DIR     DIR/page-N.hocr (N counting input pages from 1) becomes the

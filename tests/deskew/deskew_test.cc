@@ -217,6 +217,77 @@ TEST(DeskewParameters, ShadowWalkStopsAtTheRowStart)
   EXPECT_TRUE(std::isfinite(r.angle));
 }
 
+TEST(DeskewParameters, NoSheetWithoutABackground)
+{
+  // A page with print and no scanner background (the bands show paper), a
+  // sheet on a background as light as its paper, and a band with print in
+  // it while the other band is missing: no sheet, the whole image.
+  struct Case {
+    const char* what;
+    int background, top, bottom;
+  } cases[] = {{"paper everywhere", 238, band, band}, {"white background", 250, band, band},
+               {"print in the only band", 30, 300, 0}};
+  for (const Case& c : cases) {
+    for (double a : {0.0, 1.5}) {
+      synthetic::Scan s;
+      s.angle = a;
+      s.background = c.background;
+      s.width = 600;
+      s.height = 850; // the sheet fills the scan
+      if (c.top == 300) {
+        s.width = 800;
+        s.height = 1040;
+      }
+      Image img = synthetic::make(s);
+      const deskew_rect r = deskewParameters(img, c.top, c.bottom);
+      EXPECT_EQ(r.x, 0) << c.what << " " << a;
+      EXPECT_EQ(r.y, 0) << c.what << " " << a;
+      EXPECT_EQ(r.width, s.width) << c.what << " " << a;
+      EXPECT_EQ(r.height, s.height) << c.what << " " << a;
+      EXPECT_EQ(r.angle, 0) << c.what << " " << a;
+    }
+  }
+}
+
+TEST(Deskew, SheetRunningOffTheScanKeepsAllOfIt)
+{
+  // The sheet runs off the bottom, or the bottom and right: its angle comes
+  // from the edges in view, the cut follows them and the scan's border, and
+  // what the turn brings in from beyond the scan is white.
+  const synthetic::Sheet sheet;
+  for (bool right : {false, true}) {
+    for (double a : {0.0, 1.5, -2.0}) {
+      synthetic::Scan s;
+      s.angle = a;
+      s.cy = s.height / 2.0 + 150;
+      if (right)
+        s.cx = s.width / 2.0 + 150;
+      const std::string what = std::string(right ? "bottom-right " : "bottom ") + std::to_string(a);
+      Image img = synthetic::make(s);
+      const deskew_rect r = deskewParameters(img, band, band);
+      EXPECT_NEAR(r.angle, -a, 0.05) << what;
+      ASSERT_TRUE(deskew(img, band, band)) << what;
+      // everything of the sheet that was in the scan
+      const double visibleW = right ? s.width - (s.cx - sheet.width / 2.0) : sheet.width;
+      const double visibleH = s.height - (s.cy - sheet.height / 2.0);
+      EXPECT_GE(img.w, visibleW - 4) << what;
+      EXPECT_LE(img.w, sheet.width + 2) << what;
+      EXPECT_GE(img.h, visibleH - 4) << what;
+      // no background at any edge
+      auto darkShare = [&](bool row, int i) {
+        int dark = 0, n = row ? img.w : img.h;
+        for (int k = 0; k < n; ++k)
+          dark += (row ? sampleAt(img, k, i) : sampleAt(img, i, k)) < 110;
+        return (double)dark / n;
+      };
+      for (int i = 0; i < 2; ++i) {
+        EXPECT_LT(darkShare(true, i ? img.h - 4 : 3), 0.05) << what;
+        EXPECT_LT(darkShare(false, i ? img.w - 4 : 3), 0.05) << what;
+      }
+    }
+  }
+}
+
 // Row of the first dark pixel from the top in column x, or -1.
 int firstDarkRow(const Image& img, int x)
 {

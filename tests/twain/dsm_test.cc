@@ -269,6 +269,51 @@ TEST(SourceManager, MemoryAndNativeTransfersGiveTheSamePages)
   }
 }
 
+// `border` scans the scanner's background all around the sheet; `tight`
+// draws it but scans a sheet-sized window, so the sheet runs off the bottom
+// and right.
+TEST(SourceManager, VirtualScannerBorderAndTightWindow)
+{
+  for (const char* pages : {"count=1,border", "count=1,tight"}) {
+    SCOPED_TRACE(pages);
+    const bool tight = std::string(pages).find("tight") != std::string::npos;
+    Session s(Env{{"TOLM_DSM_PAGES", pages}});
+    s.openSource();
+    TW_FIX32 r = toFix32(75);
+    TW_UINT32 raw;
+    std::memcpy(&raw, &r, 4);
+    ASSERT_EQ(s.setOne(ICAP_XRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
+    ASSERT_EQ(s.setOne(ICAP_YRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
+    ASSERT_EQ(s.setOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY), TWRC_SUCCESS);
+    ASSERT_EQ(s.enable(), TWRC_SUCCESS);
+    TW_HANDLE h = nullptr;
+    ASSERT_EQ(s.call(&s.source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+    std::string blob(static_cast<char*>(blockLock(h)), blockSize(h));
+    blockFree(h);
+    std::istringstream in(blob);
+    Image page;
+    ASSERT_GT(ImageCodec::Read(&in, page, ""), 0);
+    // A4 at 75 dpi is 620 x 876; a quarter inch is 18 px
+    EXPECT_EQ(page.w, tight ? 620 : 656);
+    EXPECT_EQ(page.h, tight ? 876 : 912);
+    auto darkShare = [&](bool row, int i) {
+      int dark = 0, n = row ? page.w : page.h;
+      for (int k = 0; k < n; ++k)
+        dark += (row ? testsupport::sampleAt(page, k, i) : testsupport::sampleAt(page, i, k)) < 100;
+      return (double)dark / n;
+    };
+    EXPECT_GT(darkShare(true, 0), 0.99);
+    EXPECT_GT(darkShare(false, 0), 0.99);
+    if (tight) {
+      EXPECT_LT(darkShare(true, page.h - 1), 0.1);
+      EXPECT_LT(darkShare(false, page.w - 1), 0.1);
+    } else {
+      EXPECT_GT(darkShare(true, page.h - 1), 0.99);
+      EXPECT_GT(darkShare(false, page.w - 1), 0.99);
+    }
+  }
+}
+
 TEST(SourceManager, TransferCountLimitsTheBatch)
 {
   Session s(Env{{"TOLM_DSM_PAGES", "count=5"}});

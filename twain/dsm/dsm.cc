@@ -4,6 +4,7 @@
 //
 // Configuration comes from the environment:
 //   TOLM_DSM_PAGES   generated pages, e.g. "count=3,skew=2,border,separator=2"
+//                    (every switch: twain/dsm/VirtualFeed.hh)
 //   TOLM_DSM_FILES   pages from image files instead, separated by ':'
 //   TOLM_DSM_FAULTS  fault injection, e.g. "strip=3,cancel=2,close=1"
 //   TOLM_DSM_SOURCE  the product name MSG_USERSELECT picks (no dialogue here)

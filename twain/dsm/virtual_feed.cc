@@ -81,6 +81,8 @@ VirtualFeed::Config VirtualFeed::Config::parse(const std::string& words)
       c.skew = std::atof(value.c_str());
     else if (key == "border")
       c.border = true;
+    else if (key == "tight")
+      c.border = c.tight = true;
     else if (key == "endless")
       c.endless = true;
     else if (key == "seed")
@@ -98,6 +100,20 @@ VirtualFeed::Config VirtualFeed::Config::parse(const std::string& words)
 VirtualFeed::VirtualFeed(const Config& c, std::vector<std::string> f)
     : config(c), files(std::move(f))
 {
+}
+
+// The quarter inch of background on every side belongs to the scan, unless
+// the window is tight.
+const double kBorderInches = 0.25;
+
+double VirtualFeed::sheetWidth() const
+{
+  return PageFeed::sheetWidth() + (config.border && !config.tight ? 2 * kBorderInches : 0);
+}
+
+double VirtualFeed::sheetHeight() const
+{
+  return PageFeed::sheetHeight() + (config.border && !config.tight ? 2 * kBorderInches : 0);
 }
 
 void VirtualFeed::start(const ScanSettings& s)
@@ -153,8 +169,8 @@ void VirtualFeed::advance()
 void VirtualFeed::generate(Image& g, int pageNumber)
 {
   const double xres = settings.xres, yres = settings.yres;
-  const int w = std::max(1, saturate_cast<int>(8.27 * xres));
-  const int h = std::max(1, saturate_cast<int>(11.69 * yres));
+  const int w = std::max(1, saturate_cast<int>(PageFeed::sheetWidth() * xres));
+  const int h = std::max(1, saturate_cast<int>(PageFeed::sheetHeight() * yres));
   g.spp = 1;
   g.bps = 8;
   g.resize(w, h);
@@ -208,7 +224,7 @@ void VirtualFeed::generate(Image& g, int pageNumber)
   }
   if (config.border) {
     // The sheet on the scanner's dark background, a quarter inch around.
-    const int bx = int(0.25 * xres), by = int(0.25 * yres);
+    const int bx = int(kBorderInches * xres), by = int(kBorderInches * yres);
     Image framed;
     framed.spp = 1;
     framed.bps = 8;

@@ -1,0 +1,95 @@
+// Whether what a sheet detector measured can be a sheet at all. Both
+// detectors answer "no sheet" (the whole image, unturned) when these fail:
+// cutting a page that is not a sheet on a background loses its content.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "deskew/Deskew.hh"
+
+namespace sheetcheck {
+
+// The cut as a frame: the top-left corner and the unit vectors along its
+// rows (u) and columns (v), as deskewApply walks them.
+struct Frame {
+  double x0, y0, ux, uy, vx, vy, w, h;
+  explicit Frame(const deskew_rect& r)
+  {
+    const double a = -(double)r.angle / 180.0 * 3.141592653589793;
+    x0 = r.x;
+    y0 = r.y;
+    ux = std::cos(a);
+    uy = std::sin(a);
+    vx = -uy;
+    vy = ux;
+    w = r.width;
+    h = r.height;
+  }
+  // How far (x, y) lies outside the cut along either axis; <= 0 inside.
+  double outside(double x, double y) const
+  {
+    const double dx = x - x0, dy = y - y0;
+    const double u = dx * ux + dy * uy, v = dx * vx + dy * vy;
+    return std::max(std::max(-u, u - w), std::max(-v, v - h));
+  }
+};
+
+// Most of the scan, a sane aspect and an angle the detectors measure.
+inline bool plausible(int W, int H, const deskew_rect& r)
+{
+  if (r.width < 1 || r.height < 1 || !std::isfinite(r.angle) || std::fabs(r.angle) > 15)
+    return false;
+  const double area = (double)r.width * r.height, scan = (double)W * H;
+  const double aspect = (double)r.width / r.height;
+  return area >= 0.25 * scan && aspect >= 1.0 / 6 && aspect <= 6;
+}
+
+// Print on paper outside the cut: samples (every `step` pixels) lying more
+// than `margin` pixels outside it whose level differs from the sample
+// `step` pixels to the right or below by more than `contrast`. A scanner
+// background is flat; a text page cut into is not. A few such places are
+// noise, dust or the sheet's own torn edge.
+template <typename Gray>
+bool backgroundOutside(int W, int H, const deskew_rect& r, double dpi, int32_t contrast,
+                       Gray gray)
+{
+  const Frame f(r);
+  const int step = std::max(1, (int)(dpi / 75));
+  const double margin = dpi * 2 / 25.4;
+  int64_t outside = 0, marks = 0;
+  for (int y = 0; y + step < H; y += step)
+    for (int x = 0; x + step < W; x += step) {
+      if (f.outside(x, y) <= margin || f.outside(x + step, y) <= margin ||
+          f.outside(x, y + step) <= margin)
+        continue;
+      ++outside;
+      const int32_t p = gray(x, y);
+      if (std::abs(p - gray(x + step, y)) > contrast || std::abs(p - gray(x, y + step)) > contrast)
+        ++marks;
+    }
+  return marks <= 50 + outside / 500;
+}
+
+// The level of the paper: the upper quartile of the samples inside the cut
+// (print is darker than paper and covers less than half of a page).
+template <typename Gray>
+int32_t paperLevel(int W, int H, const deskew_rect& r, double dpi, Gray gray)
+{
+  const Frame f(r);
+  const int step = std::max(2, (int)(dpi / 25));
+  std::vector<int32_t> v;
+  for (int y = 0; y < H; y += step)
+    for (int x = 0; x < W; x += step)
+      if (f.outside(x, y) <= 0)
+        v.push_back(gray(x, y));
+  if (v.empty())
+    return -1;
+  const size_t k = v.size() * 3 / 4;
+  std::nth_element(v.begin(), v.begin() + k, v.end());
+  return v[k];
+}
+
+} // namespace sheetcheck
