@@ -254,3 +254,33 @@ TEST(TolmPages, ObjectStreamBomb)
   ASSERT_EQ(rc, 0) << out;
   EXPECT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 1);
 }
+
+#ifdef IMGTOOL
+// imgtool reads PDF pages as tolm does: the count, the page's size and
+// format, the pixels as pdftoppm draws them.
+TEST(TolmPages, ImgtoolReadsPdfPages)
+{
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  TempDir tmp;
+  makePdf(python, "pages 3 3 " + tmp.file("three.pdf"));
+  makePdf(python, "colour " + tmp.file("colour.pdf"));
+  std::string out;
+  ASSERT_EQ(run(std::string(IMGTOOL) + " pages " + tmp.file("three.pdf"), &out), 0);
+  EXPECT_EQ(out, "-3\n");
+  ASSERT_EQ(run(std::string(IMGTOOL) + " info " + tmp.file("colour.pdf"), &out), 0);
+  EXPECT_EQ(out, "2550 3300 3 8 300 300 PDF -1\n");
+  ASSERT_EQ(run(std::string(IMGTOOL) + " read " + tmp.file("three.pdf") + " 2 > " +
+                tmp.file("page.pnm")),
+            0);
+  Image page, ref;
+  ASSERT_TRUE(readPNM(page, tmp.file("page.pnm")));
+  ASSERT_TRUE(pdftoppm(ppm, tmp.file("three.pdf"), 3, ref, tmp.file("ref")));
+  ASSERT_EQ(page.w, ref.w);
+  ASSERT_EQ(page.h, ref.h);
+  ASSERT_EQ(page.spp, 1); // black on white
+  for (int y = 0; y < page.h; y += 7)
+    for (int x = 0; x < page.w; x += 5)
+      ASSERT_NEAR(sampleAt(page, x, y), sampleAt(ref, x, y, 1), 2) << x << "," << y;
+}
+#endif
