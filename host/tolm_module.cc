@@ -3,6 +3,8 @@
 #include "host/tolm_module.hh"
 
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -87,12 +89,27 @@ int predictPNG(lua_State* L, const std::string& data, int width, int filter)
   return 1;
 }
 
-int zlibDecode(lua_State* L, const std::string& data, int windowBits)
+// A limit (bytes, none when negative) bounds the output: data inflating to
+// more gives nil and a message instead, having held no more than the limit.
+int zlibDecode(lua_State* L, const std::string& data, int windowBits, double limit)
 {
+  if (std::isnan(limit))
+    return luaL_argerror(L, 3, "limit is not a number");
+  const bool bounded = limit >= 0 && limit < 18e18;
+  const uint64_t cap = bounded ? (uint64_t)limit : UINT64_MAX;
+  // one byte past the limit tells a stream that ends there from a longer one
   GrowBuf buf;
   std::ostream out(&buf);
-  if (!DecodeZlib(out, data.data(), data.size(), windowBits, UINT64_MAX))
+  if (!DecodeZlib(out, data.data(), data.size(), windowBits, bounded ? cap + 1 : UINT64_MAX))
     return 0;
+  if (bounded && (uint64_t)buf.size() > cap) {
+    lua_pushnil(L);
+    char msg[80];
+    std::snprintf(msg, sizeof msg, "inflated data exceed the limit of %llu bytes",
+                  (unsigned long long)cap);
+    lua_pushstring(L, msg);
+    return 2;
+  }
   pushBytes(L, buf);
   return 1;
 }
@@ -351,7 +368,7 @@ int luaopen_tolm(lua_State* L)
   static const luaL_Reg functions[] = {
     {"unpredictPNG", FunctionWrapper<&tolm::unpredictPNG>::Wrapper},
     {"predictPNG", FunctionWrapper<&tolm::predictPNG>::Wrapper},
-    {"zlibDecode", FunctionWrapper<&tolm::zlibDecode, Required, OptionalOr<15>>::Wrapper},
+    {"zlibDecode", FunctionWrapper<&tolm::zlibDecode, Required, OptionalOr<15>, OptionalOr<-1>>::Wrapper},
     {"zlibEncode", FunctionWrapper<&tolm::zlibEncode>::Wrapper},
     {"ccittDecode", FunctionWrapper<&tolm::ccittDecode, Required, Required, Required,
                                     OptionalOr<-1>, Optional, Optional, Optional>::Wrapper},

@@ -18,7 +18,7 @@ namespace tolm {
 int unpredictPNG(lua_State* L, const std::string& data, int rowBytes, int predictor, int step,
                  int bits);
 int predictPNG(lua_State* L, const std::string& data, int width, int filter);
-int zlibDecode(lua_State* L, const std::string& data, int windowBits);
+int zlibDecode(lua_State* L, const std::string& data, int windowBits, double limit);
 int zlibEncode(lua_State* L, const std::string& data);
 int ccittDecode(lua_State* L, const std::string& data, int width, int height, int K,
                 bool byteAlign, bool blackIs1, bool endOfBlock);

@@ -1,10 +1,13 @@
-// The PDF reader: opening a document through the PDF reading script, the
-// lazy placeholder, and drawing the page on first access.
+// The PDF reader: opening a document through the PDF reading script and
+// poppler, the page's image before it is drawn, and drawing it on first
+// access.
 #include "pdfreader/pdf_reader.hh"
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <vector>
 
 #include "bind/LuaWrapper.hh"
 #include "codecs/PDF.hh"
@@ -83,6 +86,41 @@ int giveUp(lua_State* L, int objectRef, std::istream* stream)
   return 0;
 }
 
+// The string field `key` of the document table, or "".
+std::string documentString(lua_State* L, const LuaTable& document, const char* key)
+{
+  std::string out;
+  const int top = lua_gettop(L);
+  if (lua_checkstack(L, 2)) {
+    document.push(L);
+    if (lua_istable(L, -1)) {
+      lua_getfield(L, -1, key);
+      size_t n = 0;
+      if (lua_type(L, -1) == LUA_TSTRING)
+        if (const char* p = lua_tolstring(L, -1, &n))
+          out.assign(p, n);
+    }
+  }
+  lua_settop(L, top);
+  return out;
+}
+
+// The boolean field `key` of the document table.
+bool documentFlag(lua_State* L, const LuaTable& document, const char* key)
+{
+  bool out = false;
+  const int top = lua_gettop(L);
+  if (lua_checkstack(L, 2)) {
+    document.push(L);
+    if (lua_istable(L, -1)) {
+      lua_getfield(L, -1, key);
+      out = lua_toboolean(L, -1) != 0;
+    }
+  }
+  lua_settop(L, top);
+  return out;
+}
+
 } // namespace
 
 std::string PDFReader::scriptPath()
@@ -118,7 +156,12 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   }
 
   LuaTable document;
-  int pages = 0;
+  int scriptPages = 0;
+  std::string update;
+  // A PDF document whose structure the script cannot read (its objects
+  // encrypted in object streams, or inflating past the script's bound) is
+  // counted by poppler, which draws it.
+  bool popplerCounts = false;
   try {
     OpenCall open(setup.objectRef);
     document = LuaWrapper::Call_1<LuaTable>(L, open);
@@ -127,11 +170,47 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
     Global info("pdfInfo");
     LuaWrapper::Call_0(L, info, document);
     Global count("pdfPages");
-    pages = LuaWrapper::Call_1<int>(L, count, document);
+    scriptPages = LuaWrapper::Call_1<int>(L, count, document);
+    update = documentString(L, document, "pageTreeUpdate");
+    popplerCounts = documentFlag(L, document, "rasteriserCounts");
   } catch (const std::exception& e) {
     std::cerr << "failed to open PDF: " << e.what() << std::endl;
     return giveUp(L, setup.objectRef, stream);
   }
+  if (scriptPages < 1 && !popplerCounts)
+    return giveUp(L, setup.objectRef, stream);
+
+  std::vector<char> bytes;
+  if (!pdfreader::readAll(*stream, bytes)) {
+    std::cerr << "PDF: cannot read the document" << std::endl;
+    return giveUp(L, setup.objectRef, stream);
+  }
+  // the script's repair of a page tree whose /Count is wrong
+  bytes.insert(bytes.end(), update.begin(), update.end());
+  std::unique_ptr<pdfreader::PopplerDocument> poppler;
+  try {
+    poppler = std::make_unique<pdfreader::PopplerDocument>(std::move(bytes));
+  } catch (const std::exception& e) {
+    std::cerr << "PDF: " << e.what() << std::endl;
+    return giveUp(L, setup.objectRef, stream);
+  }
+  if (poppler->status() == pdfreader::PopplerDocument::NeedsPassword) {
+    std::cerr << "PDF: the document is encrypted and needs a password to open; not read"
+              << std::endl;
+    return giveUp(L, setup.objectRef, stream);
+  }
+  if (poppler->status() != pdfreader::PopplerDocument::Open) {
+    std::cerr << "PDF: poppler cannot open the document";
+    if (scriptPages > 0)
+      std::cerr << " (" << scriptPages << " pages found in it)";
+    std::cerr << "; not read" << std::endl;
+    return giveUp(L, setup.objectRef, stream);
+  }
+  // The pages are those the rasteriser can draw.
+  const int pages = poppler->pages();
+  if (!popplerCounts && scriptPages != pages)
+    std::cerr << "PDF: the page tree holds " << scriptPages << " pages, poppler finds " << pages
+              << "; reading " << pages << std::endl;
   if (pages < 1 || index < 0 || index >= pages)
     return giveUp(L, setup.objectRef, stream);
 
@@ -152,13 +231,34 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   }
   reader->nativeRaster = native;
   reader->dpi = 300;
+  reader->poppler = std::move(poppler);
+
+  // A page the script draws is drawn now: only then is its size known.
+  // Any other page gets its size and format up front, so that whatever
+  // looks at the image before its pixels sees the page it will be.
+  Image drawn;
+  if (native && reader->renderNatively(drawn)) {
+    image.copyTransferOwnership(drawn);
+    image.setCodec(reader);
+    image.pixelsDirty = false;
+    return -pages;
+  }
+  if (!reader->poppler->pageSize(index + 1, reader->dpi, reader->pageW, reader->pageH)) {
+    reader->stream = nullptr; // still the caller's
+    delete reader;
+    stream->clear();
+    stream->seekg(0);
+    return 0;
+  }
+  reader->gray = reader->poppler->pageIsGray(index + 1);
 
   image.setRawData(nullptr);
-  image.w = 1;
-  image.h = 1;
-  image.bps = 1;
-  image.spp = 1;
+  image.w = reader->pageW;
+  image.h = reader->pageH;
+  image.bps = 8;
+  image.spp = reader->gray ? 1 : 3;
   image.rowStride = 0;
+  image.resX = image.resY = reader->dpi;
   image.setCodec(reader);
   return -pages;
 }
@@ -174,7 +274,8 @@ PDFReader::~PDFReader()
   if (luaState) {
     try {
       Global close("pdfClose");
-      LuaWrapper::Call_0(luaState, close, document);
+      if (!document.empty())
+        LuaWrapper::Call_0(luaState, close, document);
     } catch (const std::exception& e) {
       std::cerr << "failed to close PDF: " << e.what() << std::endl;
     }
@@ -197,15 +298,11 @@ bool PDFReader::writeImage(std::ostream* out, Image& image, int quality,
   return false;
 }
 
-std::istream* PDFReader::openStream()
-{
-  LuaIstream* object = istreamObject(luaState, istreamRef);
-  return object ? object->stream : nullptr;
-}
-
 bool PDFReader::renderNatively(Image& image)
 {
   lua_State* L = luaState;
+  if (!L)
+    return false;
   const int top = lua_gettop(L);
   try {
     Global rasterize("pdfRasterize");
@@ -240,25 +337,29 @@ bool PDFReader::renderNatively(Image& image)
 
 void PDFReader::decodeNow(Image* image)
 {
-  if (!image || failed || !luaState)
+  if (!image || failed || !poppler || pageW <= 0 || pageH <= 0)
     return;
   try {
-    if (nativeRaster && renderNatively(*image))
+    platform::systemLog("drawing PDF page %d with poppler", page + 1);
+    if (poppler->draw(page + 1, dpi, gray, *image))
       return;
-    platform::systemLog("falling back to poppler PDF");
-    std::istream* in = openStream();
-    if (!in) {
-      std::fprintf(stderr, "PDF page %d: the document's stream was closed\n", page + 1);
-      failed = true;
-      image->setRawData(nullptr);
-      image->resize(0, 0);
-      return;
-    }
-    if (!pdfreader::renderPage(*in, *image, page + 1, dpi))
-      failed = true;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "PDF page %d: %s\n", page + 1, e.what());
-    failed = true;
+  }
+  // The page stays what it was announced as: white.
+  failed = true;
+  Image white;
+  white.bps = 8;
+  white.spp = gray ? 1 : 3;
+  try {
+    white.resize(pageW, pageH);
+  } catch (const std::exception&) {
+    return;
+  }
+  if (uint8_t* p = white.getRawData()) {
+    std::memset(p, 0xff, size_t(white.stride()) * size_t(pageH));
+    white.setResolution(dpi, dpi);
+    image->copyTransferOwnership(white);
   }
 }
 

@@ -2,15 +2,23 @@
 // document. The PDF reading script (PDF.bcz in the resource directory) runs
 // in a private script state per reader; it opens the document from an
 // "istream" object, counts the pages and may draw them itself, else poppler
-// draws the page on first access to the pixels.
+// draws the page on first access to the pixels. poppler holds the document
+// from the start: it answers the page's size and whether it is gray, so the
+// image has its real geometry and format before it is drawn, and it counts
+// the pages of documents the script cannot read (encrypted object streams).
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <string>
 
 #include "bind/Handles.hh"
 #include "image/ImageCodec.hh"
 #include "lua/lua.h"
+
+namespace pdfreader {
+class PopplerDocument;
+}
 
 class PDFReader : public ImageCodec {
 public:
@@ -30,9 +38,9 @@ public:
   void decodeNow(Image* image) override;
 
   // The registry's reading entry: 0 when the input is not a PDF document
-  // the script can open (the stream cleared and rewound, still the
-  // caller's), else minus the page count with a reader attached to a 1 x 1
-  // placeholder.
+  // the script or poppler can open (the stream cleared and rewound, still
+  // the caller's), else minus the page count with a reader attached to an
+  // image without pixels but with the page's size, format and resolution.
   static int open(std::istream* stream, Image& image, const std::string& decompress,
                   int index);
 
@@ -47,9 +55,12 @@ public:
   int dpi = 300;
   bool nativeRaster = false;
 
+  // What the page becomes when drawn: set before the image sees it.
+  std::unique_ptr<pdfreader::PopplerDocument> poppler;
+  int pageW = 0, pageH = 0;
+  bool gray = false;
+
 private:
-  // The stream the script still has open, or null.
-  std::istream* openStream();
   bool renderNatively(Image& image);
   bool failed = false;
 };

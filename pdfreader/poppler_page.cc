@@ -12,7 +12,8 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
-
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,14 +29,63 @@ namespace {
 // hostile media box can ask for terabytes.
 constexpr int64_t kMaxPixels = int64_t(1) << 28;
 constexpr std::streamsize kReadChunk = 1 << 20;
+// The coarse drawing that tells gray pages from colour ones.
+constexpr double kPreviewDpi = 72;
+constexpr double kPreviewPixels = 1 << 20;
 
 void popplerMessage(const std::string& msg, void*)
 {
   std::fprintf(stderr, "poppler: %s\n", msg.c_str());
 }
 
+void startPoppler()
+{
+  static bool hooked = false;
+  if (!hooked) {
+    poppler::set_debug_error_function(popplerMessage, nullptr);
+    // poppler finds fonts through fontconfig: started (and, under the leak
+    // checker, handed back at exit) in one place for the process.
+    fonts::startFontconfig();
+    hooked = true;
+  }
+}
+
+// The page's crop box in points as a viewer shows it: poppler turns the
+// page by its own /Rotate, so a quarter turn swaps the sides.
+bool boxOf(const poppler::page& p, double& bw, double& bh)
+{
+  poppler::rectf box = p.page_rect(poppler::crop_box);
+  bw = box.width();
+  bh = box.height();
+  const poppler::page::orientation_enum o = p.orientation();
+  if (o == poppler::page::landscape || o == poppler::page::seascape)
+    std::swap(bw, bh);
+  return std::isfinite(bw) && std::isfinite(bh) && bw > 0 && bh > 0;
+}
+
+// Pixels at dpi as pdftoppm sizes its bitmap: the scaled side rounded up,
+// so that the last part of a pixel of the page is drawn too.
+int64_t pixelsAt(double points, double dpi)
+{
+  return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0));
+}
+
+// The whole page, or the w x h pixels of its top left corner when w > 0.
+poppler::image drawWhole(poppler::page* p, double dpi, int w = -1, int h = -1)
+{
+  poppler::page_renderer renderer;
+  renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+  renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+  renderer.set_paper_color(0xffffffff);
+  renderer.set_image_format(poppler::image::format_argb32);
+  return w > 0 ? renderer.render_page(p, dpi, dpi, 0, 0, w, h) : renderer.render_page(p, dpi, dpi);
+}
+
+} // namespace
+
 bool readAll(std::istream& in, std::vector<char>& out)
 {
+  out.clear();
   in.clear();
   in.seekg(0, std::ios::beg);
   if (!in)
@@ -51,101 +101,157 @@ bool readAll(std::istream& in, std::vector<char>& out)
   return !in.bad() && !out.empty();
 }
 
-bool fail(Image& image, const char* why, int page)
+PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data))
 {
-  std::fprintf(stderr, "PDF page %d: %s\n", page, why);
-  image.setRawData(nullptr);
-  image.resize(0, 0);
-  return false;
+  startPoppler();
+  if (bytes.empty() || bytes.size() > size_t(std::numeric_limits<int>::max()))
+    return;
+  doc.reset(poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
+  if (!doc)
+    return;
+  state = doc->is_locked() ? NeedsPassword : Open;
 }
 
-} // namespace
+PopplerDocument::~PopplerDocument() = default;
 
-bool renderPage(std::istream& in, Image& image, int page, int dpi)
+int PopplerDocument::pages() const
 {
-  static bool hooked = false;
-  if (!hooked) {
-    poppler::set_debug_error_function(popplerMessage, nullptr);
-    // poppler finds fonts through fontconfig: started (and, under the leak
-    // checker, handed back at exit) in one place for the process.
-    fonts::startFontconfig();
-    hooked = true;
+  return state == Open ? doc->pages() : 0;
+}
+
+bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
+{
+  if (state != Open || dpi <= 0 || page < 1 || page > doc->pages()) {
+    std::fprintf(stderr, "PDF page %d: no such page\n", page);
+    return false;
   }
-  if (dpi <= 0)
-    return fail(image, "bad resolution", page);
-
-  std::vector<char> bytes;
-  if (!readAll(in, bytes))
-    return fail(image, "cannot read the document", page);
-
-  std::unique_ptr<poppler::document> doc(
-      poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
-  if (!doc || doc->is_locked())
-    return fail(image, "poppler cannot open the document", page);
-  if (page < 1 || page > doc->pages())
-    return fail(image, "no such page", page);
   std::unique_ptr<poppler::page> p(doc->create_page(page - 1));
-  if (!p)
-    return fail(image, "poppler cannot open the page", page);
+  double bw, bh;
+  if (!p || !boxOf(*p, bw, bh)) {
+    std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
+    return false;
+  }
+  const int64_t pw = pixelsAt(bw, dpi), ph = pixelsAt(bh, dpi);
+  if (pw <= 0 || ph <= 0 || pw > std::numeric_limits<int>::max() / 3 ||
+      ph > std::numeric_limits<int>::max() || pw * ph > kMaxPixels) {
+    std::fprintf(stderr, "PDF page %d: page size out of range\n", page);
+    return false;
+  }
+  w = int(pw);
+  h = int(ph);
+  return true;
+}
 
-  // The bitmap is sized from the crop box as a viewer shows it: poppler turns
-  // the page by its own /Rotate, so a quarter turn swaps the sides.
-  poppler::rectf box = p->page_rect(poppler::crop_box);
-  double bw = box.width(), bh = box.height();
-  poppler::page::orientation_enum o = p->orientation();
-  if (o == poppler::page::landscape || o == poppler::page::seascape)
-    std::swap(bw, bh);
-  int64_t w = saturate_cast<int64_t>(bw * dpi / 72);
-  int64_t h = saturate_cast<int64_t>(dpi * bh / 72);
-  if (w <= 0 || h <= 0 || w > std::numeric_limits<int>::max() / 3 ||
-      h > std::numeric_limits<int>::max() || w * h > kMaxPixels)
-    return fail(image, "page size out of range", page);
-
-  poppler::page_renderer renderer;
-  renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-  renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-  renderer.set_paper_color(0xffffffff);
-  renderer.set_image_format(poppler::image::format_argb32);
-  poppler::image drawn = renderer.render_page(p.get(), dpi, dpi);
+bool PopplerDocument::pageIsGray(int page) const
+{
+  if (state != Open || page < 1 || page > doc->pages())
+    return false;
+  std::unique_ptr<poppler::page> p(doc->create_page(page - 1));
+  double bw, bh;
+  if (!p || !boxOf(*p, bw, bh))
+    return false;
+  // Coarse, but a colour a pixel of it shows: small marks keep their hue
+  // when blended with white.
+  const double dpi =
+      std::min(kPreviewDpi, 72.0 * std::sqrt(kPreviewPixels / (bw * bh)));
+  poppler::image drawn = drawWhole(p.get(), dpi);
   if (!drawn.is_valid() || drawn.format() != poppler::image::format_argb32)
-    return fail(image, "poppler cannot draw the page", page);
+    return false;
+  const char* src = drawn.const_data();
+  for (int y = 0; y < drawn.height(); ++y) {
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(src + size_t(y) * size_t(drawn.bytes_per_row()));
+    for (int x = 0; x < drawn.width(); ++x, s += 4)
+      if (s[0] != s[1] || s[1] != s[2])
+        return false;
+  }
+  return true;
+}
+
+bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
+{
+  int w, h;
+  if (!pageSize(page, dpi, w, h))
+    return false;
+  std::unique_ptr<poppler::page> p(doc->create_page(page - 1));
+  if (!p) {
+    std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
+    return false;
+  }
+  poppler::image drawn = drawWhole(p.get(), dpi, w, h);
+  if (!drawn.is_valid() || drawn.format() != poppler::image::format_argb32) {
+    std::fprintf(stderr, "PDF page %d: poppler cannot draw the page\n", page);
+    return false;
+  }
 
   Image out;
   out.bps = 8;
-  out.spp = 3;
+  out.spp = gray ? 1 : 3;
   try {
-    out.resize(int(w), int(h));
+    out.resize(w, h);
   } catch (const std::exception&) {
-    return fail(image, "out of memory", page);
+    std::fprintf(stderr, "PDF page %d: out of memory\n", page);
+    return false;
   }
   uint8_t* dst = out.getRawData();
-  if (!dst)
-    return fail(image, "out of memory", page);
-  const size_t rowBytes = size_t(w) * 3;
+  if (!dst) {
+    std::fprintf(stderr, "PDF page %d: out of memory\n", page);
+    return false;
+  }
+  const size_t rowBytes = size_t(w) * out.spp;
   std::memset(dst, 0xff, rowBytes * size_t(h));
-  // poppler rounds its bitmap size its own way; copy what overlaps and keep
-  // white where its bitmap is a pixel short.
-  const int cw = std::min<int>(int(w), drawn.width());
-  const int ch = std::min<int>(int(h), drawn.height());
+  // poppler was asked for w x h; should it give another size, what
+  // overlaps is copied and the rest stays white.
+  const int cw = std::min(w, drawn.width());
+  const int ch = std::min(h, drawn.height());
   const char* src = drawn.const_data();
-  const int srcStride = drawn.bytes_per_row();
+  const size_t srcStride = size_t(drawn.bytes_per_row());
   for (int y = 0; y < ch; ++y) {
-    const uint8_t* s = reinterpret_cast<const uint8_t*>(src + size_t(y) * size_t(srcStride));
+    // 32-bit 0xAARRGGBB words, little-endian in memory: B G R A
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(src + size_t(y) * srcStride);
     uint8_t* d = dst + size_t(y) * rowBytes;
-    for (int x = 0; x < cw; ++x, s += 4, d += 3) {
-      // 32-bit 0xAARRGGBB words, little-endian in memory: B G R A
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
+    if (gray) {
+      // a gray page has R = G = B; should a stray pixel differ, its luma
+      for (int x = 0; x < cw; ++x, s += 4)
+        d[x] = uint8_t((s[2] * 77u + s[1] * 150u + s[0] * 29u + 128u) >> 8);
+    } else {
+      for (int x = 0; x < cw; ++x, s += 4, d += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+      }
     }
   }
   out.setResolution(dpi, dpi);
-  bool metaChanged = image.resX != dpi || image.resY != dpi;
+  const bool metaChanged = image.resX != dpi || image.resY != dpi;
   image.copyTransferOwnership(out);
   image.setResolution(dpi, dpi);
   if (metaChanged)
     image.metaDirty = true;
   image.setRawData();
+  return true;
+}
+
+bool renderPage(std::istream& in, Image& image, int page, int dpi)
+{
+  auto fail = [&](const char* why) {
+    std::fprintf(stderr, "PDF page %d: %s\n", page, why);
+    image.setRawData(nullptr);
+    image.resize(0, 0);
+    return false;
+  };
+  if (dpi <= 0)
+    return fail("bad resolution");
+  std::vector<char> bytes;
+  if (!readAll(in, bytes))
+    return fail("cannot read the document");
+  PopplerDocument doc(std::move(bytes));
+  if (doc.status() != PopplerDocument::Open)
+    return fail("poppler cannot open the document");
+  if (!doc.draw(page, dpi, false, image)) {
+    image.setRawData(nullptr);
+    image.resize(0, 0);
+    return false;
+  }
   return true;
 }
 

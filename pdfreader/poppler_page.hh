@@ -1,17 +1,60 @@
-// Drawing one PDF page into an Image with poppler: the path taken when the
-// PDF reading script does not draw the page itself.
+// Drawing PDF pages into Images with poppler: the path taken when the PDF
+// reading script does not draw the page itself. poppler also answers what
+// the page's image will be (size, gray or colour) before it is drawn, and
+// counts pages where the script cannot (encrypted object streams).
 #pragma once
 
 #include <istream>
+#include <memory>
+#include <vector>
 
 class Image;
 
+namespace poppler {
+class document;
+}
+
 namespace pdfreader {
 
-// Reads the whole stream from position 0 and draws page `page` (counted
-// from 1) at `dpi` on white with anti-aliasing; the image becomes 8-bit RGB
-// of the page's crop box with the page's own rotation applied, resolution
-// dpi. On failure prints one line and leaves the image without pixels.
+// Reads the whole stream from position 0; false on a read error, an empty
+// stream or one longer than poppler takes.
+bool readAll(std::istream& in, std::vector<char>& out);
+
+// A document held in memory for poppler, for as long as its pages are
+// wanted.
+class PopplerDocument {
+public:
+  enum Status { Open, Unreadable, NeedsPassword };
+
+  // Takes the bytes; a document that needs a user password stays locked.
+  explicit PopplerDocument(std::vector<char> bytes);
+  ~PopplerDocument();
+  PopplerDocument(const PopplerDocument&) = delete;
+  PopplerDocument& operator=(const PopplerDocument&) = delete;
+
+  Status status() const { return state; }
+  int pages() const;
+
+  // The bitmap size of page `page` (from 1) at dpi, rounded as poppler
+  // sizes its own bitmap, with the page's rotation applied. False for a
+  // page that does not exist or whose size is out of range (one line).
+  bool pageSize(int page, int dpi, int& w, int& h) const;
+  // True when every pixel of a coarse drawing of the page is gray.
+  bool pageIsGray(int page) const;
+  // Draws the page on white: the image becomes w x h (pageSize) 8-bit RGB,
+  // or 8-bit gray when `gray`, at resolution dpi. False (one line) when
+  // poppler cannot draw it; the image is then left as it was.
+  bool draw(int page, int dpi, bool gray, Image& image) const;
+
+private:
+  std::vector<char> bytes;
+  std::unique_ptr<poppler::document> doc;
+  Status state = Unreadable;
+};
+
+// Reads the document from `in` and draws page `page` (counted from 1) at
+// `dpi` as 8-bit RGB of the page's crop box with its rotation applied. On
+// failure prints one line and leaves the image without pixels.
 bool renderPage(std::istream& in, Image& image, int page, int dpi);
 
 } // namespace pdfreader

@@ -115,7 +115,16 @@ TEST_F(TolmModule, ZlibBothWaysAgainstPython)
                  "assert(type(empty) == 'string' and #empty > 0)\n"
                  "assert(Tolm.zlibDecode(empty) == '', 'empty round trip')\n"
                  "assert(select('#', Tolm.zlibDecode('not a zlib stream')) == 0)\n"
-                 "assert(select('#', Tolm.zlibDecode(read('raw.zlib'), 99)) == 0)"),
+                 "assert(select('#', Tolm.zlibDecode(read('raw.zlib'), 99)) == 0)\n"
+                 // an output limit: up to it the data, past it nil and why
+                 "assert(Tolm.zlibDecode(read('raw.zlib'), 15, #raw) == raw, 'limit met')\n"
+                 "assert(Tolm.zlibDecode(read('raw.zlib'), nil, -1) == raw, 'no limit')\n"
+                 "local none, why = Tolm.zlibDecode(read('raw.zlib'), 15, #raw - 1)\n"
+                 "assert(none == nil and why == 'inflated data exceed the limit of ' ..\n"
+                 "       (#raw - 1) .. ' bytes', tostring(why))\n"
+                 "local bomb = Tolm.zlibEncode(string.rep('\\0', 1048576))\n"
+                 "assert(select(2, Tolm.zlibDecode(bomb, 15, 0)))\n"
+                 "assert(#Tolm.zlibDecode(bomb, 15, 1048576) == 1048576)"),
             "");
   REQUIRE_TOOL(python, "python3");
   // Level 9 and Python's zlib reads it back.

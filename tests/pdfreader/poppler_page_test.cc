@@ -16,16 +16,17 @@ namespace {
 
 // A one-page PDF drawn by hand: a black box in the lower left quarter of a
 // page of the given size, turned by /Rotate.
-std::string boxPdf(int wPt, int hPt, int rotate, const std::string& extra = "")
+std::string boxPdf(double wPt, double hPt, int rotate, const std::string& extra = "")
 {
-  std::ostringstream content;
-  content << "0 0 0 rg 36 36 " << wPt / 4 << " " << hPt / 4 << " re f\n" << extra;
+  std::ostringstream content, size;
+  content << "0 0 0 rg 36 36 " << int(wPt) / 4 << " " << int(hPt) / 4 << " re f\n" << extra;
+  size << wPt << " " << hPt;
   std::string c = content.str();
   std::vector<std::string> objs = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(wPt) + " " +
-          std::to_string(hPt) + "] /Rotate " + std::to_string(rotate) +
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size.str() + "] /Rotate " +
+          std::to_string(rotate) +
           " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
           " /Contents 4 0 R >>",
       "<< /Length " + std::to_string(c.size()) + " >>\nstream\n" + c + "endstream"};
@@ -59,8 +60,8 @@ TEST(PopplerPage, A4At300DpiHasTheSizeOfItsCropBox)
 {
   Image image;
   ASSERT_TRUE(render(boxPdf(595, 842, 0), image, 1, 300));
-  EXPECT_EQ(image.w, 2479);
-  EXPECT_EQ(image.h, 3508);
+  EXPECT_EQ(image.w, 2480); // as pdftoppm: 2479.17 rounded up
+  EXPECT_EQ(image.h, 3509);
   EXPECT_EQ(image.spp, 3);
   EXPECT_EQ(image.bps, 8);
   EXPECT_EQ(image.resX, 300);
@@ -98,9 +99,8 @@ TEST(PopplerPage, MatchesPdftoppm)
                   dir.file("ref")), 0);
     Image ref;
     ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
-    // pdftoppm rounds the page size up, we truncate: at most a pixel apart
-    ASSERT_NEAR(ours.w, ref.w, 1);
-    ASSERT_NEAR(ours.h, ref.h, 1);
+    ASSERT_EQ(ours.w, ref.w);
+    ASSERT_EQ(ours.h, ref.h);
     size_t off = 0, total = 0;
     for (int y = 0; y < std::min(ours.h, ref.h); ++y)
       for (int x = 0; x < std::min(ours.w, ref.w); ++x) {
@@ -110,6 +110,36 @@ TEST(PopplerPage, MatchesPdftoppm)
             ++off;
       }
     EXPECT_LT(off, total / 500) << "dpi " << dpi;
+  }
+}
+
+// A page a fraction of a point short of a whole size: sized as pdftoppm
+// sizes it (rounded up), its last column and row drawn, not left white.
+TEST(PopplerPage, FractionalPageSizeAsPdftoppm)
+{
+  REQUIRE_TOOL(pdftoppm, "pdftoppm");
+  TempDir dir;
+  const std::string pdf = dir.file("frac.pdf");
+  // a gray fill over the whole page
+  ASSERT_TRUE(writeFile(pdf, boxPdf(611.97, 791.97, 0, "0.5 g 0 0 612 792 re f\n")));
+  struct Case {
+    int dpi, w, h;
+  } cases[] = {{300, 2550, 3300}, {72, 612, 792}, {150, 1275, 1650}};
+  for (const Case& c : cases) {
+    Image ours;
+    std::ifstream in(pdf, std::ios::binary);
+    ASSERT_TRUE(pdfreader::renderPage(in, ours, 1, c.dpi));
+    ASSERT_EQ(run(pdftoppm + " -r " + std::to_string(c.dpi) + " -singlefile " + pdf + " " +
+                  dir.file("ref")), 0);
+    Image ref;
+    ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
+    EXPECT_EQ(ours.w, ref.w) << c.dpi;
+    EXPECT_EQ(ours.h, ref.h) << c.dpi;
+    EXPECT_EQ(ours.w, c.w) << c.dpi;
+    EXPECT_EQ(ours.h, c.h) << c.dpi;
+    // the last pixel is part of the page: not white
+    EXPECT_EQ(pixelAt(ours, ours.w - 1, ours.h - 1), pixelAt(ref, ref.w - 1, ref.h - 1)) << c.dpi;
+    EXPECT_LT(pixelAt(ours, ours.w - 1, ours.h - 1)[0], 255) << c.dpi;
   }
 }
 

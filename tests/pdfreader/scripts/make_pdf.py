@@ -1,0 +1,132 @@
+"""Writes the PDF documents the tolm page tests read.
+
+  make_pdf.py pages N COUNT OUT [nested]  N pages, the tree's /Count says COUNT
+  make_pdf.py colour OUT                  one 611.97 x 791.97 pt page, colour and gray
+  make_pdf.py gray OUT                    one page: a gray image and black text marks
+  make_pdf.py bomb MB OUT                 the page tree in an object stream inflating to MB MiB
+"""
+import sys
+import zlib
+
+
+def document(objects, xref_stream=False):
+    """Numbers the objects from 1, adds the cross-reference data."""
+    out = bytearray(b"%PDF-1.5\n%\xe2\xe3\xcf\xd3\n")
+    offsets = []
+    for i, body in enumerate(objects):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % (i + 1) + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    for off in offsets:
+        out += b"%010d 00000 n \n" % off
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    return bytes(out)
+
+
+def stream(data, extra=b""):
+    return b"<< /Length %d %s>>\nstream\n" % (len(data), extra) + data + b"\nendstream"
+
+
+def pages(n, count, nested):
+    # page i: a black box 50 + 20 i points wide at (36, 36), 50 high
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>"]
+    if nested:
+        objs.append(b"<< /Type /Pages /Kids [3 0 R 4 0 R] /Count %d >>" % count)
+        half = n // 2
+        first = 5
+        kids_a = b" ".join(b"%d 0 R" % (first + 2 * i) for i in range(half))
+        kids_b = b" ".join(b"%d 0 R" % (first + 2 * i) for i in range(half, n))
+        objs.append(b"<< /Type /Pages /Parent 2 0 R /Kids [%s] /Count %d >>" % (kids_a, half))
+        objs.append(b"<< /Type /Pages /Parent 2 0 R /Kids [%s] /Count %d >>" % (kids_b, n - half))
+        parents = [3] * half + [4] * (n - half)
+    else:
+        first = 3
+        kids = b" ".join(b"%d 0 R" % (first + 2 * i) for i in range(n))
+        objs.append(b"<< /Type /Pages /Kids [%s] /Count %d >>" % (kids, count))
+        parents = [2] * n
+    for i in range(n):
+        content = b"0 0 0 rg 36 36 %d 50 re f\n" % (50 + 20 * i)
+        objs.append(b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 300 200] /Contents %d 0 R >>"
+                    % (parents[i], first + 2 * i + 1))
+        objs.append(stream(content))
+    return document(objs)
+
+
+def colour():
+    content = (b"0.9 0.1 0.1 rg 36 36 200 120 re f\n0.5 g 300 400 200 200 re f\n"
+               b"0 0 0.8 rg 0 0 612 20 re f\n")
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 611.97 791.97] /Contents 4 0 R >>",
+                     stream(content)])
+
+
+def gray():
+    w, h = 200, 100
+    pixels = bytes((x + y) % 256 for y in range(h) for x in range(w))
+    image = stream(zlib.compress(pixels),
+                   b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray "
+                   b"/BitsPerComponent 8 /Filter /FlateDecode " % (w, h))
+    content = b"q 400 0 0 200 50 100 cm /Im0 Do Q 0 g 50 330 100 8 re f\n"
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 500 400] "
+                     b"/Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
+                     stream(content), image])
+
+
+def bomb(mib):
+    # Objects 2 (page tree) and 3 (the page) live in object stream 5, which
+    # goes on with mib MiB of blanks; a cross-reference stream places them.
+    inner = [b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+             b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R >>"]
+    header = (b"2 0 3 %d " % (len(inner[0]) + 1)).ljust(64)
+    z = zlib.compressobj(9)
+    packed = [z.compress(header + inner[0] + b"\n" + inner[1] + b"\n")]
+    blank = b" " * 1048576
+    for _ in range(mib):
+        packed.append(z.compress(blank))
+    packed.append(z.flush())
+    packed = b"".join(packed)
+    content = b"0 0 0 rg 20 20 80 40 re f\n"
+    out = bytearray(b"%PDF-1.5\n%\xe2\xe3\xcf\xd3\n")
+    offsets = {}
+    offsets[1] = len(out)
+    out += b"1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n"
+    offsets[4] = len(out)
+    out += b"4 0 obj\n" + stream(content) + b"\nendobj\n"
+    offsets[5] = len(out)
+    out += (b"5 0 obj\n<< /Type /ObjStm /N 2 /First 64 /Filter /FlateDecode /Length %d >>\nstream\n"
+            % len(packed)) + packed + b"\nendstream\nendobj\n"
+    offsets[6] = len(out)
+    rows = bytearray()
+    entries = {0: (0, 0, 255), 1: (1, offsets[1], 0), 2: (2, 5, 0), 3: (2, 5, 1),
+               4: (1, offsets[4], 0), 5: (1, offsets[5], 0), 6: (1, offsets[6], 0)}
+    for num in range(7):
+        kind, f2, f3 = entries[num]
+        rows += bytes([kind]) + f2.to_bytes(4, "big") + bytes([f3])
+    out += (b"6 0 obj\n<< /Type /XRef /Size 7 /W [1 4 1] /Root 1 0 R /Length %d >>\nstream\n"
+            % len(rows)) + bytes(rows) + b"\nendstream\nendobj\n"
+    out += b"startxref\n%d\n%%%%EOF\n" % offsets[6]
+    return bytes(out)
+
+
+def main():
+    kind = sys.argv[1]
+    if kind == "pages":
+        data = pages(int(sys.argv[2]), int(sys.argv[3]), len(sys.argv) > 5 and sys.argv[5] == "nested")
+        out = sys.argv[4]
+    elif kind == "colour":
+        data, out = colour(), sys.argv[2]
+    elif kind == "gray":
+        data, out = gray(), sys.argv[2]
+    elif kind == "bomb":
+        data, out = bomb(int(sys.argv[2])), sys.argv[3]
+    else:
+        sys.exit("unknown kind " + kind)
+    with open(out, "wb") as f:
+        f.write(data)
+
+
+main()

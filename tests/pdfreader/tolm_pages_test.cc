@@ -1,0 +1,286 @@
+// PDF pages as a user meets them: documents made by other programs (or
+// generated here, for the hostile and damaged ones) read by the real tolm,
+// through a script and through doc2pdf, checked with poppler's and qpdf's
+// tools.
+#include "image/Image.hh"
+#include "tests/support/TestSupport.hh"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+std::string tolmPath() { return binaryDir() + "/host/tolm"; }
+
+#define REQUIRE_TOLM()                                                                             \
+  do {                                                                                             \
+    if (!std::ifstream(tolmPath())) {                                                              \
+      if (underCI())                                                                               \
+        FAIL() << "tolm is not built";                                                             \
+      GTEST_SKIP() << "tolm is not built";                                                         \
+    }                                                                                              \
+  } while (0)
+
+// tolm with its own resource directory, output and errors together.
+int tolm(const std::string& args, std::string* out)
+{
+  return run("cd / && env -u TOLM_RESOURCE_DIR TOLM_HEADLESS=1 " + tolmPath() + " " + args +
+                 " 2>&1",
+             out);
+}
+
+// Writes a generated document (scripts/make_pdf.py).
+void makePdf(const std::string& python, const std::string& args)
+{
+  const std::string gen = sourceDir() + "/tests/pdfreader/scripts/make_pdf.py";
+  ASSERT_EQ(run(python + " " + gen + " " + args), 0) << args;
+}
+
+bool pdftoppm(const std::string& tool, const std::string& file, int page, Image& out,
+              const std::string& prefix)
+{
+  const std::string cmd = tool + " -r 300 -f " + std::to_string(page) + " -l " +
+                          std::to_string(page) + " -singlefile " + file + " " + prefix;
+  return run(cmd) == 0 && readPNM(out, prefix + ".ppm");
+}
+
+int pagesOf(const std::string& pdfinfo, const std::string& file)
+{
+  std::string info;
+  if (run(pdfinfo + " " + file, &info) != 0)
+    return -1;
+  const size_t at = info.find("\nPages:");
+  return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + 7);
+}
+
+// The rows of pdfimages -list after its two header lines.
+std::vector<std::string> imageList(const std::string& pdfimages, const std::string& file)
+{
+  std::string out;
+  std::vector<std::string> rows;
+  if (run(pdfimages + " -list " + file, &out) != 0)
+    return rows;
+  std::istringstream in(out);
+  std::string line;
+  for (int n = 0; std::getline(in, line); ++n)
+    if (n >= 2)
+      rows.push_back(line);
+  return rows;
+}
+
+// Dark pixels in row y.
+int darkInRow(const Image& image, int y)
+{
+  int n = 0;
+  for (int x = 0; x < image.w; ++x)
+    if (sampleAt(image, x, y, 0) < 128)
+      ++n;
+  return n;
+}
+
+} // namespace
+
+// Size, format, scale and crop of a page not yet drawn: what the page is
+// when drawn, as pdftoppm draws it (611.97 pt: 2550 pixels at 300 dpi).
+TEST(TolmPages, PageNotYetDrawnAnswersAsDrawn)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  TempDir tmp;
+  makePdf(python, "colour " + tmp.file("colour.pdf"));
+  makePdf(python, "gray " + tmp.file("gray.pdf"));
+  struct Case {
+    const char* file;
+    int spp;
+  } cases[] = {{"colour.pdf", 3}, {"gray.pdf", 1}};
+  const std::string script = sourceDir() + "/tests/pdfreader/scripts/untouched_pages.lua";
+  for (const Case& c : cases) {
+    Image ref;
+    ASSERT_TRUE(pdftoppm(ppm, tmp.file(c.file), 1, ref, tmp.file("ref")));
+    std::string out;
+    ASSERT_EQ(tolm("--script " + script + " " + tmp.file(c.file) + " 0 " + tmp.file("out"), &out),
+              0)
+        << out;
+    const std::string w = std::to_string(ref.w), h = std::to_string(ref.h),
+                      spp = std::to_string(c.spp);
+    EXPECT_EQ(out, "pages\t1\nsize\t" + w + "\t" + h + "\t" + w + "\t" + h + "\t" + spp +
+                       "\t8\nscale\t" + std::to_string(ref.w / 2) + "\t" +
+                       std::to_string(ref.h / 2) + "\t" + spp + "\t8\ncrop\t300\t200\t" + spp +
+                       "\t8\n")
+        << c.file;
+    if (std::string(c.file) == "colour.pdf") {
+      EXPECT_EQ(ref.w, 2550);
+      EXPECT_EQ(ref.h, 3300);
+    }
+
+    Image page, cropped, scaled;
+    ASSERT_NE(ImageCodec::Read(tmp.file("out-page.png"), page), 0) << c.file;
+    ASSERT_NE(ImageCodec::Read(tmp.file("out-cropped.png"), cropped), 0) << c.file;
+    ASSERT_NE(ImageCodec::Read(tmp.file("out-scaled.png"), scaled), 0) << c.file;
+    ASSERT_EQ(page.w, ref.w);
+    ASSERT_EQ(page.h, ref.h);
+    EXPECT_EQ(scaled.w, ref.w / 2);
+    // the page and the crop of it against pdftoppm's page
+    for (const auto& [img, x0, y0] : {std::tuple<const Image&, int, int>{page, 0, 0},
+                                      std::tuple<const Image&, int, int>{cropped, 40, 60}}) {
+      ASSERT_EQ(img.spp, c.spp) << c.file;
+      uint64_t diff = 0;
+      for (int y = 0; y < img.h; ++y)
+        for (int x = 0; x < img.w; ++x)
+          for (int k = 0; k < 3; ++k)
+            diff += std::abs(sampleAt(img, x, y, c.spp == 1 ? 0 : k) -
+                             sampleAt(ref, x + x0, y + y0, k));
+      EXPECT_LT(double(diff) / (double(img.w) * img.h * 3), 1.0) << c.file << " at " << x0;
+    }
+  }
+}
+
+// A page tree whose /Count says 2 or 9 for 4 pages, also with the pages
+// under intermediate nodes: all 4 pages, each its own.
+TEST(TolmPages, WrongPageTreeCount)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  TempDir tmp;
+  for (const std::string args : {"4 2", "4 9", "4 2 nested", "4 9 nested", "4 4 nested"}) {
+    std::istringstream words(args);
+    std::string n, count, nested;
+    words >> n >> count >> nested;
+    makePdf(python, "pages " + n + " " + count + " " + tmp.file("in.pdf") + " " + nested);
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0)
+        << args << ": " << out;
+    EXPECT_NE(out.find("wrote " + tmp.file("out.pdf") + ": 4 pages"), std::string::npos) << out;
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 4) << args;
+    for (int i = 0; i < 4; ++i) {
+      Image page;
+      ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), i + 1, page, tmp.file("p")));
+      // the box of page i: 50 + 20 i points wide, 36 to 86 pt from the bottom
+      const int wide = darkInRow(page, page.h - 1 - 60 * 300 / 72);
+      EXPECT_NEAR(wide, (50 + 20 * i) * 300 / 72, 2) << args << " page " << i + 1;
+    }
+  }
+}
+
+// Encrypted with an owner password only, objects in object streams: read
+// as every viewer reads it. A user password: a clear refusal.
+TEST(TolmPages, EncryptedObjectStreams)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  TempDir tmp;
+  makePdf(python, "pages 4 4 " + tmp.file("plain.pdf"));
+  for (const char* user : {"\"\"", "secret"}) {
+    ASSERT_EQ(run(qpdf + " --object-streams=generate --encrypt " + user + " owner 256 -- " +
+                  tmp.file("plain.pdf") + " " + tmp.file("enc.pdf")),
+              0);
+    std::string out;
+    const int rc = tolm("doc2pdf " + tmp.file("enc.pdf") + " " + tmp.file("out.pdf"), &out);
+    if (std::string(user) == "\"\"") {
+      ASSERT_EQ(rc, 0) << out;
+      EXPECT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 4);
+    } else {
+      EXPECT_NE(rc, 0) << out;
+      EXPECT_NE(out.find("PDF: the document is encrypted and needs a password to open; not read"),
+                std::string::npos)
+          << out;
+    }
+  }
+}
+
+// A gray page (a gray image, black marks) stored gray by doc2pdf; a colour
+// page stays colour.
+TEST(TolmPages, GrayPageStoredGray)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  TempDir tmp;
+  makePdf(python, "gray " + tmp.file("gray.pdf"));
+  makePdf(python, "colour " + tmp.file("colour.pdf"));
+  std::string out;
+  ASSERT_EQ(tolm("doc2pdf " + tmp.file("gray.pdf") + " " + tmp.file("colour.pdf") + " " +
+                     tmp.file("out.pdf"),
+                 &out),
+            0)
+      << out;
+  const std::vector<std::string> rows = imageList(pdfimages, tmp.file("out.pdf"));
+  ASSERT_EQ(rows.size(), 2u) << out;
+  // page num type width height color comp ...
+  auto field = [](const std::string& row, int k) {
+    std::istringstream in(row);
+    std::string word;
+    for (int i = 0; i <= k; ++i)
+      in >> word;
+    return word;
+  };
+  EXPECT_EQ(field(rows[0], 5), "gray") << rows[0];
+  EXPECT_EQ(field(rows[0], 6), "1") << rows[0];
+  EXPECT_EQ(field(rows[1], 5), "rgb") << rows[1];
+}
+
+// An object stream inflating to 512 MiB: the reading script stops at its
+// bound with a clear line, poppler reads the page; memory stays low.
+TEST(TolmPages, ObjectStreamBomb)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  TempDir tmp;
+  makePdf(python, "bomb 512 " + tmp.file("bomb.pdf"));
+  std::string out;
+  const int rc = tolm("doc2pdf " + tmp.file("bomb.pdf") + " " + tmp.file("out.pdf"), &out);
+  struct rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  const long peakMiB = usage.ru_maxrss / 1024;
+  std::cerr << "peak memory of the children: " << peakMiB << " MiB" << std::endl;
+  EXPECT_LT(peakMiB, 400);
+  EXPECT_NE(out.find("PDF: a compressed stream inflates to more than 64 MB, not read"),
+            std::string::npos)
+      << out;
+  ASSERT_EQ(rc, 0) << out;
+  EXPECT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 1);
+}
+
+#ifdef IMGTOOL
+// imgtool reads PDF pages as tolm does: the count, the page's size and
+// format, the pixels as pdftoppm draws them.
+TEST(TolmPages, ImgtoolReadsPdfPages)
+{
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  TempDir tmp;
+  makePdf(python, "pages 3 3 " + tmp.file("three.pdf"));
+  makePdf(python, "colour " + tmp.file("colour.pdf"));
+  std::string out;
+  ASSERT_EQ(run(std::string(IMGTOOL) + " pages " + tmp.file("three.pdf"), &out), 0);
+  EXPECT_EQ(out, "-3\n");
+  ASSERT_EQ(run(std::string(IMGTOOL) + " info " + tmp.file("colour.pdf"), &out), 0);
+  EXPECT_EQ(out, "2550 3300 3 8 300 300 PDF -1\n");
+  ASSERT_EQ(run(std::string(IMGTOOL) + " read " + tmp.file("three.pdf") + " 2 > " +
+                tmp.file("page.pnm")),
+            0);
+  Image page, ref;
+  ASSERT_TRUE(readPNM(page, tmp.file("page.pnm")));
+  ASSERT_TRUE(pdftoppm(ppm, tmp.file("three.pdf"), 3, ref, tmp.file("ref")));
+  ASSERT_EQ(page.w, ref.w);
+  ASSERT_EQ(page.h, ref.h);
+  ASSERT_EQ(page.spp, 1); // black on white
+  for (int y = 0; y < page.h; y += 7)
+    for (int x = 0; x < page.w; x += 5)
+      ASSERT_NEAR(sampleAt(page, x, y), sampleAt(ref, x, y, 1), 2) << x << "," << y;
+}
+#endif
