@@ -27,6 +27,7 @@
 class Image;
 class LuaHandler;
 class Renderer;
+class ScriptImages;
 class Text;
 class XPath;
 
@@ -165,5 +166,7 @@ private:
 TOLM_SCRIPT_CLASS(Vectorial, "Vectorial")
 
 // Registers the script entries of "Vectorial"; the class must be declared.
-// root is the host's slot of the root renderer that opens windows.
-void exportVectorialClass(lua_State* L, Renderer* const* root);
+// root is the host's slot of the root renderer that opens windows; images
+// finds the Image of a script argument (without it, none converts).
+void exportVectorialClass(lua_State* L, Renderer* const* root,
+                          const ScriptImages* images = nullptr);

@@ -5,18 +5,26 @@
 
 #include "canvas/CompOp.hh"
 #include "canvas/ImageDrawing.hh"
+#include "canvas/ScriptImages.hh"
 #include "canvas/ScriptMethod.hh"
 #include "canvas/Text.hh"
 #include "canvas/Vectorial.hh"
 #include "canvas/XPath.hh"
 #include "utility/Saturate.hh"
-// The script class "Image" is declared with the host's image class; only
-// its type is used here, to reach the Image of an argument.
-#include "host/XImage.hh"
 
 using namespace LuaWrapper;
 
 namespace {
+
+// The host's script images; none in a state without the "Image" class.
+const ScriptImages* scriptImages = nullptr;
+
+Image& imageArgument(lua_State* L, int i)
+{
+  if (scriptImages == nullptr)
+    argError(L, i, "Image");
+  return scriptImages->argument(L, i);
+}
 
 Vectorial* newSubClip(Vectorial& parent, int x, int y, int w, int h)
 {
@@ -186,8 +194,9 @@ int strokePathGradient(lua_State* L, Vectorial& v, XPath& path, double width)
   return 0;
 }
 
-int fillPathImage(lua_State* L, Vectorial& v, XPath& path, XImage& image)
+int fillPathImage(lua_State* L, Vectorial& v, XPath& path)
 {
+  Image& image = imageArgument(L, 3);
   double alpha = 1.0;
   optionalNumber(L, 4, alpha);
   const Transform* t = optionalTransform(L, 5);
@@ -209,16 +218,18 @@ int fillTextGradient(lua_State* L, Vectorial& v, double x, double y, const Text&
   return 0;
 }
 
-void fillTextImage(Vectorial& v, double x, double y, const Text& text, XImage& image)
+int fillTextImage(lua_State* L, Vectorial& v, double x, double y, const Text& text)
 {
-  v.fillTextImage(x, y, text, image);
+  v.fillTextImage(x, y, text, imageArgument(L, 5));
+  return 0;
 }
 
 } // namespace
 
-void exportVectorialClass(lua_State* L, Renderer* const* root)
+void exportVectorialClass(lua_State* L, Renderer* const* root, const ScriptImages* images)
 {
   Vectorial::rootRenderer = root;
+  scriptImages = images;
   ExportToLua<CtorWrapper<Vectorial(lua_State*, LuaFunction, int, int, int, int, bool), Required,
                           Required, Required, Required, Required, Optional>>(L, "new");
   ExportToLua<Vectorial, FunctionWrapper<&newSubClip>>(L, "newSubClip");

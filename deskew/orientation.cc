@@ -213,16 +213,18 @@ int64_t bandSum(const std::vector<int64_t>& hist, double from, double below)
   return s;
 }
 
-} // namespace
-
-int autoRotate2(Image& image, float* skew, bool rotated, Image* work)
+// The black-and-white working copy: the retry's turned copy thresholded
+// again, else a copy of the page, its shadows darkened and paper brightened,
+// binarised and inverted when mostly dark. Null when there is nothing to
+// work on.
+std::unique_ptr<Image> workingCopy(Image& image, Image* work)
 {
   std::unique_ptr<Image> owned(work);
   if (owned) {
     colorspace_gray8_threshold(*owned, 127);
   } else {
     if (image.w <= 0 || image.h <= 0 || !image.getRawData() || !image.Type())
-      return 0;
+      return nullptr;
     owned.reset(new Image(image));
     Image& wk = *owned;
     if (wk.bps < 2) {
@@ -241,26 +243,163 @@ int autoRotate2(Image& image, float* skew, bool rotated, Image* work)
     }
     autoInvert(wk);
   }
-  Image& wk = *owned;
-  if (wk.Type() != Image::GRAY8 || wk.w <= 0 || wk.h <= 0)
-    return 0;
+  if (owned->Type() != Image::GRAY8 || owned->w <= 0 || owned->h <= 0)
+    return nullptr;
+  return owned;
+}
 
+// Size limits of a character at the working copy's resolution (0 counts
+// as 300 dpi, anything below 200 as 200).
+struct CharacterSize {
+  int maxSize;   // widest and tallest
+  int minPoints; // fewest pixels
+};
+
+CharacterSize characterSize(const Image& wk)
+{
   int res = wk.resX;
   if (res == 0)
     res = 300;
   if (res < 200)
     res = 200;
-  const int maxSize = res * 40 / 72;
   const int minSide = (int)std::ceil(res * 1.5 / 300);
-  const int minPoints = minSide * minSide;
+  return {res * 40 / 72, minSide * minSide};
+}
+
+// Where a line's characters start and end (rows rounded down to even), and
+// the bottom centres of neighbouring characters that sit level, for its
+// slope. Marks take no part.
+void lineShape(const Line& line, std::vector<int64_t>& hist, std::vector<std::pair<float, float>>& base)
+{
+  const std::vector<cluster*>& m = line.members;
+  auto bump = [&](int row) {
+    row &= ~1;
+    if (row < 0)
+      return;
+    if ((size_t)row >= hist.size())
+      hist.resize(row + 1, 0);
+    ++hist[row];
+  };
+  for (size_t i = 0; i + 1 < m.size(); ++i) {
+    const cluster* cur = m[i];
+    const cluster* next = m[i + 1];
+    if (cur->parent || next->parent)
+      continue;
+    const int cw = widthOf(cur), nw = widthOf(next);
+    const float dx = (float)((next->x1 + nw / 2) - (cur->x1 + cw / 2));
+    const float dy = (float)(next->y2 - cur->y2);
+    const float angle = std::atan(dy / (dx == 0 ? 1e-7f : dx));
+    if (3 * std::min(cw, nw) >= std::fabs(dx) && std::fabs(angle) <= 0.17453292519943295) {
+      base.emplace_back((float)(cur->x1 + cw / 2), (float)cur->y2);
+      base.emplace_back((float)(next->x1 + nw / 2), (float)next->y2);
+    }
+    bump(cur->y1);
+    bump(cur->y2);
+  }
+}
+
+// One line's votes for upright (U) or upside-down (D): where the tops and
+// bottoms of its characters gather, then which side its marks sit on.
+void voteLine(const Line& line, const std::vector<int64_t>& hist, int& U, int& D)
+{
+  const std::vector<cluster*>& m = line.members;
+  const int64_t n = (int64_t)hist.size();
+  int64_t first = 0;
+  while (first < n && hist[first] == 0)
+    ++first;
+  const int64_t span = n - first + 1;
+  const float bw = span / 7.0f;
+  const int64_t cnt = (int64_t)m.size();
+  const double q1 = first + 0.25 * span, q3 = first + 0.75 * span;
+  const int64_t S1 = bandSum(hist, std::trunc(q1 - bw / 2), q1 + bw);
+  const int64_t S3 = bandSum(hist, std::trunc(q3 - bw / 2), q3 + bw);
+  if (S1 * 100 / cnt > 80 || S3 * 100 / cnt > 80) {
+    if (S1 >= S3)
+      ++D;
+    else
+      ++U;
+  } else {
+    const int64_t T = bandSum(hist, (double)first, first + bw);
+    const int64_t B = bandSum(hist, std::trunc(n - bw), (double)n);
+    if (T * 100 / cnt > 80 || B * 100 / cnt > 80) {
+      if (B * 0.66 > T)
+        ++U;
+      else if (T * 0.66 > B)
+        ++D;
+    }
+  }
+  int above = 0, below = 0;
+  for (const cluster* c : m)
+    if (c->parent) {
+      const int64_t mid = (c->y1 + c->y2) / 2 - first;
+      if (mid >= span / 2)
+        ++below;
+      else
+        ++above;
+    }
+  if (above > 2 * below)
+    ++U;
+  else if (below > 2 * above)
+    ++D;
+}
+
+// A line's slope in degrees: the mean angle from each baseline point to
+// the one five further on (or the next, near the end).
+float lineSlope(const std::vector<std::pair<float, float>>& base)
+{
+  const size_t pts = base.size();
+  double sum = 0;
+  for (size_t i = 0; i + 1 < pts; ++i) {
+    const size_t j = i + 5 < pts ? i + 5 : i + 1;
+    float ddx = base[j].first - base[i].first;
+    if (ddx == 0)
+      ddx = 1e-7f;
+    sum += std::atan((base[j].second - base[i].second) / ddx);
+  }
+  return (float)(sum / (pts - 1) * 180.0 / M_PI);
+}
+
+// The verdict from the votes; a tie or too few votes goes by where the ink
+// lies (left-aligned text leaves more in the left half), and byHalves
+// tells that this made the page upside-down.
+int verdict(int U, int D, const std::vector<Line>& lines, int width, bool& byHalves)
+{
+  byHalves = false;
+  if (D > 0 && D * 0.66 > U)
+    return 180;
+  if (U >= 9 && U * 0.5 > D)
+    return 0;
+  if (U + D < 6 || U == D)
+    return 0;
+  int64_t left = 0, right = 0;
+  for (const Line& line : lines)
+    for (const cluster* c : line.members)
+      for (const auto& p : c->points)
+        (p.first < width / 2 ? left : right) += 1;
+  if (right > 0 && right * 0.75 > left) {
+    byHalves = true;
+    return 180;
+  }
+  return 0;
+}
+
+} // namespace
+
+int autoRotate2(Image& image, float* skew, bool rotated, Image* work)
+{
+  std::unique_ptr<Image> owned = workingCopy(image, work);
+  if (!owned)
+    return 0;
+  Image& wk = *owned;
+  const CharacterSize size = characterSize(wk);
 
   std::vector<std::unique_ptr<cluster>> store;
   std::vector<cluster*> regions;
-  collectRegions(wk, maxSize, minPoints, store, regions);
+  collectRegions(wk, size.maxSize, size.minPoints, store, regions);
 
   if (!rotated) {
     int totalH = 0, totalV = 0;
-    chainDirections(regions, maxSize, totalH, totalV);
+    chainDirections(regions, size.maxSize, totalH, totalV);
     if (totalH + totalV > 8 && totalV > 1.5 * totalH) {
       store.clear();
       regions.clear();
@@ -271,113 +410,21 @@ int autoRotate2(Image& image, float* skew, bool rotated, Image* work)
     }
   }
 
-  std::vector<Line> lines = buildLines(regions, maxSize);
-
+  const std::vector<Line> lines = buildLines(regions, size.maxSize);
   int U = 0, D = 0;
   std::vector<float> angles;
   for (const Line& line : lines) {
-    const std::vector<cluster*>& m = line.members;
     std::vector<int64_t> hist;
     std::vector<std::pair<float, float>> base;
-    auto bump = [&](int row) {
-      row &= ~1;
-      if (row < 0)
-        return;
-      if ((size_t)row >= hist.size())
-        hist.resize(row + 1, 0);
-      ++hist[row];
-    };
-    for (size_t i = 0; i + 1 < m.size(); ++i) {
-      const cluster* cur = m[i];
-      const cluster* next = m[i + 1];
-      if (cur->parent || next->parent)
-        continue;
-      const int cw = widthOf(cur), nw = widthOf(next);
-      const float dx = (float)((next->x1 + nw / 2) - (cur->x1 + cw / 2));
-      const float dy = (float)(next->y2 - cur->y2);
-      const float angle = std::atan(dy / (dx == 0 ? 1e-7f : dx));
-      if (3 * std::min(cw, nw) >= std::fabs(dx) && std::fabs(angle) <= 0.17453292519943295) {
-        base.emplace_back((float)(cur->x1 + cw / 2), (float)cur->y2);
-        base.emplace_back((float)(next->x1 + nw / 2), (float)next->y2);
-      }
-      bump(cur->y1);
-      bump(cur->y2);
-    }
-    if (!hist.empty()) {
-      const int64_t n = (int64_t)hist.size();
-      int64_t first = 0;
-      while (first < n && hist[first] == 0)
-        ++first;
-      const int64_t span = n - first + 1;
-      const float bw = span / 7.0f;
-      const int64_t cnt = (int64_t)m.size();
-      const double q1 = first + 0.25 * span, q3 = first + 0.75 * span;
-      const int64_t S1 = bandSum(hist, std::trunc(q1 - bw / 2), q1 + bw);
-      const int64_t S3 = bandSum(hist, std::trunc(q3 - bw / 2), q3 + bw);
-      if (S1 * 100 / cnt > 80 || S3 * 100 / cnt > 80) {
-        if (S1 >= S3)
-          ++D;
-        else
-          ++U;
-      } else {
-        const int64_t T = bandSum(hist, (double)first, first + bw);
-        const int64_t B = bandSum(hist, std::trunc(n - bw), (double)n);
-        if (T * 100 / cnt > 80 || B * 100 / cnt > 80) {
-          if (B * 0.66 > T)
-            ++U;
-          else if (T * 0.66 > B)
-            ++D;
-        }
-      }
-      int above = 0, below = 0;
-      for (const cluster* c : m)
-        if (c->parent) {
-          const int64_t mid = (c->y1 + c->y2) / 2 - first;
-          if (mid >= span / 2)
-            ++below;
-          else
-            ++above;
-        }
-      if (above > 2 * below)
-        ++U;
-      else if (below > 2 * above)
-        ++D;
-    }
-    if (base.size() >= 2) {
-      const size_t pts = base.size();
-      double sum = 0;
-      for (size_t i = 0; i + 1 < pts; ++i) {
-        const size_t j = i + 5 < pts ? i + 5 : i + 1;
-        float ddx = base[j].first - base[i].first;
-        if (ddx == 0)
-          ddx = 1e-7f;
-        sum += std::atan((base[j].second - base[i].second) / ddx);
-      }
-      angles.push_back((float)(sum / (pts - 1) * 180.0 / M_PI));
-    }
+    lineShape(line, hist, base);
+    if (!hist.empty())
+      voteLine(line, hist, U, D);
+    if (base.size() >= 2)
+      angles.push_back(lineSlope(base));
   }
 
-  int result = 0;
-  bool byHalves = false;
-  if (D > 0 && D * 0.66 > U) {
-    result = 180;
-  } else if (U >= 9 && U * 0.5 > D) {
-    result = 0;
-  } else if (U + D < 6 || U == D) {
-    result = 0;
-  } else {
-    // Left-aligned text leaves more ink in the left half of the page.
-    int64_t left = 0, right = 0;
-    for (const Line& line : lines)
-      for (const cluster* c : line.members)
-        for (const auto& p : c->points)
-          (p.first < wk.w / 2 ? left : right) += 1;
-    if (right > 0 && right * 0.75 > left) {
-      result = 180;
-      byHalves = true;
-    }
-  }
-
+  bool byHalves;
+  const int result = verdict(U, D, lines, wk.w, byHalves);
   if (skew && angles.size() >= 4 && !byHalves) {
     std::sort(angles.begin(), angles.end());
     *skew = -angles[angles.size() / 2];

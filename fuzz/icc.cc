@@ -1,5 +1,5 @@
 // Fuzz target: an ICC profile parsed and applied to small images of the
-// pixel types colour management converts.
+// pixel types colour management converts, from 1-bit gray to 16-bit RGB.
 #include "color/ColorManagement.hh"
 #include "fuzz/FuzzTarget.hh"
 #include "image/Image.hh"
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   const std::string profile(reinterpret_cast<const char*>(data), size);
   struct Type {
     int spp, bps;
-  } types[] = {{3, 8}, {1, 8}, {4, 8}, {3, 16}, {1, 16}};
+  } types[] = {{3, 8}, {1, 8}, {4, 8}, {3, 16}, {1, 16}, {1, 1}, {1, 2}, {1, 4}};
   for (const Type& t : types) {
     Image image;
     image.spp = uint8_t(t.spp);

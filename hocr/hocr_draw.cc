@@ -45,6 +45,12 @@ struct queue {
   }
 
   void flush(bool lineEnd, bool sloppy);
+  void writeText(bool lineEnd, bool sloppy);
+  void writeTxt(std::ostream& s, size_t count, const char* lineEnd) const;
+  void writeHTML(std::ostream& s, size_t count, const char* lineEnd) const;
+  void writeRTF(std::ostream& s, size_t count, const char* lineEnd) const;
+  void smoothAdjustments();
+  void showRuns();
 
   PDFCodec* pdf;
   std::ostream* txt;
@@ -70,157 +76,191 @@ void writeHTMLGlyph(std::ostream& s, uint32_t c)
   }
 }
 
+// The queued glyphs as text, in the words of one format; lineEnd is what
+// ends the line ("" within a line).
+void queue::writeTxt(std::ostream& s, size_t count, const char* lineEnd) const
+{
+  if (!first)
+    s << " ";
+  for (size_t i = 0; i < count; ++i)
+    EncodeUtf8(s, glyphs[i]);
+  s << lineEnd;
+}
+
+void queue::writeHTML(std::ostream& s, size_t count, const char* lineEnd) const
+{
+  static const struct {
+    const char* font;
+    const char* open;
+    const char* close;
+  } tags[] = {
+    {"Helvetica", "", ""},
+    {"Helvetica-Bold", "<b>", "</b>"},
+    {"Helvetica-Oblique", "<i>", "</i>"},
+    {"Helvetica-BoldOblique", "<b><i>", "</i></b>"},
+    {"Courier", "<tt>", "</tt>"},
+    {"Courier-Bold", "<tt><b>", "</b></tt>"},
+    {"Courier-Oblique", "<tt><i>", "</i></tt>"},
+    {"Courier-BoldOblique", "<tt><b><i>", "</i></b></tt>"},
+  };
+  std::string open, close;
+  bool known = false;
+  for (const auto& t : tags)
+    if (font == t.font) {
+      open = t.open;
+      close = t.close;
+      known = true;
+    }
+  if (!known)
+    std::cerr << "Unmatched font during HTML writing: " << font << std::endl;
+  if (underlined) {
+    open += "<u>";
+    close = "</u>" + close;
+  }
+  s << open;
+  if (!first)
+    s << " ";
+  for (size_t i = 0; i < count; ++i)
+    writeHTMLGlyph(s, glyphs[i]);
+  s << close << lineEnd;
+}
+
+void queue::writeRTF(std::ostream& s, size_t count, const char* lineEnd) const
+{
+  std::string words;
+  const size_t dash = font.find('-');
+  const std::string face = dash == std::string::npos ? "" : font.substr(dash + 1);
+  const std::string family = font.substr(0, dash);
+  if (family != "Helvetica" && family != "Courier")
+    std::cerr << "Unmatched font during RTF writing: " << font << std::endl;
+  else if (face == "Bold")
+    words = "\\b";
+  else if (face == "Oblique")
+    words = "\\i";
+  else if (face == "BoldOblique")
+    words = "\\b\\i";
+  else if (!face.empty())
+    std::cerr << "Unmatched font during RTF writing: " << font << std::endl;
+  if (underlined)
+    words += "\\ul";
+  if (!words.empty())
+    s << "{" << words << " ";
+  if (!first)
+    s << " ";
+  bool ucWritten = false;
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t c = glyphs[i];
+    if (c == '\\' || c == '{' || c == '}') {
+      s << '\\' << (char)c;
+    } else if (c < 128) {
+      s << (char)c;
+    } else if (c < 0x10000) {
+      if (!ucWritten) {
+        s << "\\uc0";
+        ucWritten = true;
+      }
+      s << "\\u" << (int16_t)(uint16_t)c << " ";
+    } else {
+      std::cerr << "RTF: can not encode unicode point: " << std::hex << c << std::dec
+                << std::endl;
+    }
+  }
+  if (!words.empty())
+    s << "}";
+  s << lineEnd;
+}
+
+void queue::writeText(bool lineEnd, bool sloppy)
+{
+  // A sloppy line end joins the next line's words; after a soft hyphen
+  // without a space, and the hyphen is dropped.
+  const bool hyphen = sloppy && glyphs.back() == kSoftHyphen;
+  const char* separator = hyphen ? "" : " ";
+  const size_t count = glyphs.size() - (hyphen ? 1 : 0);
+  auto end = [&](const char* hard) { return !lineEnd ? "" : sloppy ? separator : hard; };
+  if (format == "txt")
+    writeTxt(*txt, count, end("\n"));
+  else if (format == "html")
+    writeHTML(*txt, count, end("<br>"));
+  else if (format == "rtf")
+    writeRTF(*txt, count, end("\\\n"));
+  else
+    std::cerr << "unknown txt fmt: " << format << std::endl;
+}
+
+// Evens out the kerning adjustments between neighbours, moves the one
+// before a space onto the space, and drops the small ones, so a run of
+// text breaks only at real gaps.
+void queue::smoothAdjustments()
+{
+  std::vector<int>& K = adjustments;
+  const size_t n = K.size();
+  // Sums and products in 64 bits: the adjustments come from the hOCR
+  // boxes and can be anything a file says.
+  auto g = [](int v) { return (v < 0 ? -int64_t(v) : int64_t(v)) + 100; };
+  for (size_t i = 0; i < n; ++i) {
+    int64_t k = K[i];
+    const int64_t gp = i > 0 ? g(K[i - 1]) : 0, gi = g(K[i]), gn = i + 1 < n ? g(K[i + 1]) : 0;
+    if (i > 0)
+      k += K[i - 1];
+    if (i + 1 < n)
+      k += K[i + 1];
+    const int64_t t = gp + gi + gn;
+    if (i > 0)
+      K[i - 1] = saturate_cast<int>(k * gp / t);
+    K[i] = saturate_cast<int>(k * gi / t);
+    if (i + 1 < n)
+      K[i + 1] = saturate_cast<int>(k * gn / t);
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (i + 1 < glyphs.size() && glyphs[i + 1] == ' ' && i + 1 < n) {
+      K[i + 1] = saturate_cast<int>(int64_t(K[i + 1]) + K[i]);
+      K[i] = 0;
+    }
+    if (K[i] != 0 && std::abs(K[i]) < 8) {
+      if (i > 0 && K[i - 1] != 0)
+        K[i - 1] += K[i] / 2;
+      if (i + 1 < n)
+        K[i + 1] += K[i] / 2;
+      K[i] = 0;
+    }
+    K[i] = 2 * (K[i] / 2);
+  }
+}
+
+// The glyphs as PDF text runs: a new run, placed at its first glyph's
+// position, after every adjustment too large to kern.
+void queue::showRuns()
+{
+  const std::vector<int>& K = adjustments;
+  const size_t n = K.size();
+  for (size_t s = 0; s < glyphs.size();) {
+    std::vector<uint32_t> chunk;
+    std::vector<int> kerning;
+    size_t i = s;
+    for (;; ++i) {
+      const int a = i < n ? K[i] : 0;
+      chunk.push_back(glyphs[i]);
+      kerning.push_back(a);
+      if (std::abs(a) > 200 || i + 1 >= glyphs.size())
+        break;
+    }
+    kerning.pop_back();
+    pdf->textTo(std::round(xs[s]), std::round(baseline));
+    pdf->showText(font, EncodeUtf8(chunk), size, &kerning);
+    s = i + 1;
+  }
+}
+
 void queue::flush(bool lineEnd, bool sloppy)
 {
   if (glyphs.empty())
     return;
-  if (txt && !format.empty()) {
-    const bool hyphen = sloppy && glyphs.back() == kSoftHyphen;
-    const char* separator = hyphen ? "" : " ";
-    const size_t count = glyphs.size() - (hyphen ? 1 : 0);
-    std::ostream& s = *txt;
-    if (format == "txt") {
-      if (!first)
-        s << " ";
-      for (size_t i = 0; i < count; ++i)
-        EncodeUtf8(s, glyphs[i]);
-      if (lineEnd)
-        s << (sloppy ? separator : "\n");
-    } else if (format == "html") {
-      static const struct {
-        const char* font;
-        const char* open;
-        const char* close;
-      } tags[] = {
-        {"Helvetica", "", ""},
-        {"Helvetica-Bold", "<b>", "</b>"},
-        {"Helvetica-Oblique", "<i>", "</i>"},
-        {"Helvetica-BoldOblique", "<b><i>", "</i></b>"},
-        {"Courier", "<tt>", "</tt>"},
-        {"Courier-Bold", "<tt><b>", "</b></tt>"},
-        {"Courier-Oblique", "<tt><i>", "</i></tt>"},
-        {"Courier-BoldOblique", "<tt><b><i>", "</i></b></tt>"},
-      };
-      std::string open, close;
-      bool known = false;
-      for (const auto& t : tags)
-        if (font == t.font) {
-          open = t.open;
-          close = t.close;
-          known = true;
-        }
-      if (!known)
-        std::cerr << "Unmatched font during HTML writing: " << font << std::endl;
-      if (underlined) {
-        open += "<u>";
-        close = "</u>" + close;
-      }
-      s << open;
-      if (!first)
-        s << " ";
-      for (size_t i = 0; i < count; ++i)
-        writeHTMLGlyph(s, glyphs[i]);
-      s << close;
-      if (lineEnd)
-        s << (sloppy ? separator : "<br>");
-    } else if (format == "rtf") {
-      std::string words;
-      const size_t dash = font.find('-');
-      const std::string face = dash == std::string::npos ? "" : font.substr(dash + 1);
-      const std::string family = font.substr(0, dash);
-      if (family != "Helvetica" && family != "Courier")
-        std::cerr << "Unmatched font during RTF writing: " << font << std::endl;
-      else if (face == "Bold")
-        words = "\\b";
-      else if (face == "Oblique")
-        words = "\\i";
-      else if (face == "BoldOblique")
-        words = "\\b\\i";
-      else if (!face.empty())
-        std::cerr << "Unmatched font during RTF writing: " << font << std::endl;
-      if (underlined)
-        words += "\\ul";
-      if (!words.empty())
-        s << "{" << words << " ";
-      if (!first)
-        s << " ";
-      bool ucWritten = false;
-      for (size_t i = 0; i < count; ++i) {
-        const uint32_t c = glyphs[i];
-        if (c == '\\' || c == '{' || c == '}') {
-          s << '\\' << (char)c;
-        } else if (c < 128) {
-          s << (char)c;
-        } else if (c < 0x10000) {
-          if (!ucWritten) {
-            s << "\\uc0";
-            ucWritten = true;
-          }
-          s << "\\u" << (int16_t)(uint16_t)c << " ";
-        } else {
-          std::cerr << "RTF: can not encode unicode point: " << std::hex << c << std::dec
-                    << std::endl;
-        }
-      }
-      if (!words.empty())
-        s << "}";
-      if (lineEnd)
-        s << (sloppy ? separator : "\\\n");
-    } else {
-      std::cerr << "unknown txt fmt: " << format << std::endl;
-    }
-  }
-
+  if (txt && !format.empty())
+    writeText(lineEnd, sloppy);
   if (pdf) {
-    std::vector<int>& K = adjustments;
-    const size_t n = K.size();
-    // Sums and products in 64 bits: the adjustments come from the hOCR
-    // boxes and can be anything a file says.
-    auto g = [](int v) { return (v < 0 ? -int64_t(v) : int64_t(v)) + 100; };
-    for (size_t i = 0; i < n; ++i) {
-      int64_t k = K[i];
-      const int64_t gp = i > 0 ? g(K[i - 1]) : 0, gi = g(K[i]), gn = i + 1 < n ? g(K[i + 1]) : 0;
-      if (i > 0)
-        k += K[i - 1];
-      if (i + 1 < n)
-        k += K[i + 1];
-      const int64_t t = gp + gi + gn;
-      if (i > 0)
-        K[i - 1] = saturate_cast<int>(k * gp / t);
-      K[i] = saturate_cast<int>(k * gi / t);
-      if (i + 1 < n)
-        K[i + 1] = saturate_cast<int>(k * gn / t);
-    }
-    for (size_t i = 0; i < n; ++i) {
-      if (i + 1 < glyphs.size() && glyphs[i + 1] == ' ' && i + 1 < n) {
-        K[i + 1] = saturate_cast<int>(int64_t(K[i + 1]) + K[i]);
-        K[i] = 0;
-      }
-      if (K[i] != 0 && std::abs(K[i]) < 8) {
-        if (i > 0 && K[i - 1] != 0)
-          K[i - 1] += K[i] / 2;
-        if (i + 1 < n)
-          K[i + 1] += K[i] / 2;
-        K[i] = 0;
-      }
-      K[i] = 2 * (K[i] / 2);
-    }
-    for (size_t s = 0; s < glyphs.size();) {
-      std::vector<uint32_t> chunk;
-      std::vector<int> kerning;
-      size_t i = s;
-      for (;; ++i) {
-        const int a = i < n ? K[i] : 0;
-        chunk.push_back(glyphs[i]);
-        kerning.push_back(a);
-        if (std::abs(a) > 200 || i + 1 >= glyphs.size())
-          break;
-      }
-      kerning.pop_back();
-      pdf->textTo(std::round(xs[s]), std::round(baseline));
-      pdf->showText(font, EncodeUtf8(chunk), size, &kerning);
-      s = i + 1;
-    }
+    smoothAdjustments();
+    showRuns();
   }
   glyphs.clear();
   adjustments.clear();

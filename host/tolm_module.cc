@@ -19,6 +19,7 @@
 #include "codecs/ZlibEncoder.hh"
 #include "host/Host.hh"
 #include "host/Modules.hh"
+#include "host/ScriptImages.hh"
 #include "host/xcodec.hh"
 #include "host/XImage.hh"
 #include "canvas/Text.hh"
@@ -363,7 +364,7 @@ int luaopen_tolm(lua_State* L)
   exportCodecClass(L);
   exportPDFCodecClass(L);
   exportTextClass(L);
-  exportVectorialClass(L, &host::parent_renderer);
+  exportVectorialClass(L, &host::parent_renderer, host::scriptImages());
 
   static const luaL_Reg functions[] = {
     {"unpredictPNG", FunctionWrapper<&tolm::unpredictPNG>::Wrapper},

@@ -10,6 +10,7 @@
 #include "canvas/LuaHandler.hh"
 #include "canvas/Text.hh"
 #include "canvas/Transform.hh"
+#include "canvas/ScriptImages.hh"
 #include "canvas/Vectorial.hh"
 #include "canvas/XPath.hh"
 #include "fonts/process_fonts.hh"
@@ -291,6 +292,55 @@ TEST_F(VectorialTest, ImagePatterns)
         ink += px("t3", x, y, 3) == 255 && px("t3", x, y, 0) == 255 && px("t3", x, y, 1) == 255;
     EXPECT_GT(ink, 10); // the image's white corner repeats over most of the glyph
   }
+}
+
+// The script entries take their image from the host through ScriptImages
+// (the script class "Image" lives above the canvas); here a light userdata
+// stands for a script image. Without ScriptImages no value converts.
+TEST_F(VectorialTest, ImagePatternsFromScripts)
+{
+  struct LightImages : ScriptImages {
+    Image& argument(lua_State* L, int index) const override
+    {
+      if (!lua_islightuserdata(L, index))
+        LuaWrapper::argError(L, index, "Image");
+      return *static_cast<Image*>(lua_touserdata(L, index));
+    }
+  };
+  static const LightImages images;
+  Image image;
+  image.bps = 8;
+  image.spp = 3;
+  image.resize(2, 2);
+  const uint8_t rgb[12] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+  std::copy(rgb, rgb + 12, image.getRawData());
+  image.setRawData();
+  lua_pushlightuserdata(s->L, &image);
+  lua_setglobal(s->L, "img");
+  run("w = Tolm.Vectorial.new(function() end, 0, 0, 1, 1) t = w:newTemporary(4, 4) "
+      "s = Tolm.Transform.new() s:scale(2, 2) t:setTransform(s) "
+      "p = Tolm.Path.new() p:rect(0, 0, 2, 2)");
+  for (const char* call : {"t:fillPathImage(p, img)", "t:fillTextImage(0, 0, Tolm.Text.new(), img)"}) {
+    const bindtest::Outcome out = s->run(call);
+    EXPECT_FALSE(out.ok) << call;
+    EXPECT_NE(out.value.find("to Image"), std::string::npos) << out.value;
+  }
+  EXPECT_EQ(px("t", 0, 0, 0), 0);
+
+  exportVectorialClass(s->L, &root, &images);
+  run("t:fillPathImage(p, img)");
+  // the same pixels as the native call in ImagePatterns
+  EXPECT_EQ(px("t", 0, 0, 0), 255);
+  EXPECT_EQ(px("t", 3, 0, 1), 255);
+  EXPECT_EQ(px("t", 1, 3, 2), 255);
+  EXPECT_EQ(px("t", 3, 3, 0), 255);
+  const bindtest::Outcome wrong = s->run("t:fillPathImage(p, 5)");
+  EXPECT_FALSE(wrong.ok);
+  EXPECT_NE(wrong.value.find("argument #3"), std::string::npos) << wrong.value;
+  const bindtest::Outcome text = s->run("t:fillTextImage(0, 0, Tolm.Text.new(), 'x')");
+  EXPECT_FALSE(text.ok);
+  EXPECT_NE(text.value.find("argument #5"), std::string::npos) << text.value;
+  exportVectorialClass(s->L, &root);
 }
 
 TEST_F(VectorialTest, DashVariants)

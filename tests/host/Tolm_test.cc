@@ -179,6 +179,29 @@ TEST_F(TolmTest, ExitCodeFromTheRunLoop) {
   EXPECT_EQ(r.status, 3) << r.err;
 }
 
+// A canvas takes the host's script images as patterns: the canvas sits below
+// the host and reaches them through what the host hands it.
+TEST_F(TolmTest, CanvasTakesScriptImages) {
+  write("start/pattern.lua",
+        "local ok = pcall(require, 'Tolm'); if not ok then os.exit(77) end\n"
+        "local w = Tolm.Vectorial.new(function() end, 0, 0, 8, 8)\n"
+        "local img = Tolm.Image.new()\n"
+        "img:setImageData(2, 1, 3, 8, '\\255\\0\\0\\0\\0\\255')\n"
+        "local p = Tolm.Path.new() p:rect(0, 0, 8, 8)\n"
+        "local t = Tolm.Text.new()\n"
+        "print(pcall(w.fillPathImage, w, p, img))\n"
+        "print(pcall(w.fillTextImage, w, 1, 7, t, img))\n"
+        "print(pcall(w.fillPathImage, w, p, 'img'))\n"
+        "Tolm.exit(0)\n");
+  Result r = tolm({"--script", root + "/start/pattern.lua"});
+  if (r.status == 77) GTEST_SKIP() << "no Tolm module in this build";
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string lines = r.out;
+  EXPECT_EQ(lines.substr(0, lines.find("false")), "true\ntrue\n") << lines;
+  EXPECT_NE(lines.find("false\t"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("argument #3 from string to Image"), std::string::npos) << lines;
+}
+
 }  // namespace
 
 #endif

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -241,6 +242,34 @@ TEST(Chunk, RoundTripOfScripts) {
     at = nl + 1;
   }
   for (const std::string& s : scripts) expectRoundTrip(s);
+}
+
+// The seeds of lua_fuzz_chunk are the corpus scripts compiled: stale seeds
+// (a changed script or chunk format) would start the fuzzer outside the
+// loader again. fuzz/make-chunk-seeds.lua makes them anew.
+TEST(Chunk, FuzzSeedsAreTheCorpusCompiled) {
+  const std::string root = testsupport::sourceDir();
+  std::string list;
+  testsupport::run("cd '" + root + "/tests/lua/corpus' && ls *.lua", &list);
+  std::string seeds;
+  testsupport::run("cd '" + root + "/fuzz/corpus/lua_fuzz_chunk' && ls *.bcz", &seeds);
+  size_t scripts = 0;
+  for (size_t at = 0; at < list.size();) {
+    size_t nl = list.find('\n', at);
+    if (nl == std::string::npos) nl = list.size();
+    const std::string name = list.substr(at, nl - at);
+    at = nl + 1;
+    if (name.empty()) continue;
+    ++scripts;
+    const std::string text = testsupport::readFile(root + "/tests/lua/corpus/" + name);
+    Lua lua;
+    ASSERT_EQ(luaL_loadbuffer(lua.L, text.data(), text.size(), ("@" + name).c_str()), 0) << name;
+    const std::string seed = root + "/fuzz/corpus/lua_fuzz_chunk/" + name.substr(0, name.size() - 4) + ".bcz";
+    EXPECT_TRUE(testsupport::readFile(seed) == dumpTop(lua.L))
+        << seed << " is not " << name << " compiled: run fuzz/make-chunk-seeds.lua";
+  }
+  EXPECT_GT(scripts, 0u);
+  EXPECT_EQ(size_t(std::count(seeds.begin(), seeds.end(), '\n')), scripts) << seeds;
 }
 
 TEST(Chunk, FilesByFirstByte) {

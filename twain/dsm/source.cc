@@ -436,6 +436,138 @@ TW_UINT16 Source::entry(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF da
   return TWRC_FAILURE;
 }
 
+namespace {
+
+// A capability's answer to the GET-like messages: its frame or text as one
+// value, with full (MSG_GET, MSG_RESET) its list or range, else its current
+// value (its default for MSG_GETDEFAULT).
+TW_UINT16 answerCapability(const Capability* c, TW_UINT16 msg, bool full, TW_CAPABILITY* rec,
+                           TW_UINT16& cc)
+{
+  TW_HANDLE h = nullptr;
+  const unsigned isz = itemSize(c->itemType);
+  if (c->itemType == TWTY_FRAME) {
+    h = allocate(offsetof(TW_ONEVALUE, Item) + sizeof(TW_FRAME));
+    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+    uint8_t* p = static_cast<uint8_t*>(blockLock(h));
+    TW_UINT16 t = TWTY_FRAME;
+    std::memcpy(p, &t, 2);
+    std::memcpy(p + offsetof(TW_ONEVALUE, Item), full || msg != MSG_GETDEFAULT ? &c->frame : &c->frameDef,
+                sizeof(TW_FRAME));
+    rec->ConType = TWON_ONEVALUE;
+  } else if (stringCapacity(c->itemType)) {
+    h = allocate(offsetof(TW_ONEVALUE, Item) + isz);
+    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+    uint8_t* p = static_cast<uint8_t*>(blockLock(h));
+    std::memcpy(p, &c->itemType, 2);
+    setString(p + offsetof(TW_ONEVALUE, Item), stringCapacity(c->itemType), c->text);
+    rec->ConType = TWON_ONEVALUE;
+  } else if (full && c->kind == Capability::Enumeration) {
+    h = allocate(offsetof(TW_ENUMERATION, ItemList) + c->items.size() * isz);
+    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+    auto* e = static_cast<TW_ENUMERATION*>(blockLock(h));
+    e->ItemType = c->itemType;
+    e->NumItems = TW_UINT32(c->items.size());
+    e->CurrentIndex = e->DefaultIndex = 0;
+    for (size_t i = 0; i < c->items.size(); ++i) {
+      putItem(e->ItemList + i * isz, c->itemType, c->items[i]);
+      if (sameValue(c->itemType, c->items[i], c->current))
+        e->CurrentIndex = TW_UINT32(i);
+      if (sameValue(c->itemType, c->items[i], c->def))
+        e->DefaultIndex = TW_UINT32(i);
+    }
+    rec->ConType = TWON_ENUMERATION;
+  } else if (full && c->kind == Capability::Array) {
+    h = allocate(offsetof(TW_ARRAY, ItemList) + c->items.size() * isz);
+    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+    auto* a = static_cast<TW_ARRAY*>(blockLock(h));
+    a->ItemType = c->itemType;
+    a->NumItems = TW_UINT32(c->items.size());
+    for (size_t i = 0; i < c->items.size(); ++i)
+      putItem(a->ItemList + i * isz, c->itemType, c->items[i]);
+    rec->ConType = TWON_ARRAY;
+  } else if (full && c->kind == Capability::Range) {
+    h = allocate(sizeof(TW_RANGE));
+    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+    auto* r = static_cast<TW_RANGE*>(blockLock(h));
+    r->ItemType = c->itemType;
+    r->MinValue = encodeItem(c->itemType, c->min);
+    r->MaxValue = encodeItem(c->itemType, c->max);
+    r->StepSize = encodeItem(c->itemType, c->step);
+    r->DefaultValue = encodeItem(c->itemType, c->def);
+    r->CurrentValue = encodeItem(c->itemType, c->current);
+    rec->ConType = TWON_RANGE;
+  } else {
+    h = allocate(sizeof(TW_ONEVALUE));
+    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+    auto* o = static_cast<TW_ONEVALUE*>(blockLock(h));
+    o->ItemType = c->itemType;
+    double v = msg == MSG_GETDEFAULT ? c->def : c->current;
+    putItem(reinterpret_cast<uint8_t*>(&o->Item), c->itemType, v);
+    rec->ConType = TWON_ONEVALUE;
+  }
+  rec->hContainer = h;
+  return TWRC_SUCCESS;
+}
+
+// MSG_QUERYSUPPORT: the messages the capability takes.
+TW_UINT16 querySupport(const Capability* c, TW_CAPABILITY* rec, TW_UINT16& cc)
+{
+  TW_HANDLE h = allocate(sizeof(TW_ONEVALUE));
+  if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
+  auto* o = static_cast<TW_ONEVALUE*>(blockLock(h));
+  o->ItemType = TWTY_INT32;
+  // get, set, get default, get current, reset
+  o->Item = c->readOnly ? (0x1 | 0x4 | 0x8) : (0x1 | 0x2 | 0x4 | 0x8 | 0x10);
+  rec->ConType = TWON_ONEVALUE;
+  rec->hContainer = h;
+  return TWRC_SUCCESS;
+}
+
+// The bit depths follow the pixel type.
+void followPixelType(Capability* depth, double pixelType)
+{
+  depth->items = {pixelType == TWPT_BW ? 1.0 : 8.0};
+  depth->current = depth->def = depth->items[0];
+}
+
+// MSG_SET of a frame: inside the sheet, not empty.
+TW_UINT16 setFrame(Capability* c, const uint8_t* item, uint64_t avail, TW_UINT16 type, double sheetWidth,
+                   double sheetHeight, TW_UINT16& cc)
+{
+  if (type != TWTY_FRAME || avail < offsetof(TW_ONEVALUE, Item) + sizeof(TW_FRAME)) {
+    cc = TWCC_BADVALUE;
+    return TWRC_FAILURE;
+  }
+  TW_FRAME f;
+  std::memcpy(&f, item, sizeof f);
+  double l = fromFix32(f.Left), t = fromFix32(f.Top), r = fromFix32(f.Right),
+         b = fromFix32(f.Bottom);
+  if (l < 0 || t < 0 || r <= l || b <= t || r > sheetWidth + 1e-3 || b > sheetHeight + 1e-3) {
+    cc = TWCC_BADVALUE;
+    return TWRC_FAILURE;
+  }
+  c->frame = f;
+  return TWRC_SUCCESS;
+}
+
+// Whether MSG_SET may store v: one of an enumeration's items, inside a
+// range, a transfer count of -1 or at least 1, a boolean of 0 or 1.
+bool acceptable(const Capability* c, TW_UINT16 type, double v)
+{
+  switch (c->kind) {
+  case Capability::Enumeration:
+    return std::any_of(c->items.begin(), c->items.end(),
+                       [&](double x) { return sameValue(type, x, v); });
+  case Capability::Range:
+    return v >= c->min && v <= c->max;
+  default:
+    return c->cap == CAP_XFERCOUNT ? (v == -1 || v >= 1) : (c->itemType != TWTY_BOOL || v <= 1);
+  }
+}
+
+} // namespace
+
 TW_UINT16 Source::capability(TW_UINT16 msg, TW_CAPABILITY* rec, TW_UINT16& cc)
 {
   if (!rec) {
@@ -450,91 +582,14 @@ TW_UINT16 Source::capability(TW_UINT16 msg, TW_CAPABILITY* rec, TW_UINT16& cc)
   if (c->cap == CAP_FEEDERLOADED)
     c->current = feed->more() ? 1 : 0;
 
-  // What GET-like messages answer with.
-  auto answer = [&](bool full) -> TW_UINT16 {
-    TW_HANDLE h = nullptr;
-    const unsigned isz = itemSize(c->itemType);
-    if (c->itemType == TWTY_FRAME) {
-      h = allocate(offsetof(TW_ONEVALUE, Item) + sizeof(TW_FRAME));
-      if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-      uint8_t* p = static_cast<uint8_t*>(blockLock(h));
-      TW_UINT16 t = TWTY_FRAME;
-      std::memcpy(p, &t, 2);
-      std::memcpy(p + offsetof(TW_ONEVALUE, Item), full || msg != MSG_GETDEFAULT ? &c->frame : &c->frameDef,
-                  sizeof(TW_FRAME));
-      rec->ConType = TWON_ONEVALUE;
-    } else if (stringCapacity(c->itemType)) {
-      h = allocate(offsetof(TW_ONEVALUE, Item) + isz);
-      if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-      uint8_t* p = static_cast<uint8_t*>(blockLock(h));
-      std::memcpy(p, &c->itemType, 2);
-      setString(p + offsetof(TW_ONEVALUE, Item), stringCapacity(c->itemType), c->text);
-      rec->ConType = TWON_ONEVALUE;
-    } else if (full && c->kind == Capability::Enumeration) {
-      h = allocate(offsetof(TW_ENUMERATION, ItemList) + c->items.size() * isz);
-      if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-      auto* e = static_cast<TW_ENUMERATION*>(blockLock(h));
-      e->ItemType = c->itemType;
-      e->NumItems = TW_UINT32(c->items.size());
-      e->CurrentIndex = e->DefaultIndex = 0;
-      for (size_t i = 0; i < c->items.size(); ++i) {
-        putItem(e->ItemList + i * isz, c->itemType, c->items[i]);
-        if (sameValue(c->itemType, c->items[i], c->current))
-          e->CurrentIndex = TW_UINT32(i);
-        if (sameValue(c->itemType, c->items[i], c->def))
-          e->DefaultIndex = TW_UINT32(i);
-      }
-      rec->ConType = TWON_ENUMERATION;
-    } else if (full && c->kind == Capability::Array) {
-      h = allocate(offsetof(TW_ARRAY, ItemList) + c->items.size() * isz);
-      if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-      auto* a = static_cast<TW_ARRAY*>(blockLock(h));
-      a->ItemType = c->itemType;
-      a->NumItems = TW_UINT32(c->items.size());
-      for (size_t i = 0; i < c->items.size(); ++i)
-        putItem(a->ItemList + i * isz, c->itemType, c->items[i]);
-      rec->ConType = TWON_ARRAY;
-    } else if (full && c->kind == Capability::Range) {
-      h = allocate(sizeof(TW_RANGE));
-      if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-      auto* r = static_cast<TW_RANGE*>(blockLock(h));
-      r->ItemType = c->itemType;
-      r->MinValue = encodeItem(c->itemType, c->min);
-      r->MaxValue = encodeItem(c->itemType, c->max);
-      r->StepSize = encodeItem(c->itemType, c->step);
-      r->DefaultValue = encodeItem(c->itemType, c->def);
-      r->CurrentValue = encodeItem(c->itemType, c->current);
-      rec->ConType = TWON_RANGE;
-    } else {
-      h = allocate(sizeof(TW_ONEVALUE));
-      if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-      auto* o = static_cast<TW_ONEVALUE*>(blockLock(h));
-      o->ItemType = c->itemType;
-      double v = msg == MSG_GETDEFAULT ? c->def : c->current;
-      putItem(reinterpret_cast<uint8_t*>(&o->Item), c->itemType, v);
-      rec->ConType = TWON_ONEVALUE;
-    }
-    rec->hContainer = h;
-    return TWRC_SUCCESS;
-  };
-
   switch (msg) {
   case MSG_GET:
-    return answer(true);
+    return answerCapability(c, msg, true, rec, cc);
   case MSG_GETCURRENT:
   case MSG_GETDEFAULT:
-    return answer(false);
-  case MSG_QUERYSUPPORT: {
-    TW_HANDLE h = allocate(sizeof(TW_ONEVALUE));
-    if (!h) { cc = TWCC_LOWMEMORY; return TWRC_FAILURE; }
-    auto* o = static_cast<TW_ONEVALUE*>(blockLock(h));
-    o->ItemType = TWTY_INT32;
-    // get, set, get default, get current, reset
-    o->Item = c->readOnly ? (0x1 | 0x4 | 0x8) : (0x1 | 0x2 | 0x4 | 0x8 | 0x10);
-    rec->ConType = TWON_ONEVALUE;
-    rec->hContainer = h;
-    return TWRC_SUCCESS;
-  }
+    return answerCapability(c, msg, false, rec, cc);
+  case MSG_QUERYSUPPORT:
+    return querySupport(c, rec, cc);
   case MSG_SET:
   case MSG_RESET:
     break;
@@ -555,12 +610,9 @@ TW_UINT16 Source::capability(TW_UINT16 msg, TW_CAPABILITY* rec, TW_UINT16& cc)
   if (msg == MSG_RESET) {
     c->current = c->def;
     c->frame = c->frameDef;
-    if (c->cap == ICAP_PIXELTYPE) {
-      Capability* depth = find(ICAP_BITDEPTH);
-      depth->items = {c->current == TWPT_BW ? 1.0 : 8.0};
-      depth->current = depth->def = depth->items[0];
-    }
-    return answer(true);
+    if (c->cap == ICAP_PIXELTYPE)
+      followPixelType(find(ICAP_BITDEPTH), c->current);
+    return answerCapability(c, msg, true, rec, cc);
   }
 
   // MSG_SET: a single value of the capability's own item type.
@@ -578,52 +630,16 @@ TW_UINT16 Source::capability(TW_UINT16 msg, TW_CAPABILITY* rec, TW_UINT16& cc)
   TW_UINT16 type;
   std::memcpy(&type, p, 2);
   const uint8_t* item = p + offsetof(TW_ONEVALUE, Item);
-  if (c->itemType == TWTY_FRAME) {
-    if (type != TWTY_FRAME || avail < offsetof(TW_ONEVALUE, Item) + sizeof(TW_FRAME)) {
-      cc = TWCC_BADVALUE;
-      return TWRC_FAILURE;
-    }
-    TW_FRAME f;
-    std::memcpy(&f, item, sizeof f);
-    double l = fromFix32(f.Left), t = fromFix32(f.Top), r = fromFix32(f.Right),
-           b = fromFix32(f.Bottom);
-    if (l < 0 || t < 0 || r <= l || b <= t || r > feed->sheetWidth() + 1e-3 ||
-        b > feed->sheetHeight() + 1e-3) {
-      cc = TWCC_BADVALUE;
-      return TWRC_FAILURE;
-    }
-    c->frame = f;
-    return TWRC_SUCCESS;
-  }
+  if (c->itemType == TWTY_FRAME)
+    return setFrame(c, item, avail, type, feed->sheetWidth(), feed->sheetHeight(), cc);
   double v;
-  if (type != c->itemType || !getItem(item, type, v)) {
-    cc = TWCC_BADVALUE;
-    return TWRC_FAILURE;
-  }
-  bool ok;
-  switch (c->kind) {
-  case Capability::Enumeration:
-    ok = std::any_of(c->items.begin(), c->items.end(),
-                     [&](double x) { return sameValue(type, x, v); });
-    break;
-  case Capability::Range:
-    ok = v >= c->min && v <= c->max;
-    break;
-  default:
-    ok = c->cap == CAP_XFERCOUNT ? (v == -1 || v >= 1) : (c->itemType != TWTY_BOOL || v <= 1);
-    break;
-  }
-  if (!ok) {
+  if (type != c->itemType || !getItem(item, type, v) || !acceptable(c, type, v)) {
     cc = TWCC_BADVALUE;
     return TWRC_FAILURE;
   }
   c->current = v;
-  if (c->cap == ICAP_PIXELTYPE) {
-    // the bit depths follow the pixel type
-    Capability* depth = find(ICAP_BITDEPTH);
-    depth->items = {v == TWPT_BW ? 1.0 : 8.0};
-    depth->current = depth->def = depth->items[0];
-  }
+  if (c->cap == ICAP_PIXELTYPE)
+    followPixelType(find(ICAP_BITDEPTH), v);
   return TWRC_SUCCESS;
 }
 
