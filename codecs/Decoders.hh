@@ -14,7 +14,8 @@ bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFi
                uint64_t maxOutput = std::numeric_limits<uint64_t>::max());
 
 // The same from memory into memory: at most cap bytes at out, *produced
-// tells how many were written.
+// tells how many hold decoded data (the bytes after them, up to cap, may
+// have been written too).
 bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChange, bool lsbFirst,
                        unsigned char* out, uint64_t cap, uint64_t* produced);
 

@@ -92,8 +92,8 @@ enum : uint16_t {
 };
 } // namespace tifftype
 
-// Values of the Compression, Photometric, PlanarConfiguration, Predictor and
-// SampleFormat fields.
+// Values of the Compression, Photometric, PlanarConfiguration, Predictor,
+// SampleFormat and ResolutionUnit fields.
 namespace tiffvalue {
 enum : uint16_t {
   CompressionNone = 1,
@@ -115,4 +115,5 @@ enum : uint16_t {
 enum : uint16_t { PlanarContig = 1, PlanarSeparate = 2 };
 enum : uint16_t { PredictorNone = 1, PredictorHorizontal = 2 };
 enum : uint16_t { SampleFormatUInt = 1, SampleFormatIEEEFloat = 3 };
+enum : uint16_t { ResolutionUnitNone = 1, ResolutionUnitInch = 2, ResolutionUnitCentimetre = 3 };
 } // namespace tiffvalue

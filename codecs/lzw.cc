@@ -3,6 +3,7 @@
 #include <cstring>
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "utility/BitReader.hh"
@@ -136,7 +137,10 @@ bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChang
     uint64_t at;
     uint32_t len;
   };
-  std::vector<Run> table(kTable);
+  // Kept per thread: a page has a thousand strips, and every entry read is
+  // defined first within the call.
+  thread_local std::unique_ptr<Run[]> kept(new Run[kTable]);
+  Run* const table = kept.get();
   // Single bytes have no run in the output: they are their own code.
   const unsigned t10 = earlyChange ? 511 : 512;
   const unsigned t11 = earlyChange ? 1023 : 1024;
@@ -160,7 +164,10 @@ bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChang
       const unsigned shift = (unsigned)(bitPos & 7);
       uint32_t w = 0;
       const uint64_t have = length - byte;
-      if (!lsbFirst) {
+      if (!lsbFirst && have >= 3) {
+        w = (uint32_t)in[byte] << 16 | (uint32_t)in[byte + 1] << 8 | in[byte + 2];
+        code = (w >> (24 - shift - width)) & ((1u << width) - 1);
+      } else if (!lsbFirst) {
         w = (uint32_t)in[byte] << 16;
         if (have > 1)
           w |= (uint32_t)in[byte + 1] << 8;
@@ -218,8 +225,13 @@ bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChang
       if (n > cap - written)
         n = cap - written;
       // The code just defined ends with its own first byte: the copy
-      // overlaps its source by one byte at most, at the very end.
-      if (r.at + n <= start) {
+      // overlaps its source by one byte at most, at the very end. Strings
+      // at least 8 bytes back go in words while the room allows; the bytes
+      // written past the string are overwritten by what follows.
+      if (start - r.at >= 8 && n + 8 <= cap - start) {
+        for (uint64_t i = 0; i < n; i += 8)
+          memcpy(out + start + i, out + r.at + i, 8);
+      } else if (r.at + n <= start) {
         memcpy(out + start, out + r.at, (size_t)n);
       } else {
         for (uint64_t i = 0; i < n; ++i)

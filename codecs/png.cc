@@ -1,6 +1,7 @@
 // PNG reading and writing.
 #include "codecs/PNG.hh"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -9,6 +10,7 @@
 #include "codecs/Decoders.hh"
 #include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
+#include "codecs/Resolution.hh"
 #include "codecs/parallel_deflate.hh"
 #include "image/Image.hh"
 #include "math/CRC32.hh"
@@ -119,6 +121,326 @@ void deinterlace(unsigned char* data, unsigned char* out, uint64_t width, uint64
 
 } // namespace
 
+namespace {
+
+// What the chunks around the image data say.
+struct Header {
+  uint32_t width = 0, height = 0;
+  int bps = 0, spp = 0, colorType = 0;
+  bool haveIHDR = false, palette = false, interlaced = false, cgbi = false, havePHYs = false;
+  uint32_t ppuX = 0, ppuY = 0;
+  std::vector<unsigned char> plte;
+};
+
+// How reading goes on after a chunk.
+enum class Next { Chunk, Stop, Refuse };
+
+Next readIHDR(std::istream& in, uint32_t len, Header& h)
+{
+  if (len != 13) {
+    std::cerr << "length mismatch" << std::endl;
+    return Next::Refuse;
+  }
+  std::vector<unsigned char> d = readSmall(in, len, 13);
+  if (d.size() != 13)
+    return Next::Stop;
+  h.width = loadBE32(&d[0]);
+  h.height = loadBE32(&d[4]);
+  h.bps = d[8];
+  h.colorType = d[9];
+  h.spp = (h.colorType & 2) ? 3 : 1;
+  if (h.colorType & 4)
+    ++h.spp;
+  h.palette = (h.colorType & 1) != 0;
+  if (h.palette)
+    h.spp = 1; // one index per pixel
+  h.haveIHDR = true;
+  const int bps = h.bps, colorType = h.colorType;
+  const bool depthOK =
+      colorType == 0 ? (bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16)
+      : colorType == 3 ? (bps == 1 || bps == 2 || bps == 4 || bps == 8)
+      : (colorType == 2 || colorType == 4 || colorType == 6) ? (bps == 8 || bps == 16)
+      : false;
+  if (!depthOK) {
+    std::cerr << "unsupported PNG colour type " << colorType << " with bit depth " << bps
+              << std::endl;
+    return Next::Refuse;
+  }
+  if (h.width == 0 || h.height == 0 || h.width > 0x7fffffffu || h.height > 0x7fffffffu) {
+    std::cerr << "invalid PNG size " << h.width << "x" << h.height << std::endl;
+    return Next::Refuse;
+  }
+  if (d[12] > 1) {
+    std::cerr << "unsupported PNG interlace method " << (int)d[12] << std::endl;
+    return Next::Refuse;
+  }
+  h.interlaced = d[12] == 1;
+  return Next::Chunk;
+}
+
+Next readPHYs(std::istream& in, uint32_t len, Header& h)
+{
+  if (len != 9) {
+    std::cerr << "length mismatch" << std::endl;
+    return Next::Refuse;
+  }
+  std::vector<unsigned char> d = readSmall(in, len, 9);
+  if (d.size() != 9)
+    return Next::Stop;
+  h.ppuX = loadBE32(&d[0]);
+  h.ppuY = loadBE32(&d[4]);
+  h.havePHYs = true;
+  return Next::Chunk;
+}
+
+// Chunks that need no more than skipping, or a line on what is ignored.
+void skipChunk(std::istream& in, const unsigned char* type, uint32_t len, const Header& h)
+{
+  if (is(type, "sBIT")) {
+    std::vector<unsigned char> d = readSmall(in, len, 4);
+    if (len != (uint32_t)h.spp)
+      std::cerr << "Warning: PNG sBIT length != spp" << std::endl;
+    for (size_t i = 0; i < d.size(); ++i)
+      if (d[i] != h.bps)
+        std::cerr << "Warning: NYI: sBIT ch: " << i << " " << (int)d[i] << std::endl;
+    return;
+  }
+  if (is(type, "tRNS")) {
+    std::cerr << "tRNS!" << std::endl;
+  } else {
+    static const char* const quiet[] = {"bKGD", "cHRM", "gAMA", "hIST", "iCCP", "iTXt",
+                                        "sPLT", "sRGB", "tEXt", "tIME", "zTXt"};
+    bool known = false;
+    for (const char* q : quiet)
+      known = known || is(type, q);
+    if (!known)
+      std::cerr << "unknown / unimplemented chunk type: " << std::string((const char*)type, 4)
+                << ", length: " << len << std::endl;
+  }
+  in.ignore((std::streamsize)len + 4);
+}
+
+// One chunk, its compressed image data appended to idat.
+Next readChunk(std::istream& in, Header& h, GrowBuf& idat)
+{
+  unsigned char head[8];
+  in.read((char*)head, sizeof head);
+  if (in.gcount() != (std::streamsize)sizeof head)
+    return Next::Stop;
+  const uint32_t len = loadBE32(head);
+  const unsigned char* type = head + 4;
+  Next next = Next::Chunk;
+  if (is(type, "IHDR")) {
+    next = readIHDR(in, len, h);
+  } else if (is(type, "IDAT")) {
+    if (!readInto(in, idat, len))
+      return Next::Stop;
+    in.ignore(4);
+  } else if (is(type, "PLTE")) {
+    h.plte = readSmall(in, len, 3 * 256);
+  } else if (is(type, "pHYs")) {
+    next = readPHYs(in, len, h);
+  } else if (is(type, "IEND")) {
+    if (len != 0) {
+      std::cerr << "length mismatch" << std::endl;
+      return Next::Refuse;
+    }
+    in.ignore(4);
+  } else if (is(type, "CgBI")) {
+    h.cgbi = true;
+    in.ignore((std::streamsize)len + 4);
+  } else {
+    skipChunk(in, type, len, h);
+  }
+  if (next == Next::Chunk && !in)
+    return Next::Stop;
+  return next;
+}
+
+// Every chunk up to the end of the stream; false when the file is refused.
+bool readChunks(std::istream& in, Header& h, GrowBuf& idat)
+{
+  for (;;) {
+    const Next next = readChunk(in, h, idat);
+    if (next == Next::Refuse)
+      return false;
+    if (next == Next::Stop)
+      break;
+  }
+  if (!h.haveIHDR) {
+    std::cerr << "PNG without IHDR" << std::endl;
+    return false;
+  }
+  if (h.palette && h.plte.size() < 3) {
+    std::cerr << "indexed PNG but no palette" << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// Bytes of the filtered rows (a filter byte each), over all passes when
+// interlaced.
+uint64_t filteredSize(const Header& h, uint64_t rowBytes)
+{
+  if (!h.interlaced)
+    return (rowBytes + 1) * (uint64_t)h.height;
+  const uint64_t bitsPerPixel = (uint64_t)h.spp * (uint64_t)h.bps;
+  uint64_t size = 0;
+  for (const Pass& p : kAdam7) {
+    const uint64_t pw = passSize(h.width, p.x0, p.dx), ph = passSize(h.height, p.y0, p.dy);
+    if (pw && ph)
+      size += ((pw * bitsPerPixel + 7) / 8 + 1) * ph;
+  }
+  return size;
+}
+
+// The inflated, still filtered rows of a read, kept per thread from one
+// read to the next: a fresh block of a page's size costs a page fault per
+// 4 KiB on every read, more than inflating into it (a job reads page after
+// page). Blocks above kKeep are given back after each read.
+class Scratch {
+public:
+  ~Scratch() { free(block); }
+  // Room for n bytes; null when there is no memory for it.
+  unsigned char* get(uint64_t n)
+  {
+    if (n > size) {
+      release();
+      if (n <= (uint64_t)SIZE_MAX)
+        block = (unsigned char*)malloc((size_t)n);
+      size = block ? n : 0;
+    }
+    return block;
+  }
+  void done()
+  {
+    if (size > kKeep)
+      release();
+  }
+
+private:
+  static const uint64_t kKeep = (uint64_t)64 << 20;
+  void release()
+  {
+    free(block);
+    block = nullptr;
+    size = 0;
+  }
+  unsigned char* block = nullptr;
+  uint64_t size = 0;
+};
+
+Scratch& scratch()
+{
+  thread_local Scratch s;
+  return s;
+}
+
+// Inflates the image data into the scratch block; null (with a message)
+// when it does not hold the rows of the image.
+unsigned char* inflateRows(const Header& h, GrowBuf& idat, uint64_t expected)
+{
+  // Deflate expands by at most 1032:1: whatever IHDR says, data that cannot
+  // fill the image is refused before anything is allocated for it.
+  if (expected / 1032 > idat.size() + 1024) {
+    std::cerr << "uncompressed deflate stream too short?" << std::endl;
+    return nullptr;
+  }
+  unsigned char* dst = scratch().get(expected);
+  if (!dst)
+    throw std::bad_alloc();
+  uint64_t produced = 0;
+  // CgBI data is raw deflate (with a full window, whatever its writers claim).
+  if (!inflateToMemory(idat.data(), idat.size(), h.cgbi ? -15 : 15, dst, expected, &produced)) {
+    std::cerr << "error in defalte stream" << std::endl;
+    return nullptr;
+  }
+  if (produced < expected) {
+    std::cerr << "uncompressed deflate stream too short?" << std::endl;
+    return nullptr;
+  }
+  return dst;
+}
+
+// The image's rows as stored (palette indices of 1, 2 or 4 bits stay
+// packed), malloc'd; null (with a message) when the data does not make
+// them.
+unsigned char* decodeRows(const Header& h, GrowBuf& idat, uint64_t rowBytes)
+{
+  struct Done {
+    ~Done() { scratch().done(); }
+  } done;
+  unsigned char* raw = inflateRows(h, idat, filteredSize(h, rowBytes));
+  if (!raw)
+    return nullptr;
+  const uint64_t size = rowBytes * h.height;
+  unsigned char* pixels =
+      (unsigned char*)(h.interlaced ? calloc((size_t)size, 1) : malloc((size_t)size));
+  if (!pixels)
+    throw std::bad_alloc();
+  const int bpp = (h.bps * h.spp + 7) / 8;
+  const bool swapRedBlue = h.cgbi && h.spp == 4;
+  if (h.interlaced)
+    deinterlace(raw, pixels, h.width, h.height, rowBytes, (unsigned)(h.spp * h.bps), bpp,
+                swapRedBlue);
+  else
+    unfilterPNG(raw, pixels, h.height, rowBytes, bpp, swapRedBlue);
+  return pixels;
+}
+
+// 16-bit samples from file order to host order.
+void swapSixteen(unsigned char* pixels, uint64_t size)
+{
+  for (uint64_t i = 0; i + 1 < size; i += 2) {
+    const unsigned char t = pixels[i];
+    pixels[i] = pixels[i + 1];
+    pixels[i + 1] = t;
+  }
+}
+
+// Palette indices to gray (when every entry is gray) or RGB; indices beyond
+// the palette's entries read as black. Frees pixels, returns the new rows
+// and sets spp.
+unsigned char* expandPalette(unsigned char* pixels, const Header& h, uint64_t rowBytes, int& spp)
+{
+  const unsigned entries = (unsigned)(h.plte.size() / 3);
+  unsigned char table[256][3] = {};
+  bool gray = true;
+  for (unsigned i = 0; i < entries; ++i) {
+    memcpy(table[i], &h.plte[3 * i], 3);
+    gray = gray && table[i][0] == table[i][1] && table[i][1] == table[i][2];
+  }
+  const int outSpp = gray ? 1 : 3;
+  const uint64_t count = (uint64_t)h.width * h.height;
+  unsigned char* expanded = (unsigned char*)malloc((size_t)(count * outSpp));
+  if (!expanded) {
+    free(pixels);
+    throw std::bad_alloc();
+  }
+  const int bps = h.bps;
+  const unsigned mask = (1u << bps) - 1;
+  unsigned char* o = expanded;
+  for (uint64_t y = 0; y < h.height; ++y) {
+    const unsigned char* row = pixels + y * rowBytes;
+    for (uint64_t x = 0; x < h.width; ++x, o += outSpp) {
+      const uint64_t bit = x * bps;
+      const unsigned index = (row[bit / 8] >> (8 - bps - bit % 8)) & mask;
+      memcpy(o, table[index], (size_t)outSpp);
+    }
+  }
+  free(pixels);
+  spp = outSpp;
+  return expanded;
+}
+
+// pHYs pixels per metre (the unit byte is not looked at) in dots per inch.
+int dpiFromPerMetre(uint32_t perMetre)
+{
+  return dpiFromInches((double)perMetre * 254 / 10000);
+}
+
+} // namespace
+
 PNG2Codec::PNG2Codec()
 {
   registerCodec("png", this);
@@ -137,232 +459,41 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
     return 0;
   }
 
-  bool haveIHDR = false, palette = false, cgbi = false, havePHYs = false, interlaced = false;
-  uint32_t width = 0, height = 0, ppuX = 0, ppuY = 0;
-  int bps = 0, spp = 0, colorType = 0;
-  std::vector<unsigned char> plte;
+  Header h;
   GrowBuf idat;
   // One allocation for the compressed data when the stream tells its size.
   idat.reserve(bytesLeft(*stream));
   stream->clear();
-
-  for (;;) {
-    unsigned char head[8];
-    stream->read((char*)head, sizeof head);
-    if (stream->gcount() != (std::streamsize)sizeof head)
-      break;
-    const uint32_t len = loadBE32(head);
-    const unsigned char* type = head + 4;
-
-    if (is(type, "IHDR")) {
-      if (len != 13) {
-        std::cerr << "length mismatch" << std::endl;
-        return 0;
-      }
-      std::vector<unsigned char> d = readSmall(*stream, len, 13);
-      if (d.size() != 13)
-        break;
-      width = loadBE32(&d[0]);
-      height = loadBE32(&d[4]);
-      bps = d[8];
-      colorType = d[9];
-      spp = (colorType & 2) ? 3 : 1;
-      if (colorType & 4)
-        ++spp;
-      palette = (colorType & 1) != 0;
-      if (palette)
-        spp = 1; // one index per pixel
-      haveIHDR = true;
-      const bool depthOK =
-          colorType == 0 ? (bps == 1 || bps == 2 || bps == 4 || bps == 8 || bps == 16)
-          : colorType == 3 ? (bps == 1 || bps == 2 || bps == 4 || bps == 8)
-          : (colorType == 2 || colorType == 4 || colorType == 6) ? (bps == 8 || bps == 16)
-          : false;
-      if (!depthOK) {
-        std::cerr << "unsupported PNG colour type " << colorType << " with bit depth " << bps
-                  << std::endl;
-        return 0;
-      }
-      if (width == 0 || height == 0 || width > 0x7fffffffu || height > 0x7fffffffu) {
-        std::cerr << "invalid PNG size " << width << "x" << height << std::endl;
-        return 0;
-      }
-      if (d[12] > 1) {
-        std::cerr << "unsupported PNG interlace method " << (int)d[12] << std::endl;
-        return 0;
-      }
-      interlaced = d[12] == 1;
-    } else if (is(type, "IDAT")) {
-      if (!readInto(*stream, idat, len))
-        break;
-      stream->ignore(4);
-    } else if (is(type, "PLTE")) {
-      plte = readSmall(*stream, len, 3 * 256);
-    } else if (is(type, "pHYs")) {
-      if (len != 9) {
-        std::cerr << "length mismatch" << std::endl;
-        return 0;
-      }
-      std::vector<unsigned char> d = readSmall(*stream, len, 9);
-      if (d.size() != 9)
-        break;
-      ppuX = loadBE32(&d[0]);
-      ppuY = loadBE32(&d[4]);
-      havePHYs = true;
-    } else if (is(type, "IEND")) {
-      if (len != 0) {
-        std::cerr << "length mismatch" << std::endl;
-        return 0;
-      }
-      stream->ignore(4);
-    } else if (is(type, "sBIT")) {
-      std::vector<unsigned char> d = readSmall(*stream, len, 4);
-      if (len != (uint32_t)spp)
-        std::cerr << "Warning: PNG sBIT length != spp" << std::endl;
-      for (size_t i = 0; i < d.size(); ++i)
-        if (d[i] != bps)
-          std::cerr << "Warning: NYI: sBIT ch: " << i << " " << (int)d[i] << std::endl;
-    } else if (is(type, "tRNS")) {
-      std::cerr << "tRNS!" << std::endl;
-      stream->ignore((std::streamsize)len + 4);
-    } else if (is(type, "CgBI")) {
-      cgbi = true;
-      stream->ignore((std::streamsize)len + 4);
-    } else {
-      static const char* const quiet[] = {"bKGD", "cHRM", "gAMA", "hIST", "iCCP", "iTXt",
-                                          "sPLT", "sRGB", "tEXt", "tIME", "zTXt"};
-      bool known = false;
-      for (const char* q : quiet)
-        known = known || is(type, q);
-      if (!known)
-        std::cerr << "unknown / unimplemented chunk type: " << std::string((const char*)type, 4)
-                  << ", length: " << len << std::endl;
-      stream->ignore((std::streamsize)len + 4);
-    }
-    if (!*stream)
-      break;
-  }
-
-  if (!haveIHDR) {
-    std::cerr << "PNG without IHDR" << std::endl;
+  if (!readChunks(*stream, h, idat))
     return 0;
-  }
-  if (palette && plte.size() < 3) {
-    std::cerr << "indexed PNG but no palette" << std::endl;
-    return 0;
-  }
 
-  // Rows as stored: palette indices of 1, 2 or 4 bits stay packed until the
-  // palette is applied.
-  const uint64_t rowBytes = ((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8;
   // The image's rows must fit its 32-bit stride.
-  if (((uint64_t)width * (uint64_t)spp * (uint64_t)bps + 7) / 8 > 0xffffffffu) {
+  const uint64_t rowBytes = ((uint64_t)h.width * (uint64_t)h.spp * (uint64_t)h.bps + 7) / 8;
+  if (rowBytes > 0xffffffffu) {
     std::cerr << "PNG too large: stride overflow" << std::endl;
     return 0;
   }
-  const uint64_t bitsPerPixel = (uint64_t)spp * (uint64_t)bps;
-  uint64_t expected = (rowBytes + 1) * (uint64_t)height;
-  if (interlaced) {
-    expected = 0;
-    for (const Pass& p : kAdam7) {
-      const uint64_t pw = passSize(width, p.x0, p.dx), ph = passSize(height, p.y0, p.dy);
-      if (pw && ph)
-        expected += ((pw * bitsPerPixel + 7) / 8 + 1) * ph;
-    }
-  }
-  // Deflate expands by at most 1032:1: whatever IHDR says, data that cannot
-  // fill the image is refused before anything is allocated for it.
-  if (expected / 1032 > idat.size() + 1024) {
-    std::cerr << "uncompressed deflate stream too short?" << std::endl;
+  unsigned char* pixels = decodeRows(h, idat, rowBytes);
+  if (!pixels)
     return 0;
-  }
-
-  GrowBuf raw(expected);
-  unsigned char* dst = raw.room(expected);
-  if (!dst)
-    throw std::bad_alloc();
-  uint64_t produced = 0;
-  // CgBI data is raw deflate (with a full window, whatever its writers claim).
-  if (!inflateToMemory(idat.data(), idat.size(), cgbi ? -15 : 15, dst, expected, &produced)) {
-    std::cerr << "error in defalte stream" << std::endl;
-    return 0;
-  }
-  if (produced < expected) {
-    std::cerr << "uncompressed deflate stream too short?" << std::endl;
-    return 0;
-  }
-  raw.commit(produced);
-
-  const int bpp = (bps * spp + 7) / 8;
-  unsigned char* pixels;
-  const uint64_t size = rowBytes * height;
-  if (!interlaced) {
-    unfilterPNG(raw.data(), nullptr, height, rowBytes, bpp, cgbi && spp == 4);
-    pixels = raw.release();
-  } else {
-    pixels = (unsigned char*)calloc((size_t)size, 1);
-    if (!pixels)
-      throw std::bad_alloc();
-    deinterlace(raw.data(), pixels, width, height, rowBytes, (unsigned)bitsPerPixel, bpp,
-                cgbi && spp == 4);
-  }
-
-  if (bps == 16)
-    for (uint64_t i = 0; i + 1 < size; i += 2) {
-      const unsigned char t = pixels[i];
-      pixels[i] = pixels[i + 1];
-      pixels[i + 1] = t;
-    }
-
-  if (palette) {
-    // Indices beyond the palette's entries read as black.
-    const unsigned entries = (unsigned)(plte.size() / 3);
-    unsigned char table[256][3] = {};
-    bool gray = true;
-    for (unsigned i = 0; i < entries; ++i) {
-      memcpy(table[i], &plte[3 * i], 3);
-      gray = gray && table[i][0] == table[i][1] && table[i][1] == table[i][2];
-    }
-    const int outSpp = gray ? 1 : 3;
-    const uint64_t count = (uint64_t)width * height;
-    unsigned char* expanded = (unsigned char*)malloc((size_t)(count * outSpp));
-    if (!expanded) {
-      free(pixels);
-      throw std::bad_alloc();
-    }
-    const unsigned mask = (1u << bps) - 1;
-    unsigned char* o = expanded;
-    for (uint64_t y = 0; y < height; ++y) {
-      const unsigned char* row = pixels + y * rowBytes;
-      for (uint64_t x = 0; x < width; ++x, o += outSpp) {
-        const uint64_t bit = x * bps;
-        const unsigned index = (row[bit / 8] >> (8 - bps - bit % 8)) & mask;
-        memcpy(o, table[index], (size_t)outSpp);
-      }
-    }
-    free(pixels);
-    pixels = expanded;
-    spp = outSpp;
+  if (h.bps == 16)
+    swapSixteen(pixels, rowBytes * h.height);
+  int spp = h.spp, bps = h.bps;
+  if (h.palette) {
+    pixels = expandPalette(pixels, h, rowBytes, spp);
     bps = 8;
-  } else {
-    unsigned char* shrunk = (unsigned char*)realloc(pixels, (size_t)size);
-    if (shrunk)
-      pixels = shrunk;
   }
 
-  image.w = (int)width;
-  image.h = (int)height;
+  image.w = (int)h.width;
+  image.h = (int)h.height;
   image.bps = (uint8_t)bps;
   image.spp = (uint8_t)spp;
   image.rowStride = 0;
   image.setRawData(pixels);
-  if (havePHYs) {
-    const uint64_t x = (uint64_t)ppuX * 254 / 10000, y = (uint64_t)ppuY * 254 / 10000;
-    image.setResolution((int)(x > 0x7fffffff ? 0x7fffffff : x),
-                        (int)(y > 0x7fffffff ? 0x7fffffff : y));
-  } else {
+  if (h.havePHYs)
+    image.setResolution(dpiFromPerMetre(h.ppuX), dpiFromPerMetre(h.ppuY));
+  else
     image.setResolution(0, 0);
-  }
   return 1;
 }
 

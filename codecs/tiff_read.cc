@@ -13,6 +13,7 @@
 #include "codecs/CCITT.hh"
 #include "codecs/Decoders.hh"
 #include "codecs/PNGPredict.hh"
+#include "codecs/Resolution.hh"
 #include "codecs/TIFF.hh"
 #include "codecs/TIFFTags.hh"
 #include "image/Colorspace.hh"
@@ -119,6 +120,8 @@ struct Page {
   std::vector<double> offsets, byteCounts;
   bool haveStripOffsets = false, haveStripByteCounts = false, haveRowsPerStrip = false;
   std::vector<uint16_t> colorMap;
+  double xResolution = 0, yResolution = 0, resolutionUnit = tiffvalue::ResolutionUnitInch;
+  bool haveXResolution = false, haveYResolution = false;
 };
 
 // The page's geometry and sample layout as the decoder uses them, checked.
@@ -252,7 +255,8 @@ struct Reader {
 
   bool readTags(Image& image);
   void readEntry(Entry& e);
-  bool applyTag(const Entry& e, Image& image);
+  bool applyTag(const Entry& e);
+  void applyResolution(Image& image) const;
   bool decode(Image& image);
   bool readGeometry();
   bool checkLayout();
@@ -288,10 +292,20 @@ void Reader::readEntry(Entry& e)
       return;
     }
   }
-  if (e.type == tifftype::ASCII)
+  if (e.type == tifftype::ASCII) {
     e.strings = tiffReadStrArray(s, bigEndian, e.type, e.count);
-  else
+  } else if (e.type == tifftype::RATIONAL &&
+             (e.tag == tifftag::XResolution || e.tag == tifftag::YResolution)) {
+    // Not the integer quotient: 118.11 pixels per centimetre is 300 dpi,
+    // 118 is 299.72.
+    for (uint32_t i = 0; i < e.count; ++i) {
+      const uint32_t n = tiffRead<uint32_t>(s, bigEndian);
+      const uint32_t d = tiffRead<uint32_t>(s, bigEndian);
+      e.values.push_back(d ? (double)n / d : 0);
+    }
+  } else {
     e.values = tiffReadArray(s, bigEndian, e.type, e.count);
+  }
 }
 
 bool Reader::readTags(Image& image)
@@ -302,9 +316,11 @@ bool Reader::readTags(Image& image)
     const std::streamoff next = (std::streamoff)s->tellg() + 12;
     Entry e;
     readEntry(e);
-    const bool known = applyTag(e, image);
-    if (e.tag == tifftag::JPEGTables)
+    const bool known = applyTag(e);
+    if (e.tag == tifftag::JPEGTables) {
+      applyResolution(image);
       return false;
+    }
     if (!known) {
       std::cerr << "UNHANDLED: ";
       dumpEntry(std::cerr, e.tag, e.type, e.count, e.elsewhere, e.offset, e.values, e.strings);
@@ -314,11 +330,30 @@ bool Reader::readTags(Image& image)
     s->clear();
     s->seekg(next);
   }
+  applyResolution(image);
   return true;
 }
 
+// The resolution in dots per inch, whatever unit the file gives it in; a
+// file that says it has no unit has no resolution.
+void Reader::applyResolution(Image& image) const
+{
+  const double unit = p.resolutionUnit;
+  const double scale = unit == tiffvalue::ResolutionUnitCentimetre ? 2.54 : 1.0;
+  const auto set = [&](bool have, double value, int& res) {
+    if (!have)
+      return;
+    const int r = unit == tiffvalue::ResolutionUnitNone ? 0 : dpiFromInches(value * scale);
+    if (r != res)
+      image.metaDirty = true;
+    res = r;
+  };
+  set(p.haveXResolution, p.xResolution, image.resX);
+  set(p.haveYResolution, p.yResolution, image.resY);
+}
+
 // One entry into the page state; false for a tag the reader does not know.
-bool Reader::applyTag(const Entry& e, Image& image)
+bool Reader::applyTag(const Entry& e)
 {
   const uint16_t tag = e.tag;
   const std::vector<double>& values = e.values;
@@ -327,7 +362,7 @@ bool Reader::applyTag(const Entry& e, Image& image)
   case tifftag::NewSubfileType: case tifftag::SubfileType: case tifftag::Threshholding:
   case tifftag::DocumentName: case tifftag::ImageDescription: case tifftag::Make:
   case tifftag::Model: case tifftag::Orientation:
-  case tifftag::MinSampleValue: case tifftag::MaxSampleValue: case tifftag::ResolutionUnit:
+  case tifftag::MinSampleValue: case tifftag::MaxSampleValue:
   case tifftag::PageNumber: case tifftag::Software: case tifftag::DateTime: case tifftag::Artist:
   case tifftag::HostComputer:
   case tifftag::WhitePoint: case tifftag::PrimaryChromaticities: case tifftag::HalftoneHints:
@@ -359,14 +394,14 @@ bool Reader::applyTag(const Entry& e, Image& image)
     p.haveStripByteCounts = true;
     break;
   case tifftag::XResolution:
-  case tifftag::YResolution: {
-    const int r = saturate_cast<int>(v);
-    int& res = tag == tifftag::XResolution ? image.resX : image.resY;
-    if (r != res)
-      image.metaDirty = true;
-    res = r;
+    p.xResolution = v;
+    p.haveXResolution = true;
     break;
-  }
+  case tifftag::YResolution:
+    p.yResolution = v;
+    p.haveYResolution = true;
+    break;
+  case tifftag::ResolutionUnit: p.resolutionUnit = v; break;
   case tifftag::PlanarConfiguration: p.planar = v; break;
   case tifftag::XPosition:
     if (v != 0)

@@ -168,8 +168,8 @@ TEST(PNG, OurFilesPassPngcheckAndReadIdenticallyInPillow)
     Image back;
     EXPECT_EQ(ImageCodec::Read(path, back), 1) << name;
     EXPECT_TRUE(samePixels(back, before)) << name;
-    EXPECT_EQ(back.resX, 299); // 11811 pixels per metre, truncated both ways
-    EXPECT_EQ(back.resY, 299);
+    EXPECT_EQ(back.resX, 300); // 11811 pixels per metre
+    EXPECT_EQ(back.resY, 300);
     EXPECT_EQ(back.getDecoderID(), "PNG");
   }
   runPillowDumps(python, dir, paths);
@@ -223,7 +223,7 @@ open(d + '/g4.raw', 'wb').write(r.randint(0, 256, (23, 31), dtype=np.uint8).toby
     const char* file;
     int spp, bps, res;
   } cases[] = {
-    {"L.png", 1, 8, 299}, {"LA.png", 2, 8, 0},   {"RGB.png", 3, 8, 599}, {"RGBA.png", 4, 8, 0},
+    {"L.png", 1, 8, 300}, {"LA.png", 2, 8, 0},   {"RGB.png", 3, 8, 600}, {"RGBA.png", 4, 8, 0},
     {"I16.png", 1, 16, 0}, {"bw.png", 1, 1, 0},  {"P8.png", 3, 8, 0},    {"G4.png", 1, 4, 0},
     {"RGB16.png", 3, 16, 0}, {"P4.png", 3, 8, 0},
   };
@@ -366,7 +366,7 @@ TEST(PNG, ImgtoolMatchesImageMagickAlsoFromAPipe)
   ASSERT_EQ(run(std::string(IMGTOOL) + " write " + dir.file("x.ppm") + " png:- -r 300", &png), 0);
   ASSERT_TRUE(writeFile(dir.file("y.png"), png));
   ASSERT_EQ(run(std::string(IMGTOOL) + " info " + dir.file("y.png"), &info), 0);
-  EXPECT_EQ(info, "40 9 3 8 299 299 PNG 1\n");
+  EXPECT_EQ(info, "40 9 3 8 300 300 PNG 1\n");
 }
 
 TEST(PNG, NotAPNGLeavesTheStreamAtItsStart)
@@ -378,6 +378,29 @@ TEST(PNG, NotAPNGLeavesTheStreamAtItsStart)
       EXPECT_EQ(e->prototype->readImage(&in, img, ""), 0);
       EXPECT_EQ(in.tellg(), 0);
     }
+}
+
+// Writers store whole dpi as pixels per metre rounded or truncated (300 dpi
+// is 11811.02): such values read as the whole dpi, anything else as before.
+TEST(PNG, ResolutionWithinAPixelPerMetreOfAWholeDpiIsThatDpi)
+{
+  const struct {
+    uint32_t perMetre;
+    int dpi;
+  } cases[] = {
+      {11811, 300},     {11812, 300}, {5906, 150}, {5905, 150},  {23622, 600},
+      {39370, 1000},    {2835, 72},   {11800, 299}, {11830, 300}, {11850, 301},
+      {11791, 299},     {0, 0},       {1, 0},       {4294967295u, 109092169},
+  };
+  for (const auto& c : cases) {
+    const std::string phys =
+        PNGBuilder::be(c.perMetre) + PNGBuilder::be(c.perMetre / 2) + std::string(1, '\1');
+    const std::string file = PNGBuilder().ihdr(1, 1, 8, 0).chunk("pHYs", phys)
+                                 .chunk("IDAT", PNGBuilder::z(std::string(2, '\0'))).data;
+    Image img;
+    ASSERT_EQ(readPNG(file, img), 1) << c.perMetre;
+    EXPECT_EQ(img.resX, c.dpi) << c.perMetre;
+  }
 }
 
 TEST(PNG, HostileFilesFailCleanly)

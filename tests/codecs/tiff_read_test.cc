@@ -377,18 +377,71 @@ TEST(TIFFRead, LegacyLZWWarnsOncePerRead)
     EXPECT_EQ(sampleAt(img, i % 4, i / 4), i + 1);
 }
 
+// Resolutions in dots per inch whatever ResolutionUnit the file gives
+// (absent: inch; 1: none; 3: centimetre), wherever the unit lies in the
+// directory.
 TEST(TIFFRead, Resolutions)
 {
   struct Case {
     std::vector<uint32_t> x, y;
+    int unit; // 0: no ResolutionUnit field
     int resX, resY;
-  } cases[] = {{{300, 1}, {2400, 8}, 300, 300}, {{599, 2}, {7, 0}, 299, 0}};
+    bool unitFirst = false;
+  } cases[] = {
+      {{300, 1}, {2400, 8}, 0, 300, 300},
+      {{599, 2}, {7, 0}, 0, 299, 0},
+      {{300, 1}, {300, 1}, 2, 300, 300},
+      {{11811, 100}, {5906, 100}, 3, 300, 150}, // 118.11 and 59.06 px/cm
+      {{1000, 3}, {100, 1}, 3, 846, 254},       // 846.67: not near a whole dpi
+      {{300, 1}, {150, 1}, 1, 0, 0},
+      {{11811, 100}, {11811, 100}, 3, 300, 300, true},
+      {{300, 1}, {300, 1}, 7, 300, 300}, // an unknown unit counts as inch
+  };
   for (const Case& c : cases) {
     Image img;
     img.resX = 72;
-    ASSERT_EQ(readBytes(plainPage(1, 1, 1, 8, "x", {{282, 5, c.x}, {283, 5, c.y}}), img), 1);
-    EXPECT_EQ(img.resX, c.resX);
-    EXPECT_EQ(img.resY, c.resY);
+    std::vector<TiffField> extra = {{282, 5, c.x}, {283, 5, c.y}};
+    if (c.unit)
+      extra.insert(c.unitFirst ? extra.begin() : extra.end(), {296, 3, {(uint32_t)c.unit}});
+    ASSERT_EQ(readBytes(plainPage(1, 1, 1, 8, "x", extra), img), 1);
+    EXPECT_EQ(img.resX, c.resX) << c.unit << " " << c.x[0];
+    EXPECT_EQ(img.resY, c.resY) << c.unit << " " << c.x[0];
+  }
+}
+
+// ImageMagick stores the densities it is given in the unit it is told:
+// 118.11 px/cm is its 300 dpi. Tolm writes inches back.
+TEST(TIFFRead, ImageMagickCentimetreFilesReadInDotsPerInch)
+{
+  REQUIRE_TOOL(convert, "convert");
+  REQUIRE_TOOL(tiffinfo, "tiffinfo");
+  TempDir dir;
+  const struct {
+    const char* density;
+    const char* units;
+    int dpi;
+  } cases[] = {{"118.11", "PixelsPerCentimeter", 300},
+               {"59.06", "PixelsPerCentimeter", 150},
+               {"300", "PixelsPerInch", 300},
+               {"200", "Undefined", 0}};
+  for (const auto& c : cases) {
+    const std::string path = dir.file(std::string(c.units) + c.density + ".tif");
+    ASSERT_EQ(run(convert + " -size 40x30 xc:gray -units " + c.units + " -density " + c.density +
+                  " -compress lzw " + path),
+              0);
+    Image img;
+    ASSERT_EQ(ImageCodec::Read(path, img), 1) << path;
+    EXPECT_EQ(img.resX, c.dpi) << path;
+    EXPECT_EQ(img.resY, c.dpi) << path;
+    if (!c.dpi)
+      continue;
+    const std::string back = dir.file("back.tif");
+    ASSERT_TRUE(ImageCodec::Write(back, img));
+    std::string info;
+    ASSERT_EQ(run(tiffinfo + " " + back, &info), 0);
+    EXPECT_NE(info.find("Resolution: " + std::to_string(c.dpi) + ", " + std::to_string(c.dpi)),
+              std::string::npos) << info;
+    EXPECT_EQ(info.find("centimeter"), std::string::npos) << info;
   }
 }
 

@@ -666,4 +666,37 @@ TEST_F(Jobs, HelpAndUsage)
   }
 }
 
+// Pages keep their size whatever unit their file gives the resolution in:
+// ImageMagick's TIFF at 59.06 px/cm is 150 dpi, Pillow's 300 dpi PNG holds
+// 11811 px/m, and a TIFF without unit has no resolution (the job's 300).
+TEST_F(Jobs, Doc2pdfPagesKeepTheirSizeWhateverTheResolutionUnit)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(convert, "convert");
+  ASSERT_EQ(run({convert, "-size", "1240x1754", "xc:white", "-fill", "black", "-draw",
+                 "rectangle 100,100 600,200", "-alpha", "off", "-type", "Grayscale", "-units",
+                 "PixelsPerCentimeter", "-density", "59.06", "-compress", "lzw", "cm.tif"})
+                .status,
+            0);
+  ASSERT_EQ(run({convert, "-size", "200x100", "xc:white", "-alpha", "off", "-type", "Grayscale",
+                 "-units", "Undefined", "-density", "150", "none.tif"})
+                .status,
+            0);
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image; Image.new('L', (2480, 3508), 255).save('a4.png', "
+                 "dpi=(300, 300))"})
+                .status,
+            0);
+  Result r = tolm({"doc2pdf", "cm.tif", "a4.png", "none.tif", "out.pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  Result info = run({"/usr/bin/pdfinfo", "-f", "1", "-l", "3", "out.pdf"});
+  const std::vector<std::string> sizes = {"Page    1 size:  595.2 x 841.9 pts",
+                                          "Page    2 size:  595.2 x 841.9 pts",
+                                          "Page    3 size:  48 x 24 pts"};
+  for (const std::string& s : sizes)
+    EXPECT_NE(info.out.find(s), std::string::npos) << s << "\n" << info.out;
+}
+
 } // namespace
