@@ -44,6 +44,16 @@ void setArg(const ScriptArguments& args) {
   lua_setglobal(L, "arg");
 }
 
+// Leaves the script's chunk on the stack; on failure says why and leaves
+// nothing.
+bool loadScript(const std::string& script) {
+  if (luaL_loadfile(L, script.c_str()) == 0)
+    return true;
+  reportError("loading", script);
+  lua_pop(L, 1);
+  return false;
+}
+
 // Runs the chunk on top of the stack.
 void runLoaded(const std::string& script) {
   if (lua_pcall(L, 0, 0, 0) != 0) {
@@ -70,13 +80,10 @@ void init() {
     // paths it is given: it is found from the start-up directory and runs
     // there.
     exe = cwd;
-    if (luaL_loadfile(L, args.script.c_str()) != 0) {
-      reportError("loading", args.script);
-      lua_pop(L, 1);
+    if (loadScript(args.script))
+      runLoaded(args.script);
+    else
       script_outcome = ScriptOutcome::LoadFailed;
-      return;
-    }
-    runLoaded(args.script);
     return;
   }
 
@@ -86,16 +93,12 @@ void init() {
     changeDirectory(exe);
   }
 
-  if (luaL_loadfile(L, args.script.c_str()) != 0) {
-    reportError("loading", args.script);
-    lua_pop(L, 1);
+  if (!loadScript(args.script)) {
     exe = cwd;
     if (::chdir(exe.c_str()) != 0) {
       // ignored: the second load reports what is missing
     }
-    if (luaL_loadfile(L, args.script.c_str()) != 0) {
-      reportError("loading", args.script);
-      lua_pop(L, 1);
+    if (!loadScript(args.script)) {
       script_outcome = ScriptOutcome::LoadFailed;
       return;
     }
