@@ -235,15 +235,12 @@ lib.pageValues = {hocr = true}
 local EMPTY_PERCENT = 0.03 -- black share, in percent, below which a page is empty
 
 -- A reader that decodes on first use (PDF pages are drawn only when their
--- pixels are asked for) gives the page count negated and a placeholder.
+-- pixels are asked for) gives the page count negated; the image already
+-- has the page's size and format.
 local function readImage(path, img, index)
   local ok, n = pcall(Tolm.Codec.readImage, path, img, "", index)
   if not ok or type(n) ~= "number" or n == 0 then return nil end
-  if n < 0 then
-    n = -n
-    img:pixel(0, 0) -- draws the page
-  end
-  return n
+  return math.abs(n)
 end
 
 -- Reads page `index` (from 0) of `path` into a new image.
