@@ -133,22 +133,34 @@ bool DecodeLZW(std::ostream& out, std::istream& in, bool earlyChange, bool lsbFi
 bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChange, bool lsbFirst,
                        unsigned char* out, uint64_t cap, uint64_t* produced)
 {
-  struct Run {
-    uint64_t at;
-    uint32_t len;
-  };
   // Kept per thread: a page has a thousand strips, and every entry read is
-  // defined first within the call.
-  thread_local std::unique_ptr<Run[]> kept(new Run[kTable]);
-  Run* const table = kept.get();
-  // Single bytes have no run in the output: they are their own code.
+  // defined first within the call. A single byte's string lives in a table
+  // of its own, so every code is the same copy: on noisy scans literals and
+  // runs alternate at random and a branch between them mispredicts.
+  struct Table {
+    const unsigned char* at[kTable];
+    uint16_t len[kTable];
+    unsigned char bytes[256 + 8];
+    Table()
+    {
+      for (unsigned i = 0; i < 256 + 8; ++i)
+        bytes[i] = (unsigned char)i;
+      for (unsigned i = 0; i < kFirst; ++i) {
+        at[i] = bytes + (i & 255);
+        len[i] = 1;
+      }
+    }
+  };
+  thread_local std::unique_ptr<Table> kept(new Table);
+  const unsigned char** const at = kept->at;
+  uint16_t* const lens = kept->len;
   const unsigned t10 = earlyChange ? 511 : 512;
   const unsigned t11 = earlyChange ? 1023 : 1024;
   const unsigned t12 = earlyChange ? 2047 : 2048;
   const uint64_t totalBits = length * 8;
 
   unsigned next = kFirst, width = 9;
-  int prev = -1;
+  uint32_t prevLen = 0; // 0: no previous string since a Clear
   uint64_t written = 0, bitPos = 0;
   *produced = 0;
   if (cap == 0)
@@ -185,7 +197,7 @@ bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChang
       bitPos += width;
     }
 
-    if (code > next || (code == next && prev < 0)) {
+    if (code > next || (code == next && prevLen == 0)) {
       const uint64_t pos = (bitPos + 7) / 8;
       if (pos == length)
         break;
@@ -198,17 +210,17 @@ bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChang
     if (code == kClear || next >= kTable) {
       next = kFirst;
       width = 9;
-      prev = -1;
+      prevLen = 0;
       continue;
     }
     if (code == kEOI)
       break;
 
-    const uint64_t start = written;
-    if (prev >= 0) {
+    unsigned char* const dst = out + written;
+    if (prevLen != 0) {
       // The previous code's string was the last thing written.
-      const uint32_t len = (unsigned)prev < kFirst ? 1 : table[prev].len;
-      table[next] = {start - len, len + 1};
+      at[next] = dst - prevLen;
+      lens[next] = (uint16_t)(prevLen + 1);
       ++next;
       if (next >= t12)
         width = 12;
@@ -217,31 +229,30 @@ bool DecodeLZWToMemory(const unsigned char* in, uint64_t length, bool earlyChang
       else if (next >= t10)
         width = 10;
     }
-    if (code < kFirst) {
-      out[written++] = (unsigned char)code;
+    const unsigned char* const src = at[code];
+    uint64_t n = lens[code];
+    const uint64_t room = cap - written;
+    if (n > room)
+      n = room;
+    // The code just defined ends with its own first byte: the copy
+    // overlaps its source by one byte at most, at the very end. Strings
+    // at least 8 bytes away go in words while the room allows; the bytes
+    // written past the string are overwritten by what follows.
+    const uintptr_t gap = (uintptr_t)dst - (uintptr_t)src;
+    if (gap >= 8 && n + 8 <= room) {
+      memcpy(dst, src, 8);
+      for (uint64_t i = 8; i < n; i += 8)
+        memcpy(dst + i, src + i, 8);
+    } else if (gap >= n) {
+      memcpy(dst, src, (size_t)n);
     } else {
-      const Run r = table[code];
-      uint64_t n = r.len;
-      if (n > cap - written)
-        n = cap - written;
-      // The code just defined ends with its own first byte: the copy
-      // overlaps its source by one byte at most, at the very end. Strings
-      // at least 8 bytes back go in words while the room allows; the bytes
-      // written past the string are overwritten by what follows.
-      if (start - r.at >= 8 && n + 8 <= cap - start) {
-        for (uint64_t i = 0; i < n; i += 8)
-          memcpy(out + start + i, out + r.at + i, 8);
-      } else if (r.at + n <= start) {
-        memcpy(out + start, out + r.at, (size_t)n);
-      } else {
-        for (uint64_t i = 0; i < n; ++i)
-          out[start + i] = out[r.at + i];
-      }
-      written += n;
+      for (uint64_t i = 0; i < n; ++i)
+        dst[i] = src[i];
     }
+    written += n;
     if (written >= cap)
       break;
-    prev = (int)code;
+    prevLen = (uint32_t)n;
   }
   *produced = written;
   return true;
