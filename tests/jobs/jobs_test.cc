@@ -44,6 +44,16 @@ std::vector<std::string> lines(const std::string& text)
   return out;
 }
 
+// The jobs' progress lines ("tolm JOB: page N of M: ...") of standard error.
+std::vector<std::string> progressLines(const std::string& err)
+{
+  std::vector<std::string> out;
+  for (const std::string& l : lines(err))
+    if (l.find(": page ") != std::string::npos)
+      out.push_back(l);
+  return out;
+}
+
 class Jobs : public ::testing::Test {
 protected:
   void SetUp() override
@@ -223,10 +233,7 @@ TEST_F(Jobs, Doc2pdfStraightensBinarisesDropsAndAddsText)
   EXPECT_EQ(files(), (std::vector<std::string>{"ocr", "out.pdf", "scan.tif"}));
 
   // one progress line per input page, saying what was done
-  std::vector<std::string> progress;
-  for (const std::string& l : lines(r.err))
-    if (l.find(": page ") != std::string::npos)
-      progress.push_back(l);
+  const std::vector<std::string> progress = progressLines(r.err);
   ASSERT_EQ(progress.size(), 4u) << r.err;
   for (int p = 0; p < 4; ++p) {
     EXPECT_NE(progress[p].find("page " + std::to_string(p + 1) + " of 4"), std::string::npos);
@@ -280,10 +287,7 @@ TEST_F(Jobs, Doc2pdfDropsBlankSheetsWithoutStraightening)
       args.push_back(bw);
     Result r = tolm(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> progress;
-    for (const std::string& l : lines(r.err))
-      if (l.find(": page ") != std::string::npos)
-        progress.push_back(l);
+    const std::vector<std::string> progress = progressLines(r.err);
     ASSERT_EQ(progress.size(), 4u) << r.err;
     for (int p = 0; p < 4; ++p) {
       EXPECT_EQ(progress[p].find("dropped") != std::string::npos, p == 1) << progress[p];

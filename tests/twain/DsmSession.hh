@@ -133,6 +133,14 @@ public:
     free(cap.hContainer);
     return rc;
   }
+  // A resolution capability, in dots per inch.
+  TW_UINT16 setDpi(TW_UINT16 capCode, double dpi)
+  {
+    const TW_FIX32 f = toFix32(dpi);
+    TW_UINT32 raw;
+    std::memcpy(&raw, &f, 4);
+    return setOne(capCode, TWTY_FIX32, raw);
+  }
   // Memory through the manager's own functions, as a 2.x application uses
   // them (the manager refuses containers it did not allocate).
   TW_ENTRYPOINT& memory()

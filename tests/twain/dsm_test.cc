@@ -155,13 +155,8 @@ TEST(SourceManager, Capabilities)
   EXPECT_EQ(s.setOne(ICAP_PIXELTYPE, TWTY_INT32, TWPT_GRAY), TWRC_FAILURE);
   EXPECT_EQ(s.setOne(CAP_SERIALNUMBER, TWTY_STR255, 0), TWRC_FAILURE);
   EXPECT_EQ(s.status(&s.source), TWCC_CAPBADOPERATION);
-  TW_FIX32 r = toFix32(150);
-  TW_UINT32 raw;
-  std::memcpy(&raw, &r, 4);
-  EXPECT_EQ(s.setOne(ICAP_XRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
-  r = toFix32(151);
-  std::memcpy(&raw, &r, 4);
-  EXPECT_EQ(s.setOne(ICAP_XRESOLUTION, TWTY_FIX32, raw), TWRC_FAILURE);
+  EXPECT_EQ(s.setDpi(ICAP_XRESOLUTION, 150), TWRC_SUCCESS);
+  EXPECT_EQ(s.setDpi(ICAP_XRESOLUTION, 151), TWRC_FAILURE);
   EXPECT_EQ(s.setOne(CAP_XFERCOUNT, TWTY_INT16, 0), TWRC_FAILURE);
   // the current value reads back; reset brings the default
   TW_CAPABILITY cur{ICAP_PIXELTYPE, TWON_DONTCARE16, nullptr};
@@ -194,11 +189,8 @@ TEST(SourceManager, LayoutIsCutToTheSheet)
   EXPECT_EQ(s.status(&s.source), TWCC_BADVALUE);
 
   // the page comes out with the area's size
-  TW_FIX32 r = toFix32(100);
-  TW_UINT32 raw;
-  std::memcpy(&raw, &r, 4);
-  ASSERT_EQ(s.setOne(ICAP_XRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
-  ASSERT_EQ(s.setOne(ICAP_YRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
+  ASSERT_EQ(s.setDpi(ICAP_XRESOLUTION, 100), TWRC_SUCCESS);
+  ASSERT_EQ(s.setDpi(ICAP_YRESOLUTION, 100), TWRC_SUCCESS);
   ASSERT_EQ(s.enable(), TWRC_SUCCESS);
   ASSERT_TRUE(waitFor(MSG_XFERREADY));
   TW_IMAGEINFO info{};
@@ -213,11 +205,8 @@ TEST(SourceManager, MemoryAndNativeTransfersGiveTheSamePages)
 {
   Session s(Env{{"TOLM_DSM_PAGES", "count=3,seed=5"}, {"TOLM_DSM_ROWPAD", "4"}});
   s.openSource();
-  TW_FIX32 r = toFix32(75);
-  TW_UINT32 raw;
-  std::memcpy(&raw, &r, 4);
-  ASSERT_EQ(s.setOne(ICAP_XRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
-  ASSERT_EQ(s.setOne(ICAP_YRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
+  ASSERT_EQ(s.setDpi(ICAP_XRESOLUTION, 75), TWRC_SUCCESS);
+  ASSERT_EQ(s.setDpi(ICAP_YRESOLUTION, 75), TWRC_SUCCESS);
   ASSERT_EQ(s.setOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_RGB), TWRC_SUCCESS);
   ASSERT_EQ(s.setOne(CAP_DUPLEXENABLED, TWTY_BOOL, 1), TWRC_SUCCESS);
   ASSERT_EQ(s.setOne(ICAP_XFERMECH, TWTY_UINT16, TWSX_MEMORY), TWRC_SUCCESS);
@@ -279,11 +268,8 @@ TEST(SourceManager, VirtualScannerBorderAndTightWindow)
     const bool tight = std::string(pages).find("tight") != std::string::npos;
     Session s(Env{{"TOLM_DSM_PAGES", pages}});
     s.openSource();
-    TW_FIX32 r = toFix32(75);
-    TW_UINT32 raw;
-    std::memcpy(&raw, &r, 4);
-    ASSERT_EQ(s.setOne(ICAP_XRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
-    ASSERT_EQ(s.setOne(ICAP_YRESOLUTION, TWTY_FIX32, raw), TWRC_SUCCESS);
+    ASSERT_EQ(s.setDpi(ICAP_XRESOLUTION, 75), TWRC_SUCCESS);
+    ASSERT_EQ(s.setDpi(ICAP_YRESOLUTION, 75), TWRC_SUCCESS);
     ASSERT_EQ(s.setOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY), TWRC_SUCCESS);
     ASSERT_EQ(s.enable(), TWRC_SUCCESS);
     TW_HANDLE h = nullptr;
