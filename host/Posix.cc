@@ -49,13 +49,17 @@ bool mkdir_(const std::string& path, int mode) {
 int stat_(lua_State* L, const std::string& path) {
   struct stat st {};
   if (!usable(path) || ::stat(path.c_str(), &st) != 0) return 0;
-  LuaTable t = LuaTable::create(L, 0, 6);
+  LuaTable t = LuaTable::create(L, 0, 8);
   if (S_ISDIR(st.st_mode)) t.set("isdir", true);
   t.set("size", static_cast<double>(st.st_size));
   t.set("mtime", static_cast<double>(st.st_mtime));
   t.set("ctime", static_cast<double>(st.st_ctime));
   t.set("uid", static_cast<double>(st.st_uid));
   t.set("gid", static_cast<double>(st.st_gid));
+  // The file's identity: two names with the same device and inode are one
+  // file (through links too, since stat follows them).
+  t.set("dev", static_cast<double>(st.st_dev));
+  t.set("ino", static_cast<double>(st.st_ino));
   t.push(L);
   t.release();
   return 1;

@@ -5,6 +5,7 @@
 
 #include "bind/LuaWrapper.hh"
 #include "host/Host.hh"
+#include "host/Interrupt.hh"
 #include "host/Modules.hh"
 #include "host/RunLoop.hh"
 #include "host/Startup.hh"
@@ -14,9 +15,12 @@
 
 namespace {
 
-// The state closes first (its objects' destructors may still use fonts and
-// windows), then the fonts, then the renderer.
+// Caught signals get their former action back first (the state holds the
+// script's handler, the renderer takes its tasks). The state closes next
+// (its objects' destructors may still use fonts and windows), then the
+// fonts, then the renderer.
 void teardown() {
+  host::releaseSignals();
   LuaWrapper::closeState(host::L);
   host::L = nullptr;
   host::deleteFonts();

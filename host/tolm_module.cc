@@ -18,6 +18,7 @@
 #include "codecs/PNGPredict.hh"
 #include "codecs/ZlibEncoder.hh"
 #include "host/Host.hh"
+#include "host/Interrupt.hh"
 #include "host/Modules.hh"
 #include "host/ScriptImages.hh"
 #include "host/xcodec.hh"
@@ -381,6 +382,9 @@ int luaopen_tolm(lua_State* L)
     {"addTimer", FunctionWrapper<&tolm::addTimer>::Wrapper},
     {"addCallback", FunctionWrapper<&tolm::addCallback>::Wrapper},
     {"removeCallback", FunctionWrapper<&tolm::removeCallback>::Wrapper},
+    {"catchSignals", &tolm::catchSignals},
+    {"interruptible", &tolm::interruptible},
+    {"interruptionPoint", &tolm::interruptionPoint},
     {nullptr, nullptr}};
   // One at a time, in the order above, into the module table on the stack.
   for (const luaL_Reg* r = functions; r->name; ++r) {

@@ -21,8 +21,9 @@ local JobError = {}
 JobError.__index = JobError
 JobError.__tostring = function(e) return e.message end
 
-local function raise(message, status)
-  error(setmetatable({message = message, status = status}, JobError), 0)
+-- `alone`: a usage mistake said without the usage lines after it.
+local function raise(message, status, alone)
+  error(setmetatable({message = message, status = status, alone = alone}, JobError), 0)
 end
 
 local Context = {}
@@ -30,7 +31,7 @@ Context.__index = Context
 
 function lib.newContext(name, job, words)
   return setmetatable({name = name, job = job, words = words, outputs = {}, writers = {},
-                       finished = false}, Context)
+                       closers = {}, finished = false}, Context)
 end
 
 function Context:fail(message) raise(message, lib.EX_FAIL) end
@@ -42,8 +43,10 @@ function Context:say(...)
   io.stderr:write("\n")
 end
 
--- count is nil while it is not known (pages coming from a scanner).
+-- count is nil while it is not known (pages coming from a scanner). A job
+-- asked to stop stops here, at the latest, once the page is done.
 function Context:progress(n, count, what)
+  Tolm.interruptionPoint()
   self:say(count and string.format("page %d of %d: ", n, count) or string.format("page %d: ", n),
            what)
 end
@@ -96,6 +99,31 @@ local function isDirectory(path)
   return st and st.isdir or false
 end
 lib.isDirectory = isDirectory
+
+-- The file a name stands for, whatever the spelling: the device and inode
+-- of what it names, links followed; nil when nothing is there.
+local function identity(path)
+  local st = Posix and Posix.stat and Posix.stat(path)
+  if not (st and st.dev and st.ino) then return nil end
+  return string.format("%.0f:%.0f", st.dev, st.ino)
+end
+
+-- Whether `output` names one of `inputs` (a "./" path, an absolute one, a
+-- symbolic or a hard link to it).
+function lib.isInput(output, inputs)
+  local id = identity(output)
+  for _, input in ipairs(inputs) do
+    if input == output or (id and identity(input) == id) then return true end
+  end
+  return false
+end
+
+-- Refuses, before anything is written, an output that is also an input.
+function Context:checkOutput(output, inputs)
+  if lib.isInput(output, inputs) then
+    raise("the output " .. output .. " is also an input", lib.EX_USAGE, true)
+  end
+end
 
 -- An input must exist and be a readable file.
 function Context:checkInput(path)
@@ -152,9 +180,29 @@ function Context:finishWriter(pdf, temp, final)
   if not pdfComplete(temp) then self:fail("writing " .. final .. " failed") end
 end
 
+-- An output whose file is whole (a document before the next one starts) is
+-- kept when the job is interrupted.
+function Context:whole(temp)
+  for _, o in ipairs(self.outputs) do
+    if o.temp == temp then o.whole = true end
+  end
+end
+
+-- An output not wanted after all (a document without pages): removed, and
+-- settled.
+function Context:drop(temp)
+  for _, o in ipairs(self.outputs) do
+    if o.temp == temp and not o.done then
+      os.remove(o.temp)
+      o.done, o.dropped = true, true
+    end
+  end
+end
+
 -- Every output under its final name; outputs already settled (removed as
--- not wanted) are left alone.
+-- not wanted) are left alone. A job asked to stop writes nothing more.
 function Context:commit()
+  Tolm.interruptionPoint()
   for _, o in ipairs(self.outputs) do
     if not o.done then
       local ok, err = os.rename(o.temp, o.final)
@@ -164,8 +212,15 @@ function Context:commit()
   end
 end
 
+-- `close` runs when the job fails or is interrupted (a scanner session to end).
+function Context:atCleanup(close)
+  self.closers[#self.closers + 1] = close
+end
+
 -- After a failure: nothing half written stays behind.
 function Context:cleanup()
+  for i = #self.closers, 1, -1 do pcall(self.closers[i]) end
+  self.closers = {}
   for pdf in pairs(self.writers) do pcall(pdf.delete, pdf) end
   self.writers = {}
   for _, o in ipairs(self.outputs) do
@@ -177,20 +232,39 @@ end
 -- Running.
 
 local function messageOf(err)
-  if getmetatable(err) == JobError then return err.message, err.status end
+  if getmetatable(err) == JobError then return err.message, err.status, err.alone end
   local text = tostring(err):match("^[^\n]*")
   return text, lib.EX_FAIL
 end
 
+-- A job stopped by SIGINT, SIGTERM or SIGHUP: whole outputs are kept, the
+-- others removed; one line says what was written; the status is 128 plus
+-- the signal's number, as for a process the signal ended.
+function Context:interrupted(signal)
+  local kept = {}
+  for _, o in ipairs(self.outputs) do
+    if o.whole and not o.done and os.rename(o.temp, o.final) then o.done = true end
+    if o.done and not o.dropped then kept[#kept + 1] = o.final end
+  end
+  self:cleanup()
+  if #kept == 0 then
+    self:say("interrupted: nothing written")
+  else
+    self:say("interrupted: wrote ", table.concat(kept, ", "), ", nothing else")
+  end
+  return 128 + signal
+end
+
 -- Runs f(...) protected; a failure is reported in one line, the outputs
--- are removed, and the status comes back.
+-- are removed, and the status comes back. A caught signal interrupts f.
 function Context:protect(f, ...)
-  local results = {pcall(f, ...)}
+  local results = {Tolm.interruptible(f, ...)}
   if results[1] then return unpack(results, 2) end
-  local message, status = messageOf(results[2])
+  if results[3] then return self:interrupted(results[3]) end
+  local message, status, alone = messageOf(results[2])
   self:cleanup()
   self:say(message)
-  if status == lib.EX_USAGE then
+  if status == lib.EX_USAGE and not alone then
     io.stderr:write("usage: tolm ", self.name, " ", self.job.usage, "\n")
   end
   return status
@@ -204,8 +278,14 @@ function Context:start()
       return lib.EX_OK
     end
   end
+  -- A signal stops the job where it can clean up; one that comes while
+  -- the job waits for the run loop ends it from there.
+  Tolm.catchSignals(function(signal)
+    if not self.finished then self:finish(self:interrupted(signal)) end
+  end)
   local status = self:protect(self.job.run, self)
   if status == lib.WAIT then return nil end
+  Tolm.catchSignals(nil)
   return status or lib.EX_OK
 end
 
@@ -213,6 +293,7 @@ end
 function Context:finish(status)
   if self.finished then return end
   self.finished = true
+  Tolm.catchSignals(nil)
   Tolm.exit(status)
 end
 

@@ -29,9 +29,7 @@ function job.run(ctx)
   if not output:lower():match("%.pdf$") then
     ctx:usageError("the last name, " .. output .. ", must be the output PDF (ending in .pdf)")
   end
-  for _, input in ipairs(names) do
-    if input == output then ctx:usageError("the output " .. output .. " is also an input") end
-  end
+  ctx:checkOutput(output, names)
   if opts.hocr and not lib.isDirectory(opts.hocr) then
     ctx:fail("hOCR folder " .. opts.hocr .. " not found")
   end

@@ -66,6 +66,16 @@ function job.run(ctx)
   local pdf = ctx:newPDF(temp, output)
 
   TWAIN.init("Tolm", "Jobs", "scan2pdf", 1, 0, "")
+  -- A failure or a signal ends the scanner session too, from where it
+  -- stands: "transfer" while a page is being taken, "ready" while pages
+  -- wait for it.
+  local session
+  ctx:atCleanup(function()
+    local pending = session == "transfer" and TWAIN.pendingXfers() or (session == "ready" and 1 or 0)
+    if pending ~= 0 then TWAIN.pendingXfers(MSG_RESET) end
+    session = nil
+    TWAIN.close()
+  end)
   if opts.source then
     local Posix = rawget(_G, "Posix")
     if not (Posix and Posix.setenv) then ctx:fail("cannot choose a source in this build") end
@@ -79,7 +89,6 @@ function job.run(ctx)
   end
   local function set(cap, value, what, required)
     if not TWAIN.setCapability(cap, value) and required then
-      TWAIN.close()
       ctx:fail("the scanner refuses " .. what)
     end
   end
@@ -110,8 +119,8 @@ function job.run(ctx)
   -- page writes nothing.
   local function cancelled()
     TWAIN.pendingXfers(MSG_RESET)
+    session = nil
     if n == 0 then
-      TWAIN.close()
       ctx:fail("the scan was cancelled before the first page: nothing written")
     end
     ctx:say("the scan was cancelled after ", pages(n))
@@ -119,8 +128,10 @@ function job.run(ctx)
   end
 
   _G.twainXferReady = ctx:callback(function()
+    session = "ready"
     repeat
       local img = TWAIN.xferImageNative()
+      session = "transfer"
       if not img or img:width() <= 0 then
         if img then img:delete() end
         if TWAIN.getRC() == TWRC_CANCEL then return cancelled() end
@@ -139,6 +150,7 @@ function job.run(ctx)
       page:delete()
       ctx:progress(n, nil, #notes > 0 and table.concat(notes, ", ") or "as it is")
       local pending = TWAIN.pendingXfers()
+      session = pending and pending ~= 0 and "ready" or nil
     until not pending or pending == 0
     -- Paper still in the feeder: the scanner ended the batch before the
     -- stack did (a jam, a fault).
@@ -152,6 +164,7 @@ function job.run(ctx)
   -- The source ends the session itself: a feeder error, a jam, a cancel.
   _G.twainCloseRequest = ctx:callback(function()
     TWAIN.pendingXfers(MSG_RESET)
+    session = nil
     if written > 0 then
       ctx:say("the scanner stopped after ", pages(n))
       finish(lib.EX_OK)
@@ -164,7 +177,6 @@ function job.run(ctx)
     if ctx.finished then return end
     if os.time() - lastPage > PAGE_TIMEOUT then
       ctx:callback(function()
-        TWAIN.close()
         ctx:fail("no page from the scanner for " .. PAGE_TIMEOUT .. " seconds")
       end)()
     else
@@ -174,7 +186,6 @@ function job.run(ctx)
   Tolm.addTimer(watchdog, 5)
 
   if not TWAIN.enable(false) then
-    TWAIN.close()
     ctx:fail("cannot start the scanner (status " .. tostring(TWAIN.getStatus()) .. ")")
   end
   return lib.WAIT

@@ -43,6 +43,7 @@ function job.run(ctx)
   local function close()
     if doc and doc.pages > 0 then
       ctx:finishWriter(doc.pdf, doc.temp, doc.final)
+      ctx:whole(doc.temp)
     elseif doc then
       -- a separator right after another one, or at the very start: nothing
       -- to keep under that name
@@ -53,8 +54,10 @@ function job.run(ctx)
   end
   local function open(label)
     local base = prefix .. label
+    -- a repeated code, or a name that would land on the input, gets the
+    -- next free number
     local final, k = base .. ".pdf", 1
-    while used[final] do
+    while used[final] or lib.isInput(final, {input}) do
       k = k + 1
       final = string.format("%s-%d.pdf", base, k)
     end
@@ -88,15 +91,8 @@ function job.run(ctx)
 
   -- Documents without pages are not written.
   local kept = {}
-  for _, o in ipairs(ctx.outputs) do
-    local d
-    for _, x in ipairs(docs) do if x.temp == o.temp then d = x end end
-    if d and d.empty then
-      os.remove(o.temp)
-      o.done = true
-    else
-      kept[#kept + 1] = d
-    end
+  for _, d in ipairs(docs) do
+    if d.empty then ctx:drop(d.temp) else kept[#kept + 1] = d end
   end
   ctx:commit()
   for _, d in ipairs(kept) do

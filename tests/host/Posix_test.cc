@@ -99,10 +99,14 @@ TEST_F(PosixTest, StatMatchesPython) {
   REQUIRE_TOOL(python, "python3");
   writeFile("f", std::string(1234, 'x'));
   ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
-  for (const char* name : {"f", "sub"}) {
+  // links are followed: a symbolic and a hard link are the file itself
+  ASSERT_EQ(symlink("f", (dir + "/sym").c_str()), 0);
+  ASSERT_EQ(link((dir + "/f").c_str(), (dir + "/hard").c_str()), 0);
+  for (const char* name : {"f", "sub", "sym", "hard"}) {
     std::string path = dir + "/" + name;
     std::string cmd = python + " -c 'import os,sys; s=os.stat(sys.argv[1]); "
-                               "print(s.st_size, int(s.st_mtime), int(s.st_ctime), s.st_uid, s.st_gid)' " + path;
+                               "print(s.st_size, int(s.st_mtime), int(s.st_ctime), s.st_uid, s.st_gid, "
+                               "s.st_dev, s.st_ino)' " + path;
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     char line[256] = {0};
@@ -111,9 +115,13 @@ TEST_F(PosixTest, StatMatchesPython) {
     std::string expected(line);
     expected.erase(expected.find_last_not_of("\n") + 1);
     s.setString("P", path);
-    expectRun("local t = Posix.stat(P); return string.format('%d %d %d %d %d', t.size, t.mtime, t.ctime, t.uid, t.gid)",
+    expectRun("local t = Posix.stat(P); return string.format('%d %d %d %d %d %d %d', t.size, t.mtime, "
+              "t.ctime, t.uid, t.gid, t.dev, t.ino)",
               expected);
   }
+  s.setString("P", dir + "/f");
+  s.setString("Q", dir + "/hard");
+  expectRun("local a, b = Posix.stat(P), Posix.stat(Q) return a.dev == b.dev and a.ino == b.ino", "true");
   s.setString("P", dir + "/f");
   expectRun("return tostring(Posix.stat(P).isdir)", "nil");
   s.setString("P", dir + "/sub");

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -200,6 +201,78 @@ TEST_F(TolmTest, CanvasTakesScriptImages) {
   EXPECT_EQ(lines.substr(0, lines.find("false")), "true\ntrue\n") << lines;
   EXPECT_NE(lines.find("false\t"), std::string::npos) << lines;
   EXPECT_NE(lines.find("argument #3 from string to Image"), std::string::npos) << lines;
+}
+
+
+// SIGINT, SIGTERM and SIGHUP: a script that does not catch them ends as
+// the signal's default would end it; one that catches them is interrupted
+// where it runs (a pcall deeper down that swallows the error does not keep
+// it going) or told through its handler while the run loop waits; a second
+// signal does not disturb its cleaning up; a signal it caught but never
+// took ends the process when it lets go.
+TEST_F(TolmTest, SignalsStopScriptsWhereTheyCanCleanUp) {
+  // the script waits for the file "go" where the test has a signal to send
+  const std::string waitForGo =
+      "local function waitForGo() while not io.open('go') do end end\n";
+  const std::string interrupted =
+      "local ok, err, sig = Tolm.interruptible(function()\n"
+      "  io.stderr:write('ready\\n')\n"
+      "  BODY\n"
+      "end)\n"
+      "io.stderr:write(string.format('%s %s %s\\n', tostring(ok), tostring(err), tostring(sig)))\n"
+      "io.stderr:write('cleaning\\n') waitForGo() io.stderr:write('clean\\n')\n"
+      "Tolm.catchSignals(nil)\n"
+      "os.exit(128 + sig)\n";
+  auto body = [&](const std::string& b) {
+    std::string text = interrupted;
+    return text.replace(text.find("BODY"), 4, b);
+  };
+  const std::string catching =
+      "local Tolm = require('Tolm')\n" + waitForGo +
+      "Tolm.catchSignals(function(sig) io.stderr:write('handler ', sig, '\\n')\n"
+      "  Tolm.catchSignals(nil) Tolm.exit(128 + sig) end)\n";
+  const struct {
+    const char* name;
+    std::string script;
+    int sig;
+    bool second;    // a second signal while the script cleans up
+    int status;     // -1: ended by the signal
+    const char* said;
+  } cases[] = {
+      {"not caught", waitForGo + "io.stderr:write('ready\\n') while true do end", SIGINT, false, -1, ""},
+      {"not caught", waitForGo + "io.stderr:write('ready\\n') while true do end", SIGTERM, false, -1, ""},
+      {"running", catching + body("local x = 0 while true do x = x + 1 end"), SIGINT, true, 130,
+       "false interrupted 2\ncleaning\nclean\n"},
+      {"swallowed", catching + body("while true do pcall(function() for i = 1, 1000 do end end) end"),
+       SIGTERM, false, 143, "false interrupted 15\n"},
+      {"waiting", catching + "Tolm.addTimer(function() return true end, 3600)\n"
+                             "io.stderr:write('ready\\n') Tolm.run()", SIGHUP, false, 129, "handler 1\n"},
+      {"not taken", catching + "io.stderr:write('ready\\n') waitForGo() Tolm.catchSignals(nil)\n"
+                               "io.stderr:write('still here\\n')", SIGTERM, false, -1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + strsignal(c.sig));
+    write("start/s.lua", c.script);
+    fs::remove(root + "/start/go");
+    testsupport::Child child({TOLM_EXE, "--script", "s.lua"}, root + "/start", {{"TOLM_HEADLESS", "1"}});
+    ASSERT_TRUE(child.waitForErr("ready\n", 1, 60)) << child.err();
+    child.signal(c.sig);
+    if (c.second) {
+      ASSERT_TRUE(child.waitForErr("cleaning\n", 1, 60)) << child.err();
+      child.signal(SIGTERM);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    write("start/go", "");
+    int signalled = 0;
+    const int status = child.wait(60, &signalled);
+    if (c.status < 0) {
+      EXPECT_EQ(signalled, c.sig) << child.err();
+    } else {
+      EXPECT_EQ(status, c.status) << child.err();
+    }
+    EXPECT_NE(child.err().find(c.said), std::string::npos) << child.err();
+    EXPECT_EQ(child.err().find("still here"), std::string::npos) << child.err();
+  }
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 #include "tests/support/Harness.hh"
 
+#include <fcntl.h>
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -89,6 +94,93 @@ bool writeFile(const std::string& path, const std::string& data)
   std::ofstream f(path, std::ios::binary);
   f.write(data.data(), (std::streamsize)data.size());
   return (bool)f;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::string& dir,
+             const std::map<std::string, std::string>& env)
+    : outPath(dir + "/.child-out"), errPath(dir + "/.child-err")
+{
+  pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0)
+      _exit(126);
+    const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    // the signals the test sends act as in a terminal
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+      ::signal(sig, SIG_DFL);
+    for (const auto& kv : env)
+      setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+}
+
+Child::~Child()
+{
+  if (pid > 0 && !ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
+}
+
+bool Child::poll()
+{
+  if (!ended && pid > 0 && waitpid(pid, &status, WNOHANG) == pid)
+    ended = true;
+  return ended;
+}
+
+std::string Child::err() const { return readFile(errPath); }
+
+bool Child::waitForErr(const std::string& needle, int count, int seconds)
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    const bool over = poll();
+    const std::string text = err();
+    int found = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+      ++found;
+    if (found >= count)
+      return true;
+    if (over || std::chrono::steady_clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void Child::signal(int sig)
+{
+  if (pid > 0 && !poll())
+    kill(pid, sig);
+}
+
+int Child::wait(int seconds, int* signalled)
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!poll()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ended = true;
+      if (signalled)
+        *signalled = 0;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (signalled)
+    *signalled = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace testsupport

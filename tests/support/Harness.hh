@@ -3,7 +3,11 @@
 // Nothing here depends on the image library.
 #pragma once
 
+#include <sys/types.h>
+
+#include <map>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -30,6 +34,33 @@ std::string sourceDir();
 std::string binaryDir(); // the build tree the tests were built in
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& data);
+
+// A program running beside the test: started in `dir` with `env` added to
+// the environment and standard output and error in files, watched while it
+// runs, signalled, and waited for. The destructor kills what still runs.
+class Child {
+public:
+  Child(const std::vector<std::string>& argv, const std::string& dir,
+        const std::map<std::string, std::string>& env = {});
+  ~Child();
+  // Standard error so far.
+  std::string err() const;
+  // Waits until `needle` stands `count` times in standard error, the
+  // program ends, or `seconds` pass; true in the first case.
+  bool waitForErr(const std::string& needle, int count, int seconds);
+  void signal(int sig);
+  // Waits for the end (at most `seconds`, then kills). The exit status, or
+  // -1 when it did not exit by itself; `signalled` tells the signal that
+  // ended it, 0 for none.
+  int wait(int seconds, int* signalled = nullptr);
+
+private:
+  pid_t pid = -1;
+  int status = 0;
+  bool ended = false;
+  std::string outPath, errPath;
+  bool poll();
+};
 
 } // namespace testsupport
 

@@ -1,0 +1,37 @@
+// SIGINT, SIGTERM and SIGHUP as script events: a script that catches them
+// is stopped where it can clean up instead of being killed.
+#pragma once
+
+#include "lua/lua.h"
+
+namespace tolm {
+
+// Tolm.catchSignals(handler): with a function, the three signals no longer
+// end the process. The first one is kept for the script: code running
+// inside Tolm.interruptible raises "interrupted", and a run loop that waits
+// calls handler(signal) (one of the two, once). Later signals are ignored
+// until Tolm.catchSignals(nil) gives them back their former action; a
+// signal the script never took then ends the process as it would have.
+// Signals ignored when the process started stay ignored.
+int catchSignals(lua_State* L);
+
+// Tolm.interruptible(f, ...): pcall(f, ...), and while f runs a caught
+// signal interrupts it. After a failure the results are false, the error
+// and, when a caught signal was pending, its number (the signal is then
+// the caller's to handle: nothing else hears of it).
+int interruptible(lua_State* L);
+
+// Tolm.interruptionPoint(): inside Tolm.interruptible, raises "interrupted"
+// now when a caught signal is pending (before a step that must not start
+// once the user asked to stop); otherwise does nothing.
+int interruptionPoint(lua_State* L);
+
+} // namespace tolm
+
+namespace host {
+
+// Lets go of the signals and of the script's handler (before the state
+// closes and the renderer goes).
+void releaseSignals();
+
+} // namespace host
