@@ -703,4 +703,123 @@ TEST_F(Jobs, Doc2pdfPagesKeepTheirSizeWhateverTheResolutionUnit)
     EXPECT_NE(info.out.find(s), std::string::npos) << s << "\n" << info.out;
 }
 
+
+// An output that names an input in another spelling (a "./" path, an
+// absolute one, a symbolic or a hard link) is refused before anything is
+// written; the input keeps its bytes.
+TEST_F(Jobs, OutputNamingAnInputIsRefused)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  ASSERT_EQ(tolm({"doc2pdf", "scan.tif", "s.pdf"}).status, 0);
+  const std::string before = testsupport::readFile(dir + "/s.pdf");
+  fs::create_symlink("s.pdf", dir + "/link.pdf");
+  fs::create_hard_link(dir + "/s.pdf", dir + "/hard.pdf");
+  const std::vector<std::string> listed = files();
+  for (const std::string& output : {std::string("s.pdf"), std::string("./s.pdf"), dir + "/s.pdf",
+                                    std::string("link.pdf"), std::string("hard.pdf")}) {
+    SCOPED_TRACE(output);
+    Result r = tolm({"doc2pdf", "scan.tif", "s.pdf", output, "--bw"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tolm doc2pdf: the output " + output + " is also an input\n");
+    EXPECT_EQ(testsupport::readFile(dir + "/s.pdf"), before);
+    EXPECT_EQ(files(), listed);
+  }
+}
+
+// A separator whose code names the scan being split, into the scan's own
+// folder: that document gets the next free name, the scan stays as it was.
+TEST_F(Jobs, SplitByBarcodeNeverWritesOverItsInput)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(zint, "zint");
+  ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", "DOC", "-o", dir + "/.c1.png"})
+              .status, 0);
+  ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", "NEXT", "-o", dir + "/.c2.png"})
+              .status, 0);
+  ASSERT_EQ(python({"stack", ".stack.tif", ".c1.png", ".c2.png"}).status, 0);
+  ASSERT_EQ(tolm({"doc2pdf", ".stack.tif", "DOC.pdf"}).status, 0);
+  const std::string before = testsupport::readFile(dir + "/DOC.pdf");
+
+  Result r = tolm({"split-by-barcode", "DOC.pdf", "./"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testsupport::readFile(dir + "/DOC.pdf"), before);
+  EXPECT_EQ(files(), (std::vector<std::string>{"0.pdf", "DOC-2.pdf", "DOC.pdf", "NEXT.pdf"}));
+  EXPECT_EQ(pageCount("DOC-2.pdf"), 3);
+  EXPECT_NE(r.err.find("wrote ./DOC-2.pdf: 3 pages"), std::string::npos) << r.err;
+}
+
+// SIGINT and SIGTERM a few pages into a long job: every part file removed,
+// nothing under the final name, the scanner session ended, one line, and
+// the status of a process ended by the signal. A split keeps the documents
+// that were complete.
+TEST_F(Jobs, InterruptedJobsLeaveNoPartFiles)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(zint, "zint");
+  ASSERT_EQ(python({"pages", "p40.tif", "40", "100"}).status, 0);
+  std::vector<std::string> sheets = {"sheets", "stack.tif", "t0tt1" + std::string(30, 't')};
+  for (const char* code : {"A1", "B2"}) {
+    const std::string png = dir + "/." + code + ".png";
+    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
+    sheets.push_back(png);
+  }
+  ASSERT_EQ(python(sheets).status, 0);
+  fs::create_directories(dir + "/parts");
+  const std::vector<std::string> inputs = files();
+
+  const struct {
+    std::vector<std::string> args;
+    const char* waitFor; // the progress line to interrupt after, then how many
+    int lines;
+    const char* said;
+    std::vector<std::string> written;
+  } cases[] = {
+    {{"doc2pdf", "p40.tif", "out.pdf", "--bw"}, ": page ", 3, "interrupted: nothing written", {}},
+    {{"scan2pdf", "scan.pdf"}, ": page ", 3, "interrupted: nothing written", {}},
+    {{"split-by-barcode", "stack.tif", "parts/d-"}, "page 6 of 35", 1,
+     "interrupted: wrote parts/d-0.pdf, parts/d-A1.pdf, nothing else",
+     {"parts/d-0.pdf", "parts/d-A1.pdf"}},
+  };
+  for (const auto& c : cases) {
+    for (int sig : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE(c.args[0] + " " + strsignal(sig));
+      std::vector<std::string> argv = c.args;
+      argv.insert(argv.begin(), TOLM_EXE);
+      testsupport::Child job(argv, dir,
+                             {{"TOLM_HEADLESS", "1"}, {"TOLM_DSM_SANE", "0"},
+                              {"TOLM_DSM_PAGES", "count=40"}});
+      ASSERT_TRUE(job.waitForErr(c.waitFor, c.lines, 120)) << job.err();
+      job.signal(sig);
+      int signalled = 0;
+      EXPECT_EQ(job.wait(120, &signalled), 128 + sig) << job.err();
+      const std::string err = job.err();
+      std::vector<std::string> said;
+      for (const std::string& l : lines(err))
+        if (l.rfind("tolm ", 0) == 0 && l.find(": page ") == std::string::npos)
+          said.push_back(l);
+      EXPECT_EQ(said, std::vector<std::string>{"tolm " + c.args[0] + ": " + c.said}) << err;
+      EXPECT_EQ(err.find("TwainProc error"), std::string::npos) << err;
+      EXPECT_FALSE(hasPartial());
+      std::vector<std::string> expected = inputs;
+      if (!c.written.empty()) {
+        EXPECT_EQ(files("parts"), (std::vector<std::string>{"d-0.pdf", "d-A1.pdf"}));
+        EXPECT_EQ(pageCount("parts/d-0.pdf"), 1);
+        EXPECT_EQ(pageCount("parts/d-A1.pdf"), 2);
+        for (const std::string& f : c.written)
+          EXPECT_EQ(run({qpdf, "--check", f}).status, 0) << f;
+        fs::remove_all(dir + "/parts");
+        fs::create_directories(dir + "/parts");
+      }
+      EXPECT_EQ(files(), expected);
+    }
+  }
+}
+
 } // namespace
