@@ -17,8 +17,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "host/Host.hh"
@@ -45,7 +45,9 @@ int handlerRef = LUA_NOREF;
 lua_State* hooked = nullptr;
 int wakeRead = -1; // the pipe lives as long as the process: the handler may
                    // still hold its write end after catching ends
-std::thread watcher;
+// Never destroyed while it runs: a script may end the process (os.exit)
+// with signals still caught.
+std::thread* watcher = nullptr;
 struct sigaction former[kSignalCount];
 bool installed[kSignalCount];
 
@@ -133,8 +135,8 @@ bool start()
       break;
   }
   try {
-    watcher = std::thread(watch, wakeRead);
-  } catch (const std::system_error&) {
+    watcher = new std::thread(watch, wakeRead);
+  } catch (const std::exception&) {
     return false;
   }
   {
@@ -179,8 +181,11 @@ void stop(bool endByUntaken)
     pollfd p{wakeWrite.load(), POLLOUT, 0};
     poll(&p, 1, 10);
   }
-  if (watcher.joinable())
-    watcher.join();
+  if (watcher != nullptr) {
+    watcher->join();
+    delete watcher;
+    watcher = nullptr;
+  }
 
   if (hooked != nullptr && lua_gethook(hooked) == hook)
     lua_sethook(hooked, nullptr, 0, 0);

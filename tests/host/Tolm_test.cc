@@ -273,6 +273,10 @@ TEST_F(TolmTest, SignalsStopScriptsWhereTheyCanCleanUp) {
     EXPECT_NE(child.err().find(c.said), std::string::npos) << child.err();
     EXPECT_EQ(child.err().find("still here"), std::string::npos) << child.err();
   }
+  // a script may end the process while it still catches them
+  write("start/s.lua", catching + "os.exit(5)");
+  Result r = tolm({"--script", "s.lua"});
+  EXPECT_EQ(r.status, 5) << r.err;
 }
 
 }  // namespace
