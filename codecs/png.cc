@@ -189,7 +189,8 @@ Next readPHYs(std::istream& in, uint32_t len, Header& h)
     return Next::Stop;
   h.ppuX = loadBE32(&d[0]);
   h.ppuY = loadBE32(&d[4]);
-  h.havePHYs = true;
+  // Unit 0 gives only the pixels' aspect ratio, not a resolution.
+  h.havePHYs = d[8] != 0;
   return Next::Chunk;
 }
 
@@ -433,7 +434,7 @@ unsigned char* expandPalette(unsigned char* pixels, const Header& h, uint64_t ro
   return expanded;
 }
 
-// pHYs pixels per metre (the unit byte is not looked at) in dots per inch.
+// pHYs pixels per metre in dots per inch.
 int dpiFromPerMetre(uint32_t perMetre)
 {
   return dpiFromInches((double)perMetre * 254 / 10000);

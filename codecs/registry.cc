@@ -95,10 +95,27 @@ static void report(const char* where, const std::exception& e)
   std::cerr << "ImageCodec::" << where << ": " << e.what() << std::endl;
 }
 
+static std::string& failureText()
+{
+  static std::string text;
+  return text;
+}
+
+const std::string& ImageCodec::readFailure()
+{
+  return failureText();
+}
+
+void ImageCodec::refuseRead(const std::string& why)
+{
+  failureText() = why;
+}
+
 int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
                      const std::string& decompress, int index)
 {
   linkCodecLoaders();
+  failureText().clear();
   lowercase(codec);
   if (!loader || !stream)
     return 0;
@@ -114,6 +131,7 @@ int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
         continue;
       const int res = e->prototype->readImage(stream, image, decompress, index);
       if (res != 0) {
+        failureText().clear();
         image.setDecoderID(e->prototype->getID());
         return res;
       }

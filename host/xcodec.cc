@@ -56,6 +56,11 @@ int tolm::readImage(const std::string& file, XImage& image, const std::string& d
   return ImageCodec::Read(file, image, decompress, index);
 }
 
+std::string tolm::readFailure()
+{
+  return ImageCodec::readFailure();
+}
+
 bool tolm::writeImage(const std::string& file, XImage& image, int quality,
                       const std::string& compression)
 {
@@ -252,6 +257,7 @@ using namespace LuaWrapper;
 void exportCodecFunctions(lua_State* L)
 {
   ExportToLua<XCodec, FunctionWrapper<&tolm::readImage>>(L, "readImage");
+  ExportToLua<XCodec, FunctionWrapper<&tolm::readFailure>>(L, "readFailure");
   ExportToLua<XCodec, FunctionWrapper<&tolm::writeImage, Required, Required, OptionalOr<80>,
                                       Optional>>(L, "writeImage");
 }

@@ -36,6 +36,8 @@ private:
 namespace tolm {
 // Whole-file reads and writes for scripts (Codec.readImage/writeImage).
 int readImage(const std::string& file, XImage& image, const std::string& decompress, int index);
+// Why the last read found nothing, when a codec knew ("" otherwise).
+std::string readFailure();
 bool writeImage(const std::string& file, XImage& image, int quality = 80,
                 const std::string& compression = "");
 } // namespace tolm

@@ -85,6 +85,11 @@ public:
   static ImageCodec* MultiWrite(std::ostream* stream, std::string codec, std::string ext,
                                 const std::string& compress = "");
 
+  // Why the last Read found nothing: "" unless a codec recognised the data
+  // and refused it for a reason of its own ("the document is encrypted and
+  // needs a password"), which it then leaves to the caller to say.
+  static const std::string& readFailure();
+
   struct loader_ref {
     const char* extension; // not copied
     ImageCodec* prototype; // not owned
@@ -99,6 +104,9 @@ public:
 
 protected:
   Image* boundImage;
+
+  // A reading codec's refusal of data it recognised, for readFailure.
+  static void refuseRead(const std::string& why);
 
 private:
   // Set by the first registration; null while the registry is not linked.

@@ -343,7 +343,10 @@ function Context:pageCount(path)
   img:delete()
   if ok and type(n) == "number" and n < 0 then n = -n end
   if not ok or type(n) ~= "number" or n < 1 then
-    self:fail("cannot read " .. path .. ": not an image or PDF file this system reads")
+    -- the reader's own reason when it recognised the file
+    local why = Tolm.Codec.readFailure and Tolm.Codec.readFailure() or ""
+    if why == "" then why = "not an image or PDF file this system reads" end
+    self:fail("cannot read " .. path .. ": " .. why)
   end
   return n
 end
@@ -427,8 +430,10 @@ function lib.writePage(pdf, img, hocrFile, final)
   local rx, ry = img:resolution()
   local w, h = img:width() * 72 / rx, img:height() * 72 / ry
   pdf:beginPage(w, h)
-  -- 1-bit pages go as CCITT Group 4, the others deflated.
-  if pdf:showImage(img, 0, 0, w, h, 75, "") == false then
+  -- 1-bit pages go as CCITT Group 4, the others deflated; in the device
+  -- colour spaces, so that every viewer draws white paper white and gray
+  -- pages without a tint (and reads them back as gray).
+  if pdf:showImage(img, 0, 0, w, h, 75, "device") == false then
     raise("cannot write " .. (final or "the PDF") .. ": write error (is the disk full?)", lib.EX_FAIL)
   end
   if not hocrFile then return nil end

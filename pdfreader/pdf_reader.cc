@@ -157,7 +157,7 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
 
   LuaTable document;
   int scriptPages = 0;
-  std::string update;
+  std::string update, note;
   // A PDF document whose structure the script cannot read (its objects
   // encrypted in object streams, or inflating past the script's bound) is
   // counted by poppler, which draws it.
@@ -172,6 +172,7 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
     Global count("pdfPages");
     scriptPages = LuaWrapper::Call_1<int>(L, count, document);
     update = documentString(L, document, "pageTreeUpdate");
+    note = documentString(L, document, "note");
     popplerCounts = documentFlag(L, document, "rasteriserCounts");
   } catch (const std::exception& e) {
     std::cerr << "failed to open PDF: " << e.what() << std::endl;
@@ -194,23 +195,28 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
     std::cerr << "PDF: " << e.what() << std::endl;
     return giveUp(L, setup.objectRef, stream);
   }
+  // Lines about the document are said once, however often it is opened
+  // (for its page count, then for each page).
+  if (!note.empty())
+    poppler->say(note);
   if (poppler->status() == pdfreader::PopplerDocument::NeedsPassword) {
-    std::cerr << "PDF: the document is encrypted and needs a password to open; not read"
-              << std::endl;
+    // the caller says it, in its own words and with the file's name
+    refuseRead("the document is encrypted and needs a password");
     return giveUp(L, setup.objectRef, stream);
   }
   if (poppler->status() != pdfreader::PopplerDocument::Open) {
-    std::cerr << "PDF: poppler cannot open the document";
+    std::string line = "PDF: poppler cannot open the document";
     if (scriptPages > 0)
-      std::cerr << " (" << scriptPages << " pages found in it)";
-    std::cerr << "; not read" << std::endl;
+      line += " (" + std::to_string(scriptPages) + " pages found in it)";
+    poppler->say(line + "; not read");
     return giveUp(L, setup.objectRef, stream);
   }
   // The pages are those the rasteriser can draw.
   const int pages = poppler->pages();
   if (!popplerCounts && scriptPages != pages)
-    std::cerr << "PDF: the page tree holds " << scriptPages << " pages, poppler finds " << pages
-              << "; reading " << pages << std::endl;
+    poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
+                 " pages, poppler finds " + std::to_string(pages) + "; reading " +
+                 std::to_string(pages));
   if (pages < 1 || index < 0 || index >= pages)
     return giveUp(L, setup.objectRef, stream);
 

@@ -13,12 +13,15 @@
 #include <poppler/cpp/poppler-page.h>
 
 #include <algorithm>
+#include <cctype>
+#include <functional>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,13 +32,29 @@ namespace {
 // hostile media box can ask for terabytes.
 constexpr int64_t kMaxPixels = int64_t(1) << 28;
 constexpr std::streamsize kReadChunk = 1 << 20;
+// Pages of one document at most, as the reading script bounds them.
+constexpr int kMaxPages = 100000;
 // The coarse drawing that tells gray pages from colour ones.
 constexpr double kPreviewDpi = 72;
 constexpr double kPreviewPixels = 1 << 20;
 
+// The document poppler is working on while it may speak: its lines are
+// said once per document, however often the document is opened (once for
+// the count, once for each page).
+const std::string* speakingFor = nullptr;
+
+struct Speaking {
+  explicit Speaking(const std::string& key) : saved(speakingFor) { speakingFor = &key; }
+  ~Speaking() { speakingFor = saved; }
+  const std::string* saved;
+};
+
 void popplerMessage(const std::string& msg, void*)
 {
-  std::fprintf(stderr, "poppler: %s\n", msg.c_str());
+  // A document that needs a password is refused in our own words.
+  if (msg.find("Incorrect password") != std::string::npos)
+    return;
+  sayOnce(speakingFor ? *speakingFor : std::string(), "poppler: " + msg);
 }
 
 void startPoppler()
@@ -81,7 +100,94 @@ poppler::image drawWhole(poppler::page* p, double dpi, int w = -1, int h = -1)
   return w > 0 ? renderer.render_page(p, dpi, dpi, 0, 0, w, h) : renderer.render_page(p, dpi, dpi);
 }
 
+bool nameEnds(const std::vector<char>& b, size_t i)
+{
+  if (i >= b.size())
+    return true;
+  const char c = b[i];
+  return std::strchr(" \t\r\n\f/<>[]()%", c) != nullptr || c == 0;
+}
+
+size_t skipBlanks(const std::vector<char>& b, size_t i)
+{
+  while (i < b.size() && std::strchr(" \t\r\n\f", b[i]) && b[i] != 0)
+    ++i;
+  return i;
+}
+
+// The end (one past ']') of "[/CalGray <<...>>]" or "[/CalGray n g R]"
+// whose name ends at i, or 0. Only plain parameters (numbers, names,
+// arrays of numbers) are taken.
+size_t calGrayEnd(const std::vector<char>& b, size_t i)
+{
+  const size_t limit = std::min(b.size(), i + 512);
+  i = skipBlanks(b, i);
+  if (i + 1 < limit && b[i] == '<' && b[i + 1] == '<') {
+    i += 2;
+    while (i + 1 < limit && !(b[i] == '>' && b[i + 1] == '>')) {
+      const char c = b[i];
+      if (!(std::isalnum((unsigned char)c) || std::strchr(" \t\r\n\f/.+-[]", c)) || c == 0)
+        return 0;
+      ++i;
+    }
+    if (i + 1 >= limit)
+      return 0;
+    i += 2;
+  } else {
+    // an indirect dictionary: "n g R"
+    int numbers = 0;
+    while (numbers < 2 && i < limit && std::isdigit((unsigned char)b[i])) {
+      while (i < limit && std::isdigit((unsigned char)b[i]))
+        ++i;
+      i = skipBlanks(b, i);
+      ++numbers;
+    }
+    if (numbers != 2 || i >= limit || b[i] != 'R' || !nameEnds(b, i + 1))
+      return 0;
+    ++i;
+  }
+  i = skipBlanks(b, i);
+  return i < limit && b[i] == ']' ? i + 1 : 0;
+}
+
 } // namespace
+
+void sayOnce(const std::string& document, const std::string& line)
+{
+  static std::set<std::string> said;
+  const std::string key = document + '\n' + line;
+  // a bound on what is remembered; past it, lines are said again
+  if (said.size() < 4096 && !said.insert(key).second)
+    return;
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void neutralCalGray(std::vector<char>& b)
+{
+  static const char kName[] = "/CalGray";
+  const size_t n = sizeof kName - 1;
+  auto at = b.begin();
+  while ((at = std::search(at, b.end(), kName, kName + n)) != b.end()) {
+    const size_t name = size_t(at - b.begin());
+    at += n;
+    if (!nameEnds(b, name + n))
+      continue;
+    size_t open = name;
+    while (open > 0 && std::strchr(" \t\r\n\f", b[open - 1]) && b[open - 1] != 0)
+      --open;
+    if (open == 0 || b[open - 1] != '[')
+      continue;
+    --open;
+    const size_t end = calGrayEnd(b, name + n);
+    if (!end)
+      continue;
+    static const char kDevice[] = "/DeviceGray";
+    const size_t m = sizeof kDevice - 1;
+    std::memset(b.data() + open, ' ', end - open);
+    std::memcpy(b.data() + open, kDevice, std::min(m, end - open));
+    at = b.begin() + std::ptrdiff_t(end);
+  }
+}
 
 bool readAll(std::istream& in, std::vector<char>& out)
 {
@@ -106,26 +212,64 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
   startPoppler();
   if (bytes.empty() || bytes.size() > size_t(std::numeric_limits<int>::max()))
     return;
+  // The document's identity for lines said once: its size, head and tail.
+  const size_t edge = std::min<size_t>(bytes.size(), 4096);
+  key = std::to_string(bytes.size()) + ':' +
+        std::to_string(std::hash<std::string>()(std::string(bytes.data(), edge))) + ':' +
+        std::to_string(std::hash<std::string>()(
+            std::string(bytes.data() + bytes.size() - edge, edge)));
+  neutralCalGray(bytes);
+  Speaking speaking(key);
   doc.reset(poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
   if (!doc)
     return;
   state = doc->is_locked() ? NeedsPassword : Open;
+  if (state != Open)
+    return;
+  // The pages poppler can open. A damaged page tree (a loop in it, a page
+  // given in place of a reference) leaves some of the pages its /Count
+  // promises without a page object; those are not the document's.
+  // poppler reads the tree in order, so when the last page opens all do
+  // and each page need not be tried.
+  const int promised = std::max(0, std::min(doc->pages(), kMaxPages));
+  auto opens = [&](int i) {
+    std::unique_ptr<poppler::page> p(doc->create_page(i));
+    double bw, bh;
+    return p && boxOf(*p, bw, bh);
+  };
+  const bool whole = promised > 0 && opens(promised - 1);
+  for (int i = 0; i < promised; ++i)
+    if (whole || opens(i))
+      usable.push_back(i);
 }
 
 PopplerDocument::~PopplerDocument() = default;
 
 int PopplerDocument::pages() const
 {
-  return state == Open ? doc->pages() : 0;
+  return state == Open ? int(usable.size()) : 0;
+}
+
+void PopplerDocument::say(const std::string& line) const
+{
+  sayOnce(key, line);
+}
+
+poppler::page* PopplerDocument::openPage(int page) const
+{
+  if (state != Open || page < 1 || page > int(usable.size()))
+    return nullptr;
+  return doc->create_page(usable[size_t(page - 1)]);
 }
 
 bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
 {
-  if (state != Open || dpi <= 0 || page < 1 || page > doc->pages()) {
+  Speaking speaking(key);
+  if (state != Open || dpi <= 0 || page < 1 || page > pages()) {
     std::fprintf(stderr, "PDF page %d: no such page\n", page);
     return false;
   }
-  std::unique_ptr<poppler::page> p(doc->create_page(page - 1));
+  std::unique_ptr<poppler::page> p(openPage(page));
   double bw, bh;
   if (!p || !boxOf(*p, bw, bh)) {
     std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
@@ -144,9 +288,8 @@ bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
 
 bool PopplerDocument::pageIsGray(int page) const
 {
-  if (state != Open || page < 1 || page > doc->pages())
-    return false;
-  std::unique_ptr<poppler::page> p(doc->create_page(page - 1));
+  Speaking speaking(key);
+  std::unique_ptr<poppler::page> p(openPage(page));
   double bw, bh;
   if (!p || !boxOf(*p, bw, bh))
     return false;
@@ -172,7 +315,8 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
   int w, h;
   if (!pageSize(page, dpi, w, h))
     return false;
-  std::unique_ptr<poppler::page> p(doc->create_page(page - 1));
+  Speaking speaking(key);
+  std::unique_ptr<poppler::page> p(openPage(page));
   if (!p) {
     std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
     return false;

@@ -6,15 +6,28 @@
 
 #include <istream>
 #include <memory>
+#include <string>
 #include <vector>
 
 class Image;
 
 namespace poppler {
 class document;
+class page;
 }
 
 namespace pdfreader {
+
+// Writes the line on standard error unless it was said before for the same
+// document (an identity of the document's bytes; "" for none).
+void sayOnce(const std::string& document, const std::string& line);
+
+// poppler draws the calibrated gray colour space with an equal-energy white
+// (X = Y = Z), so that white comes out (255, 249, 244) and every gray warm,
+// where other renderers draw it neutral. Each calibrated gray array becomes
+// /DeviceGray padded with blanks to the same length, so that no offset in
+// the file moves.
+void neutralCalGray(std::vector<char>& bytes);
 
 // Reads the whole stream from position 0; false on a read error, an empty
 // stream or one longer than poppler takes.
@@ -33,7 +46,10 @@ public:
   PopplerDocument& operator=(const PopplerDocument&) = delete;
 
   Status status() const { return state; }
+  // The pages poppler can open, in order; page numbers below count these.
   int pages() const;
+  // Says the line unless it was said before for this document.
+  void say(const std::string& line) const;
 
   // The bitmap size of page `page` (from 1) at dpi, rounded as poppler
   // sizes its own bitmap, with the page's rotation applied. False for a
@@ -47,9 +63,13 @@ public:
   bool draw(int page, int dpi, bool gray, Image& image) const;
 
 private:
+  poppler::page* openPage(int page) const;
+
   std::vector<char> bytes;
   std::unique_ptr<poppler::document> doc;
   Status state = Unreadable;
+  std::string key;
+  std::vector<int> usable;
 };
 
 // Reads the document from `in` and draws page `page` (counted from 1) at

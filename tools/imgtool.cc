@@ -34,6 +34,8 @@ int main(int argc, char** argv)
     Image img;
     const int index = argc > 3 ? atoi(argv[3]) : 0;
     const int res = ImageCodec::Read(argv[2], img, "", index);
+    if (res == 0 && !ImageCodec::readFailure().empty())
+      std::cerr << argv[2] << ": " << ImageCodec::readFailure() << std::endl;
     if (cmd == "pages") {
       std::cout << res << std::endl;
       return res != 0 ? 0 : 1;

@@ -380,21 +380,24 @@ TEST(PNG, NotAPNGLeavesTheStreamAtItsStart)
     }
 }
 
-// Writers store whole dpi as pixels per metre rounded or truncated (300 dpi
-// is 11811.02): such values read as the whole dpi, anything else as before.
-TEST(PNG, ResolutionWithinAPixelPerMetreOfAWholeDpiIsThatDpi)
+// Pixels per metre read as the nearest whole dpi (writers store 300 dpi as
+// 11811, 299.9994 dpi; 11800 is 299.72). Unit 0 gives only the pixels'
+// aspect ratio: no resolution.
+TEST(PNG, ResolutionIsTheNearestWholeDpi)
 {
   const struct {
     uint32_t perMetre;
     int dpi;
+    char unit = 1;
   } cases[] = {
       {11811, 300},     {11812, 300}, {5906, 150}, {5905, 150},  {23622, 600},
-      {39370, 1000},    {2835, 72},   {11800, 299}, {11830, 300}, {11850, 301},
-      {11791, 299},     {0, 0},       {1, 0},       {4294967295u, 109092169},
+      {39370, 1000},    {2835, 72},   {11800, 300}, {11830, 300}, {11850, 301},
+      {11791, 299},     {11792, 300}, {0, 0},       {1, 0},       {4294967295u, 109092169},
+      {2835, 0, 0},     {11811, 0, 0},
   };
   for (const auto& c : cases) {
     const std::string phys =
-        PNGBuilder::be(c.perMetre) + PNGBuilder::be(c.perMetre / 2) + std::string(1, '\1');
+        PNGBuilder::be(c.perMetre) + PNGBuilder::be(c.perMetre / 2) + std::string(1, c.unit);
     const std::string file = PNGBuilder().ihdr(1, 1, 8, 0).chunk("pHYs", phys)
                                  .chunk("IDAT", PNGBuilder::z(std::string(2, '\0'))).data;
     Image img;

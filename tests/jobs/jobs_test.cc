@@ -693,14 +693,118 @@ TEST_F(Jobs, Doc2pdfPagesKeepTheirSizeWhateverTheResolutionUnit)
                  "dpi=(300, 300))"})
                 .status,
             0);
-  Result r = tolm({"doc2pdf", "cm.tif", "a4.png", "none.tif", "out.pdf"});
+  // Resolutions between whole dpi round to the nearest (truncated, the
+  // page grew); a PNG pHYs of unit 0 is an aspect ratio, no resolution.
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image, PngImagePlugin\n"
+                 "import struct\n"
+                 "Image.new('L', (600, 400), 255).save('r2999.tif', dpi=(299.9, 299.9))\n"
+                 "Image.new('L', (300, 200), 255).save('r1497.tif', dpi=(149.7, 149.7))\n"
+                 "Image.new('L', (600, 400), 255).save('m11800.png', dpi=(299.72, 299.72))\n"
+                 "info = PngImagePlugin.PngInfo()\n"
+                 "info.add(b'pHYs', struct.pack('>IIB', 2835, 2835, 0))\n"
+                 "Image.new('L', (200, 100), 255).save('unit0.png', pnginfo=info)\n"})
+                .status,
+            0);
+  Result r = tolm({"doc2pdf", "cm.tif", "a4.png", "none.tif", "r2999.tif", "r1497.tif",
+                   "m11800.png", "unit0.png", "out.pdf"});
   ASSERT_EQ(r.status, 0) << r.err;
-  Result info = run({"/usr/bin/pdfinfo", "-f", "1", "-l", "3", "out.pdf"});
+  Result info = run({"/usr/bin/pdfinfo", "-f", "1", "-l", "7", "out.pdf"});
   const std::vector<std::string> sizes = {"Page    1 size:  595.2 x 841.9 pts",
                                           "Page    2 size:  595.2 x 841.9 pts",
-                                          "Page    3 size:  48 x 24 pts"};
+                                          "Page    3 size:  48 x 24 pts",
+                                          "Page    4 size:  144 x 96 pts",
+                                          "Page    5 size:  144 x 96 pts",
+                                          "Page    6 size:  144 x 96 pts",
+                                          "Page    7 size:  48 x 24 pts"};
   for (const std::string& s : sizes)
     EXPECT_NE(info.out.find(s), std::string::npos) << s << "\n" << info.out;
+  const std::vector<std::string> progress = progressLines(r.err);
+  ASSERT_EQ(progress.size(), 7u) << r.err;
+  for (size_t p = 0; p < progress.size(); ++p)
+    EXPECT_EQ(progress[p].find("no resolution, taken as 300 dpi") != std::string::npos,
+              p == 2 || p == 6)
+        << progress[p];
+}
+
+// Gray and colour pages draw neutral in poppler, mupdf and ghostscript:
+// white paper white, a mid gray R = G = B, in colour and in gray; and the
+// job's own gray output read again stays gray.
+TEST_F(Jobs, Doc2pdfPagesDrawNeutralInEveryRenderer)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(mutool, "mutool");
+  REQUIRE_TOOL(gs, "gs");
+  // 300 x 200 at 150 dpi: white, a 128 square at (100..200, 50..150), and on
+  // the colour page a red square at the top left
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image\n"
+                 "g = Image.new('L', (300, 200), 255)\n"
+                 "g.paste(128, (100, 50, 200, 150))\n"
+                 "g.save('gray.png', dpi=(150, 150))\n"
+                 "c = Image.new('RGB', (300, 200), 'white')\n"
+                 "c.paste((128, 128, 128), (100, 50, 200, 150))\n"
+                 "c.paste((200, 30, 30), (0, 0, 50, 50))\n"
+                 "c.save('colour.png', dpi=(150, 150))\n"})
+                .status,
+            0);
+  for (const char* name : {"gray", "colour"}) {
+    Result r = tolm({"doc2pdf", std::string(name) + ".png", std::string(name) + ".pdf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const std::string pdf = "{pdf}", out = "{out}";
+  const struct {
+    const char* renderer;
+    std::vector<std::string> args; // {pdf} and {out} replaced
+  } renderers[] = {
+      {"pdftoppm", {pdftoppm, "-r", "150", "-singlefile", pdf, "{base}"}},
+      {"pdftoppm gray", {pdftoppm, "-r", "150", "-gray", "-singlefile", pdf, "{base}"}},
+      {"mutool", {mutool, "draw", "-q", "-r", "150", "-o", out, pdf}},
+      {"mutool gray", {mutool, "draw", "-q", "-r", "150", "-c", "gray", "-o", out, pdf}},
+      {"gs", {gs, "-q", "-dNOPAUSE", "-dBATCH", "-sDEVICE=ppmraw", "-r150", "-o", out, pdf}},
+      {"gs gray", {gs, "-q", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pgmraw", "-r150", "-o", out, pdf}},
+  };
+  for (const char* name : {"gray", "colour"}) {
+    for (const auto& rd : renderers) {
+      SCOPED_TRACE(std::string(name) + " by " + rd.renderer);
+      const bool grayOut = std::string(rd.renderer).find("gray") != std::string::npos;
+      const std::string base = dir + "/.drawn";
+      const std::string file = base + (grayOut ? ".pgm" : ".ppm");
+      std::vector<std::string> args = rd.args;
+      for (std::string& a : args) {
+        if (a == pdf) a = std::string(name) + ".pdf";
+        else if (a == out) a = file;
+        else if (a == "{base}") a = base;
+      }
+      Result d = run(args);
+      ASSERT_EQ(d.status, 0) << d.err;
+      Image img;
+      ASSERT_TRUE(testsupport::readPNM(img, file));
+      ASSERT_EQ(img.w, 300);
+      ASSERT_EQ(img.h, 200);
+      const int channels = img.spp;
+      for (int k = 0; k < channels; ++k) {
+        EXPECT_EQ(testsupport::sampleAt(img, 250, 180, k), 255) << "white, channel " << k;
+        EXPECT_NEAR(testsupport::sampleAt(img, 150, 100, k), 128, 1) << "gray, channel " << k;
+        EXPECT_EQ(testsupport::sampleAt(img, 150, 100, k), testsupport::sampleAt(img, 150, 100, 0));
+      }
+      if (std::string(name) == "colour" && channels == 3) {
+        EXPECT_NEAR(testsupport::sampleAt(img, 20, 20, 0), 200, 1);
+        EXPECT_NEAR(testsupport::sampleAt(img, 20, 20, 1), 30, 1);
+      }
+      fs::remove(file);
+    }
+  }
+  // the job's gray page read again: still one gray image
+  Result r = tolm({"doc2pdf", "gray.pdf", "again.pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto imgs = images("again.pdf");
+  ASSERT_EQ(imgs.size(), 1u);
+  EXPECT_EQ(imgs[0][2], "gray");
+  EXPECT_EQ(images("gray.pdf")[0][2], "gray");
+  EXPECT_EQ(images("colour.pdf")[0][2], "rgb");
 }
 
 

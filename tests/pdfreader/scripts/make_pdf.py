@@ -4,6 +4,11 @@
   make_pdf.py colour OUT                  one 611.97 x 791.97 pt page, colour and gray
   make_pdf.py gray OUT                    one page: a gray image and black text marks
   make_pdf.py bomb MB OUT                 the page tree in an object stream inflating to MB MiB
+  make_pdf.py calgray OUT                 one page: calibrated gray images (D65 white, inline
+                                          and indirect parameters) and black marks
+  make_pdf.py direct OUT                  3 pages, two given as dictionaries inside /Kids, their
+                                          size inherited from the node above them
+  make_pdf.py loop OUT                    3 pages in a page tree whose nodes list their ancestors
 """
 import sys
 import zlib
@@ -76,6 +81,54 @@ def gray():
                      stream(content), image])
 
 
+def calgray():
+    w, h = 256, 64
+    pixels = bytes(x for y in range(h) for x in range(w))
+    cal = b"<< /WhitePoint [0.950455 1 1.08905] /Gamma 2.2 >>"
+    image = stream(zlib.compress(pixels),
+                   b"/Type /XObject /Subtype /Image /Width %d /Height %d "
+                   b"/ColorSpace [/CalGray %s] /BitsPerComponent 8 /Filter /FlateDecode "
+                   % (w, h, cal))
+    flat = stream(zlib.compress(bytes([128]) * 64),
+                  b"/Type /XObject /Subtype /Image /Width 8 /Height 8 "
+                  b"/ColorSpace [ /CalGray 7 0 R ] /BitsPerComponent 8 /Filter /FlateDecode ")
+    content = (b"q 512 0 0 128 44 200 cm /Im0 Do Q q 100 0 0 100 44 50 cm /Im1 Do Q "
+               b"0 g 300 60 100 8 re f\n")
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 400] "
+                     b"/Resources << /XObject << /Im0 5 0 R /Im1 6 0 R >> >> /Contents 4 0 R >>",
+                     stream(content), image, flat, cal])
+
+
+def direct():
+    # page i: a black box 50 + 20 i points wide; pages 1 and 3 are direct
+    # dictionaries inside the kids of node 3, which gives their media box
+    def box(i):
+        return stream(b"0 0 0 rg 36 36 %d 50 re f\n" % (50 + 20 * i))
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 3 >>",
+                     b"<< /Type /Pages /Parent 2 0 R /Count 3 /MediaBox [0 0 300 200] /Kids ["
+                     b" << /Type /Page /Parent 3 0 R /Contents 5 0 R >> 4 0 R"
+                     b" << /Type /Page /Parent 3 0 R /Contents 7 0 R >> ] >>",
+                     b"<< /Type /Page /Parent 3 0 R /Contents 6 0 R >>",
+                     box(0), box(1), box(2)])
+
+
+def loop():
+    # node 3 lists the root before its pages, node 4 lists itself
+    def box(i):
+        return stream(b"0 0 0 rg 36 36 %d 50 re f\n" % (50 + 20 * i))
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 3 >>",
+                     b"<< /Type /Pages /Parent 2 0 R /Count 2 /Kids [2 0 R 5 0 R 6 0 R] >>",
+                     b"<< /Type /Pages /Parent 2 0 R /Count 1 /Kids [4 0 R 7 0 R 3 0 R] >>",
+                     b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 300 200] /Contents 8 0 R >>",
+                     b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 300 200] /Contents 9 0 R >>",
+                     b"<< /Type /Page /Parent 4 0 R /MediaBox [0 0 300 200] /Contents 10 0 R >>",
+                     box(0), box(1), box(2)])
+
+
 def bomb(mib):
     # Objects 2 (page tree) and 3 (the page) live in object stream 5, which
     # goes on with mib MiB of blanks; a cross-reference stream places them.
@@ -121,6 +174,8 @@ def main():
         data, out = colour(), sys.argv[2]
     elif kind == "gray":
         data, out = gray(), sys.argv[2]
+    elif kind in ("calgray", "direct", "loop"):
+        data, out = globals()[kind](), sys.argv[2]
     elif kind == "bomb":
         data, out = bomb(int(sys.argv[2])), sys.argv[3]
     else:
