@@ -73,6 +73,13 @@ struct cleanup {
   {
     if (list.size() < 3)
       return;
+    // Points all near their least-squares line are one edge already.
+    LinearRegression<double> all;
+    all.addRange(list.begin(), list.end());
+    if (std::none_of(list.begin(), list.end(), [&](const point_t& p) {
+          return std::fabs(p.first * all.b + all.a - p.second) > distance;
+        }))
+      return;
     int32_t pLo = list[0].first, pHi = pLo, qLo = list[0].second, qHi = qLo;
     for (const point_t& p : list) {
       pLo = std::min(pLo, p.first);

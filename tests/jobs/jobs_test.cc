@@ -419,6 +419,14 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
     const bool kept = name == "white-page";
     EXPECT_EQ(r.err.find("no sheet edges found, not straightened") != std::string::npos, kept)
       << r.err;
+    // turned by a hair at 150 dpi: the angle found to the hundredth, as
+    // the progress line gives it (the page is too coarse to measure that)
+    if (name.rfind("light-gray-", 0) == 0) {
+      std::string angle = name.substr(11);
+      if (angle.rfind("minus-", 0) == 0)
+        angle = "-" + angle.substr(6);
+      EXPECT_NE(r.err.find("straightened by " + angle + " degrees"), std::string::npos) << r.err;
+    }
     // the detectors themselves say nothing on the console
     EXPECT_EQ(r.err.find("deskew"), std::string::npos) << r.err;
     ASSERT_EQ(run({pdfimages, "-png", name + ".pdf", name + "-out"}).status, 0);
