@@ -55,7 +55,7 @@ DARK = {
     "band-bottom-20-300": (48, -2.0, 20, 25, "band-bottom", 300),
     "light-gray-0.05": (49, 0.05, 200, 0, "none", 150),
     "light-gray-minus-0.08": (50, -0.08, 200, 0, "none", 150),
-    "light-gray-minus-0.3": (51, -0.3, 200, 0, "none", 150),
+    "light-gray-minus-0.30": (51, -0.3, 200, 0, "none", 150),
 }
 
 
