@@ -62,7 +62,113 @@ struct cleanup {
                               }),
                list.end());
   }
+
+  // Keeps the points near the straight line that most of them lie on. A
+  // side whose edge is hidden over part of its length (print as dark as the
+  // background reaching it) gives points on the print's own inner boundary
+  // there; a least-squares fit through both would lie between them. Lines
+  // within 15 degrees are tried in half-degree steps; points are counted in
+  // 4-pixel bins across the side, three bins to a line.
+  static void byConsensus(points_t& list, double distance)
+  {
+    if (list.size() < 3)
+      return;
+    // Points all near their least-squares line are one edge already.
+    LinearRegression<double> all;
+    all.addRange(list.begin(), list.end());
+    if (std::none_of(list.begin(), list.end(), [&](const point_t& p) {
+          return std::fabs(p.first * all.b + all.a - p.second) > distance;
+        }))
+      return;
+    int32_t pLo = list[0].first, pHi = pLo, qLo = list[0].second, qHi = qLo;
+    for (const point_t& p : list) {
+      pLo = std::min(pLo, p.first);
+      pHi = std::max(pHi, p.first);
+      qLo = std::min(qLo, p.second);
+      qHi = std::max(qHi, p.second);
+    }
+    const double pi = 3.141592653589793;
+    const double pMid = (pLo + pHi) / 2.0, reach = (pHi - pLo) / 2.0;
+    const double bin = 4, maxSlope = std::tan(15.0 / 180.0 * pi);
+    const double lo = qLo - maxSlope * reach - bin;
+    const size_t bins = (size_t)((qHi - qLo + 2 * maxSlope * reach) / bin) + 3;
+    std::vector<int32_t> hist(bins);
+    int32_t best = -1;
+    double bestSlope = 0, bestAt = 0;
+    for (int k = -30; k <= 30; ++k) {
+      const double slope = std::tan(k * 0.5 / 180.0 * pi);
+      std::fill(hist.begin(), hist.end(), 0);
+      for (const point_t& p : list) {
+        const double at = (p.second - slope * (p.first - pMid) - lo) / bin;
+        ++hist[(size_t)std::max(0.0, std::min(at, (double)bins - 1))];
+      }
+      for (size_t i = 1; i + 1 < bins; ++i) {
+        const int32_t n = hist[i - 1] + hist[i] + hist[i + 1];
+        if (n > best) {
+          best = n;
+          bestSlope = slope;
+          bestAt = lo + (i + 0.5) * bin;
+        }
+      }
+    }
+    // The half-degree step leaves the line up to a quarter degree off.
+    const double slack = distance + bin * 1.5 + reach * std::tan(0.25 / 180.0 * pi);
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const point_t& p) {
+                                return std::fabs(bestAt + bestSlope * (p.first - pMid) - p.second) >
+                                       slack;
+                              }),
+               list.end());
+  }
 };
+
+// How a side's points tell its slope. A clean edge turned by a small angle
+// is found as a staircase: runs of points at one position, each a pixel on
+// from the last. A least-squares line through a few long steps is off by up
+// to a pixel over the side's length (0.05 degree on a 150 dpi page), and a
+// side with no step at all says only that its angle is under that. Where
+// the steps all go one way, the positions at which the first and the last
+// occur tell the slope exactly.
+enum Steps { Irregular, Flat, Staircase };
+
+Steps staircase(const points_t& list, LinearRegression<double>& fit)
+{
+  if (list.size() < 3 || fit.count < 3)
+    return Irregular;
+  int sign = 0, steps = 0, located = 0;
+  double p0 = 0, q0 = 0, p1 = 0, q1 = 0;
+  for (size_t i = 1; i < list.size(); ++i) {
+    const int dq = list[i].second - list[i - 1].second;
+    if (dq == 0)
+      continue;
+    const int s = dq > 0 ? 1 : -1;
+    if (sign && s != sign)
+      return Irregular;
+    sign = s;
+    ++steps;
+    // A step between neighbouring points is where the edge crosses the
+    // middle between the two positions.
+    if (std::abs(dq) == 1 && list[i].first - list[i - 1].first <= 2) {
+      const double p = (list[i].first + list[i - 1].first) / 2.0;
+      const double q = (list[i].second + list[i - 1].second) / 2.0;
+      if (!located++) {
+        p0 = p;
+        q0 = q;
+      }
+      p1 = p;
+      q1 = q;
+    }
+  }
+  if (located < 2 || p1 == p0)
+    return steps <= 1 ? Flat : Irregular;
+  // Over many short steps the fit through all points is the better
+  // measure: one step in a hundred pixels is a side turned by half a degree.
+  if ((located - 1) * 100 > p1 - p0)
+    return Irregular;
+  fit.b = (q1 - q0) / (p1 - p0);
+  fit.a = fit.sumY / fit.count - fit.b * fit.sumX / fit.count;
+  return Staircase;
+}
 
 // Up to three colour channels of a pixel as ints; gray gives its value once
 // (the detector's channel count is 1 then). Alpha takes no part.
@@ -93,6 +199,7 @@ struct detector {
   std::vector<pix> bg;        // background per column, as stored in the row
   std::vector<int32_t> tol;   // per-column threshold
   std::vector<uint8_t> light; // background light enough for a shadow walk
+  std::vector<int32_t> bgGray; // the background's gray level per column
   // Distances in pixels from the resolution, set by measure().
   int shadowSpan = 0, borderMin = 0, rowLimit = 0;
   int run = 3; // steps in a row that make an edge
@@ -415,8 +522,10 @@ struct detector {
   // points far from the first fit.
   static void fitSides(const Image& image, points_t* lists[4], LinearRegression<double> fits[4])
   {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
       cleanup::byNeighbor(*lists[i], image, 2.0);
+      cleanup::byConsensus(*lists[i], 32.0);
+    }
     for (int i = 0; i < 4; ++i)
       fits[i].addRange(lists[i]->begin(), lists[i]->end());
     for (int i = 0; i < 4; ++i)
@@ -430,7 +539,7 @@ struct detector {
   // The skew: the median of the sides' angles that enough points support;
   // top and bottom count only when they agree with the left and right.
   static double skewOf(const Line& top, const Line& bottom, const Line& left, const Line& right,
-                       const LinearRegression<double> fits[4])
+                       const LinearRegression<double> fits[4], const bool weak[4])
   {
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
@@ -448,7 +557,9 @@ struct detector {
 
     const int64_t total =
       std::max<int64_t>(topFit.count + bottomFit.count + leftFit.count + rightFit.count, 1);
-    auto qualifies = [total](const LinearRegression<double>& f) { return f.count * 100 / total >= 11; };
+    auto qualifies = [&](const LinearRegression<double>& f) {
+      return f.count * 100 / total >= 11 && !weak[&f - fits];
+    };
 
     std::vector<double> candidates;
     if (std::fabs((topA + bottomA) / 2 - (leftA + rightA) / 2) <= 1.0) {
@@ -523,6 +634,9 @@ struct detector {
     run = image.resX > 300 ? 5 : 3; // from the raw field: 0 dpi gives 3
 
     sampleBackground(image, topLines, bottomLines, noBands, bothBands);
+    bgGray.resize(W);
+    for (int x = 0; x < W; ++x)
+      bgGray[x] = NC == 3 ? (11 * bg[x].c[0] + 16 * bg[x].c[1] + 5 * bg[x].c[2]) / 32 : bg[x].c[0];
 
     points_t leftPts, rightPts, topPts, bottomPts;
     sideRowPoints(leftPts, rightPts);
@@ -532,6 +646,15 @@ struct detector {
     points_t* lists[4] = {&topPts, &bottomPts, &leftPts, &rightPts};
     LinearRegression<double> fits[4];
     fitSides(image, lists, fits);
+    // Sides too straight to show a step have no say beside sides whose
+    // steps tell their slope.
+    Steps steps[4];
+    for (int i = 0; i < 4; ++i)
+      steps[i] = staircase(*lists[i], fits[i]);
+    const bool stairs = std::count(steps, steps + 4, Staircase) > 0;
+    bool weak[4];
+    for (int i = 0; i < 4; ++i)
+      weak[i] = stairs && steps[i] == Flat;
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
 
@@ -582,7 +705,7 @@ struct detector {
     bottom = Line{bl_.first, bl_.second, br_.first, br_.second};
     left = Line{tl_.first, tl_.second, bl_.first, bl_.second};
     right = Line{tr_.first, tr_.second, br_.first, br_.second};
-    const double median = skewOf(top, bottom, left, right, fits);
+    double median = skewOf(top, bottom, left, right, fits, weak);
 
     auto mid = [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
       return std::make_pair((a.first + b.first) / 2, (a.second + b.second) / 2);
@@ -593,9 +716,34 @@ struct detector {
     const auto midTop = mid(tl_, tr_), midBottom = mid(bl_, br_);
     const auto midLeft = mid(tl_, bl_), midRight = mid(tr_, br_);
 
+    // A side found inside the scan may be print as dark as the background
+    // that reaches the sheet's edge (a header band): the sheet goes on
+    // beyond it. Such a side is moved out as far as the sheet goes and has
+    // no say in the angle.
+    double past[4] = {0, 0, 0, 0};
+    {
+      const double m = median / 180.0 * 3.141592653589793;
+      const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
+      const double w = dist(midLeft, midRight), h = dist(midTop, midBottom);
+      if (!offTop && !noTop)
+        past[0] = beyond(tl_, ux, uy, -vx, -vy, w, dpi);
+      if (!offBottom && !noBottom)
+        past[1] = beyond(bl_, ux, uy, vx, vy, w, dpi);
+      if (!offLeft && !noLeft)
+        past[2] = beyond(tl_, vx, vy, -ux, -uy, h, dpi);
+      if (!offRight && !noRight)
+        past[3] = beyond(tr_, vx, vy, ux, uy, h, dpi);
+    }
+    const bool hidden = past[0] > 0 || past[1] > 0 || past[2] > 0 || past[3] > 0;
+    if (hidden) {
+      for (int i = 0; i < 4; ++i)
+        weak[i] = weak[i] || past[i] > 0;
+      median = skewOf(top, bottom, left, right, fits, weak);
+    }
+
     auto corner = tl_, cornerTR = tr_;
     double width = dist(midLeft, midRight), height = dist(midTop, midBottom);
-    if (offLeft || offRight || offTop || offBottom) {
+    if (offLeft || offRight || offTop || offBottom || hidden) {
       // A side where the sheet runs off the scan is turned with the sheet
       // and moved out until all of the scan's border on that side lies
       // inside the cut: nothing of the scan is lost there, and the rotation
@@ -604,7 +752,8 @@ struct detector {
       const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
       auto U = [&](const std::pair<double, double>& p) { return p.first * ux + p.second * uy; };
       auto V = [&](const std::pair<double, double>& p) { return p.first * vx + p.second * vy; };
-      double uL = U(midLeft), uR = U(midRight), vT = V(midTop), vB = V(midBottom);
+      double uL = U(midLeft) - past[2], uR = U(midRight) + past[3];
+      double vT = V(midTop) - past[0], vB = V(midBottom) + past[1];
       if (offLeft)
         uL = std::min(U(tl_), U(bl_)) - 1;
       if (offRight)
@@ -631,6 +780,33 @@ struct detector {
     return result;
   }
 
+  // How far the sheet goes on beyond a side found at `from` running along
+  // (ax, ay) for `length` pixels, outward (nx, ny): lines parallel to the
+  // side, a pixel apart, are walked outwards until one is background on
+  // average (over the middle four fifths of the side) or mostly beyond the
+  // scan. 0 when that is within 2 mm: the side is the sheet's edge, its
+  // blur or shadow.
+  double beyond(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
+                double length, double dpi) const
+  {
+    const int step = std::max(1, (int)(dpi / 75));
+    const int near = (int)(dpi * 2 / 25.4);
+    for (int k = 1;; ++k) {
+      int64_t sum = 0, n = 0, tried = 0;
+      for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
+        ++tried;
+        const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
+        if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
+          continue;
+        const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
+        sum += grayAt(x, y) - bgGray[x];
+        ++n;
+      }
+      if (n * 4 < tried || std::abs(sum) < 4 * scale * n)
+        return k <= near ? 0 : k;
+    }
+  }
+
   // What was measured is a sheet on a background: most of the scan, paper
   // that differs from the background, and nothing but background outside
   // the cut.
@@ -638,9 +814,7 @@ struct detector {
   {
     if (!sheetcheck::plausible(W, H, r))
       return false;
-    std::vector<int32_t> levels(W);
-    for (int x = 0; x < W; ++x)
-      levels[x] = NC == 3 ? (11 * bg[x].c[0] + 16 * bg[x].c[1] + 5 * bg[x].c[2]) / 32 : bg[x].c[0];
+    std::vector<int32_t> levels(bgGray);
     std::nth_element(levels.begin(), levels.begin() + W / 2, levels.end());
     auto gray = [this](int x, int y) { return grayAt(x, y); };
     const int32_t paper = sheetcheck::paperLevel(W, H, r, dpi, gray);

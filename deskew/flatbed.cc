@@ -330,16 +330,12 @@ deskew_rect deskewFlatbed(Image& image)
 
   Fit fits[4];
   const int found = findSides(copies, fits);
-  if (found < 2) {
-    fprintf(stderr, "deskewFlatbed: no sheet found (%d sides)\n", found);
+  if (found < 2)
     return result;
-  }
 
   Point tl, tr, bl, br;
-  if (!corners(fits, image.w, image.h, tl, tr, bl, br)) {
-    fprintf(stderr, "deskewFlatbed: sides do not meet\n");
+  if (!corners(fits, image.w, image.h, tl, tr, bl, br))
     return result;
-  }
   const double skew = skewOf(fits);
 
   auto mid = [](const Point& a, const Point& b) {
@@ -363,9 +359,7 @@ deskew_rect deskewFlatbed(Image& image)
   const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
   if (!sheetcheck::plausible(image.w, image.h, result) ||
       !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64,
-                                     [&g](int x, int y) { return g.at(x, y); })) {
-    fprintf(stderr, "deskewFlatbed: no sheet found (not a sheet on a lid)\n");
+                                     [&g](int x, int y) { return g.at(x, y); }))
     return wholeImageRect(image);
-  }
   return result;
 }

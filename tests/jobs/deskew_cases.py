@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Scans that --deskew meets, and measurements of what it made of them.
 
-  deskew_cases.py make CASE OUT        the scan of CASE (150 dpi; PNG or TIFF)
+  deskew_cases.py make CASE OUT        the scan of CASE (PNG or TIFF)
   deskew_cases.py check CASE PAGE.png  measures the page as written and prints
                                        what is wrong with it (exit status 1)
   deskew_cases.py check sheet|blank PAGE.png REF.png
@@ -9,6 +9,9 @@
                                        scanned straight without background,
                                        is REF
   deskew_cases.py list                 the case names
+  deskew_cases.py scanner              the cases also fed through the virtual
+                                       scanner (its window is 150 dpi and the
+                                       size of the sheet)
 
 Text lines are counted on the sheet before it was laid on the scanner;
 measured on the output: text lines (runs of rows holding print), dark rows
@@ -18,7 +21,7 @@ import os
 import sys
 
 import numpy as np
-from PIL import Image
+from PIL import Image, ImageDraw
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import job_fixtures as jf  # noqa: E402
@@ -38,12 +41,82 @@ CASES = {
     "blank": (None, 1.0, "framed", "blank"),
 }
 
+# Sheets whose own print is about as dark as the background and reaches one
+# of their edges, and sheets on a light-gray background turned by a hair:
+# name: (seed, angle, background, print level, what reaches an edge, dpi)
+DARK = {
+    "picture-left-20": (41, 2.0, 20, 30, "picture-left", 150),
+    "picture-right-20": (42, -4.0, 20, 25, "picture-right", 150),
+    "picture-left-10": (43, -0.5, 10, 20, "picture-left", 300),
+    "picture-right-20-300": (44, 0.5, 20, 35, "picture-right", 300),
+    "band-top-20": (45, 2.0, 20, 30, "band-top", 150),
+    "band-bottom-20": (46, -4.0, 20, 35, "band-bottom", 150),
+    "band-top-10": (47, 0.5, 10, 20, "band-top", 300),
+    "band-bottom-20-300": (48, -2.0, 20, 25, "band-bottom", 300),
+    "light-gray-0.05": (49, 0.05, 200, 0, "none", 150),
+    "light-gray-minus-0.08": (50, -0.08, 200, 0, "none", 150),
+    "light-gray-minus-0.30": (51, -0.3, 200, 0, "none", 150),
+}
+
+
+class at_dpi:
+    """Pages of the fixtures drawn at another resolution for a while."""
+
+    def __init__(self, dpi):
+        self.dpi = dpi
+
+    def __enter__(self):
+        self.saved = jf.DPI, jf.A4
+        jf.DPI, jf.A4 = self.dpi, (int(8.27 * self.dpi), int(11.69 * self.dpi))
+
+    def __exit__(self, *_):
+        jf.DPI, jf.A4 = self.saved
+
+
+def dark_sheet(name):
+    """A text page with a dark picture reaching its left or right edge (light
+    shapes in it) or a dark band across its top or bottom holding light
+    text."""
+    seed, _, _, level, feature, dpi = DARK[name]
+    with at_dpi(dpi):
+        page = jf.text_page(seed)
+        if feature == "none":
+            return page
+        d = ImageDraw.Draw(page)
+        w, h = page.size
+        if feature.startswith("picture"):
+            x0, x1 = (0, int(0.45 * w)) if feature.endswith("left") else (int(0.55 * w), w - 1)
+            y0, y1 = int(0.35 * h), int(0.65 * h)
+            for y in range(y0, y1 + 1):
+                d.line([x0, y, x1, y], fill=level + (y * 7 // (y1 - y0 + 1)) % 4 * 3 - 4)
+            d.ellipse([x0 + (x1 - x0) // 3, y0 + dpi // 3, x0 + (x1 - x0) // 3 + dpi,
+                       y0 + dpi // 3 + dpi], fill=150)
+            d.rectangle([x0 + (x1 - x0) // 2, y1 - dpi, x1 - dpi // 2, y1 - dpi // 2], fill=90)
+        else:
+            bh = int(0.8 * dpi)
+            y0 = 0 if feature.endswith("top") else h - bh
+            d.rectangle([0, y0, w - 1, y0 + bh - 1], fill=level)
+            # two lines of light letters, words of five
+            for ty in (y0 + bh // 5, y0 + bh * 3 // 5):
+                x, n = dpi // 2, 0
+                while x + dpi // 20 < w - dpi // 2:
+                    d.rectangle([x, ty, x + dpi // 20, ty + dpi // 8], fill=235)
+                    n += 1
+                    x += dpi // 20 + (dpi // 40 if n % 5 else dpi // 8)
+        return page
+
 
 def sheet(seed):
+    if seed in DARK:
+        return dark_sheet(seed)
     return jf.text_page(seed if seed is not None else 0, lines=seed is not None)
 
 
 def scan(name):
+    if name in DARK:
+        _, angle, bg, _, _, dpi = DARK[name]
+        with at_dpi(dpi):
+            return jf.on_background(dark_sheet(name), angle, bg)
     seed, angle, frame, _ = CASES[name]
     page = sheet(seed)
     if frame == "none":
@@ -115,7 +188,71 @@ def skew(gray):
     return float(max(np.arange(best - 0.1, best + 0.1001, 0.01), key=score))
 
 
+def check_dark(name, out):
+    """A sheet of DARK: cut at its edges (on the side of a band, as far out as
+    the band reaches), every line of it kept, level."""
+    _, _, _, _, feature, dpi = DARK[name]
+    ref = np.asarray(dark_sheet(name))
+    h, w = out.shape
+    rh, rw = ref.shape
+    problems = []
+    a = skew(out)
+    facts = "%dx%d (sheet %dx%d), skew %.2f" % (w, h, rw, rh, a)
+    band = feature.startswith("band")
+    # the cut runs along the visible edges; beyond a band no further out
+    # than the background margin around the sheet
+    if abs(w - rw) > 6 or h < rh - 6 or h > rh + (dpi // 4 if band else 6):
+        problems.append("size %dx%d, the sheet is %dx%d" % (w, h, rw, rh))
+    bh = int(0.8 * dpi)
+    if band:
+        # the band is dark across the whole width: the sides are measured
+        # below (above) it, and how far it goes is measured by the size
+        cut, rcut = bh + max(0, h - rh), bh
+        if feature == "band-top":
+            edges, want = dark_edges(out[cut:]), dark_edges(ref[rcut:])
+        else:
+            edges, want = dark_edges(out[:h - cut]), dark_edges(ref[:rh - rcut])
+        del edges[feature[5:]], want[feature[5:]]
+    else:
+        edges, want = dark_edges(out), dark_edges(ref)
+    for side, n in edges.items():
+        # dark beyond what the sheet's own print makes dark: background
+        if n - want[side] > 3:
+            problems.append("%d dark lines at the %s, the sheet has %d" % (n, side, want[side]))
+    if text_lines(out) != text_lines(ref):
+        problems.append("%d text lines, not %d" % (text_lines(out), text_lines(ref)))
+    if abs(a) > (0.02 if feature == "none" else 0.15):
+        problems.append("residual skew %.2f degrees" % a)
+    # print and paper are far apart: half way between them, what the turn
+    # blurs counts the same on the sheet and on the page
+    ink, want_ink = int((out < 128).sum()), int((ref < 128).sum())
+    if band:
+        # background merged with the band counts as print there
+        ink -= max(0, h - rh) * w
+    if abs(ink - want_ink) > 0.03 * want_ink:
+        problems.append("%d dark pixels, the sheet has %d" % (ink, want_ink))
+    if band:
+        # the band's light text, all of it (central columns: the turn may
+        # bring white into the corners)
+        bh += max(0, h - rh)
+        cols = slice(int(0.05 * w), int(0.95 * w))
+        rows = slice(0, bh) if feature == "band-top" else slice(h - bh, h)
+        rrows = slice(0, int(0.8 * dpi)) if feature == "band-top" else slice(rh - int(0.8 * dpi), rh)
+        text = int((out[rows, cols] > 128).sum())
+        want_text = int((ref[rrows, slice(int(0.05 * rw), int(0.95 * rw))] > 128).sum())
+        facts += ", band text %d px (sheet %d)" % (text, want_text)
+        if text < 0.97 * want_text:
+            problems.append("band text %d px, the sheet's has %d" % (text, want_text))
+    return facts, problems
+
+
 def check(name, path, ref_path=None):
+    if name in DARK:
+        facts, problems = check_dark(name, np.asarray(Image.open(path).convert("L")))
+        print(name + ": " + facts)
+        for p in problems:
+            print(name + ": " + p)
+        return not problems
     seed, _, frame, expect = CASES[name] if name in CASES else (None, 0, "", name)
     out = np.asarray(Image.open(path).convert("L"))
     h, w = out.shape
@@ -164,7 +301,10 @@ def check(name, path, ref_path=None):
 def main():
     cmd = sys.argv[1]
     if cmd == "list":
-        print(" ".join(CASES))
+        print(" ".join(list(CASES) + list(DARK)))
+    elif cmd == "scanner":
+        # the cases whose sheet the virtual scanner's window holds
+        print(" ".join(n for n in CASES if n != "blank"))
     elif cmd == "make":
         scan(sys.argv[2]).save(sys.argv[3], dpi=(DPI, DPI))
     elif cmd == "check":

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -380,10 +381,12 @@ TEST_F(Jobs, Scan2pdfScannerStopsOrIsCancelled)
   }
 }
 
-// Straightening never costs content: generated 150 dpi scans (a page
-// without background, sheets running off the scan, a framed sheet, a blank
-// sheet) through doc2pdf and, as the virtual scanner's files, scan2pdf; each
-// written page measured by deskew_cases.py.
+// Straightening never costs content: generated scans (a page without
+// background, sheets running off the scan, a framed sheet, a blank sheet,
+// sheets whose print as dark as the background reaches an edge, sheets
+// turned by a hair on a light background) through doc2pdf and, as the
+// virtual scanner's files, scan2pdf; each written page measured by
+// deskew_cases.py.
 TEST_F(Jobs, DeskewKeepsEveryPagesContent)
 {
   requireTools();
@@ -400,7 +403,13 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
     for (std::string n; in >> n;)
       names.push_back(n);
   }
-  ASSERT_GE(names.size(), 7u);
+  ASSERT_GE(names.size(), 18u);
+  std::set<std::string> scanned;
+  {
+    std::istringstream in(helper({"scanner"}).out);
+    for (std::string n; in >> n;)
+      scanned.insert(n);
+  }
   bool scanner = true;
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
@@ -410,13 +419,24 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
     const bool kept = name == "white-page";
     EXPECT_EQ(r.err.find("no sheet edges found, not straightened") != std::string::npos, kept)
       << r.err;
+    // turned by a hair at 150 dpi: the angle found to the hundredth, as
+    // the progress line gives it (the page is too coarse to measure that)
+    if (name.rfind("light-gray-", 0) == 0) {
+      std::string angle = name.substr(11);
+      if (angle.rfind("minus-", 0) == 0)
+        angle = "-" + angle.substr(6);
+      EXPECT_NE(r.err.find("straightened by " + angle + " degrees"), std::string::npos) << r.err;
+    }
+    // the detectors themselves say nothing on the console
+    EXPECT_EQ(r.err.find("deskew"), std::string::npos) << r.err;
     ASSERT_EQ(run({pdfimages, "-png", name + ".pdf", name + "-out"}).status, 0);
     Result c = helper({"check", name, name + "-out-000.png"});
     EXPECT_EQ(c.status, 0) << c.out << c.err << r.err;
 
-    // The scanner's window is the sheet's size: the blank sheet runs off it
-    // (the virtual scanner's own blank pages are measured below).
-    if (!scanner || name == "blank")
+    // The scanner's window is the sheet's size at 150 dpi: the blank sheet
+    // runs off it (the virtual scanner's own blank pages are measured
+    // below), as do the larger scans.
+    if (!scanner || !scanned.count(name))
       continue;
     r = tolm({"scan2pdf", name + "-scan.pdf", "--deskew", "--dpi", "150"},
              {{"TOLM_DSM_FILES", dir + "/" + name + ".png"}});
