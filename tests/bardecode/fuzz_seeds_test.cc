@@ -4,6 +4,7 @@
 // symbology is there in all four directions, and zbarimg reads the same.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -54,6 +55,17 @@ TEST(BarcodeSeeds, ReadTheirValues)
 {
   const auto all = seeds();
   ASSERT_GE(all.size(), 28u);
+  // every seed is listed, so none goes unchecked
+  std::set<std::string> files, listed;
+  if (DIR* d = opendir((testsupport::sourceDir() + "/fuzz/corpus/barcode").c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.')
+        files.insert(e->d_name);
+    closedir(d);
+  }
+  for (const Seed& s : all)
+    listed.insert(s.name);
+  EXPECT_EQ(files, listed);
   std::map<std::string, unsigned> directions; // per symbology, the directions of its seeds
   for (const Seed& s : all) {
     ASSERT_FALSE(s.bytes.empty()) << s.name << ": no such seed";
