@@ -1,8 +1,10 @@
-// Fuzz target: the Image class from scripts, every method called with
-// arguments the input chooses (numbers small, huge, negative and NaN,
-// strings, tables, booleans, nil) on images of every pixel type. A method
-// may raise a script error; nothing may crash. The fixed setup must not
-// raise: a target whose setup fails calls no method at all, so it aborts.
+// Fuzz target: the Image class from scripts, every method called with up
+// to seven arguments the input chooses (numbers small, huge, negative and
+// NaN, strings, tables, booleans, nil, the codecs' names and option words,
+// Path, Transform and Image objects, sheet tables) on images of every pixel
+// type. A method may raise a script error; nothing may crash. The fixed
+// setup must not raise: a target whose setup fails calls no method at all,
+// so it aborts.
 #include "bind/AutoRelease.hh"
 #include "bind/LuaWrapper.hh"
 #include "fuzz/FuzzTarget.hh"
@@ -29,9 +31,21 @@ const char* const kMethods[] = {
     "setLineDash", "setTransform", "setCompOp", "fillPath", "strokePath", "fillPathImage"};
 const char* const kColorspaces[] = {"bw", "gray2", "gray4", "gray", "gray16", "rgb", "rgb16", "rgba"};
 
+// What the codec registry and the writers know, and some of what they do not.
+const char* const kCodecs[] = {"png", "tif", "tiff", "pdf", "PDF", "jpg", "", "pnm"};
+const char* const kOptions[] = {"none",  "g4",       "group4", "deflate", "zip",    "littleendian",
+                                "bigendian", "append", "ascii85", "hex",  "jpeg2000", "flate",
+                                "ccitt", "fax",      "icc",    "device",  "calibrated", "recompress"};
+// The setup's objects (below): paths, a transform, the other image and the
+// image itself.
+const char* const kObjects[] = {"paths[1]", "paths[2]", "paths[3]", "paths[4]",
+                                "xform",    "other",    "img"};
+
+template <size_t N> const char* pick(const char* const (&list)[N], uint8_t b) { return list[b % N]; }
+
 std::string argument(fuzz::Input& in)
 {
-  switch (in.byte() % 12) {
+  switch (in.byte() % 16) {
   case 0: return "nil";
   case 1: return std::to_string(int(in.byte()) - 16);
   case 2: return std::to_string(int(in.u16()) - 300);
@@ -40,10 +54,22 @@ std::string argument(fuzz::Input& in)
   case 5: return "-2^31";
   case 6: return "2^32 + " + std::to_string(in.byte());
   case 7: return in.byte() & 1 ? "true" : "false";
-  case 8: return "'" + std::string(kColorspaces[in.byte() % 8]) + "'";
+  case 8: return "'" + std::string(pick(kColorspaces, in.byte())) + "'";
   case 9: return "string.rep('\\255\\0', " + std::to_string(in.byte()) + ")";
   case 10: return "{" + std::to_string(in.byte()) + ", 2, 3}";
-  default: return "other";
+  case 11: return "'" + std::string(pick(kCodecs, in.byte())) + "'";
+  case 12: {
+    const uint8_t a = in.byte(), b = in.byte();
+    return "'" + std::string(pick(kOptions, a)) + (b & 1 ? std::string(" ") + pick(kOptions, b >> 1) : "") + "'";
+  }
+  case 13: {
+    // a deskew sheet: position, size and angle of the page
+    std::string t = "{x = " + std::to_string(in.byte() % 16) + ", y = " + std::to_string(in.byte() % 16);
+    t += ", width = " + std::to_string(in.byte() % 24) + ", height = " + std::to_string(in.byte() % 24);
+    t += ", x_back = " + std::to_string(in.byte() % 16) + ", y_back = " + std::to_string(in.byte() % 16);
+    return t + ", angle = " + std::to_string((int(in.byte()) - 128) / 8.0) + "}";
+  }
+  default: return pick(kObjects, in.byte());
   }
 }
 
@@ -81,7 +107,21 @@ function guard.scale(im, sx, sy)
   sx = cap(sx, most)
   return im:scale(sx, cap(sy, most))
 end
-return img, other, guard
+-- paths to draw: a rectangle, a closed curve, nothing, arcs
+local paths = {}
+for i = 1, 4 do paths[i] = Tolm.Path.new() end
+paths[1]:rect(1, 1, 6, 5)
+paths[2]:moveTo(0, 0)
+paths[2]:curve4(9, 0, 0, 7, 9, 7)
+paths[2]:lineTo(2, 6)
+paths[2]:close()
+paths[4]:moveTo(4, 3)
+paths[4]:arcTo(3, 2, 0, true, false, 5, 4)
+paths[4]:lineTo(1, 1)
+local xform = Tolm.Transform.new()
+xform:rotate(0.3)
+xform:translate(1, 2)
+return img, other, guard, paths, xform
 )";
 
 } // namespace
@@ -95,14 +135,14 @@ extern "C" const char* __asan_default_options()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   fuzz::Input in(data, size);
-  const char* colorspace = kColorspaces[in.byte() % 8];
-  std::string script = "local img, other, guard = ...\n";
+  const char* colorspace = pick(kColorspaces, in.byte());
+  std::string script = "local img, other, guard, paths, xform = ...\n";
   for (int call = 0; call < 16 && in.restSize() > 0; ++call) {
     std::string args;
-    const int n = in.byte() % 6;
+    const int n = in.byte() % 8;
     for (int i = 0; i < n; ++i)
       args += (i ? ", " : "") + argument(in);
-    const std::string method = kMethods[in.byte() % (sizeof kMethods / sizeof *kMethods)];
+    const std::string method = pick(kMethods, in.byte());
     script += "pcall(guard." + method + " or img." + method + ", img" + (args.empty() ? "" : ", ") +
               args + ")\n";
   }
@@ -114,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::abort();
   }
   lua_pushstring(L, colorspace);
-  if (lua_pcall(L, 1, 3, 0) != 0) {
+  if (lua_pcall(L, 1, 5, 0) != 0) {
     fprintf(stderr, "image_methods: setup raised: %s\n", lua_tostring(L, -1));
     std::abort();
   }
@@ -122,8 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fprintf(stderr, "image_methods: generated script: %s\n", lua_tostring(L, -1));
     std::abort();
   }
-  lua_insert(L, -4);
-  lua_pcall(L, 3, 0, 0);
+  lua_insert(L, -6);
+  lua_pcall(L, 5, 0, 0);
   LuaWrapper::closeState(L);
   return 0;
 }
