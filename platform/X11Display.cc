@@ -658,7 +658,9 @@ X11Window::X11Window(X11Display& d, int x, int y, unsigned w, unsigned h, bool t
   blue = Channel(visual->blue_mask);
   if (depth == 32)
     alpha = Channel(0xFFFFFFFFul & ~(visual->red_mask | visual->green_mask | visual->blue_mask));
-  attrs.background_pixel = 0;
+  // What the server shows where the picture does not reach (a window the
+  // user made larger than it): white, as a picture grows.
+  attrs.background_pixel = red.put(255) | green.put(255) | blue.put(255) | alpha.put(255);
   attrs.border_pixel = 0;
   attrs.event_mask = ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
                      ButtonReleaseMask | PointerMotionMask | StructureNotifyMask | FocusChangeMask;

@@ -21,8 +21,10 @@ constexpr uint32_t kMotion = PointerMotion, kPress = ButtonPress, kRelease = But
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -770,6 +772,74 @@ TEST_F(X11, GrownWindowShowsWhiteNewArea)
     EXPECT_TRUE(same) << "the screen shows the buffer at " << w << "x" << h;
   }
   EXPECT_EQ(window->buffer[0], before[0]);
+}
+
+// A screenshot of a window by ImageMagick's `import`: RGB rows, false when
+// it could not be taken.
+bool screenshot(const std::string& import, const std::string& display, ::Window id,
+                unsigned& w, unsigned& h, std::string& rgb)
+{
+  testsupport::TempDir dir;
+  const std::string file = dir.file("shot.ppm");
+  if (testsupport::run(import + " -display " + display + " -window " + std::to_string(id) +
+                       " -depth 8 ppm:" + file + " 2>/dev/null") != 0)
+    return false;
+  const std::string ppm = testsupport::readFile(file);
+  unsigned maxval = 0;
+  int used = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %u %u %u%n", &w, &h, &maxval, &used) != 3 || maxval != 255)
+    return false;
+  rgb = ppm.substr((size_t)used + 1);
+  return rgb.size() == (size_t)w * h * 3;
+}
+
+// The user (here another client) makes the window larger and the script
+// leaves its picture as it is: beyond the picture the window is white.
+TEST_F(X11, WindowGrownByTheUserIsWhiteBeyondThePicture)
+{
+  REQUIRE_TOOL(import, "import");
+  std::unique_ptr<Renderer> window(root->newWindow(0, 0, 40, 30, false));
+  Recorder rec;
+  window->handler = &rec;
+  for (size_t i = 0; i < (size_t)40 * 30; ++i) {
+    const uint8_t red[4] = {200, 30, 60, 255};
+    std::copy(red, red + 4, window->buffer + i * 4);
+  }
+  window->resizeMinMax(20, 20, 300, 300);
+  window->update(0, 0, 40, 30);
+  window->setHidden(false);
+  const ::Window id = idOf(window.get());
+  bool same = false;
+  ASSERT_TRUE(runUntil([&] {
+    checkPixels(peer, id, *window, &same);
+    return same;
+  }));
+  XResizeWindow(peer, id, 90, 70);
+  XFlush(peer);
+  ASSERT_TRUE(runUntil([&] { return !rec.frames.empty() && rec.frames.back()[2] == 90; }));
+  ASSERT_EQ(window->width, 40u) << "the picture keeps its size";
+  // Taken while the loop runs, until the window shows the redrawn picture.
+  unsigned w = 0, h = 0;
+  std::string rgb;
+  size_t black = 0, notWhite = 0, pictureWrong = 0;
+  const bool taken = runUntil([&] {
+    if (!screenshot(import, server->display(), id, w, h, rgb) || w != 90 || h != 70)
+      return false;
+    black = notWhite = pictureWrong = 0;
+    for (unsigned y = 0; y < h; ++y)
+      for (unsigned x = 0; x < w; ++x) {
+        const uint8_t* p = (const uint8_t*)rgb.data() + ((size_t)y * w + x) * 3;
+        if (x < 40 && y < 30) {
+          pictureWrong += p[0] != 200 || p[1] != 30 || p[2] != 60;
+        } else {
+          notWhite += p[0] != 255 || p[1] != 255 || p[2] != 255;
+          black += p[0] == 0 && p[1] == 0 && p[2] == 0;
+        }
+      }
+    return notWhite == 0 && pictureWrong == 0;
+  }, 10);
+  EXPECT_TRUE(taken) << w << "x" << h << ": " << notWhite << " pixels beyond the picture not white ("
+                     << black << " black), " << pictureWrong << " of the picture wrong";
 }
 
 TEST_F(X11, WindowDestroyedByAnotherClientAsksToClose)
