@@ -85,8 +85,9 @@ public:
                                                bool translucent, WindowDelegate* delegate) = 0;
   virtual bool writeClipboard(const std::string& utf8) = 0;
   // The clipboard's text in `utf8` (empty when nobody holds text). False
-  // when a paste failed (the owner did not answer, or the transfer broke
-  // off or ran out of time), after one line on standard error saying why.
+  // when a paste failed (the owner did not answer, answered with something
+  // that is not text, or the transfer broke off or ran out of time), after
+  // one line on standard error saying why.
   virtual bool readClipboard(std::string& utf8) = 0;
   virtual Frame screen() = 0;
 };

@@ -554,12 +554,26 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
     return ok;
   };
 
+  // Owners may answer any request with what they hold (an image, say):
+  // only text is taken. No type is an empty text.
+  auto isText = [&](Atom t) { return t == atom.utf8 || t == XA_STRING || t == None; };
+  auto notText = [&](Atom t) {
+    char* name = XGetAtomName(dpy, t);
+    why = std::string("the clipboard holds ") + (name ? name : "data") + ", not text";
+    if (name)
+      XFree(name);
+    out.clear();
+    return Read::Failed;
+  };
+
   std::string chunk;
   // Notifications of earlier changes to the property are stale.
   XEvent stale;
   while (XCheckTypedWindowEvent(dpy, utility, PropertyNotify, &stale)) {
   }
   if (!take(chunk)) {
+    if (type != atom.incr && !isText(type))
+      return notText(type);
     why = "the text could not be read";
     return Read::Failed;
   }
@@ -586,6 +600,8 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
         break;
       if (textType == None)
         textType = type;
+      if (!isText(textType))
+        break; // told below; the owner gives up on its own
       try {
         out += chunk;
       } catch (const std::bad_alloc&) {
@@ -597,6 +613,8 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
   } else {
     out.swap(chunk);
   }
+  if (!isText(textType))
+    return notText(textType);
   if (textType == XA_STRING)
     out = fromLatin1(out);
   return Read::Text;
@@ -615,9 +633,12 @@ bool X11Display::readClipboard(std::string& text)
   std::string why;
   Read r = Read::Failed;
   try {
-    r = readSelection(atom.utf8, text, why);
-    if (r == Read::Refused)
-      r = readSelection(XA_STRING, text, why);
+    // The text targets only, the richest first.
+    for (Atom target : {atom.utf8, (Atom)XA_STRING, atom.text}) {
+      r = readSelection(target, text, why);
+      if (r != Read::Refused)
+        break;
+    }
   } catch (const std::bad_alloc&) {
     why = "no memory for the text";
   }

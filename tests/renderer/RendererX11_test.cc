@@ -550,6 +550,35 @@ TEST_F(X11, ClipboardReadFromAnotherClient)
 }
 
 
+// An owner holding an image answers the text requests with the image: no
+// text, and one line saying why. Small images come in one piece, large
+// ones in chunks.
+TEST_F(X11, ImageOnTheClipboardIsNoText)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  REQUIRE_TOOL(convert, "convert");
+  testsupport::TempDir dir;
+  for (const char* size : {"40x20", "900x700"}) {
+    const std::string png = dir.file(std::string(size) + ".png");
+    ASSERT_EQ(testsupport::run(convert + " -size " + size + " xc:gray +noise Random " + png), 0);
+    std::thread owner([&] {
+      testsupport::run(timeout + " 20 " + xclip + " -selection clipboard -t image/png -i " + png +
+                       " >/dev/null 2>&1");
+    });
+    const Atom clipboard = XInternAtom(peer, "CLIPBOARD", False);
+    ASSERT_TRUE(eventually([&] { return XGetSelectionOwner(peer, clipboard) != None; }, 10));
+    testing::internal::CaptureStderr();
+    const std::string text = root->readClip();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(text.size(), 0u) << size;
+    EXPECT_EQ(err, "clipboard: paste failed: the clipboard holds image/png, not text\n") << size;
+    // Taking the clipboard back ends xclip.
+    EXPECT_TRUE(root->writeClip("mine"));
+    owner.join();
+  }
+}
+
 // A text of `size` bytes whose every line is numbered, so that a lost,
 // doubled or reordered chunk shows.
 std::string numberedText(size_t size)
