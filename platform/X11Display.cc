@@ -147,6 +147,8 @@ private:
   bool limits = false;
   unsigned minW = 0, minH = 0, maxW = 0, maxH = 0;
   Frame reported; // the last frame the delegate was given
+  // Shown, and not yet told where: told once the window can be seen.
+  bool placing = false;
 };
 
 class X11Display : public Display {
@@ -684,7 +686,8 @@ X11Window::X11Window(X11Display& d, int x, int y, unsigned w, unsigned h, bool t
   attrs.background_pixel = red.put(255) | green.put(255) | blue.put(255) | alpha.put(255);
   attrs.border_pixel = 0;
   attrs.event_mask = ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                     ButtonReleaseMask | PointerMotionMask | StructureNotifyMask | FocusChangeMask;
+                     ButtonReleaseMask | PointerMotionMask | StructureNotifyMask | FocusChangeMask |
+                     VisibilityChangeMask;
   const Frame screen = d.screen();
   if (x == -1 && y == -1) {
     x = ((int)screen.w - (int)w) / 2;
@@ -943,6 +946,7 @@ void X11Window::setHidden(bool hidden)
     }
     XWithdrawWindow(dpy, win, d.screenNum);
     shown = false;
+    placing = false;
   } else {
     XMapRaised(dpy, win);
     // Ask a window manager to activate it (ignored without one).
@@ -956,11 +960,9 @@ void X11Window::setHidden(bool hidden)
     XSendEvent(dpy, d.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
     shown = true;
     dirty.add(0, 0, (int)pw, (int)ph);
-    // What the caller reports now. A window manager may then move the
-    // window (reparenting it, placing it): each of its notifications makes
-    // the position the server confirms at that time reported when it
-    // differs from this.
-    reported = frame();
+    // Where the window is becomes known when it can be seen: a window
+    // manager first puts it into a frame of its own and places that.
+    placing = true;
   }
   XFlush(dpy);
 }
@@ -1032,8 +1034,14 @@ void X11Window::reportFrame()
 {
   if (!shown || !win)
     return;
+  // Unmapped, or in a frame not yet mapped, the window is between places
+  // (being withdrawn, reparented, or not yet placed): nothing to tell.
+  XWindowAttributes wa;
+  if (!XGetWindowAttributes(dpy, win, &wa) || wa.map_state != IsViewable)
+    return;
   const Frame f = frame();
-  if (f.x != reported.x || f.y != reported.y || f.w != reported.w || f.h != reported.h) {
+  if (placing || f.x != reported.x || f.y != reported.y || f.w != reported.w || f.h != reported.h) {
+    placing = false;
     reported = f;
     delegate->frameChanged(f);
   }
@@ -1057,10 +1065,17 @@ void X11Window::handle(XEvent& ev)
   switch (ev.type) {
   case Expose:
     dirty.add(ev.xexpose.x, ev.xexpose.y, ev.xexpose.width, ev.xexpose.height);
+    if (placing)
+      reportFrame();
     break;
-  case ConfigureNotify: // real, or sent by a window manager that moved its frame
+  // Each asks the server where the window is now: a real ConfigureNotify
+  // gives a place in the parent (a window manager's frame), a synthetic
+  // one the manager's word, and the frame may move again before either is
+  // read.
+  case ConfigureNotify:
   case ReparentNotify:
   case MapNotify:
+  case VisibilityNotify: // also when the window becomes viewable
     reportFrame();
     break;
   case DestroyNotify:
