@@ -120,6 +120,8 @@ public:
 
 private:
   void reportFrame();
+  // The window's size from `wa`, its place on the screen from the server.
+  Frame frameOf(const XWindowAttributes& wa);
   void destroyedElsewhere();
   void freeImage();
   bool makeImage(uint32_t w, uint32_t h);
@@ -1019,12 +1021,14 @@ Frame X11Window::frame()
 {
   if (!win)
     return reported;
-  Frame f;
-  XWindowAttributes wa;
-  if (XGetWindowAttributes(dpy, win, &wa)) {
-    f.w = (unsigned)wa.width;
-    f.h = (unsigned)wa.height;
-  }
+  XWindowAttributes wa{};
+  XGetWindowAttributes(dpy, win, &wa);
+  return frameOf(wa);
+}
+
+Frame X11Window::frameOf(const XWindowAttributes& wa)
+{
+  Frame f{0, 0, (unsigned)wa.width, (unsigned)wa.height};
   ::Window child;
   XTranslateCoordinates(dpy, win, d.root, 0, 0, &f.x, &f.y, &child);
   return f;
@@ -1039,7 +1043,7 @@ void X11Window::reportFrame()
   XWindowAttributes wa;
   if (!XGetWindowAttributes(dpy, win, &wa) || wa.map_state != IsViewable)
     return;
-  const Frame f = frame();
+  const Frame f = frameOf(wa);
   if (placing || f.x != reported.x || f.y != reported.y || f.w != reported.w || f.h != reported.h) {
     placing = false;
     reported = f;
