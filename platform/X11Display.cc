@@ -950,6 +950,7 @@ void X11Window::setHidden(bool hidden)
     shown = false;
     placing = false;
   } else {
+    const bool wasShown = shown;
     XMapRaised(dpy, win);
     // Ask a window manager to activate it (ignored without one).
     XEvent ev{};
@@ -963,8 +964,11 @@ void X11Window::setHidden(bool hidden)
     shown = true;
     dirty.add(0, 0, (int)pw, (int)ph);
     // Where the window is becomes known when it can be seen: a window
-    // manager first puts it into a frame of its own and places that.
+    // manager first puts it into a frame of its own and places that. One
+    // already in sight is told where it is at once.
     placing = true;
+    if (wasShown)
+      reportFrame();
   }
   XFlush(dpy);
 }

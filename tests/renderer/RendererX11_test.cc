@@ -211,6 +211,10 @@ TEST_F(X11, WindowAttributesAndHints)
   ASSERT_TRUE(runUntil([&] { return !rec.frames.empty(); }));
   EXPECT_EQ(rec.frames.size(), 1u);
   EXPECT_EQ(rec.frames[0], (std::vector<int>{300, 250, 200, 100, 0}));
+  // Shown again where it is: told again, at once.
+  window->setHidden(false);
+  ASSERT_EQ(rec.frames.size(), 2u);
+  EXPECT_EQ(rec.frames[1], rec.frames[0]);
 
   // While grabbed, nobody else can take the pointer.
   window->grabPointer(true);
@@ -242,7 +246,7 @@ TEST_F(X11, WindowAttributesAndHints)
 
   // Moves are reported through resized.
   window->move(40, 50);
-  ASSERT_TRUE(runUntil([&] { return rec.frames.size() >= 2; }));
+  ASSERT_TRUE(runUntil([&] { return rec.frames.size() >= 3; }));
   EXPECT_EQ(rec.frames.back(), (std::vector<int>{40, 50, 200, 100, 0}));
   window->resizeWindow(120, 80);
   ASSERT_TRUE(runUntil([&] { return rec.frames.back()[2] == 120; }));
