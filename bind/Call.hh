@@ -11,6 +11,11 @@
 
 namespace LuaWrapper {
 
+// The text of the error object at `index`, as the stand-alone interpreter
+// prints it: strings and numbers as they are, anything else (tables,
+// nil, ...) "(error object is not a string)". Leaves the stack unchanged.
+std::string errorText(lua_State* L, int index);
+
 namespace detail {
 inline void pushArg(lua_State* L, bool v) { lua_pushboolean(L, v); }
 inline void pushArg(lua_State* L, int v) { lua_pushinteger(L, v); }

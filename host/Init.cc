@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bind/Call.hh"
 #include "host/Host.hh"
 #include "host/Startup.hh"
 #include "lua/lauxlib.h"
@@ -23,11 +24,10 @@ bool run_entered = false;
 
 namespace {
 
-// The interpreter's message, when the error value has text.
+// The interpreter's message, told as the stand-alone interpreter tells it.
 void reportError(const char* what, const std::string& script) {
-  std::fprintf(stderr, "there were errors %s %s:\n", what, script.c_str());
-  const char* message = lua_tostring(L, -1);
-  if (message != nullptr) std::fprintf(stderr, "%s\n", message);
+  std::fprintf(stderr, "there were errors %s %s:\n%s\n", what, script.c_str(),
+               LuaWrapper::errorText(L, -1).c_str());
 }
 
 void changeDirectory(const std::string& dir) {

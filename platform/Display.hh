@@ -57,8 +57,10 @@ public:
   virtual void setContentSize(unsigned w, unsigned h) = 0;
   virtual void setSizeLimits(unsigned minW, unsigned minH, unsigned maxW, unsigned maxH) = 0;
   virtual void setTitle(const std::string& utf8) = 0;
-  // Showing takes the frame() of that moment as already reported to the
-  // delegate (the caller reports it); later changes come by frameChanged.
+  // Showing tells the delegate the frame (frameChanged) once the window
+  // system confirms where the window is: at once without a window system,
+  // else when the window can be seen, after a window manager placed it.
+  // Later changes come the same way.
   virtual void setHidden(bool hidden) = 0;
   virtual void setDecoration(bool decorated) = 0;
   virtual void setFloating(bool floating) = 0;
@@ -85,8 +87,9 @@ public:
                                                bool translucent, WindowDelegate* delegate) = 0;
   virtual bool writeClipboard(const std::string& utf8) = 0;
   // The clipboard's text in `utf8` (empty when nobody holds text). False
-  // when a paste failed (the owner did not answer, or the transfer broke
-  // off or ran out of time), after one line on standard error saying why.
+  // when a paste failed (the owner did not answer, answered with something
+  // that is not text, or the transfer broke off or ran out of time), after
+  // one line on standard error saying why.
   virtual bool readClipboard(std::string& utf8) = 0;
   virtual Frame screen() = 0;
 };

@@ -18,7 +18,8 @@ class HeadlessDisplay;
 
 class HeadlessWindow : public Window {
 public:
-  HeadlessWindow(HeadlessDisplay& display, int serial, int x, int y, unsigned w, unsigned h);
+  HeadlessWindow(HeadlessDisplay& display, int serial, int x, int y, unsigned w, unsigned h,
+                 WindowDelegate* delegate);
   ~HeadlessWindow() override;
   void setContents(const uint8_t* rgba, uint32_t w, uint32_t h) override
   {
@@ -40,7 +41,13 @@ public:
   }
   void setSizeLimits(unsigned, unsigned, unsigned, unsigned) override {}
   void setTitle(const std::string&) override {}
-  void setHidden(bool hidden) override { shown = !hidden; }
+  void setHidden(bool hidden) override
+  {
+    shown = !hidden;
+    // Nothing places the window: it is where it was put.
+    if (shown && delegate)
+      delegate->frameChanged(rect);
+  }
   void setDecoration(bool) override {}
   void setFloating(bool) override {}
   void grabPointer(bool) override {}
@@ -52,6 +59,7 @@ public:
 private:
   HeadlessDisplay& owner;
   int serial;
+  WindowDelegate* delegate;
   Frame rect;
   bool shown = false;
   const uint8_t* pixels = nullptr;
@@ -76,13 +84,13 @@ public:
   const char* name() const override { return "headless"; }
   bool endsWhenIdle() const override { return true; }
   std::unique_ptr<Window> createWindow(int x, int y, unsigned w, unsigned h, bool,
-                                       WindowDelegate*) override
+                                       WindowDelegate* delegate) override
   {
     if (x == -1 && y == -1) {
       x = ((int)kScreenW - (int)w) / 2;
       y = ((int)kScreenH - (int)h) / 2;
     }
-    return std::make_unique<HeadlessWindow>(*this, ++serials, x, y, w, h);
+    return std::make_unique<HeadlessWindow>(*this, ++serials, x, y, w, h, delegate);
   }
   bool writeClipboard(const std::string& text) override
   {
@@ -106,8 +114,8 @@ private:
 };
 
 HeadlessWindow::HeadlessWindow(HeadlessDisplay& display, int serial, int x, int y, unsigned w,
-                               unsigned h)
-  : owner(display), serial(serial)
+                               unsigned h, WindowDelegate* delegate)
+  : owner(display), serial(serial), delegate(delegate)
 {
   rect = Frame{x, y, w, h};
   owner.windows.insert(this);

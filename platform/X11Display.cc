@@ -120,6 +120,8 @@ public:
 
 private:
   void reportFrame();
+  // The window's size from `wa`, its place on the screen from the server.
+  Frame frameOf(const XWindowAttributes& wa);
   void destroyedElsewhere();
   void freeImage();
   bool makeImage(uint32_t w, uint32_t h);
@@ -147,6 +149,8 @@ private:
   bool limits = false;
   unsigned minW = 0, minH = 0, maxW = 0, maxH = 0;
   Frame reported; // the last frame the delegate was given
+  // Shown, and not yet told where: told once the window can be seen.
+  bool placing = false;
 };
 
 class X11Display : public Display {
@@ -554,12 +558,26 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
     return ok;
   };
 
+  // Owners may answer any request with what they hold (an image, say):
+  // only text is taken. No type is an empty text.
+  auto isText = [&](Atom t) { return t == atom.utf8 || t == XA_STRING || t == None; };
+  auto notText = [&](Atom t) {
+    char* name = XGetAtomName(dpy, t);
+    why = std::string("the clipboard holds ") + (name ? name : "data") + ", not text";
+    if (name)
+      XFree(name);
+    out.clear();
+    return Read::Failed;
+  };
+
   std::string chunk;
   // Notifications of earlier changes to the property are stale.
   XEvent stale;
   while (XCheckTypedWindowEvent(dpy, utility, PropertyNotify, &stale)) {
   }
   if (!take(chunk)) {
+    if (type != atom.incr && !isText(type))
+      return notText(type);
     why = "the text could not be read";
     return Read::Failed;
   }
@@ -586,6 +604,8 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
         break;
       if (textType == None)
         textType = type;
+      if (!isText(textType))
+        break; // told below; the owner gives up on its own
       try {
         out += chunk;
       } catch (const std::bad_alloc&) {
@@ -597,6 +617,8 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
   } else {
     out.swap(chunk);
   }
+  if (!isText(textType))
+    return notText(textType);
   if (textType == XA_STRING)
     out = fromLatin1(out);
   return Read::Text;
@@ -615,9 +637,12 @@ bool X11Display::readClipboard(std::string& text)
   std::string why;
   Read r = Read::Failed;
   try {
-    r = readSelection(atom.utf8, text, why);
-    if (r == Read::Refused)
-      r = readSelection(XA_STRING, text, why);
+    // The text targets only, the richest first.
+    for (Atom target : {atom.utf8, (Atom)XA_STRING, atom.text}) {
+      r = readSelection(target, text, why);
+      if (r != Read::Refused)
+        break;
+    }
   } catch (const std::bad_alloc&) {
     why = "no memory for the text";
   }
@@ -658,10 +683,13 @@ X11Window::X11Window(X11Display& d, int x, int y, unsigned w, unsigned h, bool t
   blue = Channel(visual->blue_mask);
   if (depth == 32)
     alpha = Channel(0xFFFFFFFFul & ~(visual->red_mask | visual->green_mask | visual->blue_mask));
-  attrs.background_pixel = 0;
+  // What the server shows where the picture does not reach (a window the
+  // user made larger than it): white, as a picture grows.
+  attrs.background_pixel = red.put(255) | green.put(255) | blue.put(255) | alpha.put(255);
   attrs.border_pixel = 0;
   attrs.event_mask = ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                     ButtonReleaseMask | PointerMotionMask | StructureNotifyMask | FocusChangeMask;
+                     ButtonReleaseMask | PointerMotionMask | StructureNotifyMask | FocusChangeMask |
+                     VisibilityChangeMask;
   const Frame screen = d.screen();
   if (x == -1 && y == -1) {
     x = ((int)screen.w - (int)w) / 2;
@@ -920,7 +948,9 @@ void X11Window::setHidden(bool hidden)
     }
     XWithdrawWindow(dpy, win, d.screenNum);
     shown = false;
+    placing = false;
   } else {
+    const bool wasShown = shown;
     XMapRaised(dpy, win);
     // Ask a window manager to activate it (ignored without one).
     XEvent ev{};
@@ -933,11 +963,12 @@ void X11Window::setHidden(bool hidden)
     XSendEvent(dpy, d.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
     shown = true;
     dirty.add(0, 0, (int)pw, (int)ph);
-    // What the caller reports now. A window manager may then move the
-    // window (reparenting it, placing it): each of its notifications makes
-    // the position the server confirms at that time reported when it
-    // differs from this.
-    reported = frame();
+    // Where the window is becomes known when it can be seen: a window
+    // manager first puts it into a frame of its own and places that. One
+    // already in sight is told where it is at once.
+    placing = true;
+    if (wasShown)
+      reportFrame();
   }
   XFlush(dpy);
 }
@@ -994,12 +1025,14 @@ Frame X11Window::frame()
 {
   if (!win)
     return reported;
-  Frame f;
-  XWindowAttributes wa;
-  if (XGetWindowAttributes(dpy, win, &wa)) {
-    f.w = (unsigned)wa.width;
-    f.h = (unsigned)wa.height;
-  }
+  XWindowAttributes wa{};
+  XGetWindowAttributes(dpy, win, &wa);
+  return frameOf(wa);
+}
+
+Frame X11Window::frameOf(const XWindowAttributes& wa)
+{
+  Frame f{0, 0, (unsigned)wa.width, (unsigned)wa.height};
   ::Window child;
   XTranslateCoordinates(dpy, win, d.root, 0, 0, &f.x, &f.y, &child);
   return f;
@@ -1009,8 +1042,14 @@ void X11Window::reportFrame()
 {
   if (!shown || !win)
     return;
-  const Frame f = frame();
-  if (f.x != reported.x || f.y != reported.y || f.w != reported.w || f.h != reported.h) {
+  // Unmapped, or in a frame not yet mapped, the window is between places
+  // (being withdrawn, reparented, or not yet placed): nothing to tell.
+  XWindowAttributes wa;
+  if (!XGetWindowAttributes(dpy, win, &wa) || wa.map_state != IsViewable)
+    return;
+  const Frame f = frameOf(wa);
+  if (placing || f.x != reported.x || f.y != reported.y || f.w != reported.w || f.h != reported.h) {
+    placing = false;
     reported = f;
     delegate->frameChanged(f);
   }
@@ -1034,10 +1073,17 @@ void X11Window::handle(XEvent& ev)
   switch (ev.type) {
   case Expose:
     dirty.add(ev.xexpose.x, ev.xexpose.y, ev.xexpose.width, ev.xexpose.height);
+    if (placing)
+      reportFrame();
     break;
-  case ConfigureNotify: // real, or sent by a window manager that moved its frame
+  // Each asks the server where the window is now: a real ConfigureNotify
+  // gives a place in the parent (a window manager's frame), a synthetic
+  // one the manager's word, and the frame may move again before either is
+  // read.
+  case ConfigureNotify:
   case ReparentNotify:
   case MapNotify:
+  case VisibilityNotify: // also when the window becomes viewable
     reportFrame();
     break;
   case DestroyNotify:

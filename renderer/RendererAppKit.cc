@@ -212,9 +212,8 @@ void RendererAppKit::setHidden(bool hidden)
 {
   if (!window || (deleting && !hidden))
     return;
+  // Shown, the window tells where it is once that is known.
   window->setHidden(hidden);
-  if (!hidden)
-    frameChanged(window->frame()); // the handler learns where the window is
 }
 
 void RendererAppKit::setDecoration(bool decorated)

@@ -58,7 +58,7 @@ TEST(Call, ScriptErrorThrowsWithItsMessage) {
     Call_0(s.L, table);
     FAIL() << "no exception";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "");
+    EXPECT_EQ(std::string(e.what()), "(error object is not a string)");
   }
   EXPECT_EQ(lua_gettop(s.L), top);
 }

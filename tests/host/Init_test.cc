@@ -171,10 +171,10 @@ TEST_F(InitTest, RaisingScriptFailsTheJob) {
   EXPECT_EQ(host::exitStatus(), 4);
 }
 
-TEST_F(InitTest, ErrorWithoutTextWritesTheHeadOnly) {
+TEST_F(InitTest, ErrorWithoutTextIsToldAsTheInterpreterTellsIt) {
   write("start/obj.lua", "error({})");
   std::string err = runInit({"tolm", "--script", "obj.lua"}, root + "/app/tolm");
-  EXPECT_EQ(err, "there were errors executing obj.lua:\n");
+  EXPECT_EQ(err, "there were errors executing obj.lua:\n(error object is not a string)\n");
 }
 
 TEST_F(InitTest, ChdirFailureIsReportedAndStartUpGoesOn) {

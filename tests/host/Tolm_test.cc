@@ -279,6 +279,47 @@ TEST_F(TolmTest, SignalsStopScriptsWhereTheyCanCleanUp) {
   EXPECT_EQ(r.status, 5) << r.err;
 }
 
+// An error object that is no string, raised where the run loop calls the
+// script (an event handler, a timer), is told as the stand-alone
+// interpreter tells it, after the trampoline's name.
+TEST_F(TolmTest, ErrorObjectsInHandlersAreToldAsTheInterpreterTellsThem) {
+  const std::string lua51 = testsupport::findTool("lua5.1");
+  if (lua51.empty()) {
+    if (testsupport::underCI()) FAIL() << "required tool missing: lua5.1";
+    GTEST_SKIP() << "tool missing: lua5.1";
+  }
+  // The object's expression; nil is checked on its own (the interpreter
+  // prints nothing for it, a handler's error is never silent).
+  const char* objects[] = {"{code=42}", "setmetatable({}, {__tostring = function() return 'T' end})",
+                           "true", "print", "42", "'plain text'", "nil"};
+  for (const std::string object : objects) {
+    std::string told;
+    if (object != "nil") {
+      testsupport::TempDir dir;
+      testsupport::run(lua51 + " -e \"error(" + object + ", 0)\" 2>" + dir.file("err") + " >/dev/null");
+      const std::string err = testsupport::readFile(dir.file("err"));
+      // "<program>: <message>", then a traceback for strings.
+      const size_t colon = err.find(": ");
+      ASSERT_NE(colon, std::string::npos) << err;
+      told = err.substr(colon + 2, err.find('\n') - colon - 2);
+    } else {
+      told = "(error object is not a string)";
+    }
+    write("start/raise.lua",
+          "local ok = pcall(require, 'Tolm'); if not ok then os.exit(77) end\n"
+          "local object = " + object + "\n"
+          "local w = Tolm.Vectorial.new(function(e) error(object, 0) end, 0, 0, 8, 8)\n"
+          "w:setHidden(false)\n"
+          "Tolm.addTimer(function() error(object, 0) end, 0.01)\n"
+          "Tolm.addTimer(function() Tolm.exit(0) end, 0.3)\n"
+          "Tolm.run()\n");
+    Result r = tolm({"--script", root + "/start/raise.lua"});
+    if (r.status == 77) GTEST_SKIP() << "no Tolm module in this build";
+    EXPECT_EQ(r.status, 0) << object;
+    EXPECT_EQ(r.err, "eventWrapper: " + told + "\ntimerWrapper: " + told + "\n") << object;
+  }
+}
+
 }  // namespace
 
 #endif

@@ -21,9 +21,12 @@ constexpr uint32_t kMotion = PointerMotion, kPress = ButtonPress, kRelease = But
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -204,8 +207,14 @@ TEST_F(X11, WindowAttributesAndHints)
   XTranslateCoordinates(peer, id, DefaultRootWindow(peer), 0, 0, &x, &y, &child);
   EXPECT_EQ(x, 300); // centred on 800 x 600
   EXPECT_EQ(y, 250);
-  ASSERT_FALSE(rec.frames.empty());
+  // Told once the server has it there.
+  ASSERT_TRUE(runUntil([&] { return !rec.frames.empty(); }));
+  EXPECT_EQ(rec.frames.size(), 1u);
   EXPECT_EQ(rec.frames[0], (std::vector<int>{300, 250, 200, 100, 0}));
+  // Shown again where it is: told again, at once.
+  window->setHidden(false);
+  ASSERT_EQ(rec.frames.size(), 2u);
+  EXPECT_EQ(rec.frames[1], rec.frames[0]);
 
   // While grabbed, nobody else can take the pointer.
   window->grabPointer(true);
@@ -237,7 +246,7 @@ TEST_F(X11, WindowAttributesAndHints)
 
   // Moves are reported through resized.
   window->move(40, 50);
-  ASSERT_TRUE(runUntil([&] { return rec.frames.size() >= 2; }));
+  ASSERT_TRUE(runUntil([&] { return rec.frames.size() >= 3; }));
   EXPECT_EQ(rec.frames.back(), (std::vector<int>{40, 50, 200, 100, 0}));
   window->resizeWindow(120, 80);
   ASSERT_TRUE(runUntil([&] { return rec.frames.back()[2] == 120; }));
@@ -548,6 +557,42 @@ TEST_F(X11, ClipboardReadFromAnotherClient)
 }
 
 
+// An owner holding an image answers the text requests with the image: no
+// text, and one line saying why. Small images come in one piece, large
+// ones in chunks.
+TEST_F(X11, ImageOnTheClipboardIsNoText)
+{
+  REQUIRE_TOOL(xclip, "xclip");
+  REQUIRE_TOOL(timeout, "timeout");
+  REQUIRE_TOOL(convert, "convert");
+  testsupport::TempDir dir;
+  for (const char* size : {"40x20", "900x700"}) {
+    const std::string png = dir.file(std::string(size) + ".png");
+    ASSERT_EQ(testsupport::run(convert + " -size " + size + " xc:gray +noise Random " + png), 0);
+    const Atom clipboard = XInternAtom(peer, "CLIPBOARD", False);
+    const ::Window before = XGetSelectionOwner(peer, clipboard);
+    std::thread owner([&] {
+      testsupport::run(timeout + " 20 " + xclip + " -selection clipboard -t image/png -i " + png +
+                       " >/dev/null 2>&1");
+    });
+    const bool owned = eventually([&] {
+      const ::Window now = XGetSelectionOwner(peer, clipboard);
+      return now != None && now != before;
+    }, 10);
+    EXPECT_TRUE(owned) << "xclip holds the clipboard";
+    if (owned) {
+      testing::internal::CaptureStderr();
+      const std::string text = root->readClip();
+      const std::string err = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(text.size(), 0u) << size;
+      EXPECT_EQ(err, "clipboard: paste failed: the clipboard holds image/png, not text\n") << size;
+    }
+    // Taking the clipboard back ends xclip.
+    EXPECT_TRUE(root->writeClip("mine"));
+    owner.join();
+  }
+}
+
 // A text of `size` bytes whose every line is numbered, so that a lost,
 // doubled or reordered chunk shows.
 std::string numberedText(size_t size)
@@ -772,6 +817,74 @@ TEST_F(X11, GrownWindowShowsWhiteNewArea)
   EXPECT_EQ(window->buffer[0], before[0]);
 }
 
+// A screenshot of a window by ImageMagick's `import`: RGB rows, false when
+// it could not be taken.
+bool screenshot(const std::string& import, const std::string& display, ::Window id,
+                unsigned& w, unsigned& h, std::string& rgb)
+{
+  testsupport::TempDir dir;
+  const std::string file = dir.file("shot.ppm");
+  if (testsupport::run(import + " -display " + display + " -window " + std::to_string(id) +
+                       " -depth 8 ppm:" + file + " 2>/dev/null") != 0)
+    return false;
+  const std::string ppm = testsupport::readFile(file);
+  unsigned maxval = 0;
+  int used = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %u %u %u%n", &w, &h, &maxval, &used) != 3 || maxval != 255)
+    return false;
+  rgb = ppm.substr((size_t)used + 1);
+  return rgb.size() == (size_t)w * h * 3;
+}
+
+// The user (here another client) makes the window larger and the script
+// leaves its picture as it is: beyond the picture the window is white.
+TEST_F(X11, WindowGrownByTheUserIsWhiteBeyondThePicture)
+{
+  REQUIRE_TOOL(import, "import");
+  std::unique_ptr<Renderer> window(root->newWindow(0, 0, 40, 30, false));
+  Recorder rec;
+  window->handler = &rec;
+  for (size_t i = 0; i < (size_t)40 * 30; ++i) {
+    const uint8_t red[4] = {200, 30, 60, 255};
+    std::copy(red, red + 4, window->buffer + i * 4);
+  }
+  window->resizeMinMax(20, 20, 300, 300);
+  window->update(0, 0, 40, 30);
+  window->setHidden(false);
+  const ::Window id = idOf(window.get());
+  bool same = false;
+  ASSERT_TRUE(runUntil([&] {
+    checkPixels(peer, id, *window, &same);
+    return same;
+  }));
+  XResizeWindow(peer, id, 90, 70);
+  XFlush(peer);
+  ASSERT_TRUE(runUntil([&] { return !rec.frames.empty() && rec.frames.back()[2] == 90; }));
+  ASSERT_EQ(window->width, 40u) << "the picture keeps its size";
+  // Taken while the loop runs, until the window shows the redrawn picture.
+  unsigned w = 0, h = 0;
+  std::string rgb;
+  size_t black = 0, notWhite = 0, pictureWrong = 0;
+  const bool taken = runUntil([&] {
+    if (!screenshot(import, server->display(), id, w, h, rgb) || w != 90 || h != 70)
+      return false;
+    black = notWhite = pictureWrong = 0;
+    for (unsigned y = 0; y < h; ++y)
+      for (unsigned x = 0; x < w; ++x) {
+        const uint8_t* p = (const uint8_t*)rgb.data() + ((size_t)y * w + x) * 3;
+        if (x < 40 && y < 30) {
+          pictureWrong += p[0] != 200 || p[1] != 30 || p[2] != 60;
+        } else {
+          notWhite += p[0] != 255 || p[1] != 255 || p[2] != 255;
+          black += p[0] == 0 && p[1] == 0 && p[2] == 0;
+        }
+      }
+    return notWhite == 0 && pictureWrong == 0;
+  }, 10);
+  EXPECT_TRUE(taken) << w << "x" << h << ": " << notWhite << " pixels beyond the picture not white ("
+                     << black << " black), " << pictureWrong << " of the picture wrong";
+}
+
 TEST_F(X11, WindowDestroyedByAnotherClientAsksToClose)
 {
   Renderer* window = root->newWindow(10, 10, 60, 40, false);
@@ -932,23 +1045,59 @@ protected:
   pid_t wm = -1;
 };
 
-TEST_F(X11Managed, PositionAfterHideAndShowIsTheServers)
+// What xwininfo says of a window: x, y, w, h of its inside on the screen.
+std::vector<int> xwininfo(const std::string& tool, const std::string& display, ::Window id)
+{
+  std::string out;
+  testsupport::run(tool + " -display " + display + " -id " + std::to_string(id) + " 2>/dev/null", &out);
+  std::vector<int> told;
+  for (const char* key : {"Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:"}) {
+    const size_t at = out.find(key);
+    if (at == std::string::npos)
+      return {};
+    told.push_back(std::atoi(out.c_str() + at + std::strlen(key)));
+  }
+  return told;
+}
+
+// Hidden, moved and shown again, ten times: every position the window
+// reports is where the server has it at that moment (xwininfo), one report
+// for each show, and the window manager's frame stands where it was moved.
+TEST_F(X11Managed, PositionAfterHideMoveAndShowIsTheServers)
 {
   REQUIRE_TOOL(xvfb, "Xvfb");
   REQUIRE_TOOL(openbox, "openbox");
+  REQUIRE_TOOL(info, "xwininfo");
   ASSERT_TRUE(startManaged(openbox)) << "openbox did not start";
   ::Display* peer = XOpenDisplay(server->display().c_str());
   ASSERT_NE(peer, nullptr);
   std::unique_ptr<Renderer> window(root->newWindow(50, 60, 120, 80, false));
-  Recorder rec;
-  window->handler = &rec;
+  // Each report checked at once, while the loop waits for the handler.
+  struct Checked : Recorder {
+    std::function<void(const std::vector<int>&)> check;
+    void resized(Renderer* r, int x, int y, unsigned w, unsigned h, bool force) override
+    {
+      Recorder::resized(r, x, y, w, h, force);
+      check(frames.back());
+    }
+  } rec;
   const ::Window id = static_cast<RendererAppKit*>(window.get())->platformWindow()->nativeId();
-  auto truth = [&] {
-    int x = 0, y = 0;
-    ::Window child;
-    XTranslateCoordinates(peer, id, DefaultRootWindow(peer), 0, 0, &x, &y, &child);
-    return std::vector<int>{x, y, 120, 80, 0};
+  std::vector<std::string> wrong;
+  int round = 0;
+  rec.check = [&](const std::vector<int>& f) {
+    const std::vector<int> truth = xwininfo(info, server->display(), id);
+    const std::vector<int> told(f.begin(), f.begin() + 4);
+    if (told != truth) {
+      std::string text = "round " + std::to_string(round) + ": told";
+      for (int v : told)
+        text += " " + std::to_string(v);
+      text += ", xwininfo";
+      for (int v : truth)
+        text += " " + std::to_string(v);
+      wrong.push_back(text);
+    }
   };
+  window->handler = &rec;
   auto wait = [&](std::function<bool()> done, double seconds) {
     const int64_t end = platform::monotonicMicros() + (int64_t)(seconds * 1e6);
     struct W {
@@ -975,18 +1124,42 @@ TEST_F(X11Managed, PositionAfterHideAndShowIsTheServers)
     XWindowAttributes wa;
     return XGetWindowAttributes(peer, id, &wa) && wa.map_state == IsViewable;
   };
-  for (int round = 0; round < 3; ++round) {
-    window->setHidden(false);
-    ASSERT_FALSE(rec.frames.empty());
-    // Whatever the window manager does, the last report ends up where the
-    // server has the window, and stays there.
-    ASSERT_TRUE(wait([&] { return viewable(); }, 5)) << round;
-    wait([] { return false; }, 0.5);
-    EXPECT_EQ(rec.frames.back(), truth()) << "round " << round;
+  // Where the window manager's frame stands on the screen.
+  auto framePlace = [&] {
+    ::Window rootW, parent, *children = nullptr;
+    unsigned n = 0;
+    int x = -1, y = -1;
+    if (XQueryTree(peer, id, &rootW, &parent, &children, &n) && parent != rootW) {
+      ::Window child;
+      XTranslateCoordinates(peer, parent, rootW, 0, 0, &x, &y, &child);
+    }
+    if (children)
+      XFree(children);
+    return std::pair<int, int>{x, y};
+  };
+  window->setHidden(false);
+  ASSERT_TRUE(wait([&] { return rec.frames.size() == 1; }, 10)) << "the first show is told";
+  for (round = 1; round <= 10; ++round) {
+    const size_t before = rec.frames.size();
     window->setHidden(true);
-    wait([&] { return !viewable(); }, 5);
-    wait([] { return false; }, 0.2);
+    // Half the rounds move and show at once, half once the window is gone.
+    if (round % 2 == 0) {
+      ASSERT_TRUE(wait([&] { return !viewable(); }, 10)) << round;
+    }
+    const int x = 30 + round * 20, y = 40 + round * 15;
+    window->move(x, y);
+    window->setHidden(false);
+    ASSERT_TRUE(wait([&] { return rec.frames.size() > before && viewable(); }, 10)) << round;
+    // Whatever else the window manager does comes now or never.
+    wait([] { return false; }, 0.3);
+    EXPECT_EQ(rec.frames.size(), before + 1) << "one report for show " << round;
+    EXPECT_EQ(framePlace(), (std::pair<int, int>{x, y})) << round;
+    std::vector<int> truth = xwininfo(info, server->display(), id);
+    truth.push_back(0); // not forced
+    EXPECT_EQ(rec.frames.back(), truth) << round;
   }
+  for (const std::string& w : wrong)
+    ADD_FAILURE() << w;
   window.reset();
   XCloseDisplay(peer);
 }
