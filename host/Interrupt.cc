@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bind/Call.hh"
 #include "host/Host.hh"
 #include "lua/lauxlib.h"
 #include "renderer/Renderer.hh"
@@ -96,8 +97,7 @@ void deliver()
   lua_rawgeti(L, LUA_REGISTRYINDEX, handlerRef);
   lua_pushinteger(L, sig);
   if (lua_pcall(L, 1, 0, 0) != 0) {
-    const char* message = lua_tostring(L, -1);
-    std::fprintf(stderr, "signal handler: %s\n", message ? message : "error");
+    std::fprintf(stderr, "signal handler: %s\n", LuaWrapper::errorText(L, -1).c_str());
     lua_pop(L, 1);
   }
 }

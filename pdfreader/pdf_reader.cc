@@ -150,8 +150,7 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
 
   const std::string path = scriptPath();
   if (luaL_loadfile(L, path.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
-    const char* msg = lua_tostring(L, -1);
-    std::cerr << "there were errors loading " << path << ":\n" << (msg ? msg : "") << std::endl;
+    std::cerr << "there were errors loading " << path << ":\n" << LuaWrapper::errorText(L, -1) << std::endl;
     return giveUp(L, setup.objectRef, stream);
   }
 
