@@ -254,13 +254,13 @@ function Context:readPage(path, index)
   return img
 end
 
--- The number of pages of an input, which must be readable.
+-- The number of pages of an input, which must be readable. Only the
+-- file's structure is read: the pages are decoded when they are processed.
 function Context:pageCount(path)
   self:checkInput(path)
   local img = Tolm.Image.new()
-  local ok, n = pcall(Tolm.Codec.readImage, path, img, "", 0)
+  local ok, n = pcall(Tolm.Codec.readImage, path, img, "count", 0)
   img:delete()
-  if ok and type(n) == "number" and n < 0 then n = -n end
   if not ok or type(n) ~= "number" or n < 1 then
     self:fail("cannot read " .. path .. ": not an image or PDF file this system reads")
   end
