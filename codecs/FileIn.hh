@@ -25,7 +25,7 @@ public:
 
   // The largest block fetched at once; reads larger than it go straight to
   // the caller's memory.
-  static const uint64_t kBlock = 64 * 1024;
+  static constexpr uint64_t kBlock = 64 * 1024;
 
 protected:
   int_type underflow() override;
