@@ -16,6 +16,9 @@ void filterPNGRow(int type, const uint8_t* row, const uint8_t* prev, uint64_t n,
 // Appends, for every row, the filter-type byte and the filtered row.
 // Types 0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth; 5 and above: Up.
 void predictPNG(const Image& image, std::string& out, int type);
+// The same into out, which holds (stridefill + 1) x h bytes; every one of
+// them is written.
+void predictPNG(const Image& image, uint8_t* out, int type);
 
 // predictor -8: undoes TIFF horizontal differencing in place in `in`
 // (bytesPerPixel = samples per pixel, bits 8 or 16; 16-bit samples are

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +21,10 @@ const unsigned kMaxThreads = 32;
 std::atomic<unsigned> threadLimit{0};
 
 struct Block {
-  std::string bytes;
+  // Room for the bound, of which size bytes hold the output (not cleared
+  // first: deflate writes what is kept).
+  std::unique_ptr<unsigned char[]> bytes;
+  uint64_t size = 0;
   uLong adler = 1;
   bool ok = false;
 };
@@ -34,14 +38,20 @@ void compressBlock(const unsigned char* data, uint64_t n, int level, bool last, 
   if (deflateInit2(&strm, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
     return;
   // Bound plus room for the flush marker and the final empty block.
-  block.bytes.resize(deflateBound(&strm, (uLong)n) + 16);
+  const uint64_t room = deflateBound(&strm, (uLong)n) + 16;
+  try {
+    block.bytes.reset(new unsigned char[room]);
+  } catch (...) {
+    deflateEnd(&strm);
+    throw;
+  }
   strm.next_in = (Bytef*)data;
   strm.avail_in = (uInt)n;
-  strm.next_out = (Bytef*)&block.bytes[0];
-  strm.avail_out = (uInt)block.bytes.size();
+  strm.next_out = block.bytes.get();
+  strm.avail_out = (uInt)room;
   const int ret = deflate(&strm, last ? Z_FINISH : Z_FULL_FLUSH);
   block.ok = (last ? ret == Z_STREAM_END : ret == Z_OK) && strm.avail_in == 0;
-  block.bytes.resize(block.bytes.size() - strm.avail_out);
+  block.size = room - strm.avail_out;
   deflateEnd(&strm);
   block.adler = adler32(1, data, (uInt)n);
 }
@@ -130,10 +140,10 @@ bool deflate(std::ostream& out, const unsigned char* data, uint64_t n, int level
   for (uint64_t i = 0; i < count; ++i) {
     if (!blocks[i].ok)
       return false;
-    out.write(blocks[i].bytes.data(), (std::streamsize)blocks[i].bytes.size());
+    out.write((const char*)blocks[i].bytes.get(), (std::streamsize)blocks[i].size);
     const uint64_t len = std::min(blockSize, n - i * blockSize);
     adler = adler32_combine(adler, blocks[i].adler, (z_off_t)len);
-    std::string().swap(blocks[i].bytes);
+    blocks[i].bytes.reset();
   }
   const unsigned char trailer[4] = {(unsigned char)(adler >> 24), (unsigned char)(adler >> 16),
                                     (unsigned char)(adler >> 8), (unsigned char)adler};

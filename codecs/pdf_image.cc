@@ -1,6 +1,8 @@
 // Image XObjects with their filters and colour spaces, and the embedded
 // sRGB profile stream.
+#include <cstring>
 #include <iostream>
+#include <memory>
 #include <mutex>
 
 #include <zlib.h>
@@ -156,30 +158,33 @@ void PDFXObject::writeStreamImpl(std::ostream& s)
   } else if (filterName == "/CCITTFaxDecode") {
     EncodeCCITT(s, image.getRawData(), image.w, image.h, (int)image.stride(), false);
   } else {
-    std::string rows;
-    if (predictor == 12) {
-      predictPNG(image, rows, 2);
-    } else {
-      // Tight rows in a buffer of our own: the caller's image stays as it is.
-      const uint64_t fill = image.stridefill(), stride = image.stride();
-      rows.resize(fill * (uint64_t)image.h);
-      const uint8_t* data = image.getRawData();
+    // Tight rows in a buffer of our own (the caller's image stays as it
+    // is), every byte of it written: not cleared first.
+    const uint64_t fill = image.stridefill(), stride = image.stride();
+    const uint8_t* data = image.getRawData();
+    const uint64_t size = data && image.w > 0 && image.h > 0
+                              ? (fill + (predictor == 12 ? 1 : 0)) * (uint64_t)image.h
+                              : 0;
+    std::unique_ptr<unsigned char[]> rows(new unsigned char[size ? size : 1]);
+    if (size && predictor == 12) {
+      predictPNG(image, rows.get(), 2);
+    } else if (size) {
       for (int y = 0; y < image.h; ++y)
-        std::copy(data + stride * y, data + stride * y + fill, &rows[fill * y]);
+        memcpy(rows.get() + fill * y, data + stride * y, fill);
       if (image.bps > 8)
-        for (uint64_t i = 0; i + 1 < rows.size(); i += 2)
+        for (uint64_t i = 0; i + 1 < size; i += 2)
           std::swap(rows[i], rows[i + 1]);
     }
-    const unsigned char* bytes = (const unsigned char*)rows.data();
+    const unsigned char* bytes = rows.get();
     if (filterName.empty()) {
-      s.write(rows.data(), (std::streamsize)rows.size());
+      s.write((const char*)bytes, (std::streamsize)size);
     } else if (filterName == "/FlateDecode") {
-      if (!paralleldeflate::deflate(s, bytes, rows.size(), 9))
+      if (!paralleldeflate::deflate(s, bytes, size, 9))
         s.setstate(std::ios::badbit);
     } else if (filterName == "/ASCII85Decode") {
-      EncodeASCII85(s, bytes, rows.size());
+      EncodeASCII85(s, bytes, size);
     } else if (filterName == "/ASCIIHexDecode") {
-      EncodeHex(s, bytes, rows.size());
+      EncodeHex(s, bytes, size);
     }
   }
 

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <vector>
 
+#include "codecs/Args.hh"
 #include "codecs/Decoders.hh"
 #include "codecs/MemoryStream.hh"
 #include "codecs/PNGPredict.hh"
@@ -451,7 +452,6 @@ PNG2Codec::~PNG2Codec() {}
 
 int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& decompress)
 {
-  (void)decompress;
   unsigned char sig[8];
   stream->read((char*)sig, sizeof sig);
   if (stream->gcount() != (std::streamsize)sizeof sig || memcmp(sig, kSignature, 8) != 0) {
@@ -462,6 +462,14 @@ int PNG2Codec::readImage(std::istream* stream, Image& image, const std::string& 
 
   Header h;
   GrowBuf idat;
+  if (Args(decompress).count("count")) {
+    // One page; the header must be one this reader takes.
+    stream->clear();
+    Next next = Next::Chunk;
+    while (!h.haveIHDR && next == Next::Chunk)
+      next = readChunk(*stream, h, idat);
+    return h.haveIHDR && next == Next::Chunk ? 1 : 0;
+  }
   // One allocation for the compressed data when the stream tells its size.
   idat.reserve(bytesLeft(*stream));
   stream->clear();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "codecs/FileIn.hh"
 #include "codecs/Loaders.hh"
 #include "image/Image.hh"
 
@@ -159,7 +160,7 @@ int ImageCodec::Read(std::string filename, Image& image, const std::string& deco
       s->clear();
       s->seekg(0);
     } else {
-      owned.reset(new std::ifstream(filename.c_str(), std::ios::in | std::ios::binary));
+      owned.reset(new FileIn(filename));
     }
   } catch (const std::exception& e) {
     report("Read", e);

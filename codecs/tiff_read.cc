@@ -867,6 +867,7 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
   r.bigEndian = bo[0] == 'M';
   Args args(decompress);
   r.debug = args.containsAndRemove("debug");
+  const bool countOnly = args.containsAndRemove("count");
 
   {
     const std::streamoff here = stream->tellg();
@@ -911,12 +912,18 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
   }
 
   if (!forAppend) {
-    if (image.resX != 0 || image.resY != 0)
-      image.metaDirty = true;
-    image.resX = image.resY = 0;
+    if (!countOnly) {
+      if (image.resX != 0 || image.resY != 0)
+        image.metaDirty = true;
+      image.resX = image.resY = 0;
+    }
     bool ok = false;
     try {
-      ok = r.readTags(image) && r.decode(image);
+      // Counting checks the page as far as decoding it would, short of the
+      // strips; the image is not touched.
+      Image unused;
+      ok = countOnly ? r.readTags(unused) && r.readGeometry() && r.checkLayout() && r.planChunks()
+                     : r.readTags(image) && r.decode(image);
     } catch (...) {
       stream->clear();
       stream->seekg(0);

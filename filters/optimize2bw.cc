@@ -44,7 +44,11 @@ void optimize2bw(Image& image, int low, int high, int /*threshold*/, int /*slopp
   const std::vector<std::vector<uint32_t>> hist = sampleHistogram(image);
   if (hist.empty())
     return;
-  colorspace_by_name(image, "rgb8", 127);
+  // 8-bit gray is stretched as it is: widened to RGB it would give each
+  // channel the same value and the same histogram, so the same result.
+  const bool gray8 = image.spp == 1 && image.bps == 8;
+  if (!gray8)
+    colorspace_by_name(image, "rgb8", 127);
 
   // Channels 0..2; a one-channel histogram stands for all three.
   auto bin = [&](int c, int v) { return hist[hist.size() >= 3 ? c : 0][v]; };
@@ -79,20 +83,31 @@ void optimize2bw(Image& image, int low, int high, int /*threshold*/, int /*slopp
     high = low + 1;
   const int scale = 65280 / (high - low);
 
+  // The stretch of each sample value, and for gray the whole pixel: the
+  // three equal channels weigh (28 + 59 + 11) / 100.
+  int stretch[256];
+  uint8_t grayOut[256];
+  for (int v = 0; v < 256; ++v) {
+    const int64_t t = ((int64_t)v - low) * scale / 256;
+    stretch[v] = (int)std::min<int64_t>(std::max<int64_t>(t, 0), 255);
+    grayOut[v] = (uint8_t)((28 + 59 + 11) * stretch[v] / 100);
+  }
+
   uint8_t* data = image.getRawData();
   const int w = image.w;
   const uint64_t inStride = image.stride();
   for (int y = 0; y < image.h; ++y) {
     const uint8_t* in = data + (uint64_t)y * inStride;
-    // Output row y starts at y * w, never after its input row at 3 y w.
+    // Output row y starts at y * w, never after its input row.
     uint8_t* out = data + (uint64_t)y * w;
+    if (gray8) {
+      for (int x = 0; x < w; ++x)
+        out[x] = grayOut[in[x]];
+      continue;
+    }
     for (int x = 0; x < w; ++x) {
-      int s[3];
-      for (int c = 0; c < 3; ++c) {
-        const int64_t v = ((int64_t)in[3 * x + c] - low) * scale / 256;
-        s[c] = (int)std::min<int64_t>(std::max<int64_t>(v, 0), 255);
-      }
-      out[x] = (uint8_t)((28 * s[0] + 59 * s[1] + 11 * s[2]) / 100);
+      const int r = stretch[in[3 * x]], g = stretch[in[3 * x + 1]], b = stretch[in[3 * x + 2]];
+      out[x] = (uint8_t)((28 * r + 59 * g + 11 * b) / 100);
     }
   }
   image.spp = 1;

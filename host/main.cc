@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 
+#include <malloc.h>
+
 #include "bind/LuaWrapper.hh"
 #include "host/Host.hh"
 #include "host/Interrupt.hh"
@@ -28,7 +30,20 @@ void teardown() {
   host::parent_renderer = nullptr;
 }
 
+// Page images, the rows written from them and poppler's drawings are tens
+// of megabytes each, allocated and freed page after page. Left to mmap,
+// every page gets fresh memory from the kernel, which clears it and takes
+// a fault on each of its 4 KiB pages (more than the drawing itself costs
+// on some machines); from the heap, a page reuses the blocks of the last
+// one. Free memory above this at the top of the heap still goes back.
+void keepLargeBlocks() {
+  const int kLarge = 256 << 20;
+  mallopt(M_MMAP_THRESHOLD, kLarge);
+  mallopt(M_TRIM_THRESHOLD, kLarge);
+}
+
 int start(int argc, char** argv) {
+  keepLargeBlocks();
   host::exe = host::programPath(argv[0]);
   host::RendererChoice choice = host::chooseRenderer(argc, argv);
   RendererFactory* factory = RendererFactory::find(choice.name);

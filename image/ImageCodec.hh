@@ -29,6 +29,9 @@ public:
   // 0: not this format or failed; > 0: success (page count for multi-page
   // formats read at index 0); < 0: success, the image is decoded later by
   // the codec attached to it, which keeps the stream.
+  // The option "count" reads no pixels: the file's structure is checked as
+  // far as its page count needs and the image is left alone; the result is
+  // 0 or the page count (positive for every format).
   virtual int readImage(std::istream* stream, Image& image, const std::string& decompress)
   { (void)stream; (void)image; (void)decompress; return 0; }
   // Single-page formats: only index 0 exists.

@@ -335,13 +335,13 @@ function Context:readPage(path, index)
   return img
 end
 
--- The number of pages of an input, which must be readable.
+-- The number of pages of an input, which must be readable. Only the
+-- file's structure is read: the pages are decoded when they are processed.
 function Context:pageCount(path)
   self:checkInput(path)
   local img = Tolm.Image.new()
-  local ok, n = pcall(Tolm.Codec.readImage, path, img, "", 0)
+  local ok, n = pcall(Tolm.Codec.readImage, path, img, "count", 0)
   img:delete()
-  if ok and type(n) == "number" and n < 0 then n = -n end
   if not ok or type(n) ~= "number" or n < 1 then
     -- the reader's own reason when it recognised the file
     local why = Tolm.Codec.readFailure and Tolm.Codec.readFailure() or ""

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bind/LuaWrapper.hh"
+#include "codecs/Args.hh"
 #include "codecs/PDF.hh"
 #include "host/Modules.hh"
 #include "host/XImage.hh"
@@ -131,9 +132,11 @@ std::string PDFReader::scriptPath()
 int PDFReader::open(std::istream* stream, Image& image, const std::string& decompress,
                     int index)
 {
-  (void)decompress;
   if (!stream)
     return 0;
+  // Counting only: the document is opened and its pages counted, no page
+  // is looked at and nothing stays attached to the image.
+  const bool countOnly = Args(decompress).count("count") > 0;
   if (stream->peek() != '%') {
     stream->clear();
     return 0;
@@ -218,6 +221,10 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
                  std::to_string(pages));
   if (pages < 1 || index < 0 || index >= pages)
     return giveUp(L, setup.objectRef, stream);
+  if (countOnly) {
+    giveUp(L, setup.objectRef, stream);
+    return pages;
+  }
 
   bool native = false;
   try {

@@ -342,11 +342,16 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
     return false;
   }
   const size_t rowBytes = size_t(w) * out.spp;
-  std::memset(dst, 0xff, rowBytes * size_t(h));
   // poppler was asked for w x h; should it give another size, what
-  // overlaps is copied and the rest stays white.
-  const int cw = std::min(w, drawn.width());
-  const int ch = std::min(h, drawn.height());
+  // overlaps is copied and the rest is white. Only that rest is filled:
+  // the copy writes every other byte.
+  const int cw = std::max(0, std::min(w, drawn.width()));
+  const int ch = std::max(0, std::min(h, drawn.height()));
+  const size_t copied = size_t(cw) * out.spp;
+  if (copied < rowBytes)
+    for (int y = 0; y < ch; ++y)
+      std::memset(dst + size_t(y) * rowBytes + copied, 0xff, rowBytes - copied);
+  std::memset(dst + size_t(ch) * rowBytes, 0xff, rowBytes * size_t(h - ch));
   const char* src = drawn.const_data();
   const size_t srcStride = size_t(drawn.bytes_per_row());
   for (int y = 0; y < ch; ++y) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "filters/optimize2bw.hh"
+#include "image/Colorspace.hh"
 #include "tests/support/Pages.hh"
 #include "tests/support/TestSupport.hh"
 
@@ -125,6 +126,41 @@ open(sys.argv[2], 'wb').write(b'P5\n%d %d\n255\n' % (w, h) + g.astype(np.uint8).
   Image want;
   ASSERT_TRUE(readPNM(want, dir.file("out.pgm")));
   EXPECT_TRUE(samePixels(img, want));
+}
+
+// Gray pages are stretched without a detour through RGB; the result is the
+// one the same page widened to RGB gives, to the bit, whatever the rows'
+// padding, the points and the sharpening.
+TEST(Optimize2bw, GrayPagesGiveWhatTheirRGBTwinsGive)
+{
+  const std::vector<pages::Rect> strokes = pages::textStrokes(300, 200, 12);
+  Image scan = pages::grayPage(300, 200, strokes);
+  Image noisy = makeImage(97, 61, 1, 8, 0);
+  fillPattern(noisy, 5);
+  const struct {
+    const char* name;
+    const Image* page;
+    unsigned padding;
+    int low, high, radius;
+  } cases[] = {
+      {"page", &scan, 0, 0, 0, 0},         {"page, sharpened", &scan, 0, 0, 0, 3},
+      {"page, padded rows", &scan, 5, 0, 0, 1}, {"noise", &noisy, 3, 0, 0, 3},
+      {"noise, points", &noisy, 0, 40, 200, 0}, {"noise, one point", &noisy, 0, 0, 90, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image gray = makeImage(c.page->w, c.page->h, 1, 8, c.page->w + c.padding);
+    for (int y = 0; y < gray.h; ++y)
+      for (int x = 0; x < gray.w; ++x)
+        setSampleAt(gray, x, y, 0, sampleAt(*c.page, x, y));
+    Image rgb = gray;
+    colorspace_by_name(rgb, "rgb8", 127);
+    ASSERT_EQ(rgb.spp, 3);
+    optimize2bw(gray, c.low, c.high, 0, 0, c.radius, 2.1);
+    optimize2bw(rgb, c.low, c.high, 0, 0, c.radius, 2.1);
+    EXPECT_EQ(gray.rowStride, 0u);
+    EXPECT_TRUE(samePixels(gray, rgb));
+  }
 }
 
 TEST(Optimize2bw, BilevelImagesStayAsTheyAre)

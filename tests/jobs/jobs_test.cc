@@ -576,6 +576,57 @@ TEST_F(Jobs, SplitByBarcodeSkipsEmptyDocuments)
   EXPECT_FALSE(hasPartial());
 }
 
+// Black and white from a gray page is worked on the gray channel alone: the
+// pages come out as the same page given in RGB gives them, bit for bit,
+// straightened or not, read from PNG or from TIFF.
+TEST_F(Jobs, BlackAndWhiteOfGrayEqualsItsRGBTwin)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  Result made = run({"/usr/bin/python3", "-c",
+                     "from PIL import Image, ImageSequence\n"
+                     "pages = [p.convert('L') for p in ImageSequence.Iterator(Image.open('scan.tif'))]\n"
+                     "for n in (0, 2):\n"
+                     "    pages[n].save('gray%d.png' % n, dpi=(150, 150))\n"
+                     "    pages[n].convert('RGB').save('rgb%d.png' % n, dpi=(150, 150))\n"
+                     "pages[0].save('gray.tif', compression='tiff_lzw', dpi=(150, 150))\n"
+                     "pages[0].convert('RGB').save('rgb.tif', compression='tiff_lzw', dpi=(150, 150))\n"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  auto pixels = [&](const std::string& pdf) {
+    fs::create_directories(dir + "/.img");
+    EXPECT_EQ(run({pdfimages, "-png", pdf, dir + "/.img/" + pdf}).status, 0);
+    std::string all;
+    for (const std::string& f : files(".img"))
+      all += testsupport::readFile(dir + "/.img/" + f);
+    fs::remove_all(dir + "/.img");
+    return all;
+  };
+  const struct {
+    std::vector<std::string> gray, rgb;
+  } inputs[] = {{{"gray0.png", "gray2.png"}, {"rgb0.png", "rgb2.png"}}, {{"gray.tif"}, {"rgb.tif"}}};
+  for (const auto& in : inputs)
+    for (const std::vector<std::string>& opts :
+         {std::vector<std::string>{"--bw"}, std::vector<std::string>{"--bw", "--deskew"}}) {
+      SCOPED_TRACE(in.gray[0] + " " + opts.back());
+      std::vector<std::string> a{"doc2pdf"}, b{"doc2pdf"};
+      a.insert(a.end(), in.gray.begin(), in.gray.end());
+      b.insert(b.end(), in.rgb.begin(), in.rgb.end());
+      a.push_back("gray.pdf");
+      b.push_back("rgb.pdf");
+      a.insert(a.end(), opts.begin(), opts.end());
+      b.insert(b.end(), opts.begin(), opts.end());
+      ASSERT_EQ(tolm(a).status, 0);
+      ASSERT_EQ(tolm(b).status, 0);
+      ASSERT_EQ(images("gray.pdf").size(), in.gray.size());
+      EXPECT_EQ(images("gray.pdf")[0][4], "ccitt");
+      const std::string g = pixels("gray.pdf");
+      EXPECT_FALSE(g.empty());
+      EXPECT_TRUE(g == pixels("rgb.pdf"));
+    }
+}
+
 // Every failure: a message, a non-zero status, and nothing under the final
 // name (an existing file there keeps its bytes).
 TEST_F(Jobs, FailuresLeaveNoOutput)
