@@ -32,6 +32,8 @@ deskew_rect wholeImageRect(const Image& image)
 
 namespace {
 
+const double kPi = 3.141592653589793;
+
 typedef std::pair<int32_t, int32_t> point_t;
 typedef std::vector<point_t> points_t;
 
@@ -87,16 +89,15 @@ struct cleanup {
       qLo = std::min(qLo, p.second);
       qHi = std::max(qHi, p.second);
     }
-    const double pi = 3.141592653589793;
     const double pMid = (pLo + pHi) / 2.0, reach = (pHi - pLo) / 2.0;
-    const double bin = 4, maxSlope = std::tan(15.0 / 180.0 * pi);
+    const double bin = 4, maxSlope = std::tan(15.0 / 180.0 * kPi);
     const double lo = qLo - maxSlope * reach - bin;
     const size_t bins = (size_t)((qHi - qLo + 2 * maxSlope * reach) / bin) + 3;
     std::vector<int32_t> hist(bins);
     int32_t best = -1;
     double bestSlope = 0, bestAt = 0;
     for (int k = -30; k <= 30; ++k) {
-      const double slope = std::tan(k * 0.5 / 180.0 * pi);
+      const double slope = std::tan(k * 0.5 / 180.0 * kPi);
       std::fill(hist.begin(), hist.end(), 0);
       for (const point_t& p : list) {
         const double at = (p.second - slope * (p.first - pMid) - lo) / bin;
@@ -112,7 +113,7 @@ struct cleanup {
       }
     }
     // The half-degree step leaves the line up to a quarter degree off.
-    const double slack = distance + bin * 1.5 + reach * std::tan(0.25 / 180.0 * pi);
+    const double slack = distance + bin * 1.5 + reach * std::tan(0.25 / 180.0 * kPi);
     list.erase(std::remove_if(list.begin(), list.end(),
                               [&](const point_t& p) {
                                 return std::fabs(bestAt + bestSlope * (p.first - pMid) - p.second) >
@@ -543,17 +544,16 @@ struct detector {
   {
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
-    const double pi = 3.141592653589793;
-    auto degrees = [pi](double a) {
-      double d = a / pi * 180;
+    auto degrees = [](double a) {
+      double d = a / kPi * 180;
       if (d > 180)
         d -= 360;
       return d;
     };
-    const double topA = degrees(std::fmod(top.angle(), 2 * pi));
-    const double bottomA = degrees(std::fmod(bottom.angle(), 2 * pi));
-    const double leftA = degrees(std::fmod(left.angle() - pi / 2, 2 * pi));
-    const double rightA = degrees(std::fmod(right.angle() - pi / 2, 2 * pi));
+    const double topA = degrees(std::fmod(top.angle(), 2 * kPi));
+    const double bottomA = degrees(std::fmod(bottom.angle(), 2 * kPi));
+    const double leftA = degrees(std::fmod(left.angle() - kPi / 2, 2 * kPi));
+    const double rightA = degrees(std::fmod(right.angle() - kPi / 2, 2 * kPi));
 
     const int64_t total =
       std::max<int64_t>(topFit.count + bottomFit.count + leftFit.count + rightFit.count, 1);
@@ -722,7 +722,7 @@ struct detector {
     // no say in the angle.
     double past[4] = {0, 0, 0, 0};
     {
-      const double m = median / 180.0 * 3.141592653589793;
+      const double m = median / 180.0 * kPi;
       const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
       const double w = dist(midLeft, midRight), h = dist(midTop, midBottom);
       if (!offTop && !noTop)
@@ -748,7 +748,7 @@ struct detector {
       // and moved out until all of the scan's border on that side lies
       // inside the cut: nothing of the scan is lost there, and the rotation
       // fills what lies beyond the scan with white.
-      const double m = median / 180.0 * 3.141592653589793;
+      const double m = median / 180.0 * kPi;
       const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
       auto U = [&](const std::pair<double, double>& p) { return p.first * ux + p.second * uy; };
       auto V = [&](const std::pair<double, double>& p) { return p.first * vx + p.second * vy; };
