@@ -335,6 +335,13 @@ public:
 };
 std::ostream& operator<<(std::ostream& s, const quantize& q);
 
+// Digits of page sizes and image placements. A page of whole pixels at a
+// resolution that divides 7200 is a whole number of hundredths of a point
+// (3504 px at 300 dpi is 840.96 pt), so two digits give its size exactly
+// and the page reads back at its own pixel count, where one digit (841)
+// adds a row and resamples the page.
+constexpr int kSizeDigits = 2;
+
 std::ostream& operator<<(std::ostream& s, PDFObject& object);
 std::ostream& operator<<(std::ostream& s, PDFXref& xref);
 std::ostream& operator<<(std::ostream& s, PDFTrailer& trailer);

@@ -12,3 +12,14 @@ inline int dpiFromInches(double dpi)
 {
   return saturate_cast<int>(std::floor(dpi + 0.5));
 }
+
+// PDF pages are 3 to 14,400 points a side. A stored resolution that would
+// put a side of `pixels` outside that is no measurement (1e9 dpi makes an
+// empty page) and is better taken as missing.
+inline bool pageFits(double pixels, double dpi)
+{
+  if (!(dpi > 0))
+    return false;
+  const double points = pixels * 72.0 / dpi;
+  return points >= 3 && points <= 14400;
+}

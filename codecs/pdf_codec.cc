@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "codecs/PDF.hh"
+#include "codecs/Resolution.hh"
 
 PDFCodec::PDFCodec()
 {
@@ -62,8 +63,9 @@ bool PDFCodec::showImage(Image& image, double x, double y, double w, double h, i
   PDFXObject* object = new PDFXObject(context->xref, image, options, quality);
   context->images.push_back(object);
   object->write(context->out());
-  c->operators << "q " << quantize(w, 1) << " 0 0 " << quantize(h, 1) << " " << quantize(x, 1)
-               << " " << quantize(y, 1) << " cm " << object->resourceName() << " Do Q\n";
+  c->operators << "q " << quantize(w, kSizeDigits) << " 0 0 " << quantize(h, kSizeDigits) << " "
+               << quantize(x, kSizeDigits) << " " << quantize(y, kSizeDigits) << " cm "
+               << object->resourceName() << " Do Q\n";
   c->procSet |= image.spp < 2 ? 1 : 2;
   context->currentPage->addResource(object);
   return context->good();
@@ -80,11 +82,14 @@ bool PDFCodec::writeImage(std::ostream* stream, Image& image, int quality,
   PDFXObject* object = new PDFXObject(context.xref, image, compress, quality);
   context.images.push_back(object);
   object->write(context.out());
-  const double width = image.w * 72.0 / (image.resX > 0 ? image.resX : 72);
-  const double height = image.h * 72.0 / (image.resY > 0 ? image.resY : 72);
+  // No resolution is 72 dpi; an absurd one counts as none (the page would
+  // be empty or beyond what readers draw).
+  const double width = pageFits(image.w, image.resX) ? image.w * 72.0 / image.resX : image.w;
+  const double height = pageFits(image.h, image.resY) ? image.h * 72.0 / image.resY : image.h;
   context.beginPage(width, height);
   PDFContentStream& c = context.currentPage->content;
-  c.operators << "q " << quantize(width, 1) << " 0 0 " << quantize(height, 1) << " 0 0 cm "
+  c.operators << "q " << quantize(width, kSizeDigits) << " 0 0 " << quantize(height, kSizeDigits)
+              << " 0 0 cm "
               << object->resourceName() << " Do Q\n";
   c.procSet |= image.spp < 2 ? 1 : 2;
   context.currentPage->addResource(object);

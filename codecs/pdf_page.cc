@@ -24,8 +24,8 @@ void PDFPage::addResource(const PDFObject* object)
 
 void PDFPage::writeImpl(std::ostream& s)
 {
-  s << "<</Type/Page/Parent " << parent.indirectRef() << "/MediaBox[0 0 " << quantize(width, 1)
-    << " " << quantize(height, 1) << "]/Contents " << content.indirectRef();
+  s << "<</Type/Page/Parent " << parent.indirectRef() << "/MediaBox[0 0 "
+    << quantize(width, kSizeDigits) << " " << quantize(height, kSizeDigits) << "]/Contents " << content.indirectRef();
   s << "/Resources<</ProcSet[/PDF";
   if (content.procSet & 1)
     s << "/ImageB";

@@ -272,7 +272,9 @@ bool hocr2pdf(std::istream& hocr, PDFCodec* pdf, unsigned resX, unsigned resY, s
   }
   for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
     const std::string name = tagName(*it);
-    if (name.empty() || name[0] != '!')
+    // Declarations (<!DOCTYPE ...>) and processing instructions (the
+    // <?xml ...?> every XHTML file starts with) are no elements.
+    if (name.empty() || (name[0] != '!' && name[0] != '?'))
       std::cerr << "Warning: unclosed tag: '" << name << "'" << std::endl;
   }
   if (current->spans.empty())

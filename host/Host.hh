@@ -41,7 +41,7 @@ void createFonts();
 void deleteFonts();
 
 // Exit status from how the script ended: a script that failed to load or
-// raised before entering the run loop is a failed job.
+// raised is a failed job (1, or the run loop's code when that is not 0).
 int exitStatus();
 
 }  // namespace host

@@ -108,7 +108,9 @@ void init() {
 
 int exitStatus() {
   if (script_outcome == ScriptOutcome::LoadFailed) return 1;
-  if (script_outcome == ScriptOutcome::Raised && !run_entered) return 1;
+  // A script that raised failed, before or after its run loop; a loop that
+  // ended with a code of its own keeps it.
+  if (script_outcome == ScriptOutcome::Raised) return tolm_ec != 0 ? tolm_ec : 1;
   return tolm_ec;
 }
 

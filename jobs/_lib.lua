@@ -359,10 +359,19 @@ end
 -- The page treatments in their order: straightening, binarisation, the
 -- empty-page test. Returns the page (possibly a new image; the old one is
 -- deleted), the notes for the progress line, and whether it is empty.
+-- PDF pages are 3 to 14,400 points a side: a resolution that puts a side
+-- outside that (1e9 dpi, an empty page) is no measurement.
+local function sideFits(pixels, res)
+  local points = pixels * 72 / res
+  return points >= 3 and points <= 14400
+end
+
 function lib.treatPage(img, opts)
   local notes = {}
   local rx, ry = img:resolution()
-  if not rx or rx <= 0 or not ry or ry <= 0 then
+  if not rx or rx <= 0 or not ry or ry <= 0 or
+     ((rx ~= 300 or ry ~= 300) and
+      not (sideFits(img:width(), rx) and sideFits(img:height(), ry))) then
     rx, ry = 300, 300
     img:setResolution(rx, ry)
     notes[#notes + 1] = "no resolution, taken as 300 dpi"

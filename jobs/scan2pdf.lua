@@ -105,7 +105,9 @@ function job.run(ctx)
   local function finish(status)
     TWAIN.close()
     if status == lib.EX_OK then
-      if written == 0 then ctx:fail("no page was scanned") end
+      if written == 0 then
+        ctx:fail(n > 0 and "every page was empty: nothing to write" or "no page was scanned")
+      end
       ctx:finishWriter(pdf, temp, output)
       ctx:commit()
       ctx:say(string.format("wrote %s: %d page%s", output, written, written == 1 and "" or "s"))
@@ -165,7 +167,7 @@ function job.run(ctx)
   _G.twainCloseRequest = ctx:callback(function()
     TWAIN.pendingXfers(MSG_RESET)
     session = nil
-    if written > 0 then
+    if n > 0 then
       ctx:say("the scanner stopped after ", pages(n))
       finish(lib.EX_OK)
     else

@@ -20,6 +20,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/ClipboardText.hh"
 #include "platform/Display.hh"
 #include "platform/Loop.hh"
 #include "platform/Resources.hh"
@@ -358,48 +359,6 @@ bool X11Display::writeClipboard(const std::string& utf8)
   return owner;
 }
 
-namespace {
-
-// STRING is Latin-1: characters beyond it become '?'.
-std::string toLatin1(const std::string& utf8)
-{
-  std::string latin1;
-  latin1.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char c = (unsigned char)utf8[i];
-    unsigned cp = c;
-    size_t n = 1;
-    if (c >= 0xC0 && c < 0xE0 && i + 1 < utf8.size() && ((unsigned char)utf8[i + 1] & 0xC0) == 0x80) {
-      cp = ((c & 0x1Fu) << 6) | ((unsigned char)utf8[i + 1] & 0x3Fu);
-      n = 2;
-    } else if (c >= 0xE0) {
-      cp = 0x100;
-      n = c >= 0xF0 ? 4 : 3;
-    } else if (c >= 0x80) {
-      cp = 0x100;
-    }
-    latin1 += cp < 0x100 ? (char)cp : '?';
-    i += n;
-  }
-  return latin1;
-}
-
-std::string fromLatin1(const std::string& latin1)
-{
-  std::string out;
-  out.reserve(latin1.size());
-  for (unsigned char c : latin1) {
-    if (c < 0x80) {
-      out += (char)c;
-    } else {
-      out += (char)(0xC0 | (c >> 6));
-      out += (char)(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-} // namespace
 
 void X11Display::serveSelection(const XSelectionRequestEvent& req)
 {
@@ -424,7 +383,7 @@ void X11Display::serveSelection(const XSelectionRequestEvent& req)
       bool ok = true;
       if (latin1) {
         try {
-          data = std::make_shared<const std::string>(toLatin1(*clipboard));
+          data = std::make_shared<const std::string>(x11::toLatin1(*clipboard));
         } catch (const std::bad_alloc&) {
           ok = false;
         }
@@ -560,7 +519,9 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
 
   // Owners may answer any request with what they hold (an image, say):
   // only text is taken. No type is an empty text.
-  auto isText = [&](Atom t) { return t == atom.utf8 || t == XA_STRING || t == None; };
+  auto isText = [&](Atom t) {
+    return t == atom.utf8 || t == XA_STRING || t == atom.text || t == None;
+  };
   auto notText = [&](Atom t) {
     char* name = XGetAtomName(dpy, t);
     why = std::string("the clipboard holds ") + (name ? name : "data") + ", not text";
@@ -619,8 +580,9 @@ X11Display::Read X11Display::readSelection(Atom target, std::string& out, std::s
   }
   if (!isText(textType))
     return notText(textType);
-  if (textType == XA_STRING)
-    out = fromLatin1(out);
+  // TEXT names no encoding: UTF-8 when the bytes are that, else Latin-1.
+  if (textType == XA_STRING || (textType == atom.text && !x11::isUtf8(out)))
+    out = x11::fromLatin1(out);
   return Read::Text;
 }
 
@@ -651,8 +613,11 @@ bool X11Display::readClipboard(std::string& text)
     std::fprintf(stderr, "clipboard: paste failed: %s\n", why.c_str());
     return false;
   }
-  if (r == Read::Refused)
-    text.clear(); // the owner holds no text
+  if (r == Read::Refused) {
+    // The owner holds something, only no text (an image, say).
+    text.clear();
+    std::fputs("clipboard: nothing pasted: the clipboard holds no text\n", stderr);
+  }
   return true;
 }
 

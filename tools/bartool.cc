@@ -12,11 +12,21 @@
 
 namespace {
 
+const char* const kTypes[] = {"ean", "code128", "code39", "code25", "any"};
+
 int usage()
 {
   fprintf(stderr, "usage: bartool FILE [--types ean|code128|code39|code25|any] [--lines N] "
                   "[--skip N] [--directions N]\n");
   return 2;
+}
+
+bool knownTypes(const std::string& word)
+{
+  for (const char* t : kTypes)
+    if (word == t)
+      return true;
+  return false;
 }
 
 bool number(const char* s, int& out)
@@ -48,6 +58,12 @@ int main(int argc, char** argv)
              !(!strcmp(opt, "--skip") && number(val, skip)) &&
              !(!strcmp(opt, "--directions") && number(val, directions)))
       return usage();
+  }
+  // A mistyped word would read as "no barcode here".
+  if (!knownTypes(types)) {
+    fprintf(stderr, "bartool: unknown barcode type '%s' (ean, code128, code39, code25 or any)\n",
+            types.c_str());
+    return 2;
   }
   Image image;
   if (!pnm::read(image, std::string(argv[1]))) {

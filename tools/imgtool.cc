@@ -5,6 +5,8 @@
 //   imgtool write IN.pnm OUT [-q quality] [-c compress] [-r dpi]
 // Its PNM reader and writer (tools/PNM.hh) are independent of the codecs,
 // so a codec is never checked only against itself.
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +27,49 @@ static int usage()
   return 2;
 }
 
+namespace {
+
+// One line on why FILE was not read: the reader's own reason when one
+// recognised it, else what the system says of the file, else that no
+// reader knows it.
+int readFailed(const std::string& file, int index)
+{
+  std::string why = ImageCodec::readFailure();
+  if (why.empty() && index != 0) {
+    Image first;
+    const long long pages = std::llabs((long long)ImageCodec::Read(file, first, "", 0));
+    if (pages > 0)
+      why = "there is no page " + std::to_string(index) + " (it has " + std::to_string(pages) +
+            (pages == 1 ? " page, counted from 0)" : " pages, counted from 0)");
+  }
+  if (why.empty()) {
+    std::string name = file;
+    ImageCodec::getCodec(name);
+    std::ifstream probe;
+    if (name != "-")
+      probe.open(name, std::ios::binary);
+    why = name != "-" && !probe ? std::strerror(errno)
+                                : "not an image file this system reads";
+  }
+  std::cerr << "imgtool: cannot read " << file << ": " << why << std::endl;
+  return 1;
+}
+
+bool writerFor(std::string name)
+{
+  std::string codec = ImageCodec::getCodec(name);
+  std::string ext = ImageCodec::getExtension(name);
+  for (std::string* s : {&codec, &ext})
+    for (char& c : *s)
+      c = (char)std::tolower((unsigned char)c);
+  for (const ImageCodec::loader_ref* e = ImageCodec::firstLoader(); e; e = e->next)
+    if (codec.empty() ? ext == e->extension : (e->isPrimary && codec == e->extension))
+      return true;
+  return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
   if (argc < 3)
@@ -34,14 +79,13 @@ int main(int argc, char** argv)
     Image img;
     const int index = argc > 3 ? atoi(argv[3]) : 0;
     const int res = ImageCodec::Read(argv[2], img, "", index);
-    if (res == 0 && !ImageCodec::readFailure().empty())
-      std::cerr << argv[2] << ": " << ImageCodec::readFailure() << std::endl;
-    if (cmd == "pages") {
-      std::cout << res << std::endl;
-      return res != 0 ? 0 : 1;
-    }
     if (res == 0)
-      return 1;
+      return readFailed(argv[2], index);
+    if (cmd == "pages") {
+      // A PDF file's count comes negated (its pages are drawn later).
+      std::cout << (res < 0 ? -(long long)res : res) << std::endl;
+      return 0;
+    }
     if (cmd == "info") {
       img.getRawData();
       std::cout << img.w << " " << img.h << " " << (int)img.spp << " " << (int)img.bps << " "
@@ -49,7 +93,13 @@ int main(int argc, char** argv)
                 << std::endl;
       return 0;
     }
-    return pnm::write(img, std::cout) ? 0 : 1;
+    if (pnm::write(img, std::cout))
+      return 0;
+    std::cerr << "imgtool: cannot write " << argv[2] << " as PNM: "
+              << (!img.getRawData() || img.w <= 0 || img.h <= 0 ? "no pixels could be decoded"
+                                                                  : "the output failed")
+              << std::endl;
+    return 1;
   }
   if (cmd == "write" && argc >= 4) {
     int quality = 75, dpi = 0;
@@ -64,11 +114,23 @@ int main(int argc, char** argv)
     Image img;
     std::ifstream in(argv[2], std::ios::binary);
     if (!in || !pnm::read(img, in)) {
-      std::cerr << "imgtool: cannot read " << argv[2] << std::endl;
+      std::cerr << "imgtool: cannot read " << argv[2] << ": "
+                << (!in ? std::strerror(errno) : "not a PNM file") << std::endl;
       return 1;
     }
     img.setResolution(dpi, dpi);
-    return ImageCodec::Write(argv[3], img, quality, compress) ? 0 : 1;
+    if (!writerFor(argv[3])) {
+      std::cerr << "imgtool: cannot write " << argv[3] << ": no image format by that name"
+                << std::endl;
+      return 1;
+    }
+    errno = 0;
+    if (ImageCodec::Write(argv[3], img, quality, compress))
+      return 0;
+    std::cerr << "imgtool: cannot write " << argv[3] << ": "
+              << (errno != 0 ? std::strerror(errno) : "the format cannot hold this image")
+              << std::endl;
+    return 1;
   }
   return usage();
 }

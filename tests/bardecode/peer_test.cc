@@ -97,4 +97,7 @@ TEST(Peer, Bartool)
   EXPECT_EQ(out, "");
   EXPECT_NE(testsupport::run("'" + tool + "' " + tmp.file("missing.pgm") + " 2>/dev/null", &out), 0);
   EXPECT_NE(testsupport::run("'" + tool + "' " + tmp.file("c.pgm") + " --lines x 2>/dev/null", &out), 0);
+  // a mistyped type is no "no barcode": one line, a usage error
+  EXPECT_EQ(testsupport::run("'" + tool + "' " + tmp.file("c.pgm") + " --types bogus 2>&1", &out), 2);
+  EXPECT_EQ(out, "bartool: unknown barcode type 'bogus' (ean, code128, code39, code25 or any)\n");
 }

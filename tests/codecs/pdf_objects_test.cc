@@ -298,6 +298,6 @@ TEST(PDFDocument, NumbersIgnoreTheLocale)
   std::locale::global(previous);
   setlocale(LC_NUMERIC, "C");
   EXPECT_EQ(localised, plain) << (c ? "" : "(no de_DE C locale)");
-  EXPECT_NE(plain.find("/MediaBox[0 0 595.3 841.9]"), std::string::npos);
+  EXPECT_NE(plain.find("/MediaBox[0 0 595.28 841.89]"), std::string::npos);
   EXPECT_NE(plain.find("/Width 1234/"), std::string::npos);
 }

@@ -117,7 +117,7 @@ TEST(PDFPage, ImagesAreNamedAndListedOnce)
   ASSERT_TRUE(writer.showImage(gray, 10.25, 20, 50, 50.04));
   ASSERT_TRUE(writer.showImage(rgb, 0, 0, 1, 1));
   EXPECT_EQ(operatorsOf(writer), "q 50 0 0 50 0 0 cm /I1 Do Q\n"
-                                 "q 50 0 0 50 10.2 20 cm /I2 Do Q\n"
+                                 "q 50 0 0 50.04 10.25 20 cm /I2 Do Q\n"
                                  "q 1 0 0 1 0 0 cm /I3 Do Q\n");
   PDFPage* page = writer.context->currentPage;
   page->addResource(writer.context->images[0]);
@@ -253,9 +253,14 @@ TEST(PDFPage, OnePageDocumentSizes)
     int w, h, res;
     const char* box;
   } cases[] = {
-    {2480, 3508, 300, "/MediaBox[0 0 595.2 841.9]"},
+    // whole pixels at 300 dpi are whole hundredths of a point
+    {2480, 3508, 300, "/MediaBox[0 0 595.2 841.92]"},
+    {1240, 1754, 150, "/MediaBox[0 0 595.2 841.92]"},
     {100, 50, 0, "/MediaBox[0 0 100 50]"},
     {100, 50, 200, "/MediaBox[0 0 36 18]"},
+    // a resolution that makes no page is none (72 dpi)
+    {100, 50, 1000000000, "/MediaBox[0 0 100 50]"},
+    {100, 50, 1, "/MediaBox[0 0 7200 3600]"},
   };
   for (const auto& c : cases) {
     Image image = makeImage(c.w, c.h, 1, 1);

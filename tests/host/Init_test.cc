@@ -165,10 +165,12 @@ TEST_F(InitTest, RaisingScriptFailsTheJob) {
   EXPECT_EQ(err, "there were errors executing raise.lua:\nraise.lua:1: job failed\n");
   EXPECT_EQ(host::script_outcome, host::ScriptOutcome::Raised);
   EXPECT_EQ(host::exitStatus(), 1);
-  // after the run loop ran, its code stands
+  // after the run loop ran, its code stands, unless that code says success
   host::run_entered = true;
   host::tolm_ec = 4;
   EXPECT_EQ(host::exitStatus(), 4);
+  host::tolm_ec = 0;
+  EXPECT_EQ(host::exitStatus(), 1);
 }
 
 TEST_F(InitTest, ErrorWithoutTextIsToldAsTheInterpreterTellsIt) {

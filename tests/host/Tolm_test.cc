@@ -172,12 +172,27 @@ TEST_F(TolmTest, DirectoryRules) {
   EXPECT_EQ(r.out, "compiled-or-not\n");
 }
 
+// The loop's code, unless the script raises after the loop: then the job
+// failed, and a loop that said success gives 1.
 TEST_F(TolmTest, ExitCodeFromTheRunLoop) {
-  write("start/exit.lua",
-        "local ok = pcall(require, 'Tolm'); if not ok then os.exit(77) end; Tolm.exit(3); Tolm.run()");
-  Result r = tolm({"--script", root + "/start/exit.lua"});
-  if (r.status == 77) GTEST_SKIP() << "no Tolm module in this build";
-  EXPECT_EQ(r.status, 3) << r.err;
+  const struct {
+    const char* after;
+    int code, status;
+  } cases[] = {
+    {"", 3, 3},
+    {"", 0, 0},
+    {"error('failed after the loop')", 0, 1},
+    {"error('failed after the loop')", 3, 3},
+  };
+  for (const auto& c : cases) {
+    write("start/exit.lua",
+          "local ok = pcall(require, 'Tolm'); if not ok then os.exit(77) end; Tolm.exit(" +
+              std::to_string(c.code) + "); Tolm.run()\n" + c.after);
+    Result r = tolm({"--script", root + "/start/exit.lua"});
+    if (r.status == 77) GTEST_SKIP() << "no Tolm module in this build";
+    EXPECT_EQ(r.status, c.status) << c.after << " " << c.code << "\n" << r.err;
+    EXPECT_EQ(r.err.find("failed after the loop") != std::string::npos, *c.after != 0) << r.err;
+  }
 }
 
 // A canvas takes the host's script images as patterns: the canvas sits below

@@ -381,6 +381,40 @@ TEST_F(Jobs, Scan2pdfScannerStopsOrIsCancelled)
   }
 }
 
+// Every sheet empty and dropped: said as doc2pdf says it, also when the
+// scanner ends the batch itself; nothing written.
+TEST_F(Jobs, Scan2pdfEveryPageEmpty)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  const struct {
+    const char* faults;
+    const char* stopped;
+  } cases[] = {
+    {"", nullptr},
+    {"close=2", "the scanner stopped after 2 pages"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    Result r = tolm({"scan2pdf", "scan.pdf", "--dpi", "75", "--drop-empty"},
+                    {{"TOLM_DSM_PAGES", "count=3,blank=1:2:3"}, {"TOLM_DSM_FAULTS", c.faults}});
+    if (r.status != 0 && r.err.find("not available in this build") != std::string::npos)
+      GTEST_SKIP() << "no scanner module in this build";
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("empty, dropped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("tolm scan2pdf: every page was empty: nothing to write\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("no page was scanned"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("before the first page"), std::string::npos) << r.err;
+    if (c.stopped) {
+      EXPECT_NE(r.err.find(c.stopped), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(files().empty()) << r.err;
+  }
+}
+
 // Straightening never costs content: generated scans (a page without
 // background, sheets running off the scan, a framed sheet, a blank sheet,
 // sheets whose print as dark as the background reaches an edge, sheets
@@ -742,6 +776,56 @@ TEST_F(Jobs, HelpAndUsage)
 }
 
 // Pages keep their size whatever unit their file gives the resolution in:
+// Whole pixels at 300 dpi are whole hundredths of a point: 1240 x 1754 is
+// 297.6 x 420.96 pt, written so (not 421, one more row when drawn), and the
+// job's own output read again is the same pixel grid.
+TEST_F(Jobs, Doc2pdfOwnOutputKeepsThePixelGrid)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(mutool, "mutool");
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image, ImageDraw\n"
+                 "import random\n"
+                 "random.seed(3)\n"
+                 "im = Image.new('L', (1240, 1754), 255)\n"
+                 "d = ImageDraw.Draw(im)\n"
+                 "for i in range(300):\n"
+                 "    x, y = random.randrange(1200), random.randrange(1700)\n"
+                 "    d.rectangle([x, y, x + random.randrange(1, 30), y + random.randrange(1, 8)],\n"
+                 "                fill=random.randrange(0, 200))\n"
+                 "im.save('page.png', dpi=(300, 300))\n"})
+                .status,
+            0);
+  Result r = tolm({"doc2pdf", "page.png", "a.pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = tolm({"doc2pdf", "a.pdf", "b.pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* pdf : {"a.pdf", "b.pdf"}) {
+    const Result info = run({"/usr/bin/pdfinfo", pdf});
+    EXPECT_NE(info.out.find("size:       297.6 x 420.96 pts"), std::string::npos) << info.out;
+    const auto imgs = images(pdf);
+    ASSERT_EQ(imgs.size(), 1u) << pdf;
+    EXPECT_EQ(imgs[0][0] + " " + imgs[0][1], "1240 1754") << pdf;
+  }
+  // the page as stored, and as an exact renderer draws it, is the image
+  ASSERT_EQ(run({pdfimages, "-png", "a.pdf", "a"}).status, 0);
+  ASSERT_EQ(run({mutool, "draw", "-q", "-r", "300", "-c", "gray", "-o", "m.pgm", "a.pdf"}).status,
+            0);
+  ASSERT_EQ(run({pdftoppm, "-r", "300", "-gray", "-singlefile", "b.pdf", "p"}).status, 0);
+  Result same = run({"/usr/bin/python3", "-c",
+                     "from PIL import Image\n"
+                     "import numpy as np\n"
+                     "src = np.asarray(Image.open('page.png').convert('L'))\n"
+                     "for f in ['a-000.png', 'm.pgm']:\n"
+                     "    im = np.asarray(Image.open(f).convert('L'))\n"
+                     "    print(f, im.shape, im.shape == src.shape and (im != src).sum())\n"
+                     "print('p.pgm', np.asarray(Image.open('p.pgm')).shape)\n"});
+  EXPECT_EQ(same.out, "a-000.png (1754, 1240) 0\nm.pgm (1754, 1240) 0\np.pgm (1754, 1240)\n")
+      << same.err;
+}
+
 // ImageMagick's TIFF at 59.06 px/cm is 150 dpi, Pillow's 300 dpi PNG holds
 // 11811 px/m, and a TIFF without unit has no resolution (the job's 300).
 TEST_F(Jobs, Doc2pdfPagesKeepTheirSizeWhateverTheResolutionUnit)
@@ -774,27 +858,36 @@ TEST_F(Jobs, Doc2pdfPagesKeepTheirSizeWhateverTheResolutionUnit)
                  "Image.new('L', (600, 400), 255).save('m11800.png', dpi=(299.72, 299.72))\n"
                  "info = PngImagePlugin.PngInfo()\n"
                  "info.add(b'pHYs', struct.pack('>IIB', 2835, 2835, 0))\n"
-                 "Image.new('L', (200, 100), 255).save('unit0.png', pnginfo=info)\n"})
+                 "Image.new('L', (200, 100), 255).save('unit0.png', pnginfo=info)\n"
+                 // resolutions that would make no page (under 3 points, over 14,400)
+                 "Image.new('L', (200, 100), 255).save('giga.tif', dpi=(1e9, 1e9))\n"
+                 "info = PngImagePlugin.PngInfo()\n"
+                 "info.add(b'pHYs', struct.pack('>IIB', 4000000000, 4000000000, 1))\n"
+                 "Image.new('L', (200, 100), 255).save('giga.png', pnginfo=info)\n"
+                 "Image.new('L', (2000, 100), 255).save('d5.tif', dpi=(5, 5))\n"})
                 .status,
             0);
   Result r = tolm({"doc2pdf", "cm.tif", "a4.png", "none.tif", "r2999.tif", "r1497.tif",
-                   "m11800.png", "unit0.png", "out.pdf"});
+                   "m11800.png", "unit0.png", "giga.tif", "giga.png", "d5.tif", "out.pdf"});
   ASSERT_EQ(r.status, 0) << r.err;
-  Result info = run({"/usr/bin/pdfinfo", "-f", "1", "-l", "7", "out.pdf"});
-  const std::vector<std::string> sizes = {"Page    1 size:  595.2 x 841.9 pts",
-                                          "Page    2 size:  595.2 x 841.9 pts",
+  Result info = run({"/usr/bin/pdfinfo", "-f", "1", "-l", "10", "out.pdf"});
+  const std::vector<std::string> sizes = {"Page    1 size:  595.2 x 841.92 pts",
+                                          "Page    2 size:  595.2 x 841.92 pts",
                                           "Page    3 size:  48 x 24 pts",
                                           "Page    4 size:  144 x 96 pts",
                                           "Page    5 size:  144 x 96 pts",
                                           "Page    6 size:  144 x 96 pts",
-                                          "Page    7 size:  48 x 24 pts"};
+                                          "Page    7 size:  48 x 24 pts",
+                                          "Page    8 size:  48 x 24 pts",
+                                          "Page    9 size:  48 x 24 pts",
+                                          "Page   10 size:  480 x 24 pts"};
   for (const std::string& s : sizes)
     EXPECT_NE(info.out.find(s), std::string::npos) << s << "\n" << info.out;
   const std::vector<std::string> progress = progressLines(r.err);
-  ASSERT_EQ(progress.size(), 7u) << r.err;
+  ASSERT_EQ(progress.size(), 10u) << r.err;
   for (size_t p = 0; p < progress.size(); ++p)
     EXPECT_EQ(progress[p].find("no resolution, taken as 300 dpi") != std::string::npos,
-              p == 2 || p == 6)
+              p == 2 || p >= 6)
         << progress[p];
 }
 

@@ -635,8 +635,9 @@ TEST_F(X11, LargePastesReadWhole)
 // not at all.
 class BrokenOwner {
 public:
-  enum Mode { Silent, IncrThenStall, RefusesAll };
-  BrokenOwner(const std::string& display, Mode mode)
+  enum Mode { Silent, IncrThenStall, RefusesAll, TypedText };
+  // TypedText answers every request with `text` typed TEXT.
+  BrokenOwner(const std::string& display, Mode mode, std::string text = "") : text(std::move(text))
   {
     thread = std::thread([this, display, mode] { serve(display, mode); });
     while (!owning && !stop)
@@ -679,6 +680,10 @@ private:
           XChangeProperty(dpy, req.requestor, req.property, XInternAtom(dpy, "INCR", False), 32,
                           PropModeReplace, (const unsigned char*)&size, 1);
           reply.property = req.property;
+        } else if (mode == TypedText) {
+          XChangeProperty(dpy, req.requestor, req.property, XInternAtom(dpy, "TEXT", False), 8,
+                          PropModeReplace, (const unsigned char*)text.data(), (int)text.size());
+          reply.property = req.property;
         }
         XSendEvent(dpy, req.requestor, False, NoEventMask, (XEvent*)&reply);
         XFlush(dpy);
@@ -688,6 +693,7 @@ private:
     XCloseDisplay(dpy);
   }
 
+  const std::string text;
   std::thread thread;
   std::atomic<bool> owning{false}, stop{false};
 };
@@ -697,9 +703,11 @@ TEST_F(X11, FailedPasteIsToldFromAnEmptyClipboard)
   struct Case {
     BrokenOwner::Mode mode;
     bool failure;
-  } cases[] = {{BrokenOwner::Silent, true},
-               {BrokenOwner::IncrThenStall, true},
-               {BrokenOwner::RefusesAll, false}};
+    const char* said;
+  } cases[] = {{BrokenOwner::Silent, true, "clipboard: paste failed"},
+               {BrokenOwner::IncrThenStall, true, "clipboard: paste failed"},
+               {BrokenOwner::RefusesAll, false,
+                "clipboard: nothing pasted: the clipboard holds no text\n"}};
   for (const Case& c : cases) {
     BrokenOwner owner(server->display(), c.mode);
     testing::internal::CaptureStderr();
@@ -707,11 +715,30 @@ TEST_F(X11, FailedPasteIsToldFromAnEmptyClipboard)
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("clipboard: paste failed") != std::string::npos, c.failure)
         << c.mode << ": " << err;
+    EXPECT_EQ(err.find(c.said), 0u) << c.mode << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.mode << ": " << err;
   }
   // Nobody owns the clipboard now: empty, and no failure.
   testing::internal::CaptureStderr();
   EXPECT_EQ(root->readClip(), "");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// An answer typed TEXT is text: UTF-8 when it reads as that, else Latin-1.
+TEST_F(X11, TextTypedAnswerIsText)
+{
+  const struct {
+    std::string sent, pasted;
+  } cases[] = {
+    {"h\xC3\xA9llo \xE2\x9C\x93", "h\xC3\xA9llo \xE2\x9C\x93"},
+    {"h\xE9llo", "h\xC3\xA9llo"},
+  };
+  for (const auto& c : cases) {
+    BrokenOwner owner(server->display(), BrokenOwner::TypedText, c.sent);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(root->readClip(), c.pasted);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  }
 }
 
 TEST_F(X11, LargeCopyPastedWholeByAnotherClient)
