@@ -337,9 +337,9 @@ std::ostream& operator<<(std::ostream& s, const quantize& q);
 
 // Digits of page sizes and image placements. A page of whole pixels at a
 // resolution that divides 7200 is a whole number of hundredths of a point
-// (3504 px at 300 dpi is 840.96 pt), so two digits give its size exactly
-// and the page reads back at its own pixel count, where one digit (841)
-// adds a row and resamples the page.
+// (3504 px at 300 dpi is 840.96 pt), so two digits give its size exactly,
+// where one digit (841) makes the page a row taller drawn at that
+// resolution, and the image on it resampled.
 constexpr int kSizeDigits = 2;
 
 std::ostream& operator<<(std::ostream& s, PDFObject& object);

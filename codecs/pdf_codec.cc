@@ -89,8 +89,7 @@ bool PDFCodec::writeImage(std::ostream* stream, Image& image, int quality,
   context.beginPage(width, height);
   PDFContentStream& c = context.currentPage->content;
   c.operators << "q " << quantize(width, kSizeDigits) << " 0 0 " << quantize(height, kSizeDigits)
-              << " 0 0 cm "
-              << object->resourceName() << " Do Q\n";
+              << " 0 0 cm " << object->resourceName() << " Do Q\n";
   c.procSet |= image.spp < 2 ? 1 : 2;
   context.currentPage->addResource(object);
   return context.finish();

@@ -25,7 +25,8 @@ void PDFPage::addResource(const PDFObject* object)
 void PDFPage::writeImpl(std::ostream& s)
 {
   s << "<</Type/Page/Parent " << parent.indirectRef() << "/MediaBox[0 0 "
-    << quantize(width, kSizeDigits) << " " << quantize(height, kSizeDigits) << "]/Contents " << content.indirectRef();
+    << quantize(width, kSizeDigits) << " " << quantize(height, kSizeDigits) << "]/Contents "
+    << content.indirectRef();
   s << "/Resources<</ProcSet[/PDF";
   if (content.procSet & 1)
     s << "/ImageB";

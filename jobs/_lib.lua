@@ -356,9 +356,6 @@ local function wholeImage(img, sheet)
          sheet.height == img:height() and sheet.angle == 0
 end
 
--- The page treatments in their order: straightening, binarisation, the
--- empty-page test. Returns the page (possibly a new image; the old one is
--- deleted), the notes for the progress line, and whether it is empty.
 -- PDF pages are 3 to 14,400 points a side: a resolution that puts a side
 -- outside that (1e9 dpi, an empty page) is no measurement.
 local function sideFits(pixels, res)
@@ -366,6 +363,9 @@ local function sideFits(pixels, res)
   return points >= 3 and points <= 14400
 end
 
+-- The page treatments in their order: straightening, binarisation, the
+-- empty-page test. Returns the page (possibly a new image; the old one is
+-- deleted), the notes for the progress line, and whether it is empty.
 function lib.treatPage(img, opts)
   local notes = {}
   local rx, ry = img:resolution()

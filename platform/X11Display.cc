@@ -359,7 +359,6 @@ bool X11Display::writeClipboard(const std::string& utf8)
   return owner;
 }
 
-
 void X11Display::serveSelection(const XSelectionRequestEvent& req)
 {
   XSelectionEvent reply{};
