@@ -905,7 +905,9 @@ TEST_F(Jobs, OutputNamingAnInputIsRefused)
 }
 
 // A separator whose code names the scan being split, into the scan's own
-// folder: that document gets the next free name, the scan stays as it was.
+// folder: that document gets the next number that names no file (the
+// user's DOC-2.pdf is no document of this run), the scan and that file
+// stay as they were.
 TEST_F(Jobs, SplitByBarcodeNeverWritesOverItsInput)
 {
   requireTools();
@@ -926,6 +928,77 @@ TEST_F(Jobs, SplitByBarcodeNeverWritesOverItsInput)
   EXPECT_EQ(files(), (std::vector<std::string>{"0.pdf", "DOC-2.pdf", "DOC.pdf", "NEXT.pdf"}));
   EXPECT_EQ(pageCount("DOC-2.pdf"), 3);
   EXPECT_NE(r.err.find("wrote ./DOC-2.pdf: 3 pages"), std::string::npos) << r.err;
+
+  fs::remove(dir + "/0.pdf");
+  fs::remove(dir + "/NEXT.pdf");
+  std::ofstream(dir + "/DOC-2.pdf") << "the user's own file\n";
+  r = tolm({"split-by-barcode", "DOC.pdf", "./"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testsupport::readFile(dir + "/DOC.pdf"), before);
+  EXPECT_EQ(testsupport::readFile(dir + "/DOC-2.pdf"), "the user's own file\n");
+  EXPECT_EQ(files(),
+            (std::vector<std::string>{"0.pdf", "DOC-2.pdf", "DOC-3.pdf", "DOC.pdf", "NEXT.pdf"}));
+  EXPECT_EQ(pageCount("DOC-3.pdf"), 3);
+  EXPECT_NE(r.err.find("wrote ./DOC-3.pdf: 3 pages"), std::string::npos) << r.err;
+}
+
+// A write error part-way through a split (a file size limit, a full disk):
+// the documents complete before it are kept and named, the one being
+// written is removed, status 1.
+TEST_F(Jobs, SplitByBarcodeKeepsTheDocumentsBeforeAWriteError)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(zint, "zint");
+  // documents of 1, 1 and 8 pages: about 10, 10 and 75 KB
+  std::vector<std::string> sheets = {"sheets", "stack.tif", "t0t1tttttttt"};
+  for (const char* code : {"A1", "B2"}) {
+    const std::string png = dir + "/." + code + ".png";
+    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
+    sheets.push_back(png);
+  }
+  ASSERT_EQ(python(sheets).status, 0);
+
+  auto check = [&](const Result& r, const std::string& parts) {
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::vector<std::string> said;
+    for (const std::string& l : lines(r.err))
+      if (l.rfind("tolm ", 0) == 0 && l.find(": page ") == std::string::npos)
+        said.push_back(l);
+    EXPECT_EQ(said, (std::vector<std::string>{
+                      "tolm split-by-barcode: cannot write " + parts +
+                        "/d-B2.pdf: write error (is the disk full?)",
+                      "tolm split-by-barcode: wrote " + parts + "/d-0.pdf, " + parts +
+                        "/d-A1.pdf, nothing else"}))
+      << r.err;
+    EXPECT_EQ(files(parts), (std::vector<std::string>{"d-0.pdf", "d-A1.pdf"}));
+    for (const char* f : {"/d-0.pdf", "/d-A1.pdf"}) {
+      EXPECT_EQ(run({qpdf, "--check", parts + f}).status, 0) << f;
+      EXPECT_EQ(pageCount(parts + f), 1) << f;
+    }
+    EXPECT_FALSE(hasPartial());
+  };
+
+  fs::create_directories(dir + "/parts");
+  fileLimit = 30 * 1024;
+  Result r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
+  fileLimit = 0;
+  check(r, "parts");
+
+  const std::string small = dir + "/small";
+  fs::create_directories(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=48k") != 0) {
+    fs::remove(small);
+    if (testsupport::underCI() && geteuid() == 0)
+      FAIL() << "cannot mount a small tmpfs as root: " << std::strerror(errno);
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                 << "); the file size limit case ran";
+  }
+  r = tolm({"split-by-barcode", "stack.tif", "small/d-"});
+  check(r, "small");
+  umount2(small.c_str(), MNT_DETACH);
+  fs::remove(small);
 }
 
 // SIGINT and SIGTERM a few pages into a long job: every part file removed,
