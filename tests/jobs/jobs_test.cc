@@ -204,6 +204,20 @@ protected:
     pdftoppm = p;
   }
 
+  // A stack.tif of one page per letter of `kinds` (t: a text page, a digit:
+  // the separator carrying that code's Code 128 symbol, made by zint).
+  void makeSheets(const std::string& kinds, const std::vector<std::string>& codes)
+  {
+    REQUIRE_TOOL(zint, "zint");
+    std::vector<std::string> args = {"sheets", "stack.tif", kinds};
+    for (const std::string& code : codes) {
+      const std::string png = dir + "/." + code + ".png";
+      ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
+      args.push_back(png);
+    }
+    ASSERT_EQ(python(args).status, 0);
+  }
+
   // The environment that makes SANE's test backend the one device, its
   // configuration ending in `options`.
   std::map<std::string, std::string> saneTestDevice(const std::string& options)
@@ -593,14 +607,10 @@ TEST_F(Jobs, SplitByBarcodeSkipsEmptyDocuments)
   requireTools();
   if (HasFatalFailure() || IsSkipped())
     return;
-  REQUIRE_TOOL(zint, "zint");
-  std::vector<std::string> args = {"sheets", "stack.tif", "0t12tt3t4"};
-  for (const char* code : {"A1", "B2", "C3", "D4", "E5"}) {
-    const std::string png = dir + "/." + code + ".png";
-    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
-    args.push_back(png);
-  }
-  ASSERT_EQ(python(args).status, 0);
+  const std::vector<std::string> codes = {"A1", "B2", "C3", "D4", "E5"};
+  makeSheets("0t12tt3t4", codes);
+  if (HasFatalFailure() || IsSkipped())
+    return;
   fs::create_directories(dir + "/parts");
 
   Result r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
@@ -614,8 +624,7 @@ TEST_F(Jobs, SplitByBarcodeSkipsEmptyDocuments)
   // the same stack ending in a separator
   fs::remove_all(dir + "/parts");
   fs::create_directories(dir + "/parts");
-  args[2] = "0t12tt3";
-  ASSERT_EQ(python(args).status, 0);
+  makeSheets("0t12tt3", codes);
   r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(files("parts"), (std::vector<std::string>{"d-A1.pdf", "d-C3.pdf"}));
@@ -997,15 +1006,10 @@ TEST_F(Jobs, SplitByBarcodeKeepsTheDocumentsBeforeAWriteError)
   requireTools();
   if (HasFatalFailure() || IsSkipped())
     return;
-  REQUIRE_TOOL(zint, "zint");
   // documents of 1, 1 and 8 pages: about 10, 10 and 75 KB
-  std::vector<std::string> sheets = {"sheets", "stack.tif", "t0t1tttttttt"};
-  for (const char* code : {"A1", "B2"}) {
-    const std::string png = dir + "/." + code + ".png";
-    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
-    sheets.push_back(png);
-  }
-  ASSERT_EQ(python(sheets).status, 0);
+  makeSheets("t0t1tttttttt", {"A1", "B2"});
+  if (HasFatalFailure() || IsSkipped())
+    return;
 
   auto check = [&](const Result& r, const std::string& parts) {
     EXPECT_EQ(r.status, 1) << r.err;
@@ -1057,15 +1061,10 @@ TEST_F(Jobs, InterruptedJobsLeaveNoPartFiles)
   requireTools();
   if (HasFatalFailure() || IsSkipped())
     return;
-  REQUIRE_TOOL(zint, "zint");
   ASSERT_EQ(python({"pages", "p40.tif", "40", "100"}).status, 0);
-  std::vector<std::string> sheets = {"sheets", "stack.tif", "t0tt1" + std::string(30, 't')};
-  for (const char* code : {"A1", "B2"}) {
-    const std::string png = dir + "/." + code + ".png";
-    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
-    sheets.push_back(png);
-  }
-  ASSERT_EQ(python(sheets).status, 0);
+  makeSheets("t0tt1" + std::string(30, 't'), {"A1", "B2"});
+  if (HasFatalFailure() || IsSkipped())
+    return;
   fs::create_directories(dir + "/parts");
   const std::vector<std::string> inputs = files();
 
