@@ -4,12 +4,12 @@
 #include <cctype>
 #include <cstdio>
 #include <exception>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
 
 #include "codecs/FileIn.hh"
+#include "codecs/FileOut.hh"
 #include "codecs/Loaders.hh"
 #include "image/Image.hh"
 
@@ -225,19 +225,19 @@ bool ImageCodec::Write(std::string filename, Image& image, int quality,
     std::cout.flush();
     return ok && std::cout.good();
   }
-  std::unique_ptr<std::ofstream> s;
+  // Beside the old file, which stays as it was unless the write succeeds.
+  std::unique_ptr<FileOut> s;
   try {
-    s.reset(new std::ofstream(filename.c_str(),
-                              std::ios::out | std::ios::binary | std::ios::trunc));
+    s.reset(new FileOut(filename, std::ios::out | std::ios::binary | std::ios::trunc));
   } catch (const std::exception& e) {
     report("Write", e);
     return false;
   }
-  if (!*s)
+  if (!s->isOpen())
     return false;
-  bool ok = Write(s.get(), image, codec, ext, quality, compress);
-  s->close();
-  return ok && !s->fail();
+  if (!Write(s.get(), image, codec, ext, quality, compress))
+    return false;
+  return s->commit();
 }
 
 ImageCodec* ImageCodec::MultiWrite(std::ostream* stream, std::string codec, std::string ext,

@@ -36,6 +36,7 @@ constexpr int kHookInstructions = 100;
 // Written by the signal handler, on any thread.
 std::atomic<int> caught{0}; // the first signal since catching began; 0: none
 std::atomic<int> wakeWrite{-1};
+std::atomic<pid_t> owner{0}; // the process that caught the signals
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free int");
 
 // The script thread's own state.
@@ -58,6 +59,11 @@ bool forwarding = false;
 
 void onSignal(int sig)
 {
+  // A process forked from ours without exec (a scanner backend's reader)
+  // still holds this handler; it ends as the signal's default would end
+  // it, instead of writing into our pipe and going on.
+  if (getpid() != owner.load())
+    _exit(128 + sig);
   const int saved = errno;
   int none = 0;
   caught.compare_exchange_strong(none, sig);
@@ -145,6 +151,7 @@ bool start()
   }
   caught.store(0);
   settled = false;
+  owner.store(getpid());
   for (int i = 0; i < kSignalCount; ++i) {
     installed[i] = false;
     if (sigaction(kSignals[i], nullptr, &former[i]) != 0 || former[i].sa_handler == SIG_IGN)

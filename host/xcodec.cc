@@ -9,6 +9,7 @@
 
 #include "hocr/hocr.hh"
 #include "image/ImageCodec.hh"
+#include "codecs/FileOut.hh"
 #include "codecs/PDF.hh"
 #include "host/XImage.hh"
 #include "image/Image.hh"
@@ -19,34 +20,48 @@ XCodec::XCodec(const std::string& file)
   const std::string codec = ImageCodec::getCodec(name);
   // The prefix only picks the codec, as it does for writeImage: the file
   // is the name after it.
-  std::unique_ptr<std::fstream> s(new std::fstream(
-    name.c_str(), std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary));
-  if (!*s)
+  std::unique_ptr<FileOut> s(
+    new FileOut(name, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary));
+  if (!s->isOpen())
     return;
-  stream = std::move(s);
-  writer.reset(ImageCodec::MultiWrite(stream.get(), codec, ImageCodec::getExtension(name), ""));
+  writer.reset(ImageCodec::MultiWrite(s.get(), codec, ImageCodec::getExtension(name), ""));
+  if (writer)
+    stream = std::move(s);
 }
 
 XCodec::~XCodec()
 {
   // The writer completes the file on its stream before the stream closes.
   writer.reset();
-  if (stream) {
-    stream->close();
-    if (stream->fail())
-      std::cerr << "Codec: error writing the file" << std::endl;
+  if (!stream)
+    return;
+  if (pages == 0 || broken) {
+    stream->discard();
+    return;
   }
+  if (!stream->commit())
+    std::cerr << "Codec: error writing the file" << std::endl;
 }
 
 bool XCodec::writeMultiImage(XImage& image, int quality, const std::string& compression, int index)
 {
-  if (!writer)
+  if (!writer || broken)
     return false;
+  const std::streamoff before = stream->tellp();
+  bool ok = false;
   try {
-    return writer->Write(image, quality, compression, index);
+    ok = writer->Write(image, quality, compression, index);
   } catch (const std::exception& e) {
     std::cerr << "Codec: " << e.what() << std::endl;
   }
+  if (ok && *stream) {
+    ++pages;
+    return true;
+  }
+  // A page refused before anything was written (no pixels) leaves the
+  // file as good as it was; one that failed part-way spoils it.
+  if (!*stream || stream->tellp() != before)
+    broken = true;
   return false;
 }
 
@@ -135,18 +150,19 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
                      const std::string& id2, unsigned prevXref, unsigned objBase, unsigned pagesRef,
                      unsigned pageCount)
 {
-  std::unique_ptr<std::fstream> owned;
+  std::unique_ptr<FileOut> owned;
   if (file == "-") {
     if (!std::cout)
       throw std::runtime_error("error opening file");
     out = &std::cout;
   } else {
     // An update goes after the bytes of the existing file, which stay as
-    // they are.
+    // they are. Either way the document is made beside the file and takes
+    // its place only when finished whole.
     const std::ios::openmode mode =
       std::ios::in | std::ios::out | std::ios::binary | (prevXref ? std::ios::app : std::ios::trunc);
-    owned.reset(new std::fstream(file.c_str(), mode));
-    if (!*owned)
+    owned.reset(new FileOut(file, mode, prevXref != 0));
+    if (!owned->isOpen())
       throw std::runtime_error("error opening file");
     // The stream writes through the watch; closing still closes the file.
     watch.reset(new FailureWatch(owned->rdbuf()));
@@ -186,11 +202,14 @@ XPDFCodec::~XPDFCodec()
   if (out == &std::cout) {
     out->flush();
   } else {
-    std::fstream* f = static_cast<std::fstream*>(out);
+    FileOut* f = static_cast<FileOut*>(out);
     out->flush();
-    ok = ok && !outputFailed();
-    f->close();
-    ok = ok && !f->fail();
+    ok = ok && !outputFailed() && !failed;
+    // A document cut short leaves the old file as it was.
+    if (ok)
+      ok = f->commit();
+    else
+      f->discard();
     delete f;
   }
   // A failure the script was already told of is not told again.

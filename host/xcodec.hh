@@ -10,6 +10,7 @@
 
 #include "bind/LuaWrapper.hh"
 
+class FileOut;
 class ImageCodec;
 class PDFCodec;
 class XImage;
@@ -18,9 +19,13 @@ class XCodec {
 public:
   // A "name:" prefix picks the codec and is not part of the file's name;
   // else the extension does. A file that cannot be opened, or a format
-  // without a multi-page writer, leaves an object whose writes fail.
+  // without a multi-page writer, leaves an object whose writes fail. The
+  // pages go to a file beside `file`, which stays as it was until the
+  // writer is finished.
   explicit XCodec(const std::string& file);
-  // Completes the file as its codec requires, then closes it. Never throws.
+  // Completes the file as its codec requires, then closes it and puts it
+  // under its name; a writer without a page, or one whose output failed,
+  // leaves the old file alone. Never throws.
   ~XCodec();
   XCodec(const XCodec&) = delete;
   XCodec& operator=(const XCodec&) = delete;
@@ -29,8 +34,10 @@ public:
   bool writeMultiImage(XImage& image, int quality, const std::string& compression, int index);
 
 private:
-  std::unique_ptr<std::fstream> stream;
+  std::unique_ptr<FileOut> stream;
   std::unique_ptr<ImageCodec> writer;
+  int pages = 0;       // written whole
+  bool broken = false; // a page failed after bytes of it went out
 };
 
 namespace tolm {

@@ -108,6 +108,14 @@ local function identity(path)
   return string.format("%.0f:%.0f", st.dev, st.ino)
 end
 
+-- Whether a file or folder stands under `path`.
+function lib.exists(path)
+  if Posix and Posix.stat then return Posix.stat(path) ~= nil end
+  local f = io.open(path, "rb")
+  if f then f:close() end
+  return f ~= nil
+end
+
 -- Whether `output` names one of `inputs` (a "./" path, an absolute one, a
 -- symbolic or a hard link to it).
 function lib.isInput(output, inputs)
@@ -237,15 +245,22 @@ local function messageOf(err)
   return text, lib.EX_FAIL
 end
 
--- A job stopped by SIGINT, SIGTERM or SIGHUP: whole outputs are kept, the
--- others removed; one line says what was written; the status is 128 plus
--- the signal's number, as for a process the signal ended.
-function Context:interrupted(signal)
+-- After a failure or a signal: whole outputs go under their final names;
+-- the names of every output written come back.
+function Context:keepWhole()
   local kept = {}
   for _, o in ipairs(self.outputs) do
     if o.whole and not o.done and os.rename(o.temp, o.final) then o.done = true end
     if o.done and not o.dropped then kept[#kept + 1] = o.final end
   end
+  return kept
+end
+
+-- A job stopped by SIGINT, SIGTERM or SIGHUP: whole outputs are kept, the
+-- others removed; one line says what was written; the status is 128 plus
+-- the signal's number, as for a process the signal ended.
+function Context:interrupted(signal)
+  local kept = self:keepWhole()
   self:cleanup()
   if #kept == 0 then
     self:say("interrupted: nothing written")
@@ -262,8 +277,11 @@ function Context:protect(f, ...)
   if results[1] then return unpack(results, 2) end
   if results[3] then return self:interrupted(results[3]) end
   local message, status, alone = messageOf(results[2])
+  -- what was complete before the failure stays, and is named
+  local kept = self:keepWhole()
   self:cleanup()
   self:say(message)
+  if #kept > 0 then self:say("wrote ", table.concat(kept, ", "), ", nothing else") end
   if status == lib.EX_USAGE and not alone then
     io.stderr:write("usage: tolm ", self.name, " ", self.job.usage, "\n")
   end

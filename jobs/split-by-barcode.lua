@@ -55,9 +55,10 @@ function job.run(ctx)
   local function open(label)
     local base = prefix .. label
     -- a repeated code, or a name that would land on the input, gets the
-    -- next free number
+    -- next number that names no file: neither the input, nor a document
+    -- of this run, nor one of the user's
     local final, k = base .. ".pdf", 1
-    while used[final] or lib.isInput(final, {input}) do
+    while used[final] or lib.isInput(final, {input}) or (k > 1 and lib.exists(final)) do
       k = k + 1
       final = string.format("%s-%d.pdf", base, k)
     end

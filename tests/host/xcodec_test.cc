@@ -9,6 +9,11 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <functional>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +67,43 @@ long long numberAfter(const std::string& text, const std::string& key, bool last
   }
   return v;
 }
+
+// The names in a folder, "." and ".." left out, sorted.
+std::vector<std::string> listing(const std::string& dir)
+{
+  std::vector<std::string> out;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        out.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A small tmpfs mounted on a folder for as long as it lives (root only).
+struct SmallDisk {
+  std::string path;
+  bool mounted = false;
+  std::string why;
+  SmallDisk(const std::string& at, const char* size) : path(at)
+  {
+    mkdir(at.c_str(), 0755);
+    if (geteuid() != 0)
+      why = "mounting a small file system needs root";
+    else if (mount("tmpfs", at.c_str(), "tmpfs", 0, size) != 0)
+      why = std::string("cannot mount a small tmpfs: ") + std::strerror(errno);
+    else
+      mounted = true;
+  }
+  ~SmallDisk()
+  {
+    if (mounted)
+      umount2(path.c_str(), MNT_DETACH);
+    rmdir(path.c_str());
+  }
+};
 
 } // namespace
 
@@ -289,3 +331,118 @@ TEST(CodecWholeFile, WriteAndReadBack)
   EXPECT_EQ(tolm::readImage(dir.file("missing.png"), none, "", 0), 0);
 }
 
+// Every path a script writes to: a write that fails (an image without
+// pixels, a writer given no page) leaves the file it would have replaced
+// as it was and nothing beside it; one that succeeds replaces it.
+TEST(CodecWholeFile, AFailedWriteKeepsTheOldFile)
+{
+  TempDir dir;
+  const std::string old = "the user's own bytes\n";
+  auto good = scriptImage(patterned(40, 30, {1, 8}, 3, 0));
+  XImage empty;
+  const struct {
+    const char* name;
+    const char* file;
+    std::function<bool(const std::string&)> write; // whether it reports success
+    bool replaces;
+  } cases[] = {
+    {"png of no pixels", "v.png", [&](const std::string& f) { return tolm::writeImage(f, empty); }, false},
+    {"tiff of no pixels", "v.tif", [&](const std::string& f) { return tolm::writeImage(f, empty); }, false},
+    {"pdf of no pixels", "v.pdf", [&](const std::string& f) { return tolm::writeImage(f, empty); }, false},
+    {"multi-page writer without a page", "m.tif", [&](const std::string& f) {
+       XCodec codec(f);
+       return false;
+     }, false},
+    {"multi-page writer given only an empty page", "m.tif", [&](const std::string& f) {
+       XCodec codec(f);
+       return codec.writeMultiImage(empty, 75, "", 0);
+     }, false},
+    {"png", "v.png", [&](const std::string& f) { return tolm::writeImage(f, *good); }, true},
+    {"two pages, the empty one refused", "m.tif", [&](const std::string& f) {
+       XCodec codec(f);
+       bool ok = codec.writeMultiImage(*good, 75, "", 0);
+       ok = !codec.writeMultiImage(empty, 75, "", 1) && ok;
+       return codec.writeMultiImage(*good, 75, "", 1) && ok;
+     }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = dir.file(c.file);
+    writeFile(file, old);
+    chmod(file.c_str(), 0640);
+    EXPECT_EQ(c.write(file), c.replaces);
+    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{c.file});
+    if (!c.replaces) {
+      EXPECT_EQ(readFile(file), old);
+    } else {
+      XImage back;
+      EXPECT_GE(tolm::readImage(file, back, "", 0), 1);
+      EXPECT_TRUE(samePixels(back, *good));
+      struct stat st;
+      EXPECT_EQ(stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
+    }
+    std::remove(file.c_str());
+  }
+  // a link is followed: the file it names is replaced, the link stays
+  writeFile(dir.file("target.png"), old);
+  ASSERT_EQ(symlink("target.png", dir.file("link.png").c_str()), 0);
+  EXPECT_TRUE(tolm::writeImage(dir.file("link.png"), *good));
+  struct stat st;
+  ASSERT_EQ(lstat(dir.file("link.png").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(readFile(dir.file("target.png")), old);
+}
+
+// A full disk part-way through a write: the old file stays whole, nothing
+// is left beside it, and the space is given back.
+TEST(CodecWholeFile, AFullDiskKeepsTheOldFile)
+{
+  TempDir dir;
+  SmallDisk disk(dir.file("small"), "size=64k");
+  if (!disk.mounted) {
+    if (underCI() && geteuid() == 0)
+      FAIL() << disk.why;
+    GTEST_SKIP() << disk.why;
+  }
+  // 270 KB of pixels uncompressed: more than the disk holds
+  auto big = scriptImage(patterned(300, 300, {3, 8}, 7, 0));
+  auto small = scriptImage(patterned(60, 40, {1, 8}, 2, 0));
+  const std::string file = disk.path + "/victim.tif";
+  ASSERT_TRUE(tolm::writeImage(file, *small, 80, "none"));
+  const std::string old = readFile(file);
+  ASSERT_FALSE(old.empty());
+
+  EXPECT_FALSE(tolm::writeImage(file, *big, 80, "none"));
+  EXPECT_EQ(readFile(file), old);
+  EXPECT_EQ(listing(disk.path), std::vector<std::string>{"victim.tif"});
+
+  {
+    XCodec codec(file);
+    EXPECT_TRUE(codec.writeMultiImage(*small, 75, "none", 0));
+    EXPECT_FALSE(codec.writeMultiImage(*big, 75, "none", 1));
+    EXPECT_FALSE(codec.writeMultiImage(*small, 75, "none", 2)) << "a spoilt file takes no page";
+  }
+  EXPECT_EQ(readFile(file), old);
+  EXPECT_EQ(listing(disk.path), std::vector<std::string>{"victim.tif"});
+
+  const std::string pdf = disk.path + "/victim.pdf";
+  writeFile(pdf, old);
+  testing::internal::CaptureStderr();
+  {
+    XPDFCodec doc(pdf, "pdf", "x");
+    doc.beginPage(300, 300);
+    EXPECT_FALSE(doc.showImage(*big, 0, 0, 300, 300, 75, "none"));
+  }
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("PDFCodec: "), std::string::npos);
+  EXPECT_EQ(readFile(pdf), old);
+  EXPECT_EQ(listing(disk.path), (std::vector<std::string>{"victim.pdf", "victim.tif"}));
+
+  // with the space back, the same write replaces the file
+  std::remove(pdf.c_str());
+  EXPECT_TRUE(tolm::writeImage(file, *small, 80, ""));
+  XImage back;
+  EXPECT_EQ(tolm::readImage(file, back, "", 0), 1);
+  EXPECT_TRUE(samePixels(back, *small));
+  EXPECT_EQ(listing(disk.path), std::vector<std::string>{"victim.tif"});
+}

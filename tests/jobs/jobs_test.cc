@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <glob.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -201,6 +202,40 @@ protected:
     pdfimages = i;
     pdftotext = t;
     pdftoppm = p;
+  }
+
+  // A stack.tif of one page per letter of `kinds` (t: a text page, a digit:
+  // the separator carrying that code's Code 128 symbol, made by zint).
+  void makeSheets(const std::string& kinds, const std::vector<std::string>& codes)
+  {
+    REQUIRE_TOOL(zint, "zint");
+    std::vector<std::string> args = {"sheets", "stack.tif", kinds};
+    for (const std::string& code : codes) {
+      const std::string png = dir + "/." + code + ".png";
+      ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
+      args.push_back(png);
+    }
+    ASSERT_EQ(python(args).status, 0);
+  }
+
+  // The environment that makes SANE's test backend the one device, its
+  // configuration ending in `options`.
+  std::map<std::string, std::string> saneTestDevice(const std::string& options)
+  {
+    const std::string conf = dir + "/.sane";
+    fs::create_directories(conf);
+    std::ofstream(conf + "/dll.conf") << "test\n";
+    std::ofstream(conf + "/test.conf") << "number_of_devices 1\nmode Gray\ndepth 8\n"
+                                          "test-picture \"Color pattern\"\n"
+                                       << options;
+    // SANE's test backend keeps allocations it never frees; in a sanitizer
+    // build the leak checker would fail tolm's exit for them (not ours).
+    const std::string supp = conf + "/lsan.supp";
+    std::ofstream(supp) << "leak:libsane\n";
+    const char* lsan = getenv("LSAN_OPTIONS");
+    const std::string lsanOptions =
+        (lsan && *lsan ? std::string(lsan) + ":" : std::string()) + "suppressions=" + supp;
+    return {{"SANE_CONFIG_DIR", conf}, {"TOLM_DSM_SANE", "1"}, {"LSAN_OPTIONS", lsanOptions}};
   }
 
   std::string dir, fixtures, qpdf, pdfimages, pdftotext, pdftoppm;
@@ -516,28 +551,54 @@ TEST_F(Jobs, Scan2pdfOnASaneDevice)
   requireTools();
   if (HasFatalFailure() || IsSkipped())
     return;
-  const std::string conf = dir + "/sane";
-  fs::create_directories(conf);
-  {
-    std::ofstream(conf + "/dll.conf") << "test\n";
-    std::ofstream(conf + "/test.conf") << "number_of_devices 1\nmode Gray\ndepth 8\n"
-                                          "test-picture \"Color pattern\"\n"
-                                          "br_x 50.0\nbr_y 60.0\n";
-  }
-  // SANE's test backend keeps allocations it never frees; in a sanitizer
-  // build the leak checker would fail tolm's exit for them (not ours).
-  const std::string supp = conf + "/lsan.supp";
-  std::ofstream(supp) << "leak:libsane\n";
-  const char* lsan = getenv("LSAN_OPTIONS");
-  const std::string lsanOptions =
-      (lsan && *lsan ? std::string(lsan) + ":" : std::string()) + "suppressions=" + supp;
   Result r = tolm({"scan2pdf", "device.pdf", "--source", "test:0", "--gray", "--dpi", "75"},
-                  {{"SANE_CONFIG_DIR", conf}, {"TOLM_DSM_SANE", "1"}, {"LSAN_OPTIONS", lsanOptions}});
+                  saneTestDevice("br_x 50.0\nbr_y 60.0\n"));
   if (r.status != 0 && r.err.find("not available in this build") != std::string::npos)
     GTEST_SKIP() << "no scanner module in this build";
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(run({qpdf, "--check", "device.pdf"}).status, 0);
   EXPECT_GE(pageCount("device.pdf"), 1);
+}
+
+// A signal a few pages into a scan from a SANE device: SANE's test backend
+// resets SIGTERM to its default in the thread it reads with, each time a
+// page starts; the job must still stop cleanly, whichever signal it is.
+TEST_F(Jobs, SaneScanStopsCleanlyOnEverySignal)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  glob_t g{};
+  const bool backend = glob("/usr/lib/*/sane/libsane-test.so*", 0, nullptr, &g) == 0;
+  globfree(&g);
+  if (!backend) {
+    // scripts/install-deps brings it
+    if (testsupport::underCI())
+      FAIL() << "SANE's test backend (libsane1) is not installed";
+    GTEST_SKIP() << "SANE's test backend (libsane1) is not installed";
+  }
+  // large pages, so that the signal comes while one is read
+  std::map<std::string, std::string> env = saneTestDevice("br_x 200.0\nbr_y 200.0\n");
+  env["TOLM_HEADLESS"] = "1";
+  const std::vector<std::string> inputs = files();
+  for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGTERM, SIGTERM}) {
+    SCOPED_TRACE(strsignal(sig));
+    testsupport::Child job({TOLM_EXE, "scan2pdf", "out.pdf", "--source", "test:0", "--dpi", "200"},
+                           dir, env);
+    if (!job.waitForErr(": page ", 3, 120)) {
+      if (job.err().find("not available in this build") != std::string::npos)
+        GTEST_SKIP() << "no scanner module in this build";
+      FAIL() << job.err();
+    }
+    job.signal(sig);
+    int signalled = 0;
+    EXPECT_EQ(job.wait(120, &signalled), 128 + sig) << job.err();
+    EXPECT_EQ(signalled, 0) << "ended by the signal itself";
+    EXPECT_NE(job.err().find("tolm scan2pdf: interrupted: nothing written\n"), std::string::npos)
+        << job.err();
+    EXPECT_FALSE(hasPartial());
+    EXPECT_EQ(files(), inputs);
+  }
 }
 
 TEST_F(Jobs, SplitByBarcodeCutsAtSeparators)
@@ -580,14 +641,10 @@ TEST_F(Jobs, SplitByBarcodeSkipsEmptyDocuments)
   requireTools();
   if (HasFatalFailure() || IsSkipped())
     return;
-  REQUIRE_TOOL(zint, "zint");
-  std::vector<std::string> args = {"sheets", "stack.tif", "0t12tt3t4"};
-  for (const char* code : {"A1", "B2", "C3", "D4", "E5"}) {
-    const std::string png = dir + "/." + code + ".png";
-    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
-    args.push_back(png);
-  }
-  ASSERT_EQ(python(args).status, 0);
+  const std::vector<std::string> codes = {"A1", "B2", "C3", "D4", "E5"};
+  makeSheets("0t12tt3t4", codes);
+  if (HasFatalFailure() || IsSkipped())
+    return;
   fs::create_directories(dir + "/parts");
 
   Result r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
@@ -601,8 +658,7 @@ TEST_F(Jobs, SplitByBarcodeSkipsEmptyDocuments)
   // the same stack ending in a separator
   fs::remove_all(dir + "/parts");
   fs::create_directories(dir + "/parts");
-  args[2] = "0t12tt3";
-  ASSERT_EQ(python(args).status, 0);
+  makeSheets("0t12tt3", codes);
   r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(files("parts"), (std::vector<std::string>{"d-A1.pdf", "d-C3.pdf"}));
@@ -998,7 +1054,9 @@ TEST_F(Jobs, OutputNamingAnInputIsRefused)
 }
 
 // A separator whose code names the scan being split, into the scan's own
-// folder: that document gets the next free name, the scan stays as it was.
+// folder: that document gets the next number that names no file (the
+// user's DOC-2.pdf is no document of this run), the scan and that file
+// stay as they were.
 TEST_F(Jobs, SplitByBarcodeNeverWritesOverItsInput)
 {
   requireTools();
@@ -1019,6 +1077,72 @@ TEST_F(Jobs, SplitByBarcodeNeverWritesOverItsInput)
   EXPECT_EQ(files(), (std::vector<std::string>{"0.pdf", "DOC-2.pdf", "DOC.pdf", "NEXT.pdf"}));
   EXPECT_EQ(pageCount("DOC-2.pdf"), 3);
   EXPECT_NE(r.err.find("wrote ./DOC-2.pdf: 3 pages"), std::string::npos) << r.err;
+
+  fs::remove(dir + "/0.pdf");
+  fs::remove(dir + "/NEXT.pdf");
+  std::ofstream(dir + "/DOC-2.pdf") << "the user's own file\n";
+  r = tolm({"split-by-barcode", "DOC.pdf", "./"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(testsupport::readFile(dir + "/DOC.pdf"), before);
+  EXPECT_EQ(testsupport::readFile(dir + "/DOC-2.pdf"), "the user's own file\n");
+  EXPECT_EQ(files(),
+            (std::vector<std::string>{"0.pdf", "DOC-2.pdf", "DOC-3.pdf", "DOC.pdf", "NEXT.pdf"}));
+  EXPECT_EQ(pageCount("DOC-3.pdf"), 3);
+  EXPECT_NE(r.err.find("wrote ./DOC-3.pdf: 3 pages"), std::string::npos) << r.err;
+}
+
+// A write error part-way through a split (a file size limit, a full disk):
+// the documents complete before it are kept and named, the one being
+// written is removed, status 1.
+TEST_F(Jobs, SplitByBarcodeKeepsTheDocumentsBeforeAWriteError)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  // documents of 1, 1 and 8 pages: about 10, 10 and 75 KB
+  makeSheets("t0t1tttttttt", {"A1", "B2"});
+  if (HasFatalFailure() || IsSkipped())
+    return;
+
+  auto check = [&](const Result& r, const std::string& parts) {
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::vector<std::string> said;
+    for (const std::string& l : lines(r.err))
+      if (l.rfind("tolm ", 0) == 0 && l.find(": page ") == std::string::npos)
+        said.push_back(l);
+    EXPECT_EQ(said, (std::vector<std::string>{
+                      "tolm split-by-barcode: cannot write " + parts +
+                        "/d-B2.pdf: write error (is the disk full?)",
+                      "tolm split-by-barcode: wrote " + parts + "/d-0.pdf, " + parts +
+                        "/d-A1.pdf, nothing else"}))
+      << r.err;
+    EXPECT_EQ(files(parts), (std::vector<std::string>{"d-0.pdf", "d-A1.pdf"}));
+    for (const char* f : {"/d-0.pdf", "/d-A1.pdf"}) {
+      EXPECT_EQ(run({qpdf, "--check", parts + f}).status, 0) << f;
+      EXPECT_EQ(pageCount(parts + f), 1) << f;
+    }
+    EXPECT_FALSE(hasPartial());
+  };
+
+  fs::create_directories(dir + "/parts");
+  fileLimit = 30 * 1024;
+  Result r = tolm({"split-by-barcode", "stack.tif", "parts/d-"});
+  fileLimit = 0;
+  check(r, "parts");
+
+  const std::string small = dir + "/small";
+  fs::create_directories(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=48k") != 0) {
+    fs::remove(small);
+    if (testsupport::underCI() && geteuid() == 0)
+      FAIL() << "cannot mount a small tmpfs as root: " << std::strerror(errno);
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                 << "); the file size limit case ran";
+  }
+  r = tolm({"split-by-barcode", "stack.tif", "small/d-"});
+  check(r, "small");
+  umount2(small.c_str(), MNT_DETACH);
+  fs::remove(small);
 }
 
 // SIGINT and SIGTERM a few pages into a long job: every part file removed,
@@ -1030,15 +1154,10 @@ TEST_F(Jobs, InterruptedJobsLeaveNoPartFiles)
   requireTools();
   if (HasFatalFailure() || IsSkipped())
     return;
-  REQUIRE_TOOL(zint, "zint");
   ASSERT_EQ(python({"pages", "p40.tif", "40", "100"}).status, 0);
-  std::vector<std::string> sheets = {"sheets", "stack.tif", "t0tt1" + std::string(30, 't')};
-  for (const char* code : {"A1", "B2"}) {
-    const std::string png = dir + "/." + code + ".png";
-    ASSERT_EQ(run({zint, "-b", "20", "--scale=2", "--height=40", "-d", code, "-o", png}).status, 0);
-    sheets.push_back(png);
-  }
-  ASSERT_EQ(python(sheets).status, 0);
+  makeSheets("t0tt1" + std::string(30, 't'), {"A1", "B2"});
+  if (HasFatalFailure() || IsSkipped())
+    return;
   fs::create_directories(dir + "/parts");
   const std::vector<std::string> inputs = files();
 

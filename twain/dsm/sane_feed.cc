@@ -11,9 +11,18 @@
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -67,6 +76,90 @@ SANE_Word fromDouble(const SANE_Option_Descriptor* d, double v)
   return d->type == SANE_TYPE_FIXED ? SANE_FIX(v) : SANE_Word(saturate_cast<int>(std::lround(v)));
 }
 
+// SIGINT, SIGTERM and SIGHUP are the application's: it stops a job with
+// them where the job can clean up. A backend may set their actions when a
+// scan starts (SANE's test backend resets SIGTERM to its default in the
+// thread it reads with, as soon as that thread starts), and the next
+// signal would then end the process. A scan runs on a thread of its own
+// under a filter that turns such a change, by that thread or any it
+// starts, into a call that succeeds and does nothing; where the filter
+// cannot be had, the actions in place before each call into SANE are put
+// back after it, which leaves a short window while a backend thread
+// starts.
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+class KeptSignals {
+public:
+  KeptSignals()
+  {
+    for (int i = 0; i < kCount; ++i)
+      held[i] = sigaction(kStopSignals[i], nullptr, &kept[i]) == 0;
+  }
+  ~KeptSignals() { restore(); }
+  // Puts back every action a backend changed since.
+  void restore() const
+  {
+    for (int i = 0; i < kCount; ++i) {
+      struct sigaction now;
+      if (held[i] && sigaction(kStopSignals[i], nullptr, &now) == 0 &&
+          (now.sa_handler != kept[i].sa_handler || now.sa_flags != kept[i].sa_flags))
+        sigaction(kStopSignals[i], &kept[i], nullptr);
+    }
+  }
+
+private:
+  static constexpr int kCount = sizeof kStopSignals / sizeof kStopSignals[0];
+  struct sigaction kept[kCount];
+  bool held[kCount];
+};
+
+// The filter on the calling thread and the threads and processes it
+// starts: rt_sigaction setting a new action for one of the stop signals
+// returns 0 without effect. Reading an action stays as it is. False where
+// the kernel or the architecture offers no such filter.
+bool keepStopSignalActions()
+{
+#if defined(__x86_64__)
+  const uint32_t arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+  const uint32_t arch = AUDIT_ARCH_AARCH64;
+#else
+  const uint32_t arch = 0;
+#endif
+  if (arch == 0)
+    return false;
+  const uint32_t allow = SECCOMP_RET_ALLOW, refuse = SECCOMP_RET_ERRNO | 0;
+  // arguments are 64-bit; the low half comes first on these little-endian machines
+  const uint32_t nr = offsetof(seccomp_data, nr), archAt = offsetof(seccomp_data, arch),
+                 sig = offsetof(seccomp_data, args[0]), act = offsetof(seccomp_data, args[1]);
+  sock_filter code[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, archAt),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, allow),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, nr),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_rt_sigaction, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, allow),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, sig + 4),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, allow),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, sig),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIGINT, 3, 0),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIGTERM, 2, 0),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIGHUP, 1, 0),
+    BPF_STMT(BPF_RET | BPF_K, allow),
+    // a query (no new action) is allowed
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, act),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, act + 4),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 1),
+    BPF_STMT(BPF_RET | BPF_K, allow),
+    BPF_STMT(BPF_RET | BPF_K, refuse),
+  };
+  sock_fprog prog{(unsigned short)(sizeof code / sizeof code[0]), code};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog, 0, 0) == 0;
+}
+
 class SaneFeed : public PageFeed {
 public:
   SaneFeed(const std::string& dev) : device(dev) {}
@@ -74,6 +167,7 @@ public:
 
   bool open(std::string& why) override
   {
+    const KeptSignals kept;
     if (handle)
       return true;
     SANE_Status st = sane_open(device.c_str(), &handle);
@@ -88,6 +182,7 @@ public:
 
   void close() override
   {
+    const KeptSignals kept;
     if (handle) {
       sane_cancel(handle);
       sane_close(handle);
@@ -107,6 +202,7 @@ public:
 
   void start(const ScanSettings& s) override
   {
+    const KeptSignals kept;
     settings = s;
     pages = 0;
     stopped = false;
@@ -140,6 +236,7 @@ public:
 
   bool next(Image& page, TW_UINT16& cc, bool& cancelled) override
   {
+    const KeptSignals kept;
     cancelled = false;
     if (!more()) {
       cc = twain::TWCC_NOMEDIA;
@@ -167,6 +264,7 @@ public:
 
   void stop() override
   {
+    const KeptSignals kept;
     stopped = true;
     pending.reset();
     if (handle)
@@ -382,7 +480,11 @@ private:
     if (const char* t = std::getenv("TOLM_SANE_TIMEOUT"))
       seconds = std::max(1, std::atoi(t));
     SANE_Handle h = handle;
-    auto job = std::async(std::launch::async, [h] { return readFrame(h); });
+    const KeptSignals kept;
+    auto job = std::async(std::launch::async, [h, kept] {
+      keepStopSignalActions();
+      return readFrame(h, kept);
+    });
     if (job.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
       std::fprintf(stderr, "SANE %s: no answer in %d s, cancelling\n", device.c_str(), seconds);
       sane_cancel(h);
@@ -402,16 +504,18 @@ private:
     return job.get();
   }
 
-  static Result readFrame(SANE_Handle h)
+  static Result readFrame(SANE_Handle h, const KeptSignals& kept)
   {
     Result r;
     SANE_Status st = sane_start(h);
+    kept.restore();
     if (st != SANE_STATUS_GOOD) {
       r.status = st;
       return r;
     }
     SANE_Parameters p;
     st = sane_get_parameters(h, &p);
+    kept.restore();
     if (st != SANE_STATUS_GOOD) {
       r.status = st;
       return r;
@@ -431,6 +535,7 @@ private:
     while (true) {
       SANE_Int n = 0;
       st = sane_read(h, buf.data(), SANE_Int(buf.size()), &n);
+      kept.restore();
       if (st == SANE_STATUS_EOF)
         break;
       if (st != SANE_STATUS_GOOD) {
@@ -503,6 +608,7 @@ std::string clip(const char* s) { return s ? std::string(s).substr(0, 32) : std:
 // the first time something asks for a device.
 void addSaneSources(std::vector<std::unique_ptr<Source>>& out, const Faults& faults)
 {
+  const KeptSignals kept;
   if (!gSaneInitialised) {
     SANE_Int version = 0;
     if (sane_init(&version, nullptr) != SANE_STATUS_GOOD)
@@ -522,6 +628,7 @@ void addSaneSources(std::vector<std::unique_ptr<Source>>& out, const Faults& fau
 
 void endSane()
 {
+  const KeptSignals kept;
   if (gSaneInitialised) {
     sane_exit();
     gSaneInitialised = false;
