@@ -38,15 +38,18 @@ constexpr int kMaxPages = 100000;
 constexpr double kPreviewDpi = 72;
 constexpr double kPreviewPixels = 1 << 20;
 
-// The document poppler is working on while it may speak: its lines are
-// said once per document, however often the document is opened (once for
-// the count, once for each page).
-const std::string* speakingFor = nullptr;
+// poppler's lines said for one document at most; the rest are counted and
+// said as one line when the document goes. A damaged content stream can
+// make poppler complain millions of times.
+constexpr int kMessagesShown = 5;
+
+// The document poppler is working on while it may speak.
+const PopplerDocument* speakingFor = nullptr;
 
 struct Speaking {
-  explicit Speaking(const std::string& key) : saved(speakingFor) { speakingFor = &key; }
+  explicit Speaking(const PopplerDocument* doc) : saved(speakingFor) { speakingFor = doc; }
   ~Speaking() { speakingFor = saved; }
-  const std::string* saved;
+  const PopplerDocument* saved;
 };
 
 void popplerMessage(const std::string& msg, void*)
@@ -54,7 +57,10 @@ void popplerMessage(const std::string& msg, void*)
   // A document that needs a password is refused in our own words.
   if (msg.find("Incorrect password") != std::string::npos)
     return;
-  sayOnce(speakingFor ? *speakingFor : std::string(), "poppler: " + msg);
+  if (speakingFor)
+    speakingFor->popplerSays("poppler: " + msg);
+  else
+    sayOnce(std::string(), "poppler: " + msg);
 }
 
 void startPoppler()
@@ -100,56 +106,6 @@ poppler::image drawWhole(poppler::page* p, double dpi, int w = -1, int h = -1)
   return w > 0 ? renderer.render_page(p, dpi, dpi, 0, 0, w, h) : renderer.render_page(p, dpi, dpi);
 }
 
-bool nameEnds(const std::vector<char>& b, size_t i)
-{
-  if (i >= b.size())
-    return true;
-  const char c = b[i];
-  return std::strchr(" \t\r\n\f/<>[]()%", c) != nullptr || c == 0;
-}
-
-size_t skipBlanks(const std::vector<char>& b, size_t i)
-{
-  while (i < b.size() && std::strchr(" \t\r\n\f", b[i]) && b[i] != 0)
-    ++i;
-  return i;
-}
-
-// The end (one past ']') of "[/CalGray <<...>>]" or "[/CalGray n g R]"
-// whose name ends at i, or 0. Only plain parameters (numbers, names,
-// arrays of numbers) are taken.
-size_t calGrayEnd(const std::vector<char>& b, size_t i)
-{
-  const size_t limit = std::min(b.size(), i + 512);
-  i = skipBlanks(b, i);
-  if (i + 1 < limit && b[i] == '<' && b[i + 1] == '<') {
-    i += 2;
-    while (i + 1 < limit && !(b[i] == '>' && b[i + 1] == '>')) {
-      const char c = b[i];
-      if (!(std::isalnum((unsigned char)c) || std::strchr(" \t\r\n\f/.+-[]", c)) || c == 0)
-        return 0;
-      ++i;
-    }
-    if (i + 1 >= limit)
-      return 0;
-    i += 2;
-  } else {
-    // an indirect dictionary: "n g R"
-    int numbers = 0;
-    while (numbers < 2 && i < limit && std::isdigit((unsigned char)b[i])) {
-      while (i < limit && std::isdigit((unsigned char)b[i]))
-        ++i;
-      i = skipBlanks(b, i);
-      ++numbers;
-    }
-    if (numbers != 2 || i >= limit || b[i] != 'R' || !nameEnds(b, i + 1))
-      return 0;
-    ++i;
-  }
-  i = skipBlanks(b, i);
-  return i < limit && b[i] == ']' ? i + 1 : 0;
-}
-
 } // namespace
 
 void sayOnce(const std::string& document, const std::string& line)
@@ -160,33 +116,6 @@ void sayOnce(const std::string& document, const std::string& line)
   if (said.size() < 4096 && !said.insert(key).second)
     return;
   std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-void neutralCalGray(std::vector<char>& b)
-{
-  static const char kName[] = "/CalGray";
-  const size_t n = sizeof kName - 1;
-  auto at = b.begin();
-  while ((at = std::search(at, b.end(), kName, kName + n)) != b.end()) {
-    const size_t name = size_t(at - b.begin());
-    at += n;
-    if (!nameEnds(b, name + n))
-      continue;
-    size_t open = name;
-    while (open > 0 && std::strchr(" \t\r\n\f", b[open - 1]) && b[open - 1] != 0)
-      --open;
-    if (open == 0 || b[open - 1] != '[')
-      continue;
-    --open;
-    const size_t end = calGrayEnd(b, name + n);
-    if (!end)
-      continue;
-    static const char kDevice[] = "/DeviceGray";
-    const size_t m = sizeof kDevice - 1;
-    std::memset(b.data() + open, ' ', end - open);
-    std::memcpy(b.data() + open, kDevice, std::min(m, end - open));
-    at = b.begin() + std::ptrdiff_t(end);
-  }
 }
 
 bool readAll(std::istream& in, std::vector<char>& out)
@@ -218,8 +147,7 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
         std::to_string(std::hash<std::string>()(std::string(bytes.data(), edge))) + ':' +
         std::to_string(std::hash<std::string>()(
             std::string(bytes.data() + bytes.size() - edge, edge)));
-  neutralCalGray(bytes);
-  Speaking speaking(key);
+  Speaking speaking(this);
   doc.reset(poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
   if (!doc)
     return;
@@ -243,7 +171,25 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
       usable.push_back(i);
 }
 
-PopplerDocument::~PopplerDocument() = default;
+PopplerDocument::~PopplerDocument()
+{
+  if (unsaid > 0)
+    std::fprintf(stderr, "poppler: %lld more messages about the document not shown\n",
+                 (long long)unsaid);
+}
+
+void PopplerDocument::popplerSays(const std::string& line) const
+{
+  if (shown >= kMessagesShown) {
+    ++unsaid;
+    return;
+  }
+  if (said.count(line))
+    return;
+  said.insert(line);
+  ++shown;
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 int PopplerDocument::pages() const
 {
@@ -264,7 +210,7 @@ poppler::page* PopplerDocument::openPage(int page) const
 
 bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
 {
-  Speaking speaking(key);
+  Speaking speaking(this);
   if (state != Open || dpi <= 0 || page < 1 || page > pages()) {
     std::fprintf(stderr, "PDF page %d: no such page\n", page);
     return false;
@@ -288,7 +234,7 @@ bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
 
 bool PopplerDocument::pageIsGray(int page) const
 {
-  Speaking speaking(key);
+  Speaking speaking(this);
   std::unique_ptr<poppler::page> p(openPage(page));
   double bw, bh;
   if (!p || !boxOf(*p, bw, bh))
@@ -315,7 +261,7 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
   int w, h;
   if (!pageSize(page, dpi, w, h))
     return false;
-  Speaking speaking(key);
+  Speaking speaking(this);
   std::unique_ptr<poppler::page> p(openPage(page));
   if (!p) {
     std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
