@@ -6,7 +6,7 @@
 // the pipe and posts a task to the run loop, which calls the script's
 // handler when the loop was waiting. Native work in progress (a page being
 // decoded or written) finishes first: the hook runs between script
-// instructions only.
+// instructions only, or where the work looks at signalPending().
 #include "host/Interrupt.hh"
 
 #include <fcntl.h>
@@ -262,5 +262,10 @@ int interruptionPoint(lua_State* L)
 namespace host {
 
 void releaseSignals() { stop(true); }
+
+int signalPending()
+{
+  return settled ? 0 : caught.load();
+}
 
 } // namespace host

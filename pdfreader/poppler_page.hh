@@ -13,10 +13,8 @@
 
 class Image;
 
-namespace poppler {
-class document;
-class page;
-}
+class PDFDoc;
+class Page;
 
 namespace pdfreader {
 
@@ -64,10 +62,12 @@ public:
   bool draw(int page, int dpi, bool gray, Image& image) const;
 
 private:
-  poppler::page* openPage(int page) const;
+  // poppler's number of page `page` (from 1) of ours; 0 for none.
+  int pageNumber(int page) const;
+  Page* openPage(int page) const;
 
   std::vector<char> bytes;
-  std::unique_ptr<poppler::document> doc;
+  std::unique_ptr<PDFDoc> doc;
   Status state = Unreadable;
   std::string key;
   std::vector<int> usable;
