@@ -265,7 +265,9 @@ void releaseSignals() { stop(true); }
 
 int signalPending()
 {
-  return settled ? 0 : caught.load();
+  // Only where the script is interrupted by it: elsewhere the signal waits
+  // for the run loop's handler, and work goes on.
+  return armed > 0 && !settled ? caught.load() : 0;
 }
 
 } // namespace host
