@@ -288,6 +288,10 @@ public:
   typedef int (*ReadHook)(std::istream* stream, Image& image, const std::string& decompress,
                           int index);
   static inline ReadHook readHook = nullptr;
+  // The file the registry reads while it tries the codecs on it ("" for a
+  // stream it was handed): the reader keeps a document it has open for the
+  // next page of the same file.
+  static inline std::string readingFile;
   bool writeImage(std::ostream* stream, Image& image, int quality,
                   const std::string& compress) override;
 

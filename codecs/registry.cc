@@ -11,6 +11,7 @@
 #include "codecs/FileIn.hh"
 #include "codecs/FileOut.hh"
 #include "codecs/Loaders.hh"
+#include "codecs/PDF.hh"
 #include "image/Image.hh"
 
 ImageCodec::loader_ref* ImageCodec::loader = nullptr;
@@ -168,6 +169,14 @@ int ImageCodec::Read(std::string filename, Image& image, const std::string& deco
   }
   if (!*owned)
     return 0;
+  struct Reading {
+    explicit Reading(const std::string& file) : saved(PDFCodec::readingFile)
+    {
+      PDFCodec::readingFile = file;
+    }
+    ~Reading() { PDFCodec::readingFile.swap(saved); }
+    std::string saved;
+  } reading(filename == "-" ? std::string() : filename);
   const int res = Read(owned.get(), image, codec, decompress, index);
   if (res < 0)
     owned.release(); // now the attached reader's

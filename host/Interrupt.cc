@@ -6,7 +6,7 @@
 // the pipe and posts a task to the run loop, which calls the script's
 // handler when the loop was waiting. Native work in progress (a page being
 // decoded or written) finishes first: the hook runs between script
-// instructions only.
+// instructions only, or where the work looks at signalPending().
 #include "host/Interrupt.hh"
 
 #include <fcntl.h>
@@ -269,5 +269,12 @@ int interruptionPoint(lua_State* L)
 namespace host {
 
 void releaseSignals() { stop(true); }
+
+int signalPending()
+{
+  // Only where the script is interrupted by it: elsewhere the signal waits
+  // for the run loop's handler, and work goes on.
+  return armed > 0 && !settled ? caught.load() : 0;
+}
 
 } // namespace host

@@ -34,4 +34,11 @@ namespace host {
 // closes and the renderer goes).
 void releaseSignals();
 
+// The signal caught for the script and not yet taken while script code
+// runs inside Tolm.interruptible (which the signal is to interrupt), or 0.
+// Native work that may run long (a PDF page being drawn) looks at it (on
+// the script's thread) and stops early: the script then meets the signal
+// at its next instruction.
+int signalPending();
+
 } // namespace host

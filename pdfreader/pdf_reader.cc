@@ -3,14 +3,19 @@
 // access.
 #include "pdfreader/pdf_reader.hh"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <stdexcept>
 #include <vector>
 
 #include "bind/LuaWrapper.hh"
 #include "codecs/Args.hh"
+#include "codecs/MemoryStream.hh"
 #include "codecs/PDF.hh"
 #include "host/Modules.hh"
 #include "host/XImage.hh"
@@ -72,16 +77,10 @@ LuaIstream* istreamObject(lua_State* L, int ref)
   return slot ? *slot : nullptr;
 }
 
-// A failed open: the script loses its access to the input before the state
-// goes, and the input goes back to the caller at position 0 for the next
-// codec's probe.
-int giveUp(lua_State* L, int objectRef, std::istream* stream)
+// The input goes back to the caller at position 0 for the next codec's
+// probe.
+int handBack(std::istream* stream)
 {
-  if (L) {
-    if (LuaIstream* object = istreamObject(L, objectRef))
-      object->stream = nullptr;
-    lua_close(L);
-  }
   stream->clear();
   stream->seekg(0);
   return 0;
@@ -124,9 +123,287 @@ bool documentFlag(lua_State* L, const LuaTable& document, const char* key)
 
 } // namespace
 
+namespace pdfreader {
+
+// One PDF input as the job has it open: its bytes (poppler's copy, the
+// script reads the same memory), the script's state with its parse, and
+// poppler's document.
+class OpenDocument {
+public:
+  OpenDocument() = default;
+  ~OpenDocument();
+  OpenDocument(const OpenDocument&) = delete;
+  OpenDocument& operator=(const OpenDocument&) = delete;
+
+  // Reads and parses the document; false (with the caller's stream
+  // rewound by the caller) when it is no PDF document this reader opens.
+  bool open(std::istream* stream);
+
+  lua_State* L = nullptr;
+  LuaTable table;
+  int istreamRef = LUA_NOREF;
+  std::shared_ptr<PopplerDocument> poppler;
+  int pages = 0;
+
+  // The file it was read from, to know it again.
+  struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtimeSec = 0, mtimeNsec = 0;
+    bool operator==(const FileId& o) const
+    {
+      return dev == o.dev && ino == o.ino && size == o.size && mtimeSec == o.mtimeSec &&
+             mtimeNsec == o.mtimeNsec;
+    }
+  };
+  bool fromFile = false;
+  FileId file;
+  // Why open() refused a document it recognised, for the caller to say.
+  std::string refusal;
+  // The pages handed to readers; a document is held for its job until each
+  // has been.
+  std::vector<bool> handed;
+  int handedCount = 0;
+
+private:
+  void closeScript();
+  bool complete = false; // opened: the script's document is closed with it
+  // The script's input: the file's bytes in memory.
+  std::unique_ptr<MemoryIn> scriptBuf;
+  std::unique_ptr<std::istream> scriptIn;
+};
+
+} // namespace pdfreader
+
+namespace {
+
+using pdfreader::OpenDocument;
+
+int opened = 0;
+
+// The file the registry is reading, when it names one.
+bool fileIdOf(const std::string& path, OpenDocument::FileId& id)
+{
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  id.dev = st.st_dev;
+  id.ino = st.st_ino;
+  id.size = st.st_size;
+  id.mtimeSec = int64_t(st.st_mtim.tv_sec);
+  id.mtimeNsec = int64_t(st.st_mtim.tv_nsec);
+  return true;
+}
+
+// Documents open in the program: known while any reader holds one, held
+// here while a job has pages of it still to read. What is held is bounded:
+// past it the oldest is let go (and read again should its pages come).
+constexpr size_t kHeldBytes = size_t(1) << 30;
+
+struct Documents {
+  std::vector<std::weak_ptr<OpenDocument>> known;
+  std::deque<std::shared_ptr<OpenDocument>> held;
+};
+
+Documents* documents = nullptr;
+
+void releaseDocuments()
+{
+  Documents* d = documents;
+  documents = nullptr;
+  delete d;
+}
+
+Documents& registry()
+{
+  if (!documents) {
+    documents = new Documents;
+    // Before the teardown that poppler's first document arranged (fonts).
+    std::atexit(releaseDocuments);
+  }
+  return *documents;
+}
+
+std::shared_ptr<OpenDocument> knownDocument(const OpenDocument::FileId& id)
+{
+  Documents& d = registry();
+  std::shared_ptr<OpenDocument> found;
+  for (auto it = d.known.begin(); it != d.known.end();) {
+    std::shared_ptr<OpenDocument> doc = it->lock();
+    if (!doc) {
+      it = d.known.erase(it);
+      continue;
+    }
+    if (!found && doc->fromFile && doc->file == id)
+      found = doc;
+    ++it;
+  }
+  return found;
+}
+
+void hold(const std::shared_ptr<OpenDocument>& doc)
+{
+  Documents& d = registry();
+  for (const auto& h : d.held)
+    if (h == doc)
+      return;
+  d.held.push_back(doc);
+  size_t bytes = 0;
+  for (const auto& h : d.held)
+    bytes += h->poppler ? h->poppler->data().size() : 0;
+  while (d.held.size() > 1 && bytes > kHeldBytes) {
+    bytes -= d.held.front()->poppler ? d.held.front()->poppler->data().size() : 0;
+    d.held.pop_front();
+  }
+}
+
+void letGo(const std::shared_ptr<OpenDocument>& doc)
+{
+  if (!documents)
+    return;
+  auto& held = documents->held;
+  for (auto it = held.begin(); it != held.end(); ++it)
+    if (*it == doc) {
+      held.erase(it);
+      return;
+    }
+}
+
+} // namespace
+
+namespace pdfreader {
+
+OpenDocument::~OpenDocument()
+{
+  closeScript();
+}
+
+void OpenDocument::closeScript()
+{
+  if (!L)
+    return;
+  try {
+    Global close("pdfClose");
+    if (complete && !table.empty())
+      LuaWrapper::Call_0(L, close, table);
+  } catch (const std::exception& e) {
+    std::cerr << "failed to close PDF: " << e.what() << std::endl;
+  }
+  if (LuaIstream* object = istreamObject(L, istreamRef))
+    object->stream = nullptr;
+  lua_close(L);
+  L = nullptr;
+}
+
+bool OpenDocument::open(std::istream* stream)
+{
+  // Read whole, once: the script parses the bytes in memory, poppler
+  // draws from them.
+  std::vector<char> bytes;
+  if (!readAll(*stream, bytes)) {
+    std::cerr << "PDF: cannot read the document" << std::endl;
+    return false;
+  }
+  ++opened;
+  const size_t fileSize = bytes.size();
+
+  L = luaL_newstate();
+  if (!L)
+    return false;
+  scriptBuf = std::make_unique<MemoryIn>(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                         fileSize);
+  scriptIn = std::make_unique<std::istream>(scriptBuf.get());
+  Setup setup{scriptIn.get(), LUA_NOREF};
+  if (lua_cpcall(L, setupState, &setup) != 0) {
+    std::cerr << "PDF reader: cannot set up the script state" << std::endl;
+    return false;
+  }
+  istreamRef = setup.objectRef;
+
+  const std::string path = PDFReader::scriptPath();
+  if (luaL_loadfile(L, path.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
+    std::cerr << "there were errors loading " << path << ":\n" << LuaWrapper::errorText(L, -1) << std::endl;
+    return false;
+  }
+
+  int scriptPages = 0;
+  std::string update, note;
+  // A PDF document whose structure the script cannot read (its objects
+  // encrypted in object streams, or inflating past the script's bound) is
+  // counted by poppler, which draws it.
+  bool popplerCounts = false;
+  try {
+    OpenCall call(istreamRef);
+    table = LuaWrapper::Call_1<LuaTable>(L, call);
+    if (table.empty())
+      return false;
+    Global info("pdfInfo");
+    LuaWrapper::Call_0(L, info, table);
+    Global count("pdfPages");
+    scriptPages = LuaWrapper::Call_1<int>(L, count, table);
+    update = documentString(L, table, "update");
+    note = documentString(L, table, "note");
+    popplerCounts = documentFlag(L, table, "rasteriserCounts");
+  } catch (const std::exception& e) {
+    std::cerr << "failed to open PDF: " << e.what() << std::endl;
+    return false;
+  }
+  if (scriptPages < 1 && !popplerCounts)
+    return false;
+
+  // the script's incremental update: the page tree mended, calibrated gray
+  // made device gray
+  try {
+    bytes.insert(bytes.end(), update.begin(), update.end());
+    poppler = std::make_shared<PopplerDocument>(std::move(bytes));
+  } catch (const std::exception& e) {
+    std::cerr << "PDF: " << e.what() << std::endl;
+    return false;
+  }
+  // The script reads on from poppler's copy, whose start is the file.
+  scriptBuf = std::make_unique<MemoryIn>(
+      reinterpret_cast<const unsigned char*>(poppler->data().data()), fileSize);
+  scriptIn->rdbuf(scriptBuf.get());
+  scriptIn->clear();
+
+  if (!note.empty())
+    poppler->say(note);
+  if (poppler->status() == PopplerDocument::NeedsPassword) {
+    // the caller says it, in its own words and with the file's name
+    refusal = "the document is encrypted and needs a password";
+    return false;
+  }
+  if (poppler->status() != PopplerDocument::Open) {
+    std::string line = "PDF: poppler cannot open the document";
+    if (scriptPages > 0)
+      line += " (" + std::to_string(scriptPages) + " pages found in it)";
+    poppler->say(line + "; not read");
+    return false;
+  }
+  // The pages are those the rasteriser can draw.
+  pages = poppler->pages();
+  if (!popplerCounts && scriptPages != pages)
+    poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
+                 " pages, poppler finds " + std::to_string(pages) + "; reading " +
+                 std::to_string(pages));
+  if (pages < 1)
+    return false;
+  handed.assign(size_t(pages), false);
+  complete = true;
+  return true;
+}
+
+} // namespace pdfreader
+
 std::string PDFReader::scriptPath()
 {
   return platform::resourceDirectory() + "/PDF.bcz";
+}
+
+int PDFReader::documentsOpened()
+{
+  return opened;
 }
 
 int PDFReader::open(std::istream* stream, Image& image, const std::string& decompress,
@@ -137,113 +414,68 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   // Counting only: the document is opened and its pages counted, no page
   // is looked at and nothing stays attached to the image.
   const bool countOnly = Args(decompress).count("count") > 0;
-  if (stream->peek() != '%') {
-    stream->clear();
-    return 0;
+  // The same file again (its next page, after its count): the document
+  // open already, and the input is not read again.
+  OpenDocument::FileId id;
+  const bool fromFile = fileIdOf(PDFCodec::readingFile, id);
+  std::shared_ptr<OpenDocument> doc;
+  if (fromFile)
+    doc = knownDocument(id);
+  if (!doc) {
+    if (stream->peek() != '%') {
+      stream->clear();
+      return 0;
+    }
+    try {
+      doc = std::make_shared<OpenDocument>();
+    } catch (const std::exception&) {
+      return handBack(stream);
+    }
+    if (!doc->open(stream)) {
+      if (!doc->refusal.empty())
+        refuseRead(doc->refusal);
+      return handBack(stream);
+    }
+    doc->fromFile = fromFile;
+    doc->file = id;
+    if (fromFile) {
+      registry().known.push_back(doc);
+      hold(doc);
+    }
   }
-
-  lua_State* L = luaL_newstate();
-  if (!L)
-    return 0;
-  Setup setup{stream, LUA_NOREF};
-  if (lua_cpcall(L, setupState, &setup) != 0) {
-    std::cerr << "PDF reader: cannot set up the script state" << std::endl;
-    return giveUp(L, setup.objectRef, stream);
-  }
-
-  const std::string path = scriptPath();
-  if (luaL_loadfile(L, path.c_str()) != 0 || lua_pcall(L, 0, 0, 0) != 0) {
-    std::cerr << "there were errors loading " << path << ":\n" << LuaWrapper::errorText(L, -1) << std::endl;
-    return giveUp(L, setup.objectRef, stream);
-  }
-
-  LuaTable document;
-  int scriptPages = 0;
-  std::string update, note;
-  // A PDF document whose structure the script cannot read (its objects
-  // encrypted in object streams, or inflating past the script's bound) is
-  // counted by poppler, which draws it.
-  bool popplerCounts = false;
-  try {
-    OpenCall open(setup.objectRef);
-    document = LuaWrapper::Call_1<LuaTable>(L, open);
-    if (document.empty())
-      return giveUp(L, setup.objectRef, stream);
-    Global info("pdfInfo");
-    LuaWrapper::Call_0(L, info, document);
-    Global count("pdfPages");
-    scriptPages = LuaWrapper::Call_1<int>(L, count, document);
-    update = documentString(L, document, "pageTreeUpdate");
-    note = documentString(L, document, "note");
-    popplerCounts = documentFlag(L, document, "rasteriserCounts");
-  } catch (const std::exception& e) {
-    std::cerr << "failed to open PDF: " << e.what() << std::endl;
-    return giveUp(L, setup.objectRef, stream);
-  }
-  if (scriptPages < 1 && !popplerCounts)
-    return giveUp(L, setup.objectRef, stream);
-
-  std::vector<char> bytes;
-  if (!pdfreader::readAll(*stream, bytes)) {
-    std::cerr << "PDF: cannot read the document" << std::endl;
-    return giveUp(L, setup.objectRef, stream);
-  }
-  // the script's repair of a page tree whose /Count is wrong
-  bytes.insert(bytes.end(), update.begin(), update.end());
-  std::unique_ptr<pdfreader::PopplerDocument> poppler;
-  try {
-    poppler = std::make_unique<pdfreader::PopplerDocument>(std::move(bytes));
-  } catch (const std::exception& e) {
-    std::cerr << "PDF: " << e.what() << std::endl;
-    return giveUp(L, setup.objectRef, stream);
-  }
-  // Lines about the document are said once, however often it is opened
-  // (for its page count, then for each page).
-  if (!note.empty())
-    poppler->say(note);
-  if (poppler->status() == pdfreader::PopplerDocument::NeedsPassword) {
-    // the caller says it, in its own words and with the file's name
-    refuseRead("the document is encrypted and needs a password");
-    return giveUp(L, setup.objectRef, stream);
-  }
-  if (poppler->status() != pdfreader::PopplerDocument::Open) {
-    std::string line = "PDF: poppler cannot open the document";
-    if (scriptPages > 0)
-      line += " (" + std::to_string(scriptPages) + " pages found in it)";
-    poppler->say(line + "; not read");
-    return giveUp(L, setup.objectRef, stream);
-  }
-  // The pages are those the rasteriser can draw.
-  const int pages = poppler->pages();
-  if (!popplerCounts && scriptPages != pages)
-    poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
-                 " pages, poppler finds " + std::to_string(pages) + "; reading " +
-                 std::to_string(pages));
-  if (pages < 1 || index < 0 || index >= pages)
-    return giveUp(L, setup.objectRef, stream);
+  const int pages = doc->pages;
+  if (index < 0 || index >= pages)
+    return handBack(stream);
   if (countOnly) {
-    giveUp(L, setup.objectRef, stream);
+    handBack(stream);
     return pages;
+  }
+  // Once each page has gone to a reader, the readers alone hold the
+  // document.
+  if (!doc->handed[size_t(index)]) {
+    doc->handed[size_t(index)] = true;
+    if (++doc->handedCount == pages)
+      letGo(doc);
   }
 
   bool native = false;
   try {
     Global rasterize("pdfRasterize");
-    native = LuaWrapper::Call_1<bool>(L, rasterize, document, index + 1, 300, false, true, true,
-                                      10);
+    native = LuaWrapper::Call_1<bool>(doc->L, rasterize, doc->table, index + 1, 300, false,
+                                      true, true, 10);
   } catch (const std::exception& e) {
     std::cerr << "failed to get PDF image natively: " << e.what() << std::endl;
   }
 
   PDFReader* reader;
   try {
-    reader = new PDFReader(stream, L, document, setup.objectRef, index);
+    reader = new PDFReader(stream, doc, index);
   } catch (const std::exception&) {
-    return giveUp(L, setup.objectRef, stream);
+    return handBack(stream);
   }
   reader->nativeRaster = native;
   reader->dpi = 300;
-  reader->poppler = std::move(poppler);
+  reader->poppler = doc->poppler;
 
   // A page the script draws is drawn now: only then is its size known.
   // Any other page gets its size and format up front, so that whatever
@@ -258,9 +490,7 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   if (!reader->poppler->pageSize(index + 1, reader->dpi, reader->pageW, reader->pageH)) {
     reader->stream = nullptr; // still the caller's
     delete reader;
-    stream->clear();
-    stream->seekg(0);
-    return 0;
+    return handBack(stream);
   }
   reader->gray = reader->poppler->pageIsGray(index + 1);
 
@@ -275,27 +505,16 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   return -pages;
 }
 
-PDFReader::PDFReader(std::istream* stream, lua_State* state, LuaTable document, int istreamRef,
+PDFReader::PDFReader(std::istream* stream, std::shared_ptr<pdfreader::OpenDocument> document,
                      int page)
-  : luaState(state), stream(stream), document(document), istreamRef(istreamRef), page(page)
+  : stream(stream), document(std::move(document)), page(page)
 {
 }
 
 PDFReader::~PDFReader()
 {
-  if (luaState) {
-    try {
-      Global close("pdfClose");
-      if (!document.empty())
-        LuaWrapper::Call_0(luaState, close, document);
-    } catch (const std::exception& e) {
-      std::cerr << "failed to close PDF: " << e.what() << std::endl;
-    }
-    if (LuaIstream* object = istreamObject(luaState, istreamRef))
-      object->stream = nullptr;
-    lua_close(luaState);
-    luaState = nullptr;
-  }
+  poppler.reset();
+  document.reset();
   if (stream != &std::cin)
     delete stream;
   stream = nullptr;
@@ -312,7 +531,7 @@ bool PDFReader::writeImage(std::ostream* out, Image& image, int quality,
 
 bool PDFReader::renderNatively(Image& image)
 {
-  lua_State* L = luaState;
+  lua_State* L = document ? document->L : nullptr;
   if (!L)
     return false;
   const int top = lua_gettop(L);
@@ -321,7 +540,7 @@ bool PDFReader::renderNatively(Image& image)
     LuaWrapper::detail::reserve(L, 10);
     if (!rasterize.prepareStack(L))
       return false;
-    document.push(L);
+    document->table.push(L);
     lua_pushinteger(L, page + 1);
     lua_pushinteger(L, dpi);
     lua_pushboolean(L, 0);

@@ -1,32 +1,32 @@
 // Reading PDF pages: the codec attached to an image read from a PDF
-// document. The PDF reading script (PDF.bcz in the resource directory) runs
-// in a private script state per reader; it opens the document from an
-// "istream" object, counts the pages and may draw them itself, else poppler
-// draws the page on first access to the pixels. poppler holds the document
-// from the start: it answers the page's size and whether it is gray, so the
-// image has its real geometry and format before it is drawn, and it counts
-// the pages of documents the script cannot read (encrypted object streams).
+// document. A document is opened once for a job, whatever number of its
+// pages are read: its bytes are read once, the PDF reading script (PDF.bcz
+// in the resource directory) parses them once in a private script state,
+// and one poppler document draws every page. The page count and every
+// page's reader share it; it goes when the last of them does (a document
+// counted but not yet read is held until its pages are).
+//
+// poppler answers the page's size and whether it is gray, so the image has
+// its real geometry and format before it is drawn, and it counts the pages
+// of documents the script cannot read (encrypted object streams).
 #pragma once
 
 #include <istream>
 #include <memory>
 #include <string>
 
-#include "bind/Handles.hh"
 #include "image/ImageCodec.hh"
-#include "lua/lua.h"
 
 namespace pdfreader {
 class PopplerDocument;
+class OpenDocument;
 }
 
 class PDFReader : public ImageCodec {
 public:
-  // Takes the state, the document table, a reference to the "istream"
-  // object and the input stream, which it deletes last (unless it is
-  // standard input).
-  PDFReader(std::istream* stream, lua_State* state, LuaWrapper::LuaTable document,
-            int istreamRef, int page);
+  // Reads page `page` (from 0) of the open document; deletes the stream it
+  // was read from when it goes (unless it is standard input).
+  PDFReader(std::istream* stream, std::shared_ptr<pdfreader::OpenDocument> document, int page);
   ~PDFReader() override;
   PDFReader(const PDFReader&) = delete;
   PDFReader& operator=(const PDFReader&) = delete;
@@ -41,22 +41,26 @@ public:
   // the script or poppler can open (the stream cleared and rewound, still
   // the caller's), else minus the page count with a reader attached to an
   // image without pixels but with the page's size, format and resolution.
+  // With "count" among the options, the page count (positive), nothing
+  // attached and the stream still the caller's.
   static int open(std::istream* stream, Image& image, const std::string& decompress,
                   int index);
 
   // Where the script is looked for: the resource directory's PDF.bcz.
   static std::string scriptPath();
 
-  lua_State* luaState;
-  std::istream* stream;        // owned
-  LuaWrapper::LuaTable document;
-  int istreamRef;              // registry reference to the script's istream
-  int page;                    // counted from 0; the script counts from 1
+  // Times a document's bytes were read from its input since the program
+  // started (once per document opened).
+  static int documentsOpened();
+
+  std::istream* stream; // owned
+  std::shared_ptr<pdfreader::OpenDocument> document;
+  int page; // counted from 0; the script counts from 1
   int dpi = 300;
   bool nativeRaster = false;
 
   // What the page becomes when drawn: set before the image sees it.
-  std::unique_ptr<pdfreader::PopplerDocument> poppler;
+  std::shared_ptr<pdfreader::PopplerDocument> poppler;
   int pageW = 0, pageH = 0;
   bool gray = false;
 

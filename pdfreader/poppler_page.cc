@@ -6,11 +6,15 @@
 #include "image/Image.hh"
 #include "utility/Saturate.hh"
 
-#include <poppler/cpp/poppler-document.h>
-#include <poppler/cpp/poppler-global.h>
-#include <poppler/cpp/poppler-image.h>
-#include <poppler/cpp/poppler-page-renderer.h>
-#include <poppler/cpp/poppler-page.h>
+#include "host/Interrupt.hh"
+
+#include <Error.h>
+#include <GlobalParams.h>
+#include <PDFDoc.h>
+#include <Page.h>
+#include <SplashOutputDev.h>
+#include <Stream.h>
+#include <splash/SplashBitmap.h>
 
 #include <algorithm>
 #include <cctype>
@@ -38,48 +42,69 @@ constexpr int kMaxPages = 100000;
 constexpr double kPreviewDpi = 72;
 constexpr double kPreviewPixels = 1 << 20;
 
-// The document poppler is working on while it may speak: its lines are
-// said once per document, however often the document is opened (once for
-// the count, once for each page).
-const std::string* speakingFor = nullptr;
+// poppler's lines said for one document at most; the rest are counted and
+// said as one line when the document goes. A damaged content stream can
+// make poppler complain millions of times.
+constexpr int kMessagesShown = 5;
+
+// The document poppler is working on while it may speak.
+const PopplerDocument* speakingFor = nullptr;
 
 struct Speaking {
-  explicit Speaking(const std::string& key) : saved(speakingFor) { speakingFor = &key; }
+  explicit Speaking(const PopplerDocument* doc) : saved(speakingFor) { speakingFor = doc; }
   ~Speaking() { speakingFor = saved; }
-  const std::string* saved;
+  const PopplerDocument* saved;
 };
 
-void popplerMessage(const std::string& msg, void*)
+void popplerMessage(ErrorCategory, Goffset pos, const char* text)
 {
+  const std::string msg = text ? text : "";
   // A document that needs a password is refused in our own words.
   if (msg.find("Incorrect password") != std::string::npos)
     return;
-  sayOnce(speakingFor ? *speakingFor : std::string(), "poppler: " + msg);
+  const std::string line =
+      pos >= 0 ? "poppler: error (" + std::to_string(pos) + "): " + msg : "poppler: error: " + msg;
+  if (speakingFor)
+    speakingFor->popplerSays(line);
+  else
+    sayOnce(std::string(), line);
 }
 
 void startPoppler()
 {
-  static bool hooked = false;
-  if (!hooked) {
-    poppler::set_debug_error_function(popplerMessage, nullptr);
+  static bool started = false;
+  if (!started) {
+    if (!globalParams)
+      globalParams = std::make_unique<GlobalParams>();
+    setErrorCallback(popplerMessage);
     // poppler finds fonts through fontconfig: started (and, under the leak
     // checker, handed back at exit) in one place for the process.
     fonts::startFontconfig();
-    hooked = true;
+    started = true;
   }
 }
 
 // The page's crop box in points as a viewer shows it: poppler turns the
 // page by its own /Rotate, so a quarter turn swaps the sides.
-bool boxOf(const poppler::page& p, double& bw, double& bh)
+bool boxOf(Page& p, double& bw, double& bh)
 {
-  poppler::rectf box = p.page_rect(poppler::crop_box);
-  bw = box.width();
-  bh = box.height();
-  const poppler::page::orientation_enum o = p.orientation();
-  if (o == poppler::page::landscape || o == poppler::page::seascape)
+  const PDFRectangle* box = p.getCropBox();
+  if (!box)
+    return false;
+  bw = box->x2 - box->x1;
+  bh = box->y2 - box->y1;
+  const int r = ((p.getRotate() % 360) + 360) % 360;
+  if (r == 90 || r == 270)
     std::swap(bw, bh);
   return std::isfinite(bw) && std::isfinite(bh) && bw > 0 && bh > 0;
+}
+
+// Drawing stops at poppler's next look once a stop was asked for (SIGINT,
+// SIGTERM, SIGHUP caught by the job): a page that never ends does not keep
+// the job from ending.
+bool stopAsked(void*)
+{
+  return host::signalPending() != 0;
 }
 
 // Pixels at dpi as pdftoppm sizes its bitmap: the scaled side rounded up,
@@ -89,65 +114,25 @@ int64_t pixelsAt(double points, double dpi)
   return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0));
 }
 
-// The whole page, or the w x h pixels of its top left corner when w > 0.
-poppler::image drawWhole(poppler::page* p, double dpi, int w = -1, int h = -1)
+// The whole page, or the w x h pixels of its top left corner when w > 0,
+// as B G R X bytes on white; null when poppler cannot draw it or the
+// drawing was stopped.
+std::unique_ptr<SplashBitmap> drawWhole(PDFDoc& doc, int pageNum, double dpi, int w = -1,
+                                        int h = -1)
 {
-  poppler::page_renderer renderer;
-  renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-  renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-  renderer.set_paper_color(0xffffffff);
-  renderer.set_image_format(poppler::image::format_argb32);
-  return w > 0 ? renderer.render_page(p, dpi, dpi, 0, 0, w, h) : renderer.render_page(p, dpi, dpi);
-}
-
-bool nameEnds(const std::vector<char>& b, size_t i)
-{
-  if (i >= b.size())
-    return true;
-  const char c = b[i];
-  return std::strchr(" \t\r\n\f/<>[]()%", c) != nullptr || c == 0;
-}
-
-size_t skipBlanks(const std::vector<char>& b, size_t i)
-{
-  while (i < b.size() && std::strchr(" \t\r\n\f", b[i]) && b[i] != 0)
-    ++i;
-  return i;
-}
-
-// The end (one past ']') of "[/CalGray <<...>>]" or "[/CalGray n g R]"
-// whose name ends at i, or 0. Only plain parameters (numbers, names,
-// arrays of numbers) are taken.
-size_t calGrayEnd(const std::vector<char>& b, size_t i)
-{
-  const size_t limit = std::min(b.size(), i + 512);
-  i = skipBlanks(b, i);
-  if (i + 1 < limit && b[i] == '<' && b[i + 1] == '<') {
-    i += 2;
-    while (i + 1 < limit && !(b[i] == '>' && b[i + 1] == '>')) {
-      const char c = b[i];
-      if (!(std::isalnum((unsigned char)c) || std::strchr(" \t\r\n\f/.+-[]", c)) || c == 0)
-        return 0;
-      ++i;
-    }
-    if (i + 1 >= limit)
-      return 0;
-    i += 2;
-  } else {
-    // an indirect dictionary: "n g R"
-    int numbers = 0;
-    while (numbers < 2 && i < limit && std::isdigit((unsigned char)b[i])) {
-      while (i < limit && std::isdigit((unsigned char)b[i]))
-        ++i;
-      i = skipBlanks(b, i);
-      ++numbers;
-    }
-    if (numbers != 2 || i >= limit || b[i] != 'R' || !nameEnds(b, i + 1))
-      return 0;
-    ++i;
-  }
-  i = skipBlanks(b, i);
-  return i < limit && b[i] == ']' ? i + 1 : 0;
+  SplashColor paper;
+  paper[0] = paper[1] = paper[2] = 0xff;
+  paper[3] = 0xff;
+  SplashOutputDev out(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault);
+  out.setFontAntialias(true);
+  out.setFreeTypeHinting(false, false);
+  out.setVectorAntialias(true);
+  out.startDoc(&doc);
+  doc.displayPageSlice(&out, pageNum, dpi, dpi, 0, false, true, false, w > 0 ? 0 : -1,
+                       w > 0 ? 0 : -1, w, h, stopAsked, nullptr, nullptr, nullptr, true);
+  if (stopAsked(nullptr))
+    return nullptr;
+  return std::unique_ptr<SplashBitmap>(out.takeBitmap());
 }
 
 } // namespace
@@ -160,33 +145,6 @@ void sayOnce(const std::string& document, const std::string& line)
   if (said.size() < 4096 && !said.insert(key).second)
     return;
   std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-void neutralCalGray(std::vector<char>& b)
-{
-  static const char kName[] = "/CalGray";
-  const size_t n = sizeof kName - 1;
-  auto at = b.begin();
-  while ((at = std::search(at, b.end(), kName, kName + n)) != b.end()) {
-    const size_t name = size_t(at - b.begin());
-    at += n;
-    if (!nameEnds(b, name + n))
-      continue;
-    size_t open = name;
-    while (open > 0 && std::strchr(" \t\r\n\f", b[open - 1]) && b[open - 1] != 0)
-      --open;
-    if (open == 0 || b[open - 1] != '[')
-      continue;
-    --open;
-    const size_t end = calGrayEnd(b, name + n);
-    if (!end)
-      continue;
-    static const char kDevice[] = "/DeviceGray";
-    const size_t m = sizeof kDevice - 1;
-    std::memset(b.data() + open, ' ', end - open);
-    std::memcpy(b.data() + open, kDevice, std::min(m, end - open));
-    at = b.begin() + std::ptrdiff_t(end);
-  }
 }
 
 bool readAll(std::istream& in, std::vector<char>& out)
@@ -218,22 +176,22 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
         std::to_string(std::hash<std::string>()(std::string(bytes.data(), edge))) + ':' +
         std::to_string(std::hash<std::string>()(
             std::string(bytes.data() + bytes.size() - edge, edge)));
-  neutralCalGray(bytes);
-  Speaking speaking(key);
-  doc.reset(poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
-  if (!doc)
+  Speaking speaking(this);
+  doc = std::make_unique<PDFDoc>(
+      new MemStream(bytes.data(), 0, Goffset(bytes.size()), Object(objNull)));
+  if (!doc->isOk()) {
+    state = doc->getErrorCode() == errEncrypted ? NeedsPassword : Unreadable;
     return;
-  state = doc->is_locked() ? NeedsPassword : Open;
-  if (state != Open)
-    return;
+  }
+  state = Open;
   // The pages poppler can open. A damaged page tree (a loop in it, a page
   // given in place of a reference) leaves some of the pages its /Count
   // promises without a page object; those are not the document's.
   // poppler reads the tree in order, so when the last page opens all do
   // and each page need not be tried.
-  const int promised = std::max(0, std::min(doc->pages(), kMaxPages));
+  const int promised = std::max(0, std::min(doc->getNumPages(), kMaxPages));
   auto opens = [&](int i) {
-    std::unique_ptr<poppler::page> p(doc->create_page(i));
+    Page* p = doc->getPage(i + 1);
     double bw, bh;
     return p && boxOf(*p, bw, bh);
   };
@@ -243,7 +201,25 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
       usable.push_back(i);
 }
 
-PopplerDocument::~PopplerDocument() = default;
+PopplerDocument::~PopplerDocument()
+{
+  if (unsaid > 0)
+    std::fprintf(stderr, "poppler: %lld more messages about the document not shown\n",
+                 (long long)unsaid);
+}
+
+void PopplerDocument::popplerSays(const std::string& line) const
+{
+  if (shown >= kMessagesShown) {
+    ++unsaid;
+    return;
+  }
+  if (said.count(line))
+    return;
+  said.insert(line);
+  ++shown;
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 int PopplerDocument::pages() const
 {
@@ -255,21 +231,27 @@ void PopplerDocument::say(const std::string& line) const
   sayOnce(key, line);
 }
 
-poppler::page* PopplerDocument::openPage(int page) const
+int PopplerDocument::pageNumber(int page) const
 {
   if (state != Open || page < 1 || page > int(usable.size()))
-    return nullptr;
-  return doc->create_page(usable[size_t(page - 1)]);
+    return 0;
+  return usable[size_t(page - 1)] + 1;
+}
+
+Page* PopplerDocument::openPage(int page) const
+{
+  const int n = pageNumber(page);
+  return n > 0 ? doc->getPage(n) : nullptr;
 }
 
 bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
 {
-  Speaking speaking(key);
+  Speaking speaking(this);
   if (state != Open || dpi <= 0 || page < 1 || page > pages()) {
     std::fprintf(stderr, "PDF page %d: no such page\n", page);
     return false;
   }
-  std::unique_ptr<poppler::page> p(openPage(page));
+  Page* p = openPage(page);
   double bw, bh;
   if (!p || !boxOf(*p, bw, bh)) {
     std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
@@ -288,8 +270,8 @@ bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
 
 bool PopplerDocument::pageIsGray(int page) const
 {
-  Speaking speaking(key);
-  std::unique_ptr<poppler::page> p(openPage(page));
+  Speaking speaking(this);
+  Page* p = openPage(page);
   double bw, bh;
   if (!p || !boxOf(*p, bw, bh))
     return false;
@@ -297,13 +279,13 @@ bool PopplerDocument::pageIsGray(int page) const
   // when blended with white.
   const double dpi =
       std::min(kPreviewDpi, 72.0 * std::sqrt(kPreviewPixels / (bw * bh)));
-  poppler::image drawn = drawWhole(p.get(), dpi);
-  if (!drawn.is_valid() || drawn.format() != poppler::image::format_argb32)
+  std::unique_ptr<SplashBitmap> drawn = drawWhole(*doc, pageNumber(page), dpi);
+  if (!drawn || drawn->getMode() != splashModeXBGR8 || !drawn->getDataPtr())
     return false;
-  const char* src = drawn.const_data();
-  for (int y = 0; y < drawn.height(); ++y) {
-    const uint8_t* s = reinterpret_cast<const uint8_t*>(src + size_t(y) * size_t(drawn.bytes_per_row()));
-    for (int x = 0; x < drawn.width(); ++x, s += 4)
+  const uint8_t* src = drawn->getDataPtr();
+  for (int y = 0; y < drawn->getHeight(); ++y) {
+    const uint8_t* s = src + size_t(y) * size_t(drawn->getRowSize());
+    for (int x = 0; x < drawn->getWidth(); ++x, s += 4)
       if (s[0] != s[1] || s[1] != s[2])
         return false;
   }
@@ -315,14 +297,15 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
   int w, h;
   if (!pageSize(page, dpi, w, h))
     return false;
-  Speaking speaking(key);
-  std::unique_ptr<poppler::page> p(openPage(page));
-  if (!p) {
+  Speaking speaking(this);
+  if (!openPage(page)) {
     std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
     return false;
   }
-  poppler::image drawn = drawWhole(p.get(), dpi, w, h);
-  if (!drawn.is_valid() || drawn.format() != poppler::image::format_argb32) {
+  std::unique_ptr<SplashBitmap> drawn = drawWhole(*doc, pageNumber(page), dpi, w, h);
+  if (!drawn && host::signalPending() != 0)
+    return false; // stopped: the job ends, nothing to say
+  if (!drawn || drawn->getMode() != splashModeXBGR8 || !drawn->getDataPtr()) {
     std::fprintf(stderr, "PDF page %d: poppler cannot draw the page\n", page);
     return false;
   }
@@ -345,18 +328,18 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
   // poppler was asked for w x h; should it give another size, what
   // overlaps is copied and the rest is white. Only that rest is filled:
   // the copy writes every other byte.
-  const int cw = std::max(0, std::min(w, drawn.width()));
-  const int ch = std::max(0, std::min(h, drawn.height()));
+  const int cw = std::max(0, std::min(w, drawn->getWidth()));
+  const int ch = std::max(0, std::min(h, drawn->getHeight()));
   const size_t copied = size_t(cw) * out.spp;
   if (copied < rowBytes)
     for (int y = 0; y < ch; ++y)
       std::memset(dst + size_t(y) * rowBytes + copied, 0xff, rowBytes - copied);
   std::memset(dst + size_t(ch) * rowBytes, 0xff, rowBytes * size_t(h - ch));
-  const char* src = drawn.const_data();
-  const size_t srcStride = size_t(drawn.bytes_per_row());
+  const uint8_t* src = drawn->getDataPtr();
+  const size_t srcStride = size_t(drawn->getRowSize());
   for (int y = 0; y < ch; ++y) {
-    // 32-bit 0xAARRGGBB words, little-endian in memory: B G R A
-    const uint8_t* s = reinterpret_cast<const uint8_t*>(src + size_t(y) * srcStride);
+    // B G R X in memory
+    const uint8_t* s = src + size_t(y) * srcStride;
     uint8_t* d = dst + size_t(y) * rowBytes;
     if (gray) {
       // a gray page has R = G = B; should a stray pixel differ, its luma

@@ -5,29 +5,22 @@
 #pragma once
 
 #include <istream>
+#include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 class Image;
 
-namespace poppler {
-class document;
-class page;
-}
+class PDFDoc;
+class Page;
 
 namespace pdfreader {
 
 // Writes the line on standard error unless it was said before for the same
 // document (an identity of the document's bytes; "" for none).
 void sayOnce(const std::string& document, const std::string& line);
-
-// poppler draws the calibrated gray colour space with an equal-energy white
-// (X = Y = Z), so that white comes out (255, 249, 244) and every gray warm,
-// where other renderers draw it neutral. Each calibrated gray array becomes
-// /DeviceGray padded with blanks to the same length, so that no offset in
-// the file moves.
-void neutralCalGray(std::vector<char>& bytes);
 
 // Reads the whole stream from position 0; false on a read error, an empty
 // stream or one longer than poppler takes.
@@ -50,6 +43,12 @@ public:
   int pages() const;
   // Says the line unless it was said before for this document.
   void say(const std::string& line) const;
+  // One of poppler's lines while it works on this document: the first few
+  // distinct ones are said, the rest counted and their number said when
+  // the document goes.
+  void popplerSays(const std::string& line) const;
+  // The document as poppler reads it.
+  const std::vector<char>& data() const { return bytes; }
 
   // The bitmap size of page `page` (from 1) at dpi, rounded as poppler
   // sizes its own bitmap, with the page's rotation applied. False for a
@@ -63,13 +62,18 @@ public:
   bool draw(int page, int dpi, bool gray, Image& image) const;
 
 private:
-  poppler::page* openPage(int page) const;
+  // poppler's number of page `page` (from 1) of ours; 0 for none.
+  int pageNumber(int page) const;
+  Page* openPage(int page) const;
 
   std::vector<char> bytes;
-  std::unique_ptr<poppler::document> doc;
+  std::unique_ptr<PDFDoc> doc;
   Status state = Unreadable;
   std::string key;
   std::vector<int> usable;
+  mutable std::set<std::string> said;
+  mutable int shown = 0;
+  mutable int64_t unsaid = 0;
 };
 
 // Reads the document from `in` and draws page `page` (counted from 1) at

@@ -7,6 +7,7 @@
 #include "host/Modules.hh"
 #include "image/Image.hh"
 #include "image/ImageCodec.hh"
+#include "pdfreader/poppler_page.hh"
 #include "tests/support/TestSupport.hh"
 
 #include <gtest/gtest.h>
@@ -747,4 +748,79 @@ TEST(PDFReader, DamagedCopiesAreDeclinedOrCounted)
       EXPECT_GE(res, -100000) << name << " round " << round;
     }
   }
+}
+
+// A file read page by page through the registry, as the jobs read it (its
+// count, then each page, each time by name): one document is opened and
+// shared, and goes once its pages are read and their images gone. The
+// same name holding another file is read again.
+TEST(PDFReader, OneDocumentForTheCountAndEveryPage)
+{
+  ResourceDir res(shippedResources());
+  TempDir tmp;
+  const std::string file = tmp.file("doc.pdf");
+  ASSERT_TRUE(writeFile(file, ourPdf(4)));
+  const int before = PDFReader::documentsOpened();
+  Image counted;
+  ASSERT_EQ(ImageCodec::Read(file, counted, "count", 0), 4);
+  EXPECT_EQ(counted.getCodec(), nullptr);
+  for (int page = 0; page < 4; ++page) {
+    Image image;
+    ASSERT_EQ(ImageCodec::Read(file, image, "", page), -4) << page;
+    ASSERT_NE(image.getRawData(), nullptr) << page;
+    Image ref;
+    ASSERT_EQ(readBytes(ourPdf(4), ref, page), -4);
+    EXPECT_TRUE(samePixels(image, ref)) << page;
+  }
+  // the readBytes above read streams, which are no file: each its own
+  EXPECT_EQ(PDFReader::documentsOpened(), before + 1 + 4);
+  // every page was read and its image is gone: so is the document
+  ASSERT_EQ(ImageCodec::Read(file, counted, "count", 0), 4);
+  EXPECT_EQ(PDFReader::documentsOpened(), before + 6);
+  // another file under the same name
+  ASSERT_TRUE(writeFile(file, ourPdf(2)));
+  ASSERT_EQ(ImageCodec::Read(file, counted, "count", 0), 2);
+  EXPECT_EQ(PDFReader::documentsOpened(), before + 7);
+}
+
+// Bytes that spell a calibrated gray array outside any colour space, in an
+// uncompressed image and in a shown string, reach poppler as they are: the
+// page is drawn as pdftoppm draws it and its text is what pdftotext reads.
+TEST(PDFReader, CalibratedGrayBytesOutsideColourSpacesUntouched)
+{
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(text, "pdftotext");
+  ResourceDir res(shippedResources());
+  TempDir tmp;
+  const std::string file = tmp.file("spell.pdf");
+  ASSERT_EQ(run(python + " " + sourceDir() + "/tests/pdfreader/scripts/make_pdf.py calspell " +
+                file),
+            0);
+  Image image;
+  ASSERT_EQ(ImageCodec::Read(file, image, "", 0), -1);
+  auto* reader = dynamic_cast<PDFReader*>(image.getCodec());
+  ASSERT_NE(reader, nullptr);
+  ASSERT_NE(reader->poppler, nullptr);
+  const std::vector<char>& seen = reader->poppler->data();
+  ASSERT_TRUE(writeFile(tmp.file("seen.pdf"), std::string(seen.begin(), seen.end())));
+  std::string want, got;
+  ASSERT_EQ(run(text + " " + file + " -", &want), 0);
+  ASSERT_EQ(run(text + " " + tmp.file("seen.pdf") + " -", &got), 0);
+  EXPECT_NE(want.find("[/CalGray <</Gamma 2.2>>]"), std::string::npos) << want;
+  EXPECT_EQ(got, want);
+  Image ref;
+  ASSERT_TRUE(pdftoppm(ppm, file, 1, 300, ref));
+  const uint8_t* ours = image.getRawData();
+  ASSERT_NE(ours, nullptr);
+  // the page is gray (read as one sample a pixel): each against pdftoppm's
+  // red, which equals its green and blue
+  ASSERT_EQ(image.w, ref.w);
+  ASSERT_EQ(image.h, ref.h);
+  int differ = 0;
+  for (int y = 0; y < image.h; ++y)
+    for (int x = 0; x < image.w; ++x)
+      differ += ours[size_t(y) * image.stride() + size_t(x) * image.spp] !=
+                ref.getRawData()[size_t(y) * ref.stride() + size_t(x) * ref.spp];
+  EXPECT_EQ(differ, 0);
 }

@@ -165,28 +165,3 @@ TEST(PopplerPage, FailuresLeaveNoPixels)
     EXPECT_EQ(image.getRawData(), nullptr) << c.name;
   }
 }
-
-// Calibrated gray arrays become /DeviceGray padded to their length, so that
-// every offset stays; anything else is left as it is.
-TEST(PopplerPage, CalibratedGrayBecomesDeviceGrayInPlace)
-{
-  const struct {
-    std::string in, out;
-  } cases[] = {
-      {"/ColorSpace[/CalGray<</WhitePoint[0.950455 1 1.08905]/Gamma 2.2>>]/B",
-       "/ColorSpace/DeviceGray                                            /B"},
-      {"/CS0 [ /CalGray 12 0 R ] >>", "/CS0 /DeviceGray         >>"},
-      {"[/Indexed [/CalGray <<>>] 1 <00ff>]", "[/Indexed /DeviceGray     1 <00ff>]"},
-      {"[/CalGray]", "[/CalGray]"},                            // no parameters
-      {"[/CalGrayish <<>>]", "[/CalGrayish <<>>]"},            // another name
-      {"/CalGray <<>>]", "/CalGray <<>>]"},                    // no array
-      {"[/CalGray << /Gamma (x) >>]", "[/CalGray << /Gamma (x) >>]"}, // not plain
-      {"[/CalGray <</WhitePoint[1 1 1]", "[/CalGray <</WhitePoint[1 1 1]"}, // cut off
-      {"[/CalGray 1 R]", "[/CalGray 1 R]"},
-  };
-  for (const auto& c : cases) {
-    std::vector<char> bytes(c.in.begin(), c.in.end());
-    pdfreader::neutralCalGray(bytes);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.out) << c.in;
-  }
-}

@@ -76,6 +76,15 @@ std::vector<std::string> imageList(const std::string& pdfimages, const std::stri
   return rows;
 }
 
+bool readFile(const std::string& path, std::string& out)
+{
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  out = all.str();
+  return bool(in);
+}
+
 // Dark pixels in row y.
 int darkInRow(const Image& image, int y)
 {
@@ -311,6 +320,174 @@ TEST(TolmPages, ObjectStreamBomb)
   EXPECT_EQ(out.find(line, at + 1), std::string::npos) << out;
   ASSERT_EQ(rc, 0) << out;
   EXPECT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 1);
+}
+
+// Bytes that spell a calibrated gray array in an uncompressed image and
+// in a shown string are pixels and text, not a colour space: the page
+// written is the page pdftoppm draws, pixel for pixel.
+TEST(TolmPages, CalibratedGrayBytesOutsideColourSpacesKept)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  TempDir tmp;
+  makePdf(python, "calspell " + tmp.file("in.pdf"));
+  std::string out;
+  ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
+  // the stored page against pdftoppm's drawing of the input
+  ASSERT_EQ(run(pdfimages + " " + tmp.file("out.pdf") + " " + tmp.file("img")), 0);
+  Image stored, ref;
+  // one sample a pixel or three, as pdfimages likes
+  ASSERT_TRUE(readPNM(stored, tmp.file("img-000.pgm")) || readPNM(stored, tmp.file("img-000.ppm")));
+  ASSERT_TRUE(pdftoppm(ppm, tmp.file("in.pdf"), 1, ref, tmp.file("ref")));
+  ASSERT_EQ(stored.w, ref.w);
+  ASSERT_EQ(stored.h, ref.h);
+  int differ = 0;
+  for (int y = 0; y < ref.h; ++y)
+    for (int x = 0; x < ref.w; ++x)
+      differ += sampleAt(stored, x, y, 0) != sampleAt(ref, x, y, 0);
+  EXPECT_EQ(differ, 0);
+}
+
+// Calibrated gray where writers put it: in a compressed object stream
+// (qpdf's --object-streams=generate) and written over several lines with
+// comments. Stored gray, white 255, its grays as the other renderers draw
+// them.
+TEST(TolmPages, CalibratedGrayInObjectStreamsAndWithComments)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  TempDir tmp;
+  makePdf(python, "calcomments " + tmp.file("comments.pdf"));
+  ASSERT_EQ(run(qpdf + " --object-streams=generate " + tmp.file("comments.pdf") + " " +
+                tmp.file("objstm.pdf")),
+            0);
+  std::string objstm;
+  ASSERT_TRUE(readFile(tmp.file("objstm.pdf"), objstm));
+  ASSERT_NE(objstm.find("/ObjStm"), std::string::npos);
+  for (const char* name : {"comments.pdf", "objstm.pdf"}) {
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file(name) + " " + tmp.file("out.pdf"), &out), 0) << out;
+    const std::vector<std::string> rows = imageList(pdfimages, tmp.file("out.pdf"));
+    ASSERT_EQ(rows.size(), 1u) << name << ": " << out;
+    EXPECT_NE(rows[0].find(" gray "), std::string::npos) << name << ": " << rows[0];
+    Image page;
+    ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), 1, page, tmp.file("p")));
+    const int s = 300;
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(sampleAt(page, 10, 10, k), 255) << name;
+      EXPECT_NEAR(sampleAt(page, (44 + 128) * s / 72, 136 * s / 72, k), 64, 2) << name;
+    }
+  }
+}
+
+// Every page poppler draws, in its order: a node listed twice in /Kids
+// (its two pages twice: A B A B), an encrypted file (AES-256, empty user
+// password) whose pages stand directly in /Kids, a chain of 120 nodes.
+TEST(TolmPages, EveryPagePopplerDraws)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  TempDir tmp;
+  makePdf(python, "repeated " + tmp.file("repeated.pdf"));
+  makePdf(python, "direct " + tmp.file("direct.pdf"));
+  makePdf(python, "deep 120 " + tmp.file("deep.pdf"));
+  ASSERT_EQ(run(qpdf + " --encrypt \"\" owner 256 -- " + tmp.file("direct.pdf") + " " +
+                tmp.file("encrypted.pdf")),
+            0);
+  struct Case {
+    const char* file;
+    std::vector<int> boxes; // the black box's width in points, page by page
+  } cases[] = {
+      {"repeated.pdf", {50, 70, 50, 70}},
+      {"encrypted.pdf", {50, 70, 90}},
+      {"deep.pdf", {50}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file(c.file)), int(c.boxes.size())) << c.file;
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file(c.file) + " " + tmp.file("out.pdf"), &out), 0)
+        << c.file << ": " << out;
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), int(c.boxes.size())) << c.file << ": " << out;
+    for (size_t i = 0; i < c.boxes.size(); ++i) {
+      Image page;
+      ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), int(i) + 1, page, tmp.file("p")));
+      EXPECT_NEAR(darkInRow(page, page.h - 1 - 60 * 300 / 72), c.boxes[i] * 300 / 72, 2)
+          << c.file << " page " << i + 1;
+    }
+  }
+}
+
+// A page whose drawing never ends (forms drawing forms a thousand times
+// over, down to garbage tokens): SIGTERM stops it where it is, the job
+// ends as interrupted with nothing left behind, and poppler's complaints
+// are a few lines and a count.
+TEST(TolmPages, EndlessPageStoppedBySignal)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  TempDir tmp;
+  makePdf(python, "endless " + tmp.file("endless.pdf"));
+  // the signal goes once the drawing has started (poppler has spoken)
+  ASSERT_EQ(run("cd " + tmp.path() + "; env -u TOLM_RESOURCE_DIR TOLM_HEADLESS=1 " +
+                tolmPath() + " doc2pdf endless.pdf out.pdf > log 2>&1 & job=$!; "
+                "for i in $(seq 600); do grep -q poppler log && break; sleep 0.1; done; "
+                "kill -TERM $job; wait $job; echo $? > status"),
+            0);
+  std::string log, status;
+  ASSERT_TRUE(readFile(tmp.file("log"), log));
+  ASSERT_TRUE(readFile(tmp.file("status"), status));
+  EXPECT_EQ(status, "143\n") << log;
+  EXPECT_NE(log.find("tolm doc2pdf: interrupted: nothing written\n"), std::string::npos) << log;
+  size_t lines = 0;
+  for (size_t at = log.find("poppler: error"); at != std::string::npos;
+       at = log.find("poppler: error", at + 1))
+    ++lines;
+  EXPECT_GE(lines, 1u);
+  EXPECT_LE(lines, 5u) << log;
+  EXPECT_NE(log.find(" more messages about the document not shown\n"), std::string::npos) << log;
+  std::string left;
+  ASSERT_EQ(run("ls " + tmp.path(), &left), 0);
+  EXPECT_EQ(left, "endless.pdf\nlog\nstatus\n");
+}
+
+// The input is read once, however many pages it has: the bytes doc2pdf
+// reads from it (counted by strace) are its size.
+TEST(TolmPages, EachInputReadOnce)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(strace, "strace");
+  TempDir tmp;
+  makePdf(python, "pages 40 40 " + tmp.file("in.pdf"));
+  // one trace a thread (-ff), descriptors shown with their paths (-y)
+  std::string out;
+  ASSERT_EQ(run("cd / && env -u TOLM_RESOURCE_DIR TOLM_HEADLESS=1 " + strace +
+                    " -ff -y -e trace=read,pread64 -o " + tmp.file("trace") + " " + tolmPath() +
+                    " doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf") + " 2>&1",
+                &out),
+            0)
+      << out;
+  std::string traces;
+  ASSERT_EQ(run("cat " + tmp.file("trace") + ".*", &traces), 0);
+  uint64_t bytes = 0;
+  std::istringstream lines(traces);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t eq = line.rfind(") = ");
+    if ((line.rfind("read(", 0) == 0 || line.rfind("pread64(", 0) == 0) &&
+        line.find("/in.pdf>,") != std::string::npos && eq != std::string::npos)
+      bytes += uint64_t(std::max(0LL, std::atoll(line.c_str() + eq + 4)));
+  }
+  std::string pdf;
+  ASSERT_TRUE(readFile(tmp.file("in.pdf"), pdf));
+  EXPECT_EQ(bytes, pdf.size());
 }
 
 #ifdef IMGTOOL

@@ -9,6 +9,14 @@
   make_pdf.py direct OUT                  3 pages, two given as dictionaries inside /Kids, their
                                           size inherited from the node above them
   make_pdf.py loop OUT                    3 pages in a page tree whose nodes list their ancestors
+  make_pdf.py calspell OUT                one page: an uncompressed gray image and a shown string
+                                          whose bytes spell a calibrated gray array
+  make_pdf.py calcomments OUT             one page: a calibrated gray image whose colour space
+                                          (an object of its own) is written over lines with comments
+  make_pdf.py repeated OUT                4 pages: the root lists one node (2 pages) twice
+  make_pdf.py deep LEVELS OUT             one page at the end of a chain of LEVELS page-tree nodes
+  make_pdf.py endless OUT                 one page whose drawing never ends: forms drawing forms
+                                          a thousand times over, down to garbage tokens
 """
 import sys
 import zlib
@@ -129,6 +137,89 @@ def loop():
                      box(0), box(1), box(2)])
 
 
+CAL_TEXT = b"[/CalGray <</Gamma 2.2>>]"
+
+
+def calspell():
+    # 300 x 300 pixels, uncompressed, each row the array's bytes over again;
+    # the same bytes shown as a string
+    w = h = 300
+    row = (CAL_TEXT * (w // len(CAL_TEXT) + 1))[:w]
+    pixels = b"".join(row[y % 7:] + row[:y % 7] for y in range(h))
+    image = stream(pixels, b"/Type /XObject /Subtype /Image /Width %d /Height %d "
+                           b"/ColorSpace /DeviceGray /BitsPerComponent 8 " % (w, h))
+    content = (b"q 150 0 0 150 20 20 cm /Im0 Do Q "
+               b"BT /F0 11 Tf 20 190 Td (" + CAL_TEXT + b") Tj ET\n")
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 216 216] "
+                     b"/Resources << /XObject << /Im0 5 0 R >> /Font << /F0 6 0 R >> >> "
+                     b"/Contents 4 0 R >>",
+                     stream(content), image,
+                     b"<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>"])
+
+
+def calcomments():
+    w, h = 256, 64
+    pixels = bytes(x for y in range(h) for x in range(w))
+    image = stream(zlib.compress(pixels),
+                   b"/Type /XObject /Subtype /Image /Width %d /Height %d "
+                   b"/ColorSpace 6 0 R /BitsPerComponent 8 /Filter /FlateDecode " % (w, h))
+    cal = (b"[ % a calibrated gray space\n/CalGray % its parameters follow\n"
+           b"<< /WhitePoint [0.950455 1 1.08905] % D65\n/Gamma 2.2 >>\n]")
+    content = b"q 512 0 0 128 44 200 cm /Im0 Do Q 0 g 300 60 100 8 re f\n"
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 400] "
+                     b"/Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
+                     stream(content), image, cal])
+
+
+def box(i):
+    return stream(b"0 0 0 rg 36 36 %d 50 re f\n" % (50 + 20 * i))
+
+
+def repeated():
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 4 >>",
+                     b"<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count 2 >>",
+                     b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 300 200] /Contents 6 0 R >>",
+                     b"<< /Type /Page /Parent 3 0 R /MediaBox [0 0 300 200] /Contents 7 0 R >>",
+                     box(0), box(1)])
+
+
+def deep(levels):
+    # node k (object k + 2) holds node k + 1; the last one the page
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>"]
+    for k in range(levels):
+        parent = b"" if k == 0 else b"/Parent %d 0 R " % (k + 1)
+        objs.append(b"<< /Type /Pages %s/Kids [%d 0 R] /Count 1 >>" % (parent, k + 3))
+    page = levels + 2
+    objs.append(b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 300 200] /Contents %d 0 R >>"
+                % (page - 1, page + 1))
+    objs.append(box(0))
+    return document(objs)
+
+
+def endless():
+    # form k draws form k + 1 a thousand times; the last shows garbage
+    levels = 5
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
+            b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+            b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
+            b"/Resources << /XObject << /F 5 0 R >> >> /Contents 4 0 R >>",
+            stream(b"/F Do\n")]
+    for k in range(levels):
+        if k + 1 < levels:
+            body = b"/F Do " * 1000
+            res = b"/Resources << /XObject << /F %d 0 R >> >> " % (k + 6)
+        else:
+            body = b"".join(b"garbage%06d " % i + b"x" * 200 + b" " for i in range(100))
+            res = b""
+        objs.append(stream(body, b"/Type /XObject /Subtype /Form /BBox [0 0 200 200] " + res))
+    return document(objs)
+
+
 def bomb(mib):
     # Objects 2 (page tree) and 3 (the page) live in object stream 5, which
     # goes on with mib MiB of blanks; a cross-reference stream places them.
@@ -174,7 +265,9 @@ def main():
         data, out = colour(), sys.argv[2]
     elif kind == "gray":
         data, out = gray(), sys.argv[2]
-    elif kind in ("calgray", "direct", "loop"):
+    elif kind == "deep":
+        data, out = deep(int(sys.argv[2])), sys.argv[3]
+    elif kind in ("calgray", "direct", "loop", "calspell", "calcomments", "repeated", "endless"):
         data, out = globals()[kind](), sys.argv[2]
     elif kind == "bomb":
         data, out = bomb(int(sys.argv[2])), sys.argv[3]
