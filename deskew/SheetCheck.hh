@@ -73,6 +73,32 @@ bool backgroundOutside(int W, int H, const deskew_rect& r, double dpi, int32_t c
   return marks <= 50 + outside / 500;
 }
 
+// Print of any shade outside the cut: samples (every `step` pixels) lying
+// more than `margin` pixels outside it that depart from the background's
+// own level there by its tolerance, together with the sample `step` pixels
+// to the right or below (one such sample alone is noise or dust). Light
+// print counts as much as dark: white text in a dark band, rings in a
+// photograph as dark as the background. `departs(x, y)` says whether the
+// pixel is not background. Only rows [from, to) are looked at.
+template <typename Departs>
+bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int to, Departs departs)
+{
+  const Frame f(r);
+  const int step = std::max(1, (int)(dpi / 75));
+  const double margin = dpi * 2 / 25.4;
+  int64_t outside = 0, marks = 0;
+  for (int y = std::max(from, 0); y + step < std::min(to, H); y += step)
+    for (int x = 0; x + step < W; x += step) {
+      if (f.outside(x, y) <= margin)
+        continue;
+      ++outside;
+      if (departs(x, y) && ((f.outside(x + step, y) > margin && departs(x + step, y)) ||
+                            (f.outside(x, y + step) > margin && departs(x, y + step))))
+        ++marks;
+    }
+  return marks > 20 + outside / 20000;
+}
+
 // The level of the paper: the upper quartile of the samples inside the cut
 // (print is darker than paper and covers less than half of a page).
 template <typename Gray>

@@ -201,6 +201,7 @@ struct detector {
   std::vector<int32_t> tol;   // per-column threshold
   std::vector<uint8_t> light; // background light enough for a shadow walk
   std::vector<int32_t> bgGray; // the background's gray level per column
+  std::vector<int32_t> rowShift; // how far each row's background lies from bgGray
   // Distances in pixels from the resolution, set by measure().
   int shadowSpan = 0, borderMin = 0, rowLimit = 0;
   int run = 3; // steps in a row that make an edge
@@ -519,6 +520,58 @@ struct detector {
     }
   }
 
+  // The side's slope to a fraction of a pixel, for a side too straight to
+  // show a step (under a pixel over its length: 0.04 degree on a 150 dpi
+  // page). The scan blurs the edge over a pixel or two; how much of a
+  // window across it is paper tells where in the window the edge lies.
+  // Side 0 is the top, 1 the bottom, 2 the left, 3 the right; the points
+  // are the side's own, (along, across). False when too few points give a
+  // position.
+  bool fineSlope(const points_t& list, int side, double& slope) const
+  {
+    const int dir = side == 0 || side == 2 ? 1 : -1; // towards the paper
+    const bool rows = side >= 2;
+    const int before = run + 3, after = 2;
+    std::vector<std::pair<double, double>> at;
+    at.reserve(list.size());
+    for (const point_t& p : list) {
+      const int q0 = p.second - dir * before, q1 = p.second + dir * (after + 3);
+      const int limit = rows ? W : H;
+      if (std::min(q0, q1) < 0 || std::max(q0, q1) >= limit)
+        continue;
+      auto g = [&](int q) { return rows ? grayAt(q, p.first) : grayAt(p.first, q); };
+      const int x = rows ? p.second : p.first;
+      const double b = bgGray[x];
+      const double paper = (g(p.second + dir * (after + 1)) + g(p.second + dir * (after + 2)) +
+                            g(p.second + dir * (after + 3))) / 3.0;
+      if (std::fabs(paper - b) < tol[x])
+        continue;
+      double covered = 0;
+      for (int k = -before; k <= after; ++k)
+        covered += std::max(0.0, std::min(1.0, (g(p.second + dir * k) - b) / (paper - b)));
+      // Where the paper begins, counted from the window's far end.
+      const double edge = p.second + dir * (after + 1) - dir * covered;
+      at.emplace_back((double)p.first, edge);
+    }
+    // Fitted twice: print touching the edge in a few places moves those
+    // positions by whole pixels.
+    for (int pass = 0; pass < 2; ++pass) {
+      LinearRegression<double> fit;
+      for (const auto& a : at)
+        fit.addXY(a.first, a.second);
+      if (fit.count < 0.05 * (rows ? H : W) || fit.count < 3)
+        return false;
+      slope = fit.b;
+      if (pass == 0)
+        at.erase(std::remove_if(at.begin(), at.end(),
+                                [&](const std::pair<double, double>& a) {
+                                  return std::fabs(a.first * fit.b + fit.a - a.second) > 0.5;
+                                }),
+                 at.end());
+    }
+    return true;
+  }
+
   // A straight line through each side's points, fitted again without the
   // points far from the first fit.
   static void fitSides(const Image& image, points_t* lists[4], LinearRegression<double> fits[4])
@@ -535,6 +588,35 @@ struct detector {
       fits[i] = LinearRegression<double>();
       fits[i].addRange(lists[i]->begin(), lists[i]->end());
     }
+  }
+
+  // Sides without a step all round: their slopes to a fraction of a pixel
+  // replace those of the whole-pixel fits when they agree on a turn of at
+  // least 0.015 degree; below that the sheet counts as straight.
+  void fineSlopes(points_t* lists[4], LinearRegression<double> fits[4], const Steps steps[4]) const
+  {
+    double slope[4];
+    std::vector<double> angles;
+    bool found[4] = {false, false, false, false};
+    for (int i = 0; i < 4; ++i)
+      if (steps[i] == Flat && fineSlope(*lists[i], i, slope[i])) {
+        found[i] = true;
+        const double a = std::atan(slope[i]) / kPi * 180;
+        angles.push_back(i < 2 ? a : -a);
+      }
+    if (angles.empty())
+      return;
+    std::sort(angles.begin(), angles.end());
+    const size_t n = angles.size();
+    const double median = n % 2 ? angles[n / 2] : (angles[n / 2 - 1] + angles[n / 2]) / 2;
+    if (std::fabs(median) < 0.015)
+      return;
+    for (int i = 0; i < 4; ++i)
+      if (found[i]) {
+        LinearRegression<double>& f = fits[i];
+        f.b = slope[i];
+        f.a = f.sumY / f.count - f.b * f.sumX / f.count;
+      }
   }
 
   // The skew: the median of the sides' angles that enough points support;
@@ -655,6 +737,8 @@ struct detector {
     bool weak[4];
     for (int i = 0; i < 4; ++i)
       weak[i] = stairs && steps[i] == Flat;
+    if (!stairs)
+      fineSlopes(lists, fits, steps);
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
 
@@ -721,63 +805,269 @@ struct detector {
     // beyond it. Such a side is moved out as far as the sheet goes and has
     // no say in the angle.
     double past[4] = {0, 0, 0, 0};
-    {
-      const double m = median / 180.0 * kPi;
-      const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
-      const double w = dist(midLeft, midRight), h = dist(midTop, midBottom);
-      if (!offTop && !noTop)
-        past[0] = beyond(tl_, ux, uy, -vx, -vy, w, dpi);
-      if (!offBottom && !noBottom)
-        past[1] = beyond(bl_, ux, uy, vx, vy, w, dpi);
-      if (!offLeft && !noLeft)
-        past[2] = beyond(tl_, vx, vy, -ux, -uy, h, dpi);
-      if (!offRight && !noRight)
-        past[3] = beyond(tr_, vx, vy, ux, uy, h, dpi);
-    }
-    const bool hidden = past[0] > 0 || past[1] > 0 || past[2] > 0 || past[3] > 0;
-    if (hidden) {
-      for (int i = 0; i < 4; ++i)
-        weak[i] = weak[i] || past[i] > 0;
-      median = skewOf(top, bottom, left, right, fits, weak);
+    learnRowShift(topLines, bottomLines, dpi, !offLeft, !offRight);
+    const double m0 = median / 180.0 * kPi;
+    const double ux = std::cos(m0), uy = std::sin(m0), vx = -uy, vy = ux;
+    const double w0 = dist(midLeft, midRight), h0 = dist(midTop, midBottom);
+    // Per side: where it starts, along it, outwards, its length.
+    struct Side {
+      std::pair<double, double> from;
+      double ax, ay, nx, ny, length;
+      bool found;
+    };
+    const Side sides[4] = {{tl_, ux, uy, -vx, -vy, w0, !offTop && !noTop},
+                           {bl_, ux, uy, vx, vy, w0, !offBottom && !noBottom},
+                           {tl_, vx, vy, -ux, -uy, h0, !offLeft && !noLeft},
+                           {tr_, vx, vy, ux, uy, h0, !offRight && !noRight}};
+    for (int i = 0; i < 4; ++i)
+      if (sides[i].found)
+        past[i] = beyond(sides[i].from, sides[i].ax, sides[i].ay, sides[i].nx, sides[i].ny,
+                         sides[i].length, dpi);
+
+    // Print at the background's own level (within a few levels) hides the
+    // sheet's edge under it altogether. Such print is sought at a finer
+    // difference from the background: a side that no edge of its
+    // neighbours reaches (neither corner seen within 5 mm) is the inner
+    // edge of such print only if print at the background's level lies
+    // along all of it up to where the neighbours' edges show; it then goes
+    // on outwards to the sheet's edge. Where that does not hold or no edge
+    // shows, the sheet's end cannot be told and the page is left as it is.
+    const int seen = (int)(dpi * 5 / 25.4), near = (int)(dpi * 2 / 25.4);
+    double bias = 0;
+    bool biasKnown = false;
+    auto fineOut = [&](int i, int limit) {
+      if (!biasKnown) {
+        bias = bandBias(topLines, bottomLines);
+        biasKnown = true;
+      }
+      const Side& d = sides[i];
+      return fineWalk(d.from, d.ax, d.ay, limit > 0 ? d.nx : -d.nx, limit > 0 ? d.ny : -d.ny,
+                      d.length, dpi, bias, limit > 0 ? limit : -limit);
+    };
+    // The corners of each side: where its neighbours start and which way
+    // they run (along, then towards their background).
+    const double corners[4][2][6] = {
+      {{tl_.first, tl_.second, vx, vy, -ux, -uy}, {tr_.first, tr_.second, vx, vy, ux, uy}},
+      {{bl_.first, bl_.second, -vx, -vy, -ux, -uy}, {br_.first, br_.second, -vx, -vy, ux, uy}},
+      {{tl_.first, tl_.second, ux, uy, -vx, -vy}, {bl_.first, bl_.second, ux, uy, vx, vy}},
+      {{tr_.first, tr_.second, -ux, -uy, -vx, -vy}, {br_.first, br_.second, -ux, -uy, vx, vy}}};
+    for (int i = 0; i < 4; ++i) {
+      if (!sides[i].found || past[i] != 0)
+        continue;
+      // The neighbours are looked along for a third of their length.
+      const int reach = (int)((i < 2 ? h0 : w0) / 3);
+      // Only a neighbour found as an edge can show the corner.
+      int gap = reach + 1;
+      bool looked = false;
+      for (int j = 0; j < 2; ++j) {
+        const double* c = corners[i][j];
+        if (!sides[(i < 2 ? 2 : 0) + j].found)
+          continue;
+        looked = true;
+        gap = std::min(gap, cornerGap({c[0], c[1]}, c[2], c[3], c[4], c[5], reach));
+      }
+      if (!looked || gap <= seen)
+        continue;
+      const int inner = gap - 3;
+      if (fineOut(i, -inner) <= inner)
+        return wholeImageRect(image);
+      const int k = fineOut(i, W + H);
+      if (k <= near)
+        return wholeImageRect(image);
+      past[i] = k;
     }
 
-    auto corner = tl_, cornerTR = tr_;
-    double width = dist(midLeft, midRight), height = dist(midTop, midBottom);
-    if (offLeft || offRight || offTop || offBottom || hidden) {
-      // A side where the sheet runs off the scan is turned with the sheet
-      // and moved out until all of the scan's border on that side lies
-      // inside the cut: nothing of the scan is lost there, and the rotation
-      // fills what lies beyond the scan with white.
-      const double m = median / 180.0 * kPi;
-      const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
-      auto U = [&](const std::pair<double, double>& p) { return p.first * ux + p.second * uy; };
-      auto V = [&](const std::pair<double, double>& p) { return p.first * vx + p.second * vy; };
-      double uL = U(midLeft) - past[2], uR = U(midRight) + past[3];
-      double vT = V(midTop) - past[0], vB = V(midBottom) + past[1];
-      if (offLeft)
-        uL = std::min(U(tl_), U(bl_)) - 1;
-      if (offRight)
-        uR = std::max(U(tr_), U(br_)) + 1;
-      if (offTop)
-        vT = std::min(V(tl_), V(tr_)) - 1;
-      if (offBottom)
-        vB = std::max(V(bl_), V(br_)) + 1;
-      corner = std::make_pair(uL * ux + vT * vx, uL * uy + vT * vy);
-      cornerTR = std::make_pair(uR * ux + vT * vx, uR * uy + vT * vy);
-      width = uR - uL;
-      height = vB - vT;
-    }
+    const double median0 = median;
+    bool weak0[4];
+    std::copy(weak, weak + 4, weak0);
+    auto cut = [&](const double past[4]) {
+      bool weak[4];
+      std::copy(weak0, weak0 + 4, weak);
+      double median = median0;
+      const bool hidden = past[0] > 0 || past[1] > 0 || past[2] > 0 || past[3] > 0;
+      if (hidden) {
+        for (int i = 0; i < 4; ++i)
+          weak[i] = weak[i] || past[i] > 0;
+        median = skewOf(top, bottom, left, right, fits, weak);
+      }
 
-    result.x = saturate_cast<int32_t>(std::ceil(corner.first));
-    result.y = saturate_cast<int32_t>(std::ceil(corner.second));
-    result.width = saturate_cast<int32_t>(std::floor(width));
-    result.height = saturate_cast<int32_t>(std::floor(height));
-    result.angle = (float)-median;
-    result.x_back = (W - 1) - saturate_cast<int32_t>(std::ceil(cornerTR.first));
-    result.y_back = saturate_cast<int32_t>(std::ceil(cornerTR.second));
-    if (!isSheet(result, dpi))
+      auto corner = tl_, cornerTR = tr_;
+      double width = dist(midLeft, midRight), height = dist(midTop, midBottom);
+      if (offLeft || offRight || offTop || offBottom || hidden) {
+        // A side where the sheet runs off the scan is turned with the sheet
+        // and moved out until all of the scan's border on that side lies
+        // inside the cut: nothing of the scan is lost there, and the
+        // rotation fills what lies beyond the scan with white.
+        const double m = median / 180.0 * kPi;
+        const double ux = std::cos(m), uy = std::sin(m), vx = -uy, vy = ux;
+        auto U = [&](const std::pair<double, double>& p) { return p.first * ux + p.second * uy; };
+        auto V = [&](const std::pair<double, double>& p) { return p.first * vx + p.second * vy; };
+        double uL = U(midLeft) - past[2], uR = U(midRight) + past[3];
+        double vT = V(midTop) - past[0], vB = V(midBottom) + past[1];
+        if (offLeft)
+          uL = std::min(U(tl_), U(bl_)) - 1;
+        if (offRight)
+          uR = std::max(U(tr_), U(br_)) + 1;
+        if (offTop)
+          vT = std::min(V(tl_), V(tr_)) - 1;
+        if (offBottom)
+          vB = std::max(V(bl_), V(br_)) + 1;
+        corner = std::make_pair(uL * ux + vT * vx, uL * uy + vT * vy);
+        cornerTR = std::make_pair(uR * ux + vT * vx, uR * uy + vT * vy);
+        width = uR - uL;
+        height = vB - vT;
+      }
+
+      deskew_rect r;
+      r.x = saturate_cast<int32_t>(std::ceil(corner.first));
+      r.y = saturate_cast<int32_t>(std::ceil(corner.second));
+      r.width = saturate_cast<int32_t>(std::floor(width));
+      r.height = saturate_cast<int32_t>(std::floor(height));
+      r.angle = (float)-median;
+      r.x_back = (W - 1) - saturate_cast<int32_t>(std::ceil(cornerTR.first));
+      r.y_back = saturate_cast<int32_t>(std::ceil(cornerTR.second));
+      return r;
+    };
+
+    result = cut(past);
+    const Verdict v = isSheet(result, dpi, topLines, bottomLines);
+    if (v == Sheet)
+      return result;
+    if (v != PrintOutside)
       return wholeImageRect(image);
-    return result;
+    // Print beyond a side whose corners show: a band at the background's
+    // level over the sheet's end, with marks in it (light text, a title),
+    // ends at an edge of its own that a finer look may find.
+    double further[4];
+    bool moved = false;
+    for (int i = 0; i < 4; ++i) {
+      further[i] = past[i];
+      if (!sides[i].found || past[i] != 0)
+        continue;
+      const int k = fineOut(i, W + H);
+      if (k > near) {
+        further[i] = k;
+        moved = true;
+      }
+    }
+    if (moved) {
+      result = cut(further);
+      if (isSheet(result, dpi, topLines, bottomLines) == Sheet)
+        return result;
+    }
+    return wholeImageRect(image);
+  }
+
+  // A scanner's background is rarely even along the scan: its level may
+  // drift by tens of levels from the top to the bottom, which the columns
+  // learnt from the bands at both ends do not show. The outermost 2 mm of
+  // the scan at either side are background in every row of a sheet that
+  // lies on it; each row's departure there from the columns' level, less
+  // that of the bands' rows (which the columns were learnt from), is the
+  // drift. A median over a few millimetres of rows stands against print
+  // reaching the border; less than a level counts as none, so an even
+  // background keeps its model as it was.
+  void learnRowShift(int topLines, int bottomLines, double dpi, bool left, bool right)
+  {
+    rowShift.assign(H, 0);
+    const int k = std::min((int)(dpi * 2 / 25.4), W / 8);
+    if (k < 1 || !(left || right))
+      return;
+    // Per row the median of the border's samples; paper or print there
+    // (beyond the tolerance) is left out, a row without samples gets none.
+    std::vector<int32_t> d(H), px;
+    std::vector<uint8_t> has(H, 0);
+    for (int y = 0; y < H; ++y) {
+      px.clear();
+      for (int i = 0; i < k; ++i)
+        for (int x : {left ? i : -1, right ? W - 1 - i : -1})
+          if (x >= 0) {
+            const int32_t v = grayAt(x, y) - bgGray[x];
+            if (std::abs(v) < tol[x])
+              px.push_back(v);
+          }
+      if (px.size() * 2 < (size_t)k)
+        continue;
+      std::nth_element(px.begin(), px.begin() + px.size() / 2, px.end());
+      d[y] = px[px.size() / 2];
+      has[y] = 1;
+    }
+    const int half = std::max(1, (int)(dpi * 3 / 25.4));
+    std::vector<double> smooth(H, 0.0);
+    std::vector<uint8_t> known(H, 0);
+    std::vector<int32_t> win;
+    for (int y = 0; y < H; ++y) {
+      win.clear();
+      for (int r = std::max(0, y - half); r < std::min(H, y + half + 1); ++r)
+        if (has[r])
+          win.push_back(d[r]);
+      if (win.empty())
+        continue;
+      std::nth_element(win.begin(), win.begin() + win.size() / 2, win.end());
+      smooth[y] = win[win.size() / 2];
+      known[y] = 1;
+    }
+    double band = 0;
+    int n = 0;
+    for (int y = 0; y < H; ++y)
+      if (known[y] && ((topLines > 0 && y < topLines) || (bottomLines > 0 && y >= H - bottomLines) ||
+                       (topLines < 1 && bottomLines < 1))) {
+        band += smooth[y];
+        ++n;
+      }
+    if (!n)
+      return;
+    band /= n;
+    for (int y = 0; y < H; ++y) {
+      const double v = smooth[y] - band;
+      if (known[y] && std::fabs(v) >= 1.0 * scale)
+        rowShift[y] = saturate_cast<int32_t>(std::round(v));
+    }
+  }
+
+  // How far from its corner `c` a side running along (ax, ay), the
+  // background lying towards (nx, ny), first shows as an edge: three steps
+  // in a row where paper and background beside it differ by the column's
+  // tolerance. More than `limit` when it does not within that.
+  int cornerGap(const std::pair<double, double>& c, double ax, double ay, double nx, double ny,
+                int limit) const
+  {
+    auto gray = [&](double fx, double fy, int32_t& v) {
+      if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
+        return false;
+      v = grayAt((int)(fx + 0.5), (int)(fy + 0.5));
+      return true;
+    };
+    for (int t = 0, shown = 0; t <= limit; ++t) {
+      const double px = c.first + t * ax, py = c.second + t * ay;
+      int32_t in = 0, out = 0, v = 0;
+      bool ok = true;
+      for (int k = 2; k <= 4 && ok; ++k) {
+        ok = gray(px - k * nx, py - k * ny, v);
+        in += v;
+        ok = ok && gray(px + (k + 1) * nx, py + (k + 1) * ny, v);
+        out += v;
+      }
+      const int x = std::min(W - 1, std::max(0, (int)(px + 4 * nx + 0.5)));
+      shown = ok && std::abs(in - out) >= 3 * tol[x] ? shown + 1 : 0;
+      if (shown == 3)
+        return t - 2;
+    }
+    return limit + 1;
+  }
+
+  // The background's mean departure from its model over the bands' rows:
+  // the columns' levels are whole numbers, the background's are not.
+  double bandBias(int topLines, int bottomLines) const
+  {
+    int64_t sum = 0, n = 0;
+    for (int y = 0; y < H; ++y)
+      if ((topLines > 0 && y < topLines) || (bottomLines > 0 && y >= H - bottomLines))
+        for (int x = 0; x < W; ++x) {
+          sum += grayAt(x, y) - bgGray[x] - rowShift[y];
+          ++n;
+        }
+    return n ? (double)sum / n : 0.0;
   }
 
   // How far the sheet goes on beyond a side found at `from` running along
@@ -799,7 +1089,7 @@ struct detector {
         if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
           continue;
         const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
-        sum += grayAt(x, y) - bgGray[x];
+        sum += grayAt(x, y) - bgGray[x] - rowShift[y];
         ++n;
       }
       if (n * 4 < tried || std::abs(sum) < 4 * scale * n)
@@ -807,21 +1097,65 @@ struct detector {
     }
   }
 
+  // The finer walk of the same lines: the first (from 1) whose median lies
+  // on the background within a level (print that the line grazes leaves
+  // the median alone), or that lies mostly beyond the scan;
+  // `limit` + 1 when every line up to `limit` departs from it. `bias` is
+  // the background's own departure from its model.
+  int fineWalk(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
+               double length, double dpi, double bias, int limit) const
+  {
+    const int step = std::max(1, (int)(dpi / 75));
+    std::vector<int32_t> diffs;
+    for (int k = 1; k <= limit; ++k) {
+      int64_t tried = 0;
+      diffs.clear();
+      for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
+        ++tried;
+        const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
+        if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
+          continue;
+        const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
+        diffs.push_back(grayAt(x, y) - bgGray[x] - rowShift[y]);
+      }
+      if ((int64_t)diffs.size() * 4 < tried)
+        return k;
+      std::nth_element(diffs.begin(), diffs.begin() + diffs.size() / 2, diffs.end());
+      if (std::fabs(diffs[diffs.size() / 2] - bias) < 1.0 * scale)
+        return k;
+    }
+    return limit + 1;
+  }
+
   // What was measured is a sheet on a background: most of the scan, paper
   // that differs from the background, and nothing but background outside
   // the cut.
-  bool isSheet(const deskew_rect& r, double dpi) const
+  enum Verdict { Sheet, NoSheet, PrintOutside };
+  Verdict isSheet(const deskew_rect& r, double dpi, int topLines, int bottomLines) const
   {
     if (!sheetcheck::plausible(W, H, r))
-      return false;
+      return NoSheet;
     std::vector<int32_t> levels(bgGray);
     std::nth_element(levels.begin(), levels.begin() + W / 2, levels.end());
     auto gray = [this](int x, int y) { return grayAt(x, y); };
     const int32_t paper = sheetcheck::paperLevel(W, H, r, dpi, gray);
     if (paper < 0 || std::abs(paper - levels[W / 2]) < 16 * scale)
-      return false;
-    return sheetcheck::backgroundOutside(W, H, r, dpi, 64 * scale, gray);
+      return NoSheet;
+    if (!sheetcheck::backgroundOutside(W, H, r, dpi, 64 * scale, gray))
+      return PrintOutside;
+    // The bands are background by the caller's word, even where their
+    // level is not the model's (a top band far from the bottom one).
+    const int from = std::max(topLines, 0), to = H - std::max(bottomLines, 0);
+    // Over 2 x 2 pixels, as the edge scans compare pairs: a coarse pixel
+    // type turns the background's noise into single steps of a sixteenth.
+    const bool print = sheetcheck::printOutside(W, H, r, dpi, from, to, [this](int x, int y) {
+      const int x1 = std::min(x + 1, W - 1), y1 = std::min(y + 1, H - 1);
+      const int32_t sum = grayAt(x, y) + grayAt(x1, y) + grayAt(x, y1) + grayAt(x1, y1);
+      return std::abs(sum - 2 * (bgGray[x] + bgGray[x1] + rowShift[y] + rowShift[y1])) > 4 * tol[x];
+    });
+    return print ? PrintOutside : Sheet;
   }
+
 };
 
 template <typename T>

@@ -407,8 +407,16 @@ function lib.treatPage(img, opts)
         img:delete()
         img = straight
         img:setResolution(rx, ry)
-        if math.abs(sheet.angle) < 0.005 then
+        -- What deskewApply did, by its own limits: the angle is a float and
+        -- the limits are the floats nearest 0.05 and 0.1, written out.
+        local a = math.abs(sheet.angle)
+        if a < 0.005 then
           notes[#notes + 1] = "sheet cut out, straight (" .. how .. ")"
+        elseif a <= 0.0500000007450580596923828125 then
+          notes[#notes + 1] = string.format("cut out; %.2f degrees left as it is (%s)", sheet.angle,
+                                            how)
+        elseif a <= 0.100000001490116119384765625 then
+          notes[#notes + 1] = string.format("sheared by %.2f degrees (%s)", sheet.angle, how)
         else
           notes[#notes + 1] = string.format("straightened by %.2f degrees (%s)", sheet.angle, how)
         end
