@@ -1,10 +1,13 @@
 // Fuzz target: the Image class from scripts, every method called with up
 // to seven arguments the input chooses (numbers small, huge, negative and
 // NaN, strings, tables, booleans, nil, the codecs' names and option words,
-// Path, Transform and Image objects, sheet tables) on images of every pixel
-// type. A method may raise a script error; nothing may crash. The fixed
-// setup must not raise: a target whose setup fails calls no method at all,
-// so it aborts.
+// the barcode reader's type words, bytes from the input as a string or in a
+// file, Path, Transform and Image objects, sheet tables) on images of every
+// pixel type. A call goes to the first image, the second or what an
+// earlier call returned (a new image, a written file's bytes, a table), and
+// that result may also be an argument of later calls. A method may raise a script error;
+// nothing may crash. The fixed setup must not raise: a target whose setup
+// fails calls no method at all, so it aborts.
 #include "bind/AutoRelease.hh"
 #include "bind/LuaWrapper.hh"
 #include "fuzz/FuzzTarget.hh"
@@ -16,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -28,7 +32,8 @@ const char* const kMethods[] = {
     "smooth", "borderFill", "bardecode", "applyICC", "optimize2bw", "optimize2bw2", "rotate", "crop",
     "append", "invert", "cmyk2rgb", "dePalette", "deskew", "deskewParameters", "deskewApply",
     "deskewFlatbed", "detectEmptyPage", "copy", "pixel", "setPixel", "color", "setLineStyle",
-    "setLineDash", "setTransform", "setCompOp", "fillPath", "strokePath", "fillPathImage"};
+    "setLineDash", "setTransform", "setCompOp", "fillPath", "strokePath", "fillPathImage",
+    "setImage", "newFromImage", "setResolution"};
 const char* const kColorspaces[] = {"bw", "gray2", "gray4", "gray", "gray16", "rgb", "rgb16", "rgba"};
 
 // What the codec registry and the writers know, and some of what they do not.
@@ -36,16 +41,36 @@ const char* const kCodecs[] = {"png", "tif", "tiff", "pdf", "PDF", "jpg", "", "p
 const char* const kOptions[] = {"none",  "g4",       "group4", "deflate", "zip",    "littleendian",
                                 "bigendian", "append", "ascii85", "hex",  "jpeg2000", "flate",
                                 "ccitt", "fax",      "icc",    "device",  "calibrated", "recompress"};
-// The setup's objects (below): paths, a transform, the other image and the
-// image itself.
+// The barcode reader's type words, and two it does not know.
+const char* const kBarTypes[] = {"any", "ean", "code128", "code39", "code25", "", "qr"};
+// The setup's objects (below): paths, a transform, the other image, the
+// image itself and the last call's result.
 const char* const kObjects[] = {"paths[1]", "paths[2]", "paths[3]", "paths[4]",
-                                "xform",    "other",    "img"};
+                                "xform",    "other",    "img",      "r"};
+// Whose method a call is.
+const char* const kReceivers[] = {"img", "other", "r"};
 
 template <size_t N> const char* pick(const char* const (&list)[N], uint8_t b) { return list[b % N]; }
 
+// Bytes of the input (a 16-bit length, then as many as there are) as a
+// script string literal.
+std::string bytesLiteral(fuzz::Input& in)
+{
+  size_t n = in.u16();
+  if (n > in.restSize())
+    n = in.restSize();
+  std::string out = "'";
+  char esc[8];
+  for (size_t i = 0; i < n; ++i) {
+    snprintf(esc, sizeof esc, "\\%03d", in.byte());
+    out += esc;
+  }
+  return out + "'";
+}
+
 std::string argument(fuzz::Input& in)
 {
-  switch (in.byte() % 16) {
+  switch (in.byte() % 20) {
   case 0: return "nil";
   case 1: return std::to_string(int(in.byte()) - 16);
   case 2: return std::to_string(int(in.u16()) - 300);
@@ -59,8 +84,9 @@ std::string argument(fuzz::Input& in)
   case 10: return "{" + std::to_string(in.byte()) + ", 2, 3}";
   case 11: return "'" + std::string(pick(kCodecs, in.byte())) + "'";
   case 12: {
+    // the codecs take several option words separated by ',' (or ';', '|')
     const uint8_t a = in.byte(), b = in.byte();
-    return "'" + std::string(pick(kOptions, a)) + (b & 1 ? std::string(" ") + pick(kOptions, b >> 1) : "") + "'";
+    return "'" + std::string(pick(kOptions, a)) + (b & 1 ? std::string(",") + pick(kOptions, b >> 1) : "") + "'";
   }
   case 13: {
     // a deskew sheet: position, size and angle of the page
@@ -69,6 +95,11 @@ std::string argument(fuzz::Input& in)
     t += ", x_back = " + std::to_string(in.byte() % 16) + ", y_back = " + std::to_string(in.byte() % 16);
     return t + ", angle = " + std::to_string((int(in.byte()) - 128) / 8.0) + "}";
   }
+  case 16: return "'" + std::string(pick(kBarTypes, in.byte())) + "'";
+  case 17: return bytesLiteral(in);
+  // the name of a file holding bytes of the input, or the last result
+  case 18: return "file(" + bytesLiteral(in) + ")";
+  case 19: return "file(r)";
   default: return pick(kObjects, in.byte());
   }
 }
@@ -80,9 +111,10 @@ std::string argument(fuzz::Input& in)
 // would only time out.
 const char kSetup[] = R"(
 local Tolm = require('Tolm')
+local path = select(2, ...)
 local img = Tolm.Image.new()
 img:setImageData(9, 7, 1, 8, string.rep('\120\7', 400))
-img:colorspace(...)
+img:colorspace((...))
 local other = Tolm.Image.new()
 other:setImageData(6, 5, 3, 8, string.rep('\1\200\30', 40))
 assert(img:width() == 9 and img:height() == 7 and other:width() == 6 and other:height() == 5,
@@ -94,6 +126,16 @@ local function cap(v, most)
   return v
 end
 local guard = {}
+-- a read image larger than the cap is dropped before its pixels are wanted
+-- (a PDF page is drawn only then)
+local function bounded(im, ...)
+  if im:width() * im:height() > limit * limit then im:setImageData(1, 1, 1, 8, '\0') end
+  return ...
+end
+function guard.setImage(im, ...) return bounded(im, im:setImage(...)) end
+-- a class function, no method: a copy of the image it is given
+guard.newFromImage = Tolm.Image.newFromImage
+function guard.setImageMem(im, ...) return bounded(im, im:setImageMem(...)) end
 function guard.setImageData(im, w, h, ...) return im:setImageData(cap(w, limit), cap(h, limit), ...) end
 function guard.setImageDataSpec(im, w, h, ...)
   return im:setImageDataSpec(cap(w, limit), cap(h, limit), ...)
@@ -121,8 +163,42 @@ paths[4]:lineTo(1, 1)
 local xform = Tolm.Transform.new()
 xform:rotate(0.3)
 xform:translate(1, 2)
-return img, other, guard, paths, xform
+-- the file behind file(): the given bytes (nothing for a result that is
+-- no string), its name the argument
+local function file(data)
+  local f = assert(io.open(path, 'wb'))
+  f:write(type(data) == 'string' and data or '')
+  f:close()
+  return path
+end
+-- a call's first result, when it is an image, a string (a written file)
+-- or a table (barcodes found, a deskew sheet), is the next calls' r; flags
+-- and numbers would only end a chain of calls on r
+local kept = {userdata = true, string = true, table = true}
+local function keep(r, ok, v)
+  if ok and kept[type(v)] then return v end
+  return r
+end
+return img, other, guard, paths, xform, file, keep
 )";
+
+// The file behind file(): created once per process and unlinked at once,
+// named through /proc so that nothing is left behind.
+const std::string& scratchFile()
+{
+  static const std::string name = [] {
+    const char* dir = getenv("TMPDIR");
+    std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/tolm-fuzz-XXXXXX";
+    const int fd = mkstemp(&tmpl[0]);
+    if (fd < 0) {
+      perror("image_methods: scratch file");
+      std::abort();
+    }
+    unlink(tmpl.c_str());
+    return "/proc/self/fd/" + std::to_string(fd);
+  }();
+  return name;
+}
 
 } // namespace
 
@@ -136,15 +212,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   fuzz::Input in(data, size);
   const char* colorspace = pick(kColorspaces, in.byte());
-  std::string script = "local img, other, guard, paths, xform = ...\n";
+  std::string script = "local img, other, guard, paths, xform, file, keep = ...\nlocal r\n";
   for (int call = 0; call < 16 && in.restSize() > 0; ++call) {
     std::string args;
-    const int n = in.byte() % 8;
+    const uint8_t head = in.byte();
+    const int n = head % 8;
+    const char* receiver = pick(kReceivers, uint8_t(head >> 3));
     for (int i = 0; i < n; ++i)
       args += (i ? ", " : "") + argument(in);
     const std::string method = pick(kMethods, in.byte());
-    script += "pcall(guard." + method + " or img." + method + ", img" + (args.empty() ? "" : ", ") +
-              args + ")\n";
+    script += "r = keep(r, pcall(guard." + method + " or img." + method + ", " + receiver +
+              (args.empty() ? "" : ", ") + args + "))\n";
   }
   lua_State* L = luaL_newstate();
   luaL_openlibs(L);
@@ -154,7 +232,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::abort();
   }
   lua_pushstring(L, colorspace);
-  if (lua_pcall(L, 1, 5, 0) != 0) {
+  lua_pushstring(L, scratchFile().c_str());
+  if (lua_pcall(L, 2, 7, 0) != 0) {
     fprintf(stderr, "image_methods: setup raised: %s\n", lua_tostring(L, -1));
     std::abort();
   }
@@ -162,8 +241,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fprintf(stderr, "image_methods: generated script: %s\n", lua_tostring(L, -1));
     std::abort();
   }
-  lua_insert(L, -6);
-  lua_pcall(L, 5, 0, 0);
+  lua_insert(L, -8);
+  lua_pcall(L, 7, 0, 0);
   LuaWrapper::closeState(L);
   return 0;
 }
