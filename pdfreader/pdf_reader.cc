@@ -387,6 +387,10 @@ bool OpenDocument::open(std::istream* stream)
     poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
                  " pages, poppler finds " + std::to_string(pages) + "; reading " +
                  std::to_string(pages));
+  else if (popplerCounts && poppler->promisedPages() > pages)
+    poppler->say("PDF: the document has " + std::to_string(poppler->promisedPages()) +
+                 " pages, poppler can open " + std::to_string(pages) + "; reading " +
+                 std::to_string(pages));
   if (pages < 1)
     return false;
   handed.assign(size_t(pages), false);

@@ -189,7 +189,7 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
   // promises without a page object; those are not the document's.
   // poppler reads the tree in order, so when the last page opens all do
   // and each page need not be tried.
-  const int promised = std::max(0, std::min(doc->getNumPages(), kMaxPages));
+  promised = std::max(0, std::min(doc->getNumPages(), kMaxPages));
   auto opens = [&](int i) {
     Page* p = doc->getPage(i + 1);
     double bw, bh;
