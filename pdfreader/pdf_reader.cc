@@ -355,7 +355,10 @@ bool OpenDocument::open(std::istream* stream)
   // the script's incremental update: the page tree mended, calibrated gray
   // made device gray
   try {
-    bytes.insert(bytes.end(), update.begin(), update.end());
+    if (!update.empty()) {
+      bytes.reserve(bytes.size() + update.size());
+      bytes.insert(bytes.end(), update.begin(), update.end());
+    }
     poppler = std::make_shared<PopplerDocument>(std::move(bytes));
   } catch (const std::exception& e) {
     std::cerr << "PDF: " << e.what() << std::endl;
