@@ -355,7 +355,10 @@ bool OpenDocument::open(std::istream* stream)
   // the script's incremental update: the page tree mended, calibrated gray
   // made device gray
   try {
-    bytes.insert(bytes.end(), update.begin(), update.end());
+    if (!update.empty()) {
+      bytes.reserve(bytes.size() + update.size());
+      bytes.insert(bytes.end(), update.begin(), update.end());
+    }
     poppler = std::make_shared<PopplerDocument>(std::move(bytes));
   } catch (const std::exception& e) {
     std::cerr << "PDF: " << e.what() << std::endl;
@@ -386,6 +389,10 @@ bool OpenDocument::open(std::istream* stream)
   if (!popplerCounts && scriptPages != pages)
     poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
                  " pages, poppler finds " + std::to_string(pages) + "; reading " +
+                 std::to_string(pages));
+  else if (popplerCounts && poppler->promisedPages() > pages)
+    poppler->say("PDF: the document has " + std::to_string(poppler->promisedPages()) +
+                 " pages, poppler can open " + std::to_string(pages) + "; reading " +
                  std::to_string(pages));
   if (pages < 1)
     return false;

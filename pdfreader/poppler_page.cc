@@ -151,9 +151,22 @@ bool readAll(std::istream& in, std::vector<char>& out)
 {
   out.clear();
   in.clear();
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.clear();
   in.seekg(0, std::ios::beg);
   if (!in)
     return false;
+  // A stream that tells its size is read in one piece into memory of that
+  // size: a document is held whole, and the piecewise growth would hold up
+  // to twice its size.
+  if (size > 0 && size <= std::streamoff(std::numeric_limits<int>::max())) {
+    out.resize(size_t(size));
+    in.read(out.data(), size);
+    out.resize(size_t(in.gcount()));
+    if (in && in.peek() == std::char_traits<char>::eof())
+      return !in.bad() && !out.empty();
+  }
   while (in) {
     size_t old = out.size();
     if (old > size_t(std::numeric_limits<int>::max()) - size_t(kReadChunk))
@@ -189,7 +202,7 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
   // promises without a page object; those are not the document's.
   // poppler reads the tree in order, so when the last page opens all do
   // and each page need not be tried.
-  const int promised = std::max(0, std::min(doc->getNumPages(), kMaxPages));
+  promised = std::max(0, std::min(doc->getNumPages(), kMaxPages));
   auto opens = [&](int i) {
     Page* p = doc->getPage(i + 1);
     double bw, bh;

@@ -41,6 +41,8 @@ public:
   Status status() const { return state; }
   // The pages poppler can open, in order; page numbers below count these.
   int pages() const;
+  // The pages the document says it has (its page tree's /Count, bounded).
+  int promisedPages() const { return promised; }
   // Says the line unless it was said before for this document.
   void say(const std::string& line) const;
   // One of poppler's lines while it works on this document: the first few
@@ -71,6 +73,7 @@ private:
   Status state = Unreadable;
   std::string key;
   std::vector<int> usable;
+  int promised = 0;
   mutable std::set<std::string> said;
   mutable int shown = 0;
   mutable int64_t unsaid = 0;
