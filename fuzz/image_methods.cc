@@ -133,9 +133,9 @@ local function bounded(im, ...)
   return ...
 end
 function guard.setImage(im, ...) return bounded(im, im:setImage(...)) end
+function guard.setImageMem(im, ...) return bounded(im, im:setImageMem(...)) end
 -- a class function, no method: a copy of the image it is given
 guard.newFromImage = Tolm.Image.newFromImage
-function guard.setImageMem(im, ...) return bounded(im, im:setImageMem(...)) end
 function guard.setImageData(im, w, h, ...) return im:setImageData(cap(w, limit), cap(h, limit), ...) end
 function guard.setImageDataSpec(im, w, h, ...)
   return im:setImageDataSpec(cap(w, limit), cap(h, limit), ...)
