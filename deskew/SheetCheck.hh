@@ -99,6 +99,26 @@ bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int 
   return marks > 20 + outside / 20000;
 }
 
+// The level of the background: the median of the samples lying more than
+// `margin` pixels outside the cut (most of them are background when the
+// cut is a sheet). -1 when there are none.
+template <typename Gray>
+int32_t levelOutside(int W, int H, const deskew_rect& r, double dpi, Gray gray)
+{
+  const Frame f(r);
+  const int step = std::max(2, (int)(dpi / 25));
+  const double margin = dpi * 2 / 25.4;
+  std::vector<int32_t> v;
+  for (int y = 0; y < H; y += step)
+    for (int x = 0; x < W; x += step)
+      if (f.outside(x, y) > margin)
+        v.push_back(gray(x, y));
+  if (v.empty())
+    return -1;
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
+}
+
 // The level of the paper: the upper quartile of the samples inside the cut
 // (print is darker than paper and covers less than half of a page).
 template <typename Gray>

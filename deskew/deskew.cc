@@ -590,26 +590,33 @@ struct detector {
     }
   }
 
-  // Sides without a step all round: their slopes to a fraction of a pixel
-  // replace those of the whole-pixel fits when they agree on a turn of at
-  // least 0.015 degree; below that the sheet counts as straight.
+  // Sides without a step all round, or whose steps go both ways (the
+  // sensor's noise on an edge pixel half covered) while they turn by less
+  // than 0.2 degree: their slopes to a fraction of a pixel replace those of
+  // the whole-pixel fits. Sides without any step keep theirs unless the
+  // finer slopes agree on a turn of at least 0.015 degree: below that the
+  // sheet counts as straight.
   void fineSlopes(points_t* lists[4], LinearRegression<double> fits[4], const Steps steps[4]) const
   {
     double slope[4];
     std::vector<double> angles;
-    bool found[4] = {false, false, false, false};
-    for (int i = 0; i < 4; ++i)
-      if (steps[i] == Flat && fineSlope(*lists[i], i, slope[i])) {
+    bool found[4] = {false, false, false, false}, flat = true;
+    const double small = std::tan(0.2 / 180 * kPi);
+    for (int i = 0; i < 4; ++i) {
+      const bool smooth = steps[i] == Flat || (steps[i] == Irregular && std::fabs(fits[i].b) < small);
+      if (smooth && fineSlope(*lists[i], i, slope[i])) {
         found[i] = true;
+        flat = flat && steps[i] == Flat;
         const double a = std::atan(slope[i]) / kPi * 180;
         angles.push_back(i < 2 ? a : -a);
       }
+    }
     if (angles.empty())
       return;
     std::sort(angles.begin(), angles.end());
     const size_t n = angles.size();
     const double median = n % 2 ? angles[n / 2] : (angles[n / 2 - 1] + angles[n / 2]) / 2;
-    if (std::fabs(median) < 0.015)
+    if (flat && std::fabs(median) < 0.015)
       return;
     for (int i = 0; i < 4; ++i)
       if (found[i]) {
