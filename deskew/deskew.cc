@@ -1086,45 +1086,51 @@ struct detector {
   double beyond(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
                 double length, double dpi) const
   {
-    const int step = std::max(1, (int)(dpi / 75));
     const int near = (int)(dpi * 2 / 25.4);
     for (int k = 1;; ++k) {
-      int64_t sum = 0, n = 0, tried = 0;
-      for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
-        ++tried;
-        const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
-        if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
-          continue;
-        const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
+      int64_t sum = 0, n = 0;
+      const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         sum += grayAt(x, y) - bgGray[x] - rowShift[y];
         ++n;
-      }
+      });
       if (n * 4 < tried || std::abs(sum) < 4 * scale * n)
         return k <= near ? 0 : k;
     }
   }
 
+  // Visits the pixels (x, y) of the middle four fifths of the side found at
+  // `from` running along (ax, ay) for `length` pixels, moved `k` pixels
+  // outward (nx, ny), a few pixels apart, that lie on the scan; returns how
+  // many places were tried.
+  template <typename Visit>
+  int64_t alongLine(const std::pair<double, double>& from, double ax, double ay, double nx,
+                    double ny, int k, double length, double dpi, Visit visit) const
+  {
+    const int step = std::max(1, (int)(dpi / 75));
+    int64_t tried = 0;
+    for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
+      ++tried;
+      const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
+      if (fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1)
+        visit((int)(fx + 0.5), (int)(fy + 0.5));
+    }
+    return tried;
+  }
+
   // The finer walk of the same lines: the first (from 1) whose median lies
   // on the background within a level (print that the line grazes leaves
-  // the median alone), or that lies mostly beyond the scan;
-  // `limit` + 1 when every line up to `limit` departs from it. `bias` is
-  // the background's own departure from its model.
+  // the median alone), or that lies mostly beyond the scan; `limit` + 1
+  // when every line up to `limit` departs from it. `bias` is the
+  // background's own departure from its model.
   int fineWalk(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
                double length, double dpi, double bias, int limit) const
   {
-    const int step = std::max(1, (int)(dpi / 75));
     std::vector<int32_t> diffs;
     for (int k = 1; k <= limit; ++k) {
-      int64_t tried = 0;
       diffs.clear();
-      for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
-        ++tried;
-        const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
-        if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
-          continue;
-        const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
+      const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         diffs.push_back(grayAt(x, y) - bgGray[x] - rowShift[y]);
-      }
+      });
       if ((int64_t)diffs.size() * 4 < tried)
         return k;
       std::nth_element(diffs.begin(), diffs.begin() + diffs.size() / 2, diffs.end());
