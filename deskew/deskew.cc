@@ -971,9 +971,9 @@ struct detector {
   // the scan at either side are background in every row of a sheet that
   // lies on it; each row's departure there from the columns' level, less
   // that of the bands' rows (which the columns were learnt from), is the
-  // drift. A median over a few millimetres of rows stands against print
-  // reaching the border; less than a level counts as none, so an even
-  // background keeps its model as it was.
+  // drift. A median per row stands against print reaching the border;
+  // less than a level counts as none, so an even background keeps its
+  // model as it was.
   void learnRowShift(int topLines, int bottomLines, double dpi, bool left, bool right)
   {
     rowShift.assign(H, 0);
@@ -982,36 +982,39 @@ struct detector {
       return;
     // Per row the median of the border's samples; paper or print there
     // (beyond the tolerance) is left out, a row without samples gets none.
+    // Every few rows and columns: the drift is slow.
+    const int step = std::max(1, (int)(dpi / 75));
     std::vector<int32_t> d(H), px;
     std::vector<uint8_t> has(H, 0);
-    for (int y = 0; y < H; ++y) {
+    for (int y = 0; y < H; y += step) {
       px.clear();
-      for (int i = 0; i < k; ++i)
+      for (int i = 0; i < k; i += 2)
         for (int x : {left ? i : -1, right ? W - 1 - i : -1})
           if (x >= 0) {
             const int32_t v = grayAt(x, y) - bgGray[x];
             if (std::abs(v) < tol[x])
               px.push_back(v);
           }
-      if (px.size() * 2 < (size_t)k)
+      if (px.size() * 4 < (size_t)k)
         continue;
       std::nth_element(px.begin(), px.begin() + px.size() / 2, px.end());
       d[y] = px[px.size() / 2];
       has[y] = 1;
     }
+    // Averaged over 6 mm of rows, through running sums.
     const int half = std::max(1, (int)(dpi * 3 / 25.4));
+    std::vector<int64_t> sum(H + 1, 0), count(H + 1, 0);
+    for (int y = 0; y < H; ++y) {
+      sum[y + 1] = sum[y] + (has[y] ? d[y] : 0);
+      count[y + 1] = count[y] + has[y];
+    }
     std::vector<double> smooth(H, 0.0);
     std::vector<uint8_t> known(H, 0);
-    std::vector<int32_t> win;
     for (int y = 0; y < H; ++y) {
-      win.clear();
-      for (int r = std::max(0, y - half); r < std::min(H, y + half + 1); ++r)
-        if (has[r])
-          win.push_back(d[r]);
-      if (win.empty())
+      const int lo = std::max(0, y - half), hi = std::min(H, y + half + 1);
+      if (count[hi] - count[lo] == 0)
         continue;
-      std::nth_element(win.begin(), win.begin() + win.size() / 2, win.end());
-      smooth[y] = win[win.size() / 2];
+      smooth[y] = (double)(sum[hi] - sum[lo]) / (double)(count[hi] - count[lo]);
       known[y] = 1;
     }
     double band = 0;
