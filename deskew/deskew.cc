@@ -1134,7 +1134,7 @@ struct detector {
       const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         diffs.push_back(grayAt(x, y) - bgGray[x] - rowShift[y]);
       });
-      if ((int64_t)diffs.size() * 4 < tried)
+      if (diffs.empty() || (int64_t)diffs.size() * 4 < tried)
         return k;
       std::nth_element(diffs.begin(), diffs.begin() + diffs.size() / 2, diffs.end());
       if (std::fabs(diffs[diffs.size() / 2] - bias) < 1.0 * scale)
