@@ -28,6 +28,37 @@ struct Frame {
     w = r.width;
     h = r.height;
   }
+  // The columns [x0, x1) of row y that lie within `margin` of the cut (an
+  // empty run when none do), rounded inwards by a pixel so that every
+  // column in it is within.
+  void run(int y, double margin, int W, int& x0, int& x1) const
+  {
+    double lo = -1e300, hi = 1e300;
+    const double dy = y - this->y0;
+    // each bound: -margin <= a * x + b <= limit + margin along u and v
+    const double bounds[2][3] = {{ux, dy * uy, w}, {vx, dy * vy, h}};
+    for (const auto& c : bounds) {
+      const double a = c[0], b = c[1] - a * this->x0, l = -margin - b, r = c[2] + margin - b;
+      if (std::fabs(a) < 1e-12) {
+        if (l > 0 || r < 0)
+          lo = 1, hi = 0;
+        continue;
+      }
+      const double p = l / a, q = r / a;
+      lo = std::max(lo, std::min(p, q));
+      hi = std::min(hi, std::max(p, q));
+    }
+    x0 = 0;
+    x1 = 0;
+    if (!(lo <= hi))
+      return;
+    const double a = std::max(0.0, std::ceil(lo) + 1), b = std::min((double)W, std::floor(hi));
+    if (a < b) {
+      x0 = (int)a;
+      x1 = (int)b;
+    }
+  }
+
   // How far (x, y) lies outside the cut along either axis; <= 0 inside.
   double outside(double x, double y) const
   {
@@ -87,8 +118,16 @@ bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int 
   const int step = std::max(1, (int)(dpi / 75));
   const double margin = dpi * 2 / 25.4;
   int64_t outside = 0, marks = 0;
-  for (int y = std::max(from, 0); y + step < std::min(to, H); y += step)
+  for (int y = std::max(from, 0); y + step < std::min(to, H); y += step) {
+    // The row's samples within the margin around the cut form one run
+    // [in0, in1): only those outside it are looked at.
+    int in0 = 0, in1 = 0;
+    f.run(y, margin, W, in0, in1);
     for (int x = 0; x + step < W; x += step) {
+      if (x >= in0 && x < in1) {
+        x = (in1 - 1) / step * step;
+        continue;
+      }
       if (f.outside(x, y) <= margin)
         continue;
       ++outside;
@@ -96,7 +135,28 @@ bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int 
                             (f.outside(x, y + step) > margin && departs(x, y + step))))
         ++marks;
     }
+  }
   return marks > 20 + outside / 20000;
+}
+
+// The level of the background: the median of the samples lying more than
+// `margin` pixels outside the cut (most of them are background when the
+// cut is a sheet). -1 when there are none.
+template <typename Gray>
+int32_t levelOutside(int W, int H, const deskew_rect& r, double dpi, Gray gray)
+{
+  const Frame f(r);
+  const int step = std::max(2, (int)(dpi / 25));
+  const double margin = dpi * 2 / 25.4;
+  std::vector<int32_t> v;
+  for (int y = 0; y < H; y += step)
+    for (int x = 0; x < W; x += step)
+      if (f.outside(x, y) > margin)
+        v.push_back(gray(x, y));
+  if (v.empty())
+    return -1;
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
 }
 
 // The level of the paper: the upper quartile of the samples inside the cut

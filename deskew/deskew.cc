@@ -590,26 +590,33 @@ struct detector {
     }
   }
 
-  // Sides without a step all round: their slopes to a fraction of a pixel
-  // replace those of the whole-pixel fits when they agree on a turn of at
-  // least 0.015 degree; below that the sheet counts as straight.
+  // Sides without a step all round, or whose steps go both ways (the
+  // sensor's noise on an edge pixel half covered) while they turn by less
+  // than 0.2 degree: their slopes to a fraction of a pixel replace those of
+  // the whole-pixel fits. Sides without any step keep theirs unless the
+  // finer slopes agree on a turn of at least 0.015 degree: below that the
+  // sheet counts as straight.
   void fineSlopes(points_t* lists[4], LinearRegression<double> fits[4], const Steps steps[4]) const
   {
     double slope[4];
     std::vector<double> angles;
-    bool found[4] = {false, false, false, false};
-    for (int i = 0; i < 4; ++i)
-      if (steps[i] == Flat && fineSlope(*lists[i], i, slope[i])) {
+    bool found[4] = {false, false, false, false}, flat = true;
+    const double small = std::tan(0.2 / 180 * kPi);
+    for (int i = 0; i < 4; ++i) {
+      const bool smooth = steps[i] == Flat || (steps[i] == Irregular && std::fabs(fits[i].b) < small);
+      if (smooth && fineSlope(*lists[i], i, slope[i])) {
         found[i] = true;
+        flat = flat && steps[i] == Flat;
         const double a = std::atan(slope[i]) / kPi * 180;
         angles.push_back(i < 2 ? a : -a);
       }
+    }
     if (angles.empty())
       return;
     std::sort(angles.begin(), angles.end());
     const size_t n = angles.size();
     const double median = n % 2 ? angles[n / 2] : (angles[n / 2 - 1] + angles[n / 2]) / 2;
-    if (std::fabs(median) < 0.015)
+    if (flat && std::fabs(median) < 0.015)
       return;
     for (int i = 0; i < 4; ++i)
       if (found[i]) {
@@ -964,9 +971,9 @@ struct detector {
   // the scan at either side are background in every row of a sheet that
   // lies on it; each row's departure there from the columns' level, less
   // that of the bands' rows (which the columns were learnt from), is the
-  // drift. A median over a few millimetres of rows stands against print
-  // reaching the border; less than a level counts as none, so an even
-  // background keeps its model as it was.
+  // drift. A median per row stands against print reaching the border;
+  // less than a level counts as none, so an even background keeps its
+  // model as it was.
   void learnRowShift(int topLines, int bottomLines, double dpi, bool left, bool right)
   {
     rowShift.assign(H, 0);
@@ -975,36 +982,39 @@ struct detector {
       return;
     // Per row the median of the border's samples; paper or print there
     // (beyond the tolerance) is left out, a row without samples gets none.
+    // Every few rows and columns: the drift is slow.
+    const int step = std::max(1, (int)(dpi / 75));
     std::vector<int32_t> d(H), px;
     std::vector<uint8_t> has(H, 0);
-    for (int y = 0; y < H; ++y) {
+    for (int y = 0; y < H; y += step) {
       px.clear();
-      for (int i = 0; i < k; ++i)
+      for (int i = 0; i < k; i += 2)
         for (int x : {left ? i : -1, right ? W - 1 - i : -1})
           if (x >= 0) {
             const int32_t v = grayAt(x, y) - bgGray[x];
             if (std::abs(v) < tol[x])
               px.push_back(v);
           }
-      if (px.size() * 2 < (size_t)k)
+      if (px.size() * 4 < (size_t)k)
         continue;
       std::nth_element(px.begin(), px.begin() + px.size() / 2, px.end());
       d[y] = px[px.size() / 2];
       has[y] = 1;
     }
+    // Averaged over 6 mm of rows, through running sums.
     const int half = std::max(1, (int)(dpi * 3 / 25.4));
+    std::vector<int64_t> sum(H + 1, 0), count(H + 1, 0);
+    for (int y = 0; y < H; ++y) {
+      sum[y + 1] = sum[y] + (has[y] ? d[y] : 0);
+      count[y + 1] = count[y] + has[y];
+    }
     std::vector<double> smooth(H, 0.0);
     std::vector<uint8_t> known(H, 0);
-    std::vector<int32_t> win;
     for (int y = 0; y < H; ++y) {
-      win.clear();
-      for (int r = std::max(0, y - half); r < std::min(H, y + half + 1); ++r)
-        if (has[r])
-          win.push_back(d[r]);
-      if (win.empty())
+      const int lo = std::max(0, y - half), hi = std::min(H, y + half + 1);
+      if (count[hi] - count[lo] == 0)
         continue;
-      std::nth_element(win.begin(), win.begin() + win.size() / 2, win.end());
-      smooth[y] = win[win.size() / 2];
+      smooth[y] = (double)(sum[hi] - sum[lo]) / (double)(count[hi] - count[lo]);
       known[y] = 1;
     }
     double band = 0;
@@ -1079,46 +1089,52 @@ struct detector {
   double beyond(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
                 double length, double dpi) const
   {
-    const int step = std::max(1, (int)(dpi / 75));
     const int near = (int)(dpi * 2 / 25.4);
     for (int k = 1;; ++k) {
-      int64_t sum = 0, n = 0, tried = 0;
-      for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
-        ++tried;
-        const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
-        if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
-          continue;
-        const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
+      int64_t sum = 0, n = 0;
+      const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         sum += grayAt(x, y) - bgGray[x] - rowShift[y];
         ++n;
-      }
+      });
       if (n * 4 < tried || std::abs(sum) < 4 * scale * n)
         return k <= near ? 0 : k;
     }
   }
 
+  // Visits the pixels (x, y) of the middle four fifths of the side found at
+  // `from` running along (ax, ay) for `length` pixels, moved `k` pixels
+  // outward (nx, ny), a few pixels apart, that lie on the scan; returns how
+  // many places were tried.
+  template <typename Visit>
+  int64_t alongLine(const std::pair<double, double>& from, double ax, double ay, double nx,
+                    double ny, int k, double length, double dpi, Visit visit) const
+  {
+    const int step = std::max(1, (int)(dpi / 75));
+    int64_t tried = 0;
+    for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
+      ++tried;
+      const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
+      if (fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1)
+        visit((int)(fx + 0.5), (int)(fy + 0.5));
+    }
+    return tried;
+  }
+
   // The finer walk of the same lines: the first (from 1) whose median lies
   // on the background within a level (print that the line grazes leaves
-  // the median alone), or that lies mostly beyond the scan;
-  // `limit` + 1 when every line up to `limit` departs from it. `bias` is
-  // the background's own departure from its model.
+  // the median alone), or that lies mostly beyond the scan; `limit` + 1
+  // when every line up to `limit` departs from it. `bias` is the
+  // background's own departure from its model.
   int fineWalk(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
                double length, double dpi, double bias, int limit) const
   {
-    const int step = std::max(1, (int)(dpi / 75));
     std::vector<int32_t> diffs;
     for (int k = 1; k <= limit; ++k) {
-      int64_t tried = 0;
       diffs.clear();
-      for (double t = 0.1 * length; t <= 0.9 * length; t += step) {
-        ++tried;
-        const double fx = from.first + t * ax + k * nx, fy = from.second + t * ay + k * ny;
-        if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
-          continue;
-        const int x = (int)(fx + 0.5), y = (int)(fy + 0.5);
+      const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         diffs.push_back(grayAt(x, y) - bgGray[x] - rowShift[y]);
-      }
-      if ((int64_t)diffs.size() * 4 < tried)
+      });
+      if (diffs.empty() || (int64_t)diffs.size() * 4 < tried)
         return k;
       std::nth_element(diffs.begin(), diffs.begin() + diffs.size() / 2, diffs.end());
       if (std::fabs(diffs[diffs.size() / 2] - bias) < 1.0 * scale)

@@ -29,6 +29,7 @@ const int kMinEdge = 32;           // Sobel response: a step of 8 levels
 const double kStrongShare = 0.5;   // of the strongest line, to count as a side
 const int kMinProfiles = 8;
 const double kLidRange = 64;       // levels within the lid beside an edge
+const int kDarkBackground = 96;    // around the cut: a sheet-fed scanner's, no lid
 
 enum Side { Top, Bottom, Left, Right };
 
@@ -357,9 +358,16 @@ deskew_rect deskewFlatbed(Image& image)
   // is no sheet.
   const Gray g{copies.full.getRawData(), copies.full.stride(), copies.full.w, copies.full.h};
   const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
+  auto gray = [&g](int x, int y) { return g.at(x, y); };
   if (!sheetcheck::plausible(image.w, image.h, result) ||
-      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64,
-                                     [&g](int x, int y) { return g.at(x, y); }))
+      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64, gray))
+    return wholeImageRect(image);
+  // A dark background around the cut is no lid but a sheet-fed scanner's,
+  // against which the sheet's edges were not found: print as dark as the
+  // background hides them (a band over the sheet's end), and a cut at the
+  // lines seen would drop it.
+  const int32_t level = sheetcheck::levelOutside(image.w, image.h, result, dpi, gray);
+  if (level >= 0 && level < kDarkBackground)
     return wholeImageRect(image);
   return result;
 }
