@@ -231,7 +231,7 @@ private:
         continue;
       uint8_t* d = data + size_t(y) * stride + size_t(left) * 4;
       for (int64_t x = left; x < right; ++x, d += 4) {
-        uint8_t r = 0, g = 0, b = 0; // a short stream: black, as Splash
+        uint8_t r = 0, g = 0, b = 0; // no line to be had: black
         if (line) {
           unsigned char* p = line + size_t(x - x0) * size_t(comps);
           if (!lookup.empty()) {
