@@ -124,13 +124,17 @@ int64_t pixelsAt(double points, double dpi)
   return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0 - kPixelSlack));
 }
 
-// The whole number v is within kPixelSlack of, or false.
-bool wholePixel(double v, int64_t& whole)
+// Splash's first clip is the bitmap less a thousandth of a pixel: a clip
+// edge this close to a whole pixel is on it, its antialiasing unseen.
+constexpr double kClipSlack = 0.002;
+
+// The whole number v is within slack of, or false.
+bool wholePixel(double v, int64_t& whole, double slack = kPixelSlack)
 {
   if (!std::isfinite(v) || std::fabs(v) > double(int64_t(1) << 40))
     return false;
   const double r = std::round(v);
-  if (std::fabs(v - r) > kPixelSlack)
+  if (std::fabs(v - r) > slack)
     return false;
   whole = int64_t(r);
   return true;
@@ -191,16 +195,19 @@ private:
         !wholePixel(ctm[0], sx) || !wholePixel(-ctm[3], sy) || sx != width || sy != height ||
         !wholePixel(ctm[4], x0) || !wholePixel(ctm[5] + ctm[3], y0))
       return false;
-    // the clip a rectangle: what of the image falls in it and in the page
+    // the clip a rectangle on whole pixels (a pixel it cuts through is
+    // Splash's to shade): what of the image falls in it and in the page
     SplashClip* clip = splash->getClip();
-    if (!clip || clip->getNumPaths() != 0)
+    int64_t cx0, cy0, cx1, cy1;
+    if (!clip || clip->getNumPaths() != 0 || !wholePixel(clip->getXMin(), cx0, kClipSlack) ||
+        !wholePixel(clip->getYMin(), cy0, kClipSlack) ||
+        !wholePixel(clip->getXMax(), cx1, kClipSlack) ||
+        !wholePixel(clip->getYMax(), cy1, kClipSlack))
       return false;
-    const int64_t left = std::max<int64_t>({x0, 0, clip->getXMinI()});
-    const int64_t right =
-        std::min<int64_t>({x0 + width, bitmap->getWidth(), int64_t(clip->getXMaxI()) + 1});
-    const int64_t top = std::max<int64_t>({y0, 0, clip->getYMinI()});
-    const int64_t bottom =
-        std::min<int64_t>({y0 + height, bitmap->getHeight(), int64_t(clip->getYMaxI()) + 1});
+    const int64_t left = std::max<int64_t>({x0, 0, cx0});
+    const int64_t right = std::min<int64_t>({x0 + width, bitmap->getWidth(), cx1});
+    const int64_t top = std::max<int64_t>({y0, 0, cy0});
+    const int64_t bottom = std::min<int64_t>({y0 + height, bitmap->getHeight(), cy1});
     if (left >= right || top >= bottom)
       return true; // nothing of it shows
 

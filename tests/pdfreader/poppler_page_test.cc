@@ -57,17 +57,28 @@ std::string boxPdf(double wPt, double hPt, int rotate, const std::string& extra 
        streamObject("", content.str())});
 }
 
-// A page of wPt x hPt points showing one uncompressed image, /Im0, by the
-// content given.
+// A page of the given size in points showing one uncompressed image,
+// /Im0, by the content given; resources beside the image's.
 std::string imagePdf(const std::string& size, const std::string& content,
-                     const std::string& imageDict, const std::string& samples)
+                     const std::string& imageDict, const std::string& samples,
+                     const std::string& resources = "")
 {
   return document({"<< /Type /Catalog /Pages 2 0 R >>",
                    "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size +
-                       "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
+                       "] /Resources << /XObject << /Im0 5 0 R >> " + resources +
+                       " >> /Contents 4 0 R >>",
                    streamObject("", content),
                    streamObject("/Type /XObject /Subtype /Image " + imageDict, samples)});
+}
+
+// Page 1 of the file as pdftoppm draws it.
+bool pdftoppmPage(const std::string& pdftoppm, const std::string& pdf, int dpi, TempDir& dir,
+                  Image& ref)
+{
+  return run(pdftoppm + " -r " + std::to_string(dpi) + " -f 1 -l 1 -singlefile " + pdf + " " +
+             dir.file("ref")) == 0 &&
+         readPNM(ref, dir.file("ref.ppm"));
 }
 
 bool render(const std::string& pdf, Image& image, int page, int dpi)
@@ -117,10 +128,8 @@ TEST(PopplerPage, MatchesPdftoppm)
     Image ours;
     std::ifstream in(pdf, std::ios::binary);
     ASSERT_TRUE(pdfreader::renderPage(in, ours, 1, dpi));
-    ASSERT_EQ(run(pdftoppm + " -r " + std::to_string(dpi) + " -f 1 -l 1 -singlefile " + pdf + " " +
-                  dir.file("ref")), 0);
     Image ref;
-    ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
+    ASSERT_TRUE(pdftoppmPage(pdftoppm, pdf, dpi, dir, ref));
     ASSERT_EQ(ours.w, ref.w);
     ASSERT_EQ(ours.h, ref.h);
     size_t off = 0, total = 0;
@@ -151,10 +160,8 @@ TEST(PopplerPage, FractionalPageSizeAsPdftoppm)
     Image ours;
     std::ifstream in(pdf, std::ios::binary);
     ASSERT_TRUE(pdfreader::renderPage(in, ours, 1, c.dpi));
-    ASSERT_EQ(run(pdftoppm + " -r " + std::to_string(c.dpi) + " -singlefile " + pdf + " " +
-                  dir.file("ref")), 0);
     Image ref;
-    ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
+    ASSERT_TRUE(pdftoppmPage(pdftoppm, pdf, c.dpi, dir, ref));
     EXPECT_EQ(ours.w, ref.w) << c.dpi;
     EXPECT_EQ(ours.h, ref.h) << c.dpi;
     EXPECT_EQ(ours.w, c.w) << c.dpi;
@@ -227,7 +234,9 @@ TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
        0, 0, 0, 0, 30},
       {"turned", Gray, 40, 30, 72, "100 100", "q 0 40 -30 0 60 20 cm /Im0 Do Q", -1, -1, 0, 0, 0,
        0, 30},
-      {"clipped by a circle", Gray, 40, 30, 72, "100 100",
+      {"clipped through pixels", Gray, 40, 30, 72, "100 100",
+       "q 15.5 25 20 10.25 re W n 40 0 0 30 10 20 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0, 30},
+      {"clipped by a triangle", Gray, 40, 30, 72, "100 100",
        "q 30 35 m 30 45 l 40 35 l h W n 40 0 0 30 10 20 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0, 30},
       {"half opaque", Gray, 40, 30, 72, "100 100",
        "q /G0 gs 40 0 0 30 10 20 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0, 30},
@@ -257,26 +266,15 @@ TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
            (c.kind == Bits  ? " /ColorSpace /DeviceGray /BitsPerComponent 1"
             : c.kind == Rgb ? " /ColorSpace /DeviceRGB /BitsPerComponent 8"
                             : " /ColorSpace /DeviceGray /BitsPerComponent 8");
-    std::string pdf = imagePdf(c.size, c.content + "\n", dict, samples);
-    if (c.content.find("/G0") != std::string::npos) {
-      const std::string from = "/XObject << /Im0 5 0 R >>";
-      pdf = document({"<< /Type /Catalog /Pages 2 0 R >>",
-                      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + c.size +
-                          "] /Resources << " + from +
-                          " /ExtGState << /G0 << /ca 0.5 >> >> >> /Contents 4 0 R >>",
-                      streamObject("", c.content + "\n"),
-                      streamObject("/Type /XObject /Subtype /Image " + dict, samples)});
-    }
+    const std::string pdf = imagePdf(c.size, c.content + "\n", dict, samples,
+                                     "/ExtGState << /G0 << /ca 0.5 >> >>");
     Image ours;
     ASSERT_TRUE(render(pdf, ours, 1, c.dpi)) << c.name;
     if (c.x < 0) {
       const std::string file = dir.file("in.pdf");
       ASSERT_TRUE(writeFile(file, pdf));
-      ASSERT_EQ(run(pdftoppm + " -r " + std::to_string(c.dpi) + " -singlefile " + file + " " +
-                    dir.file("ref")), 0);
       Image ref;
-      ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
+      ASSERT_TRUE(pdftoppmPage(pdftoppm, file, c.dpi, dir, ref));
       ASSERT_EQ(ours.w, ref.w) << c.name;
       ASSERT_EQ(ours.h, ref.h) << c.name;
       int off = 0;
