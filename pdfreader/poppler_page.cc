@@ -136,7 +136,7 @@ bool wholePixel(double v, int64_t& whole, double slack = kPixelSlack)
   const double r = std::round(v);
   if (std::fabs(v - r) > slack)
     return false;
-  whole = int64_t(r);
+  whole = saturate_cast<int64_t>(r);
   return true;
 }
 
@@ -179,9 +179,9 @@ private:
         !bitmap->getDataPtr() || width <= 0 || height <= 0)
       return false;
     const int comps = colorMap->getNumPixelComps(), bits = colorMap->getBits();
-    // one byte a component, a line poppler holds at most as large as a page
+    // one byte a component; no more samples read than a page holds
     if (comps < 1 || comps > gfxColorMaxComps || bits < 1 || bits > 8 ||
-        int64_t(width) * comps > kMaxPixels)
+        int64_t(width) * height * comps > kMaxPixels)
       return false;
     // opaque and plainly painted
     if (state->getBlendMode() != gfxBlendNormal || state->getFillOpacity() != 1.0 ||
@@ -232,10 +232,10 @@ private:
     uint8_t* alpha = bitmap->getAlphaPtr();
     const size_t stride = size_t(bitmap->getRowSize());
     const size_t alphaStride = size_t(bitmap->getWidth());
-    for (int64_t y = y0; y < bottom; ++y) {
+    for (int64_t y = y0; y < top; ++y)
+      image.skipLine();
+    for (int64_t y = top; y < bottom; ++y) {
       unsigned char* line = image.getLine();
-      if (y < top)
-        continue;
       uint8_t* d = data + size_t(y) * stride + size_t(left) * 4;
       for (int64_t x = left; x < right; ++x, d += 4) {
         uint8_t r = 0, g = 0, b = 0; // no line to be had: black

@@ -52,8 +52,8 @@ std::string boxPdf(double wPt, double hPt, int rotate, const std::string& extra 
       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size.str() + "] /Rotate " +
            std::to_string(rotate) +
-           " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
-           " /Contents 4 0 R >>",
+           " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1"
+           " /BaseFont /Helvetica >> >> >> /Contents 4 0 R >>",
        streamObject("", content.str())});
 }
 
@@ -204,13 +204,14 @@ TEST(PopplerPage, FailuresLeaveNoPixels)
 TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
 {
   enum Kind { Gray, Rgb, Bits };
+  constexpr int kAsPdftoppm = -1000, P = kAsPdftoppm;
   struct Case {
     const char* name;
     Kind kind;
     int w, h; // the image's pixels
     int dpi;
     std::string size, content;
-    int x, y; // where the image lands, from the top left; < 0: the page as pdftoppm draws it
+    int x, y; // where the image lands, from the top left; P: the page as pdftoppm draws it
     int clipX0, clipY0, clipX1, clipY1; // in device pixels; all 0: none
     int samplesRows; // rows of samples present
   } cases[] = {
@@ -224,25 +225,29 @@ TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
        50, 0, 0, 0, 0, 30},
       {"running off the page", Gray, 40, 30, 72, "100 100", "q 40 0 0 30 70 -10 cm /Im0 Do Q", 70,
        80, 0, 0, 0, 0, 30},
+      {"running off the top left", Rgb, 40, 30, 72, "100 100", "q 40 0 0 30 -10 85 cm /Im0 Do Q",
+       -10, -15, 0, 0, 0, 0, 30},
       {"clipped by a rectangle", Gray, 40, 30, 72, "100 100",
        "q 15 25 20 10 re W n 40 0 0 30 10 20 cm /Im0 Do Q", 10, 50, 15, 65, 35, 75, 30},
       {"short of samples", Gray, 40, 30, 72, "100 100", "q 40 0 0 30 10 20 cm /Im0 Do Q", 10, 50,
        0, 0, 0, 0, 12},
-      {"scaled", Gray, 100, 100, 72, "72 72", "q 72 0 0 72 0 0 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0,
+      {"scaled", Gray, 100, 100, 72, "72 72", "q 72 0 0 72 0 0 cm /Im0 Do Q", P, P, 0, 0, 0, 0,
        100},
-      {"half a pixel off", Rgb, 40, 30, 72, "100 100", "q 40 0 0 30 10.5 20 cm /Im0 Do Q", -1, -1,
+      {"half a pixel off", Rgb, 40, 30, 72, "100 100", "q 40 0 0 30 10.5 20 cm /Im0 Do Q", P, P,
        0, 0, 0, 0, 30},
-      {"turned", Gray, 40, 30, 72, "100 100", "q 0 40 -30 0 60 20 cm /Im0 Do Q", -1, -1, 0, 0, 0,
+      {"turned", Gray, 40, 30, 72, "100 100", "q 0 40 -30 0 60 20 cm /Im0 Do Q", P, P, 0, 0, 0,
        0, 30},
       {"clipped through pixels", Gray, 40, 30, 72, "100 100",
-       "q 15.5 25 20 10.25 re W n 40 0 0 30 10 20 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0, 30},
+       "q 15.5 25 20 10.25 re W n 40 0 0 30 10 20 cm /Im0 Do Q", P, P, 0, 0, 0, 0, 30},
       {"clipped by a triangle", Gray, 40, 30, 72, "100 100",
-       "q 30 35 m 30 45 l 40 35 l h W n 40 0 0 30 10 20 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0, 30},
+       "q 30 35 m 30 45 l 40 35 l h W n 40 0 0 30 10 20 cm /Im0 Do Q", P, P, 0, 0, 0, 0, 30},
       {"half opaque", Gray, 40, 30, 72, "100 100",
-       "q /G0 gs 40 0 0 30 10 20 cm /Im0 Do Q", -1, -1, 0, 0, 0, 0, 30},
+       "q /G0 gs 40 0 0 30 10 20 cm /Im0 Do Q", P, P, 0, 0, 0, 0, 30},
   };
   // hard edges everywhere: a sample differs from each neighbour
-  auto sample = [](int x, int y, int c) { return (x * 37 + y * 91 + (x * y) % 13 * 11 + c * 85) & 255; };
+  auto sample = [](int x, int y, int c) {
+    return (x * 37 + y * 91 + (x * y) % 13 * 11 + c * 85) & 255;
+  };
   auto bit = [](int x, int y) { return (x / 3 + y / 2) % 3 == 0; };
   REQUIRE_TOOL(pdftoppm, "pdftoppm");
   TempDir dir;
@@ -270,7 +275,7 @@ TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
                                      "/ExtGState << /G0 << /ca 0.5 >> >>");
     Image ours;
     ASSERT_TRUE(render(pdf, ours, 1, c.dpi)) << c.name;
-    if (c.x < 0) {
+    if (c.x == kAsPdftoppm) {
       const std::string file = dir.file("in.pdf");
       ASSERT_TRUE(writeFile(file, pdf));
       Image ref;

@@ -18,7 +18,8 @@ def page(kind, w, h, out):
     a = numpy.full((h, w) if mode == "L" else (h, w, 3), 255, numpy.uint8)
     for _ in range(60):
         x0, y0 = rnd.randrange(w), rnd.randrange(h)
-        x1, y1 = min(w, x0 + rnd.randrange(1, w // 3 + 2)), min(h, y0 + rnd.randrange(1, h // 3 + 2))
+        x1 = min(w, x0 + rnd.randrange(1, w // 3 + 2))
+        y1 = min(h, y0 + rnd.randrange(1, h // 3 + 2))
         shade = rnd.randrange(256) if mode == "L" else [rnd.randrange(256) for _ in range(3)]
         a[y0:y1, x0:x1] = shade
     Image.fromarray(a, mode).save(out, dpi=(300, 300))
