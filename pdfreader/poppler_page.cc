@@ -9,12 +9,15 @@
 #include "host/Interrupt.hh"
 
 #include <Error.h>
+#include <GfxState.h>
 #include <GlobalParams.h>
 #include <PDFDoc.h>
 #include <Page.h>
 #include <SplashOutputDev.h>
 #include <Stream.h>
+#include <splash/Splash.h>
 #include <splash/SplashBitmap.h>
+#include <splash/SplashClip.h>
 
 #include <algorithm>
 #include <cctype>
@@ -107,12 +110,160 @@ bool stopAsked(void*)
   return host::signalPending() != 0;
 }
 
+// A device coordinate this close to a whole pixel is that pixel: page
+// sizes and image places written with two decimals are read back a few
+// ulps off (32.16 pt parses a hair above 32.16, 134.00000000000003 px at
+// 300 dpi).
+constexpr double kPixelSlack = 1e-6;
+
 // Pixels at dpi as pdftoppm sizes its bitmap: the scaled side rounded up,
-// so that the last part of a pixel of the page is drawn too.
+// so that the last part of a pixel of the page is drawn too; a side a
+// rounding error above a whole pixel is that whole pixel.
 int64_t pixelsAt(double points, double dpi)
 {
-  return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0));
+  return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0 - kPixelSlack));
 }
+
+// Splash's first clip is the bitmap less a thousandth of a pixel: a clip
+// edge this close to a whole pixel is on it, its antialiasing unseen.
+constexpr double kClipSlack = 0.002;
+
+// The whole number v is within slack of, or false.
+bool wholePixel(double v, int64_t& whole, double slack = kPixelSlack)
+{
+  if (!std::isfinite(v) || std::fabs(v) > double(int64_t(1) << 40))
+    return false;
+  const double r = std::round(v);
+  if (std::fabs(v - r) > slack)
+    return false;
+  whole = saturate_cast<int64_t>(r);
+  return true;
+}
+
+// Splash draws images through a resampler even when an image falls
+// exactly on the device's pixels at its own size, and its bilinear filter
+// moves edges by a fraction of a pixel: a page scanned, written and read
+// back would not come back as written. Such an image, opaque and plainly
+// painted, is copied instead, each pixel coloured as Splash colours it;
+// everything else is Splash's.
+class PageOutputDev : public SplashOutputDev {
+public:
+  using SplashOutputDev::SplashOutputDev;
+
+  void startPage(int pageNum, GfxState* state, XRef* xref) override
+  {
+    SplashOutputDev::startPage(pageNum, state, xref);
+    page = getBitmap();
+  }
+
+  void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                 GfxImageColorMap* colorMap, bool interpolate, const int* maskColors,
+                 bool inlineImg) override
+  {
+    if (!copied(state, str, width, height, colorMap, maskColors))
+      SplashOutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate,
+                                 maskColors, inlineImg);
+  }
+
+private:
+  // The image's pixels written straight into the page, or false (nothing
+  // read, nothing written) when Splash is to draw it.
+  bool copied(GfxState* state, Stream* str, int width, int height,
+              GfxImageColorMap* colorMap, const int* maskColors)
+  {
+    SplashBitmap* bitmap = getBitmap();
+    Splash* splash = getSplash();
+    // on the page itself: not in a group, a pattern or a glyph
+    if (!state || !str || !colorMap || !colorMap->isOk() || maskColors || !bitmap ||
+        bitmap != page || !splash || bitmap->getMode() != splashModeXBGR8 ||
+        !bitmap->getDataPtr() || width <= 0 || height <= 0)
+      return false;
+    const int comps = colorMap->getNumPixelComps(), bits = colorMap->getBits();
+    // one byte a component; no more samples read than a page holds
+    if (comps < 1 || comps > gfxColorMaxComps || bits < 1 || bits > 8 ||
+        int64_t(width) * height * comps > kMaxPixels)
+      return false;
+    // opaque and plainly painted
+    if (state->getBlendMode() != gfxBlendNormal || state->getFillOpacity() != 1.0 ||
+        splash->getSoftMask() || splash->getInNonIsolatedGroup() || state->getTransfer()[0])
+      return false;
+    // upright at its own size on whole pixels: x -> ctm[0] x + ctm[4],
+    // y -> ctm[3] y + ctm[5] with the image's first row at the top
+    const double* ctm = state->getCTM();
+    int64_t sx, sy, x0, y0;
+    if (std::fabs(ctm[1]) > kPixelSlack || std::fabs(ctm[2]) > kPixelSlack ||
+        !wholePixel(ctm[0], sx) || !wholePixel(-ctm[3], sy) || sx != width || sy != height ||
+        !wholePixel(ctm[4], x0) || !wholePixel(ctm[5] + ctm[3], y0))
+      return false;
+    // the clip a rectangle on whole pixels (a pixel it cuts through is
+    // Splash's to shade): what of the image falls in it and in the page
+    SplashClip* clip = splash->getClip();
+    int64_t cx0, cy0, cx1, cy1;
+    if (!clip || clip->getNumPaths() != 0 || !wholePixel(clip->getXMin(), cx0, kClipSlack) ||
+        !wholePixel(clip->getYMin(), cy0, kClipSlack) ||
+        !wholePixel(clip->getXMax(), cx1, kClipSlack) ||
+        !wholePixel(clip->getYMax(), cy1, kClipSlack))
+      return false;
+    const int64_t left = std::max<int64_t>({x0, 0, cx0});
+    const int64_t right = std::min<int64_t>({x0 + width, bitmap->getWidth(), cx1});
+    const int64_t top = std::max<int64_t>({y0, 0, cy0});
+    const int64_t bottom = std::min<int64_t>({y0 + height, bitmap->getHeight(), cy1});
+    if (left >= right || top >= bottom)
+      return true; // nothing of it shows
+
+    // One component up to 8 bits: every value coloured once, as Splash
+    // does it.
+    std::vector<uint8_t> lookup;
+    if (comps == 1 && bits <= 8) {
+      const int n = 1 << bits;
+      lookup.resize(size_t(n) * 3);
+      for (int i = 0; i < n; ++i) {
+        unsigned char pix = (unsigned char)i;
+        GfxRGB rgb;
+        colorMap->getRGB(&pix, &rgb);
+        lookup[size_t(i) * 3] = colToByte(rgb.r);
+        lookup[size_t(i) * 3 + 1] = colToByte(rgb.g);
+        lookup[size_t(i) * 3 + 2] = colToByte(rgb.b);
+      }
+    }
+    ImageStream image(str, width, comps, bits);
+    image.reset();
+    uint8_t* data = bitmap->getDataPtr();
+    uint8_t* alpha = bitmap->getAlphaPtr();
+    const size_t stride = size_t(bitmap->getRowSize());
+    const size_t alphaStride = size_t(bitmap->getWidth());
+    for (int64_t y = y0; y < top; ++y)
+      image.skipLine();
+    for (int64_t y = top; y < bottom; ++y) {
+      unsigned char* line = image.getLine();
+      uint8_t* d = data + size_t(y) * stride + size_t(left) * 4;
+      for (int64_t x = left; x < right; ++x, d += 4) {
+        uint8_t r = 0, g = 0, b = 0; // no line to be had: black
+        if (line) {
+          unsigned char* p = line + size_t(x - x0) * size_t(comps);
+          if (!lookup.empty()) {
+            const uint8_t* c = &lookup[size_t(*p) * 3];
+            r = c[0], g = c[1], b = c[2];
+          } else {
+            GfxRGB rgb;
+            colorMap->getRGB(p, &rgb);
+            r = colToByte(rgb.r), g = colToByte(rgb.g), b = colToByte(rgb.b);
+          }
+        }
+        d[0] = b;
+        d[1] = g;
+        d[2] = r;
+        d[3] = 0xff;
+      }
+      if (alpha)
+        std::memset(alpha + size_t(y) * alphaStride + size_t(left), 0xff, size_t(right - left));
+    }
+    image.close();
+    return true;
+  }
+
+  SplashBitmap* page = nullptr;
+};
 
 // The whole page, or the w x h pixels of its top left corner when w > 0,
 // as B G R X bytes on white; null when poppler cannot draw it or the
@@ -123,7 +274,7 @@ std::unique_ptr<SplashBitmap> drawWhole(PDFDoc& doc, int pageNum, double dpi, in
   SplashColor paper;
   paper[0] = paper[1] = paper[2] = 0xff;
   paper[3] = 0xff;
-  SplashOutputDev out(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault);
+  PageOutputDev out(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault);
   out.setFontAntialias(true);
   out.setFreeTypeHinting(false, false);
   out.setVectorAntialias(true);

@@ -14,22 +14,9 @@ using namespace testsupport;
 
 namespace {
 
-// A one-page PDF drawn by hand: a black box in the lower left quarter of a
-// page of the given size, turned by /Rotate.
-std::string boxPdf(double wPt, double hPt, int rotate, const std::string& extra = "")
+// Numbers the objects from 1 and adds the cross-reference table.
+std::string document(const std::vector<std::string>& objs)
 {
-  std::ostringstream content, size;
-  content << "0 0 0 rg 36 36 " << int(wPt) / 4 << " " << int(hPt) / 4 << " re f\n" << extra;
-  size << wPt << " " << hPt;
-  std::string c = content.str();
-  std::vector<std::string> objs = {
-      "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size.str() + "] /Rotate " +
-          std::to_string(rotate) +
-          " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
-          " /Contents 4 0 R >>",
-      "<< /Length " + std::to_string(c.size()) + " >>\nstream\n" + c + "endstream"};
   std::string out = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objs.size(); ++i) {
@@ -46,6 +33,52 @@ std::string boxPdf(double wPt, double hPt, int rotate, const std::string& extra 
   out += "trailer << /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
          std::to_string(xref) + "\n%%EOF\n";
   return out;
+}
+
+std::string streamObject(const std::string& dict, const std::string& data)
+{
+  return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+         "\nendstream";
+}
+
+// A one-page PDF drawn by hand: a black box in the lower left quarter of a
+// page of the given size, turned by /Rotate.
+std::string boxPdf(double wPt, double hPt, int rotate, const std::string& extra = "")
+{
+  std::ostringstream content, size;
+  content << "0 0 0 rg 36 36 " << int(wPt) / 4 << " " << int(hPt) / 4 << " re f\n" << extra;
+  size << wPt << " " << hPt;
+  return document(
+      {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size.str() + "] /Rotate " +
+           std::to_string(rotate) +
+           " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1"
+           " /BaseFont /Helvetica >> >> >> /Contents 4 0 R >>",
+       streamObject("", content.str())});
+}
+
+// A page of the given size in points showing one uncompressed image,
+// /Im0, by the content given; resources beside the image's.
+std::string imagePdf(const std::string& size, const std::string& content,
+                     const std::string& imageDict, const std::string& samples,
+                     const std::string& resources = "")
+{
+  return document({"<< /Type /Catalog /Pages 2 0 R >>",
+                   "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + size +
+                       "] /Resources << /XObject << /Im0 5 0 R >> " + resources +
+                       " >> /Contents 4 0 R >>",
+                   streamObject("", content),
+                   streamObject("/Type /XObject /Subtype /Image " + imageDict, samples)});
+}
+
+// Page 1 of the file as pdftoppm draws it.
+bool pdftoppmPage(const std::string& pdftoppm, const std::string& pdf, int dpi, TempDir& dir,
+                  Image& ref)
+{
+  return run(pdftoppm + " -r " + std::to_string(dpi) + " -f 1 -l 1 -singlefile " + pdf + " " +
+             dir.file("ref")) == 0 &&
+         readPNM(ref, dir.file("ref.ppm"));
 }
 
 bool render(const std::string& pdf, Image& image, int page, int dpi)
@@ -95,10 +128,8 @@ TEST(PopplerPage, MatchesPdftoppm)
     Image ours;
     std::ifstream in(pdf, std::ios::binary);
     ASSERT_TRUE(pdfreader::renderPage(in, ours, 1, dpi));
-    ASSERT_EQ(run(pdftoppm + " -r " + std::to_string(dpi) + " -f 1 -l 1 -singlefile " + pdf + " " +
-                  dir.file("ref")), 0);
     Image ref;
-    ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
+    ASSERT_TRUE(pdftoppmPage(pdftoppm, pdf, dpi, dir, ref));
     ASSERT_EQ(ours.w, ref.w);
     ASSERT_EQ(ours.h, ref.h);
     size_t off = 0, total = 0;
@@ -129,10 +160,8 @@ TEST(PopplerPage, FractionalPageSizeAsPdftoppm)
     Image ours;
     std::ifstream in(pdf, std::ios::binary);
     ASSERT_TRUE(pdfreader::renderPage(in, ours, 1, c.dpi));
-    ASSERT_EQ(run(pdftoppm + " -r " + std::to_string(c.dpi) + " -singlefile " + pdf + " " +
-                  dir.file("ref")), 0);
     Image ref;
-    ASSERT_TRUE(readPNM(ref, dir.file("ref.ppm")));
+    ASSERT_TRUE(pdftoppmPage(pdftoppm, pdf, c.dpi, dir, ref));
     EXPECT_EQ(ours.w, ref.w) << c.dpi;
     EXPECT_EQ(ours.h, ref.h) << c.dpi;
     EXPECT_EQ(ours.w, c.w) << c.dpi;
@@ -163,5 +192,128 @@ TEST(PopplerPage, FailuresLeaveNoPixels)
     Image image;
     EXPECT_FALSE(render(c.data, image, c.page, c.dpi)) << c.name;
     EXPECT_EQ(image.getRawData(), nullptr) << c.name;
+  }
+}
+
+// An image on the device's pixels at its own size is the page as written:
+// its samples copied, not resampled (Splash's filter moved edges a fraction
+// of a pixel, so a page read back and written again drifted each time),
+// clipped by a rectangle when one is set. Pages written with two decimals
+// (134 x 138 px at 300 dpi is 32.16 x 33.12 pt, read a hair larger) keep
+// their pixel count. Any other image is drawn as pdftoppm draws it.
+TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
+{
+  enum Kind { Gray, Rgb, Bits };
+  constexpr int kAsPdftoppm = -1000, P = kAsPdftoppm;
+  struct Case {
+    const char* name;
+    Kind kind;
+    int w, h; // the image's pixels
+    int dpi;
+    std::string size, content;
+    int x, y; // where the image lands, from the top left; P: the page as pdftoppm draws it
+    int clipX0, clipY0, clipX1, clipY1; // in device pixels; all 0: none
+    int samplesRows; // rows of samples present
+  } cases[] = {
+      {"gray at 300 dpi", Gray, 134, 138, 300, "32.16 33.12", "q 32.16 0 0 33.12 0 0 cm /Im0 Do Q",
+       0, 0, 0, 0, 0, 0, 138},
+      {"rgb at 300 dpi", Rgb, 134, 138, 300, "32.16 33.12", "q 32.16 0 0 33.12 0 0 cm /Im0 Do Q",
+       0, 0, 0, 0, 0, 0, 138},
+      {"1 bit at 300 dpi", Bits, 134, 138, 300, "32.16 33.12",
+       "q 32.16 0 0 33.12 0 0 cm /Im0 Do Q", 0, 0, 0, 0, 0, 0, 138},
+      {"placed inside the page", Rgb, 40, 30, 72, "100 100", "q 40 0 0 30 10 20 cm /Im0 Do Q", 10,
+       50, 0, 0, 0, 0, 30},
+      {"running off the page", Gray, 40, 30, 72, "100 100", "q 40 0 0 30 70 -10 cm /Im0 Do Q", 70,
+       80, 0, 0, 0, 0, 30},
+      {"running off the top left", Rgb, 40, 30, 72, "100 100", "q 40 0 0 30 -10 85 cm /Im0 Do Q",
+       -10, -15, 0, 0, 0, 0, 30},
+      {"clipped by a rectangle", Gray, 40, 30, 72, "100 100",
+       "q 15 25 20 10 re W n 40 0 0 30 10 20 cm /Im0 Do Q", 10, 50, 15, 65, 35, 75, 30},
+      {"short of samples", Gray, 40, 30, 72, "100 100", "q 40 0 0 30 10 20 cm /Im0 Do Q", 10, 50,
+       0, 0, 0, 0, 12},
+      {"scaled", Gray, 100, 100, 72, "72 72", "q 72 0 0 72 0 0 cm /Im0 Do Q", P, P, 0, 0, 0, 0,
+       100},
+      {"half a pixel off", Rgb, 40, 30, 72, "100 100", "q 40 0 0 30 10.5 20 cm /Im0 Do Q", P, P,
+       0, 0, 0, 0, 30},
+      {"turned", Gray, 40, 30, 72, "100 100", "q 0 40 -30 0 60 20 cm /Im0 Do Q", P, P, 0, 0, 0,
+       0, 30},
+      {"clipped through pixels", Gray, 40, 30, 72, "100 100",
+       "q 15.5 25 20 10.25 re W n 40 0 0 30 10 20 cm /Im0 Do Q", P, P, 0, 0, 0, 0, 30},
+      {"clipped by a triangle", Gray, 40, 30, 72, "100 100",
+       "q 30 35 m 30 45 l 40 35 l h W n 40 0 0 30 10 20 cm /Im0 Do Q", P, P, 0, 0, 0, 0, 30},
+      {"half opaque", Gray, 40, 30, 72, "100 100",
+       "q /G0 gs 40 0 0 30 10 20 cm /Im0 Do Q", P, P, 0, 0, 0, 0, 30},
+  };
+  // hard edges everywhere: a sample differs from each neighbour
+  auto sample = [](int x, int y, int c) {
+    return (x * 37 + y * 91 + (x * y) % 13 * 11 + c * 85) & 255;
+  };
+  auto bit = [](int x, int y) { return (x / 3 + y / 2) % 3 == 0; };
+  REQUIRE_TOOL(pdftoppm, "pdftoppm");
+  TempDir dir;
+  for (const Case& c : cases) {
+    std::string samples, dict;
+    const int rowBytes = c.kind == Bits ? (c.w + 7) / 8 : c.w * (c.kind == Rgb ? 3 : 1);
+    for (int y = 0; y < c.samplesRows; ++y) {
+      std::string row(size_t(rowBytes), '\0');
+      for (int x = 0; x < c.w; ++x) {
+        if (c.kind == Bits)
+          row[size_t(x / 8)] = char(row[size_t(x / 8)] | (bit(x, y) ? 0x80 >> (x % 8) : 0));
+        else if (c.kind == Rgb)
+          for (int k = 0; k < 3; ++k)
+            row[size_t(x * 3 + k)] = char(sample(x, y, k));
+        else
+          row[size_t(x)] = char(sample(x, y, 0));
+      }
+      samples += row;
+    }
+    dict = "/Width " + std::to_string(c.w) + " /Height " + std::to_string(c.h) +
+           (c.kind == Bits  ? " /ColorSpace /DeviceGray /BitsPerComponent 1"
+            : c.kind == Rgb ? " /ColorSpace /DeviceRGB /BitsPerComponent 8"
+                            : " /ColorSpace /DeviceGray /BitsPerComponent 8");
+    const std::string pdf = imagePdf(c.size, c.content + "\n", dict, samples,
+                                     "/ExtGState << /G0 << /ca 0.5 >> >>");
+    Image ours;
+    ASSERT_TRUE(render(pdf, ours, 1, c.dpi)) << c.name;
+    if (c.x == kAsPdftoppm) {
+      const std::string file = dir.file("in.pdf");
+      ASSERT_TRUE(writeFile(file, pdf));
+      Image ref;
+      ASSERT_TRUE(pdftoppmPage(pdftoppm, file, c.dpi, dir, ref));
+      ASSERT_EQ(ours.w, ref.w) << c.name;
+      ASSERT_EQ(ours.h, ref.h) << c.name;
+      int off = 0;
+      for (int y = 0; y < ours.h; ++y)
+        for (int x = 0; x < ours.w; ++x)
+          if (pixelAt(ours, x, y) != pixelAt(ref, x, y) && off++ < 5)
+            ADD_FAILURE() << c.name << " at " << x << "," << y << ": " << pixelAt(ours, x, y)[0]
+                          << " vs " << pixelAt(ref, x, y)[0];
+      EXPECT_EQ(off, 0) << c.name;
+      continue;
+    }
+    const int pw = c.dpi == 300 ? c.w : 100, ph = c.dpi == 300 ? c.h : 100;
+    ASSERT_EQ(ours.w, pw) << c.name;
+    ASSERT_EQ(ours.h, ph) << c.name;
+    const bool clipped = c.clipX1 > 0;
+    int off = 0;
+    for (int y = 0; y < ph; ++y)
+      for (int x = 0; x < pw; ++x) {
+        const int ix = x - c.x, iy = y - c.y;
+        // samples missing read as white (poppler's end of data is all ones)
+        const bool shown = ix >= 0 && iy >= 0 && ix < c.w && iy < c.samplesRows &&
+                           (!clipped || (x >= c.clipX0 && x < c.clipX1 && y >= c.clipY0 &&
+                                         y < c.clipY1));
+        std::vector<int> want(3, 255);
+        if (shown && c.kind == Bits)
+          want.assign(3, bit(ix, iy) ? 255 : 0);
+        else if (shown && c.kind == Rgb)
+          want = {sample(ix, iy, 0), sample(ix, iy, 1), sample(ix, iy, 2)};
+        else if (shown)
+          want.assign(3, sample(ix, iy, 0));
+        if (pixelAt(ours, x, y) != want && off++ < 3)
+          ADD_FAILURE() << c.name << " at " << x << "," << y << ": " << pixelAt(ours, x, y)[0]
+                        << " for " << want[0];
+      }
+    EXPECT_EQ(off, 0) << c.name;
   }
 }
