@@ -219,6 +219,14 @@ bool ImageCodec::Write(std::ostream* stream, Image& image, std::string codec, st
   return false;
 }
 
+bool ImageCodec::canWrite(std::string filename)
+{
+  linkCodecLoaders();
+  std::string codec = getCodec(filename);
+  std::string ext = getExtension(filename);
+  return findWriter(loader, codec, ext) != nullptr;
+}
+
 bool ImageCodec::Write(std::string filename, Image& image, int quality,
                        const std::string& compress)
 {

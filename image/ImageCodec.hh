@@ -87,6 +87,9 @@ public:
                     const std::string& compress = "");
   static ImageCodec* MultiWrite(std::ostream* stream, std::string codec, std::string ext,
                                 const std::string& compress = "");
+  // Whether a codec writes filename (by its "name:" prefix, else its
+  // extension).
+  static bool canWrite(std::string filename);
 
   // Why the last Read found nothing: "" unless a codec recognised the data
   // and refused it for a reason of its own ("the document is encrypted and

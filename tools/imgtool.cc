@@ -5,7 +5,6 @@
 //   imgtool write IN.pnm OUT [-q quality] [-c compress] [-r dpi]
 // Its PNM reader and writer (tools/PNM.hh) are independent of the codecs,
 // so a codec is never checked only against itself.
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -53,19 +52,6 @@ int readFailed(const std::string& file, int index)
   }
   std::cerr << "imgtool: cannot read " << file << ": " << why << std::endl;
   return 1;
-}
-
-bool writerFor(std::string name)
-{
-  std::string codec = ImageCodec::getCodec(name);
-  std::string ext = ImageCodec::getExtension(name);
-  for (std::string* s : {&codec, &ext})
-    for (char& c : *s)
-      c = (char)std::tolower((unsigned char)c);
-  for (const ImageCodec::loader_ref* e = ImageCodec::firstLoader(); e; e = e->next)
-    if (codec.empty() ? ext == e->extension : (e->isPrimary && codec == e->extension))
-      return true;
-  return false;
 }
 
 } // namespace
@@ -119,7 +105,7 @@ int main(int argc, char** argv)
       return 1;
     }
     img.setResolution(dpi, dpi);
-    if (!writerFor(argv[3])) {
+    if (!ImageCodec::canWrite(argv[3])) {
       std::cerr << "imgtool: cannot write " << argv[3] << ": no image format by that name"
                 << std::endl;
       return 1;
