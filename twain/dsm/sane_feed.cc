@@ -3,7 +3,9 @@
 //
 // Pages are read whole on a worker thread and waited for with a deadline
 // (TOLM_SANE_TIMEOUT seconds, 120 by default): a device that stops
-// answering is cancelled and the transfer fails instead of hanging.
+// answering is cancelled and the transfer fails instead of hanging. A read
+// that does not come back even then is left to itself: the device is not
+// called again, nor is SANE ended, since either may wait for that read.
 #include "twain/dsm/Source.hh"
 
 #include "utility/Saturate.hh"
@@ -28,6 +30,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace twaindsm {
@@ -35,6 +38,8 @@ namespace twaindsm {
 namespace {
 
 bool gSaneInitialised = false;
+// A read was left behind: SANE may be waiting for it anywhere.
+bool gReadAbandoned = false;
 
 // Bytes a page may take: a hostile or broken device cannot make us
 // allocate without end.
@@ -184,8 +189,10 @@ public:
   {
     const KeptSignals kept;
     if (handle) {
-      sane_cancel(handle);
-      sane_close(handle);
+      if (!abandoned) {
+        sane_cancel(handle);
+        sane_close(handle);
+      }
       handle = nullptr;
     }
   }
@@ -205,10 +212,10 @@ public:
     const KeptSignals kept;
     settings = s;
     pages = 0;
-    stopped = false;
+    stopped = abandoned;
     noDocs = false;
     pending.reset();
-    if (!handle)
+    if (!handle || abandoned)
       return;
     sane_cancel(handle);
     apply();
@@ -244,7 +251,7 @@ public:
     }
     std::unique_ptr<Result> r = std::move(pending);
     ++pages;
-    if (!feeding())
+    if (!feeding() && !abandoned)
       sane_cancel(handle);
     if (r->status == SANE_STATUS_CANCELLED) {
       cancelled = true;
@@ -267,7 +274,7 @@ public:
     const KeptSignals kept;
     stopped = true;
     pending.reset();
-    if (handle)
+    if (handle && !abandoned)
       sane_cancel(handle);
   }
 
@@ -481,20 +488,27 @@ private:
       seconds = std::max(1, std::atoi(t));
     SANE_Handle h = handle;
     const KeptSignals kept;
-    auto job = std::async(std::launch::async, [h, kept] {
+    // A thread of its own, not std::async: a read that never ends must not
+    // hold whoever lets go of its future.
+    std::packaged_task<Result()> task([h, kept] {
       keepStopSignalActions();
       return readFrame(h, kept);
     });
+    std::future<Result> job = task.get_future();
+    std::thread(std::move(task)).detach();
     if (job.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
       std::fprintf(stderr, "SANE %s: no answer in %d s, cancelling\n", device.c_str(), seconds);
       sane_cancel(h);
       if (job.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         // A device that ignores the cancel: the read stays blocked; the page
-        // fails and the batch ends.
+        // fails, the batch ends and the device is not called again.
+        std::fprintf(stderr, "SANE %s: the read did not end; the device is left as it is\n",
+                     device.c_str());
         stopped = true;
+        abandoned = true;
+        gReadAbandoned = true;
         Result r;
         r.status = SANE_STATUS_IO_ERROR;
-        leaked.push_back(std::move(job));
         return r;
       }
       Result r = job.get();
@@ -587,8 +601,8 @@ private:
   ScanSettings settings;
   int pages = 0;
   bool stopped = false, noDocs = false;
+  bool abandoned = false; // a read of ours is still inside the backend
   std::unique_ptr<Result> pending;
-  std::vector<std::future<Result>> leaked;
 
   Option mode, depth, resolution, source, tlx, tly, brx, bry, brightness;
   std::vector<std::string> modes;
@@ -629,7 +643,7 @@ void addSaneSources(std::vector<std::unique_ptr<Source>>& out, const Faults& fau
 void endSane()
 {
   const KeptSignals kept;
-  if (gSaneInitialised) {
+  if (gSaneInitialised && !gReadAbandoned) {
     sane_exit();
     gSaneInitialised = false;
   }
