@@ -209,9 +209,11 @@ private:
     if (left >= right || top >= bottom)
       return true; // nothing of it shows
 
-    // One component up to 8 bits: every value coloured once, as Splash
-    // does it.
-    std::vector<uint8_t> lookup;
+    // Coloured as Splash colours an image: one component up to 8 bits
+    // through a table of every value, more components a line at a time
+    // (the colour spaces' line conversions round otherwise than their
+    // pixel ones: CMYK comes out a level apart).
+    std::vector<uint8_t> lookup, rgbx;
     if (comps == 1 && bits <= 8) {
       const int n = 1 << bits;
       lookup.resize(size_t(n) * 3);
@@ -224,6 +226,8 @@ private:
         lookup[size_t(i) * 3 + 2] = colToByte(rgb.b);
       }
     }
+    if (lookup.empty())
+      rgbx.resize(size_t(width) * 4);
     ImageStream image(str, width, comps, bits);
     image.reset();
     uint8_t* data = bitmap->getDataPtr();
@@ -234,19 +238,15 @@ private:
       image.skipLine();
     for (int64_t y = top; y < bottom; ++y) {
       unsigned char* line = image.getLine();
+      if (line && lookup.empty())
+        colorMap->getRGBXLine(line, rgbx.data(), width);
       uint8_t* d = data + size_t(y) * stride + size_t(left) * 4;
       for (int64_t x = left; x < right; ++x, d += 4) {
         uint8_t r = 0, g = 0, b = 0; // no line to be had: black
         if (line) {
-          unsigned char* p = line + size_t(x - x0) * size_t(comps);
-          if (!lookup.empty()) {
-            const uint8_t* c = &lookup[size_t(*p) * 3];
-            r = c[0], g = c[1], b = c[2];
-          } else {
-            GfxRGB rgb;
-            colorMap->getRGB(p, &rgb);
-            r = colToByte(rgb.r), g = colToByte(rgb.g), b = colToByte(rgb.b);
-          }
+          const uint8_t* c = lookup.empty() ? &rgbx[size_t(x - x0) * 4]
+                                            : &lookup[size_t(line[x - x0]) * 3];
+          r = c[0], g = c[1], b = c[2];
         }
         d[0] = b;
         d[1] = g;
