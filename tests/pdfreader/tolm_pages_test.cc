@@ -580,3 +580,41 @@ TEST(TolmPages, ImgtoolReadsPdfPages)
       ASSERT_NEAR(sampleAt(page, x, y), sampleAt(ref, x, y, 1), 2) << x << "," << y;
 }
 #endif
+
+#ifdef IMGTOOL
+// Through the real programs, poppler draws each page once (its debug line
+// says each drawing): doc2pdf of a colour and a gray page draws two, and
+// stores one gray and one colour image; counting draws none.
+TEST(TolmPages, EachPageDrawnOnce)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  TempDir tmp;
+  makePdf(python, "colour " + tmp.file("colour.pdf"));
+  makePdf(python, "gray " + tmp.file("gray.pdf"));
+  auto drawings = [](const std::string& out) {
+    int n = 0;
+    for (size_t at = 0; (at = out.find("poppler draws PDF page", at)) != std::string::npos; ++at)
+      ++n;
+    return n;
+  };
+  std::string out;
+  ASSERT_EQ(run("cd / && TOLM_DEBUG=1 TOLM_HEADLESS=1 " + tolmPath() + " doc2pdf " +
+                    tmp.file("colour.pdf") + " " + tmp.file("gray.pdf") + " " +
+                    tmp.file("out.pdf") + " 2>&1",
+                &out),
+            0)
+      << out;
+  EXPECT_EQ(drawings(out), 2) << out;
+  const std::vector<std::string> images = imageList(pdfimages, tmp.file("out.pdf"));
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_NE(images[0].find(" rgb "), std::string::npos) << images[0];
+  EXPECT_NE(images[1].find(" gray "), std::string::npos) << images[1];
+  ASSERT_EQ(run("TOLM_DEBUG=1 " + std::string(IMGTOOL) + " pages " + tmp.file("colour.pdf") +
+                    " 2>&1",
+                &out),
+            0);
+  EXPECT_EQ(out, "1\n");
+}
+#endif
