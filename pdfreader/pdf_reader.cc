@@ -18,6 +18,7 @@
 #include "codecs/MemoryStream.hh"
 #include "codecs/PDF.hh"
 #include "host/Modules.hh"
+#include "host/Interrupt.hh"
 #include "host/XImage.hh"
 #include "image/Image.hh"
 #include "lua/lualib.h"
@@ -403,6 +404,9 @@ bool OpenDocument::open(std::istream* stream)
 
 } // namespace pdfreader
 
+int PDFReader::readDpi = 300;
+int64_t PDFReader::readMaxPixels = 0;
+
 std::string PDFReader::scriptPath()
 {
   return platform::resourceDirectory() + "/PDF.bcz";
@@ -468,7 +472,7 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   bool native = false;
   try {
     Global rasterize("pdfRasterize");
-    native = LuaWrapper::Call_1<bool>(doc->L, rasterize, doc->table, index + 1, 300, false,
+    native = LuaWrapper::Call_1<bool>(doc->L, rasterize, doc->table, index + 1, readDpi, false,
                                       true, true, 10);
   } catch (const std::exception& e) {
     std::cerr << "failed to get PDF image natively: " << e.what() << std::endl;
@@ -481,12 +485,12 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
     return handBack(stream);
   }
   reader->nativeRaster = native;
-  reader->dpi = 300;
+  reader->dpi = readDpi;
   reader->poppler = doc->poppler;
 
-  // A page the script draws is drawn now: only then is its size known.
-  // Any other page gets its size and format up front, so that whatever
-  // looks at the image before its pixels sees the page it will be.
+  // The page is drawn now, once: its format (gray when every pixel drawn
+  // is gray) is known only from the drawing, and whatever looks at the
+  // image sees the page it is. A page the script draws is drawn by it.
   Image drawn;
   if (native && reader->renderNatively(drawn)) {
     image.copyTransferOwnership(drawn);
@@ -494,12 +498,24 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
     image.pixelsDirty = false;
     return -pages;
   }
-  if (!reader->poppler->pageSize(index + 1, reader->dpi, reader->pageW, reader->pageH)) {
+  if (!reader->poppler->pageSize(index + 1, reader->dpi, reader->pageW, reader->pageH) ||
+      (readMaxPixels > 0 && int64_t(reader->pageW) * reader->pageH > readMaxPixels)) {
     reader->stream = nullptr; // still the caller's
     delete reader;
     return handBack(stream);
   }
-  reader->gray = reader->poppler->pageIsGray(index + 1);
+  bool done = false;
+  try {
+    done = reader->poppler->draw(index + 1, reader->dpi, pdfreader::PopplerDocument::Decide,
+                                 drawn);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "PDF page %d: %s\n", index + 1, e.what());
+  }
+  // Not drawn: a stopped drawing is tried again when the pixels are
+  // asked for (the job ends first); a page poppler cannot draw comes back
+  // white, in colour.
+  reader->gray = done && drawn.spp == 1;
+  reader->failed = !done && host::signalPending() == 0;
 
   image.setRawData(nullptr);
   image.w = reader->pageW;
@@ -509,6 +525,10 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   image.rowStride = 0;
   image.resX = image.resY = reader->dpi;
   image.setCodec(reader);
+  if (done) {
+    image.copyTransferOwnership(drawn);
+    image.pixelsDirty = false;
+  }
   return -pages;
 }
 
@@ -575,17 +595,22 @@ bool PDFReader::renderNatively(Image& image)
 
 void PDFReader::decodeNow(Image* image)
 {
-  if (!image || failed || !poppler || pageW <= 0 || pageH <= 0)
+  if (!image || !poppler || pageW <= 0 || pageH <= 0)
     return;
-  try {
-    platform::systemLog("drawing PDF page %d with poppler", page + 1);
-    if (poppler->draw(page + 1, dpi, gray, *image))
-      return;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "PDF page %d: %s\n", page + 1, e.what());
+  // Drawn again, in the format announced, only when the pixels drawn at
+  // opening were dropped or their drawing stopped.
+  if (!failed) {
+    try {
+      if (poppler->draw(page + 1, dpi,
+                        gray ? pdfreader::PopplerDocument::Gray : pdfreader::PopplerDocument::RGB,
+                        *image))
+        return;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "PDF page %d: %s\n", page + 1, e.what());
+    }
+    failed = true;
   }
   // The page stays what it was announced as: white.
-  failed = true;
   Image white;
   white.bps = 8;
   white.spp = gray ? 1 : 3;

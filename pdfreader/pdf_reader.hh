@@ -6,11 +6,14 @@
 // page's reader share it; it goes when the last of them does (a document
 // counted but not yet read is held until its pages are).
 //
-// poppler answers the page's size and whether it is gray, so the image has
-// its real geometry and format before it is drawn, and it counts the pages
-// of documents the script cannot read (encrypted object streams).
+// A page is drawn once, when it is read: its format (8-bit gray when every
+// pixel drawn is gray, else 8-bit RGB) comes from that drawing, so the
+// image never shows a format its pixels do not have. Counting pages draws
+// nothing. poppler also counts the pages of documents the script cannot
+// read (encrypted object streams).
 #pragma once
 
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <string>
@@ -39,8 +42,10 @@ public:
 
   // The registry's reading entry: 0 when the input is not a PDF document
   // the script or poppler can open (the stream cleared and rewound, still
-  // the caller's), else minus the page count with a reader attached to an
-  // image without pixels but with the page's size, format and resolution.
+  // the caller's), else minus the page count with a reader attached to the
+  // image, which holds the page drawn (when poppler cannot draw it, its
+  // pixels come white on first access; a stopped drawing is tried again
+  // then).
   // With "count" among the options, the page count (positive), nothing
   // attached and the stream still the caller's.
   static int open(std::istream* stream, Image& image, const std::string& decompress,
@@ -53,13 +58,19 @@ public:
   // started (once per document opened).
   static int documentsOpened();
 
+  // How pages are drawn when read: at 300 dpi, and no page larger than
+  // the pixels poppler takes. The fuzz target draws small pages (fewer
+  // dpi, fewer pixels) to keep its runs short.
+  static int readDpi;
+  static int64_t readMaxPixels; // 0: poppler's own bound
+
   std::istream* stream; // owned
   std::shared_ptr<pdfreader::OpenDocument> document;
   int page; // counted from 0; the script counts from 1
   int dpi = 300;
   bool nativeRaster = false;
 
-  // What the page becomes when drawn: set before the image sees it.
+  // What the page is: set before the image sees it.
   std::shared_ptr<pdfreader::PopplerDocument> poppler;
   int pageW = 0, pageH = 0;
   bool gray = false;

@@ -7,6 +7,7 @@
 #include "utility/Saturate.hh"
 
 #include "host/Interrupt.hh"
+#include "platform/Resources.hh"
 
 #include <Error.h>
 #include <GfxState.h>
@@ -41,9 +42,6 @@ constexpr int64_t kMaxPixels = int64_t(1) << 28;
 constexpr std::streamsize kReadChunk = 1 << 20;
 // Pages of one document at most, as the reading script bounds them.
 constexpr int kMaxPages = 100000;
-// The coarse drawing that tells gray pages from colour ones.
-constexpr double kPreviewDpi = 72;
-constexpr double kPreviewPixels = 1 << 20;
 
 // poppler's lines said for one document at most; the rest are counted and
 // said as one line when the document goes. A damaged content stream can
@@ -211,9 +209,11 @@ private:
     if (left >= right || top >= bottom)
       return true; // nothing of it shows
 
-    // One component up to 8 bits: every value coloured once, as Splash
-    // does it.
-    std::vector<uint8_t> lookup;
+    // Coloured as Splash colours an image: one component up to 8 bits
+    // through a table of every value, more components a line at a time
+    // (the colour spaces' line conversions round otherwise than their
+    // pixel ones: CMYK comes out a level apart).
+    std::vector<uint8_t> lookup, rgbx;
     if (comps == 1 && bits <= 8) {
       const int n = 1 << bits;
       lookup.resize(size_t(n) * 3);
@@ -226,6 +226,8 @@ private:
         lookup[size_t(i) * 3 + 2] = colToByte(rgb.b);
       }
     }
+    if (lookup.empty())
+      rgbx.resize(size_t(width) * 4);
     ImageStream image(str, width, comps, bits);
     image.reset();
     uint8_t* data = bitmap->getDataPtr();
@@ -236,19 +238,15 @@ private:
       image.skipLine();
     for (int64_t y = top; y < bottom; ++y) {
       unsigned char* line = image.getLine();
+      if (line && lookup.empty())
+        colorMap->getRGBXLine(line, rgbx.data(), width);
       uint8_t* d = data + size_t(y) * stride + size_t(left) * 4;
       for (int64_t x = left; x < right; ++x, d += 4) {
         uint8_t r = 0, g = 0, b = 0; // no line to be had: black
         if (line) {
-          unsigned char* p = line + size_t(x - x0) * size_t(comps);
-          if (!lookup.empty()) {
-            const uint8_t* c = &lookup[size_t(*p) * 3];
-            r = c[0], g = c[1], b = c[2];
-          } else {
-            GfxRGB rgb;
-            colorMap->getRGB(p, &rgb);
-            r = colToByte(rgb.r), g = colToByte(rgb.g), b = colToByte(rgb.b);
-          }
+          const uint8_t* c = lookup.empty() ? &rgbx[size_t(x - x0) * 4]
+                                            : &lookup[size_t(line[x - x0]) * 3];
+          r = c[0], g = c[1], b = c[2];
         }
         d[0] = b;
         d[1] = g;
@@ -265,11 +263,11 @@ private:
   SplashBitmap* page = nullptr;
 };
 
-// The whole page, or the w x h pixels of its top left corner when w > 0,
-// as B G R X bytes on white; null when poppler cannot draw it or the
-// drawing was stopped.
-std::unique_ptr<SplashBitmap> drawWhole(PDFDoc& doc, int pageNum, double dpi, int w = -1,
-                                        int h = -1)
+int64_t drawn = 0;
+
+// The w x h pixels of the page's top left corner as B G R X bytes on
+// white; null when poppler cannot draw it or the drawing was stopped.
+std::unique_ptr<SplashBitmap> drawPage(PDFDoc& doc, int pageNum, double dpi, int w, int h)
 {
   SplashColor paper;
   paper[0] = paper[1] = paper[2] = 0xff;
@@ -279,11 +277,27 @@ std::unique_ptr<SplashBitmap> drawWhole(PDFDoc& doc, int pageNum, double dpi, in
   out.setFreeTypeHinting(false, false);
   out.setVectorAntialias(true);
   out.startDoc(&doc);
-  doc.displayPageSlice(&out, pageNum, dpi, dpi, 0, false, true, false, w > 0 ? 0 : -1,
-                       w > 0 ? 0 : -1, w, h, stopAsked, nullptr, nullptr, nullptr, true);
+  ++drawn;
+  platform::systemLog("poppler draws PDF page %d at %g dpi", pageNum, dpi);
+  doc.displayPageSlice(&out, pageNum, dpi, dpi, 0, false, true, false, 0, 0, w, h, stopAsked,
+                       nullptr, nullptr, nullptr, true);
   if (stopAsked(nullptr))
     return nullptr;
   return std::unique_ptr<SplashBitmap>(out.takeBitmap());
+}
+
+// True when the first w x h pixels of the drawing have R = G = B.
+bool allGray(const SplashBitmap& drawn, int w, int h)
+{
+  const uint8_t* src = drawn.getDataPtr();
+  const size_t stride = size_t(drawn.getRowSize());
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* s = src + size_t(y) * stride;
+    for (int x = 0; x < w; ++x, s += 4)
+      if (s[0] != s[1] || s[1] != s[2])
+        return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -432,31 +446,12 @@ bool PopplerDocument::pageSize(int page, int dpi, int& w, int& h) const
   return true;
 }
 
-bool PopplerDocument::pageIsGray(int page) const
+int64_t PopplerDocument::drawings()
 {
-  Speaking speaking(this);
-  Page* p = openPage(page);
-  double bw, bh;
-  if (!p || !boxOf(*p, bw, bh))
-    return false;
-  // Coarse, but a colour a pixel of it shows: small marks keep their hue
-  // when blended with white.
-  const double dpi =
-      std::min(kPreviewDpi, 72.0 * std::sqrt(kPreviewPixels / (bw * bh)));
-  std::unique_ptr<SplashBitmap> drawn = drawWhole(*doc, pageNumber(page), dpi);
-  if (!drawn || drawn->getMode() != splashModeXBGR8 || !drawn->getDataPtr())
-    return false;
-  const uint8_t* src = drawn->getDataPtr();
-  for (int y = 0; y < drawn->getHeight(); ++y) {
-    const uint8_t* s = src + size_t(y) * size_t(drawn->getRowSize());
-    for (int x = 0; x < drawn->getWidth(); ++x, s += 4)
-      if (s[0] != s[1] || s[1] != s[2])
-        return false;
-  }
-  return true;
+  return drawn;
 }
 
-bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
+bool PopplerDocument::draw(int page, int dpi, Format format, Image& image) const
 {
   int w, h;
   if (!pageSize(page, dpi, w, h))
@@ -466,13 +461,18 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
     std::fprintf(stderr, "PDF page %d: poppler cannot open the page\n", page);
     return false;
   }
-  std::unique_ptr<SplashBitmap> drawn = drawWhole(*doc, pageNumber(page), dpi, w, h);
+  std::unique_ptr<SplashBitmap> drawn = drawPage(*doc, pageNumber(page), dpi, w, h);
   if (!drawn && host::signalPending() != 0)
     return false; // stopped: the job ends, nothing to say
   if (!drawn || drawn->getMode() != splashModeXBGR8 || !drawn->getDataPtr()) {
     std::fprintf(stderr, "PDF page %d: poppler cannot draw the page\n", page);
     return false;
   }
+  // poppler was asked for w x h; should it give another size, what
+  // overlaps is copied and the rest is white.
+  const int cw = std::max(0, std::min(w, drawn->getWidth()));
+  const int ch = std::max(0, std::min(h, drawn->getHeight()));
+  const bool gray = format == Gray || (format == Decide && allGray(*drawn, cw, ch));
 
   Image out;
   out.bps = 8;
@@ -489,11 +489,7 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
     return false;
   }
   const size_t rowBytes = size_t(w) * out.spp;
-  // poppler was asked for w x h; should it give another size, what
-  // overlaps is copied and the rest is white. Only that rest is filled:
-  // the copy writes every other byte.
-  const int cw = std::max(0, std::min(w, drawn->getWidth()));
-  const int ch = std::max(0, std::min(h, drawn->getHeight()));
+  // Only the rest is filled white: the copy writes every other byte.
   const size_t copied = size_t(cw) * out.spp;
   if (copied < rowBytes)
     for (int y = 0; y < ch; ++y)
@@ -506,7 +502,8 @@ bool PopplerDocument::draw(int page, int dpi, bool gray, Image& image) const
     const uint8_t* s = src + size_t(y) * srcStride;
     uint8_t* d = dst + size_t(y) * rowBytes;
     if (gray) {
-      // a gray page has R = G = B; should a stray pixel differ, its luma
+      // a gray page has R = G = B; drawn again as gray after it was found
+      // so, should a pixel differ, its luma
       for (int x = 0; x < cw; ++x, s += 4)
         d[x] = uint8_t((s[2] * 77u + s[1] * 150u + s[0] * 29u + 128u) >> 8);
     } else {
@@ -543,7 +540,7 @@ bool renderPage(std::istream& in, Image& image, int page, int dpi)
   PopplerDocument doc(std::move(bytes));
   if (doc.status() != PopplerDocument::Open)
     return fail("poppler cannot open the document");
-  if (!doc.draw(page, dpi, false, image)) {
+  if (!doc.draw(page, dpi, PopplerDocument::RGB, image)) {
     image.setRawData(nullptr);
     image.resize(0, 0);
     return false;

@@ -56,12 +56,15 @@ public:
   // sizes its own bitmap, with the page's rotation applied. False for a
   // page that does not exist or whose size is out of range (one line).
   bool pageSize(int page, int dpi, int& w, int& h) const;
-  // True when every pixel of a coarse drawing of the page is gray.
-  bool pageIsGray(int page) const;
-  // Draws the page on white: the image becomes w x h (pageSize) 8-bit RGB,
-  // or 8-bit gray when `gray`, at resolution dpi. False (one line) when
-  // poppler cannot draw it; the image is then left as it was.
-  bool draw(int page, int dpi, bool gray, Image& image) const;
+  // What a page's pixels become: 8-bit gray when every pixel drawn is
+  // gray, else 8-bit RGB (Decide); or the one given.
+  enum Format { Decide, Gray, RGB };
+  // Draws the page on white, once: the image becomes w x h (pageSize) at
+  // resolution dpi in `format`. False (one line) when poppler cannot draw
+  // it or the drawing was stopped; the image is then left as it was.
+  bool draw(int page, int dpi, Format format, Image& image) const;
+  // Pages drawn by poppler since the program started.
+  static int64_t drawings();
 
 private:
   // poppler's number of page `page` (from 1) of ours; 0 for none.

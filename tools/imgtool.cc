@@ -1,7 +1,7 @@
 // Command-line access to the codec registry for tests and by hand:
 //   imgtool read FILE [index] > out.pnm
 //   imgtool info FILE [index]          w h spp bps resX resY decoder result
-//   imgtool pages FILE                 the read result at index 0
+//   imgtool pages FILE                 the page count
 //   imgtool write IN.pnm OUT [-q quality] [-c compress] [-r dpi]
 // Its PNM reader and writer (tools/PNM.hh) are independent of the codecs,
 // so a codec is never checked only against itself.
@@ -36,7 +36,7 @@ int readFailed(const std::string& file, int index)
   std::string why = ImageCodec::readFailure();
   if (why.empty() && index != 0) {
     Image first;
-    const long long pages = std::llabs((long long)ImageCodec::Read(file, first, "", 0));
+    const long long pages = std::llabs((long long)ImageCodec::Read(file, first, "count", 0));
     if (pages > 0)
       why = "there is no page " + std::to_string(index) + " (it has " + std::to_string(pages) +
             (pages == 1 ? " page, counted from 0)" : " pages, counted from 0)");
@@ -64,11 +64,11 @@ int main(int argc, char** argv)
   if (cmd == "read" || cmd == "info" || cmd == "pages") {
     Image img;
     const int index = argc > 3 ? atoi(argv[3]) : 0;
-    const int res = ImageCodec::Read(argv[2], img, "", index);
+    // Counting reads no page.
+    const int res = ImageCodec::Read(argv[2], img, cmd == "pages" ? "count" : "", index);
     if (res == 0)
       return readFailed(argv[2], index);
     if (cmd == "pages") {
-      // A PDF file's count comes negated (its pages are drawn later).
       std::cout << (res < 0 ? -(long long)res : res) << std::endl;
       return 0;
     }

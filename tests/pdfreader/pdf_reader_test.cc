@@ -1,5 +1,5 @@
 // Reading PDF pages through the codec registry: the PDF reading script on
-// documents of several producers, the lazy placeholder, every way opening
+// documents of several producers, each page drawn once, every way opening
 // can fail, and pages compared with pdftoppm.
 #include "pdfreader/pdf_reader.hh"
 
@@ -282,7 +282,7 @@ void expectClose(const Image& a, const Image& b, const std::string& what)
 
 } // namespace
 
-TEST(PDFReader, ThreePagesReadAtIndexOneGiveAPlaceholderUntilTouched)
+TEST(PDFReader, ThreePagesReadAtIndexOneGiveThatPageDrawnOnce)
 {
   REQUIRE_TOOL(ppm, "pdftoppm");
   ResourceDir res(shippedResources());
@@ -291,19 +291,24 @@ TEST(PDFReader, ThreePagesReadAtIndexOneGiveAPlaceholderUntilTouched)
   ASSERT_TRUE(writeFile(tmp.file("three.pdf"), pdf));
 
   Image image;
+  const int64_t drawings = pdfreader::PopplerDocument::drawings();
   ASSERT_EQ(ImageCodec::Read(tmp.file("three.pdf"), image, "", 1), -3);
   EXPECT_EQ(image.getDecoderID(), "PDF");
-  // not drawn yet, but already the page it will be: 120 x 90 pt at 300 dpi
+  // drawn when read, once: 120 x 90 pt at 300 dpi
+  EXPECT_EQ(pdfreader::PopplerDocument::drawings(), drawings + 1);
   EXPECT_EQ(image.w, 500);
   EXPECT_EQ(image.h, 375);
   EXPECT_EQ(image.bps, 8);
   EXPECT_EQ(image.spp, 3);
   EXPECT_EQ(image.resX, 300);
   EXPECT_EQ(image.resY, 300);
-  EXPECT_EQ(image.data, nullptr);
+  EXPECT_NE(image.data, nullptr);
+  EXPECT_FALSE(image.pixelsDirty);
+  EXPECT_FALSE(image.metaDirty);
   ASSERT_NE(dynamic_cast<PDFReader*>(image.getCodec()), nullptr);
 
   ASSERT_NE(image.getRawData(), nullptr);
+  EXPECT_EQ(pdfreader::PopplerDocument::drawings(), drawings + 1);
   EXPECT_FALSE(image.pixelsDirty);
   EXPECT_EQ(image.w, 500);
   EXPECT_EQ(image.h, 375);
@@ -327,6 +332,49 @@ TEST(PDFReader, PastTheLastPageOrBeforeTheFirstIsNotRead)
     Image image;
     EXPECT_EQ(readBytes(pdf, image, index, "pdf"), 0) << index;
     EXPECT_EQ(image.getCodec(), nullptr);
+  }
+}
+
+// Each page is drawn once, when read, and is gray exactly when every pixel
+// pdftoppm draws is: a speck or a hairline of colour makes it colour,
+// colour painted over makes it no colour. Counting pages draws none.
+TEST(PDFReader, EachPageDrawnOnceItsFormatFromTheDrawing)
+{
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  ResourceDir res(shippedResources());
+  TempDir tmp;
+  struct Case {
+    const char* name;
+    std::string content;
+    int spp;
+  } cases[] = {
+    {"gray shapes", handPage(200, 150) + "0.25 G 2 w 10 10 m 190 140 l S\n", 1},
+    {"colour box", "0 0.4 1 rg 20 20 100 60 re f\n", 3},
+    // a tenth of a point of red
+    {"speck of colour", handPage(200, 150) + "1 0 0 rg 150.3 70.3 0.1 0.1 re f\n", 3},
+    {"hairline in colour", "0 0.6 0 RG 0 w 5 5 m 195 6 l S\n", 3},
+    {"colour under white", "1 0 0 rg 20 20 50 50 re f 1 g 10 10 80 80 re f\n", 1},
+    {"empty page", "", 1},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string file = tmp.file("case" + std::to_string(n++) + ".pdf");
+    ASSERT_TRUE(writeFile(file, handPdf({c.content, c.content}, 200, 150, 0)));
+    const int64_t before = pdfreader::PopplerDocument::drawings();
+    Image counted;
+    ASSERT_EQ(ImageCodec::Read(file, counted, "count", 0), 2) << c.name;
+    EXPECT_EQ(pdfreader::PopplerDocument::drawings(), before) << c.name;
+    for (int page = 0; page < 2; ++page) {
+      Image image;
+      ASSERT_EQ(ImageCodec::Read(file, image, "", page), -2) << c.name;
+      EXPECT_EQ(image.spp, c.spp) << c.name;
+      ASSERT_NE(image.getRawData(), nullptr) << c.name;
+      EXPECT_EQ(image.spp, c.spp) << c.name;
+      EXPECT_EQ(pdfreader::PopplerDocument::drawings(), before + 1 + page) << c.name;
+      Image ref;
+      ASSERT_TRUE(pdftoppm(ppm, file, page + 1, 300, ref)) << c.name;
+      expectClose(image, ref, c.name);
+    }
   }
 }
 

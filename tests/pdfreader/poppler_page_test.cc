@@ -317,3 +317,93 @@ TEST(PopplerPage, ImagesAtTheirOwnSizeAreCopied)
     EXPECT_EQ(off, 0) << c.name;
   }
 }
+
+// An image copied at its own size is coloured as Splash colours the same
+// image: against pdftoppm drawing it at 4 times the size, where Splash
+// repeats each sample in a 4 x 4 block without filtering, the block
+// centres. CMYK images (plain, with an inverted /Decode, 4 bits, a CMYK
+// JPEG) convert a line at a time in Splash, which rounds otherwise than
+// one pixel at a time; the other spaces stand beside them.
+TEST(PopplerPage, CopiedImagesInSplashColours)
+{
+  REQUIRE_TOOL(pdftoppm, "pdftoppm");
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(img2pdf, "img2pdf");
+  TempDir dir;
+  constexpr int W = 40, H = 30;
+  auto sample = [](int x, int y, int c) {
+    return (x * 37 + y * 91 + (x * y) % 13 * 11 + c * 71) & 255;
+  };
+  auto samples = [&](int comps, int bits) {
+    std::string out;
+    for (int y = 0; y < H; ++y) {
+      std::string row(size_t((W * comps * bits + 7) / 8), '\0');
+      for (int i = 0; i < W * comps; ++i) {
+        const int v = sample(i / comps, y, i % comps) >> (8 - bits);
+        const int bit = i * bits;
+        row[size_t(bit / 8)] = char(row[size_t(bit / 8)] | (v << (8 - bits - bit % 8)));
+      }
+      out += row;
+    }
+    return out;
+  };
+  const std::string place = "q 40 0 0 30 10 20 cm /Im0 Do Q\n";
+  auto raw = [&](const std::string& space, int comps, int bits, const std::string& extra = "") {
+    return imagePdf("100 100", place,
+                    "/Width 40 /Height 30 /ColorSpace " + space + " /BitsPerComponent " +
+                        std::to_string(bits) + extra,
+                    samples(comps, bits));
+  };
+  struct Case {
+    const char* name;
+    std::string pdf;
+  } cases[] = {
+      {"DeviceCMYK", raw("/DeviceCMYK", 4, 8)},
+      {"DeviceCMYK inverted", raw("/DeviceCMYK", 4, 8, " /Decode [1 0 1 0 1 0 1 0]")},
+      {"DeviceCMYK at 4 bits", raw("/DeviceCMYK", 4, 4)},
+      {"DeviceRGB", raw("/DeviceRGB", 3, 8)},
+      {"Lab", raw("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]", 3, 8)},
+      {"Indexed CMYK", raw("[/Indexed /DeviceCMYK 255 <" + [&] {
+                             std::string hex;
+                             char b[3];
+                             for (int i = 0; i < 256 * 4; ++i) {
+                               std::snprintf(b, sizeof b, "%02x", (i * 53 + i / 4 * 29) & 255);
+                               hex += b;
+                             }
+                             return hex;
+                           }() + ">]",
+                           1, 8)},
+      {"CMYK JPEG", ""},
+  };
+  // the JPEG by Pillow, its page by img2pdf (which marks the Adobe
+  // inversion with /Decode): 40 x 30 pt at 72 dpi
+  ASSERT_EQ(run(python + " -c \"from PIL import Image\n"
+                         "im = Image.new('CMYK', (40, 30))\n"
+                         "im.putdata([((x * 37 + y * 91) & 255, (x * 11 + y * 5) & 255, "
+                         "(x * y) & 255, (x + y * 3) & 255) for y in range(30) for x in range(40)])\n"
+                         "im.save('" + dir.file("cmyk.jpg") + "', dpi=(72, 72), quality=90)\" && " +
+                img2pdf + " " + dir.file("cmyk.jpg") + " -o " + dir.file("jpeg.pdf")),
+            0);
+  std::ifstream jpeg(dir.file("jpeg.pdf"), std::ios::binary);
+  cases[6].pdf.assign(std::istreambuf_iterator<char>(jpeg), {});
+  for (const Case& c : cases) {
+    const bool isJpeg = std::string(c.name) == "CMYK JPEG";
+    const int x0 = isJpeg ? 0 : 10, y0 = isJpeg ? 0 : 50;
+    Image ours, ref;
+    ASSERT_TRUE(render(c.pdf, ours, 1, 72)) << c.name;
+    const std::string file = dir.file("in.pdf");
+    ASSERT_TRUE(writeFile(file, c.pdf));
+    ASSERT_TRUE(pdftoppmPage(pdftoppm, file, 288, dir, ref)) << c.name;
+    ASSERT_EQ(ref.w, ours.w * 4) << c.name;
+    int off = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const std::vector<int> a = pixelAt(ours, x0 + x, y0 + y),
+                               b = pixelAt(ref, (x0 + x) * 4 + 2, (y0 + y) * 4 + 2);
+        if (a != b && off++ < 3)
+          ADD_FAILURE() << c.name << " at " << x << "," << y << ": " << a[0] << "," << a[1] << ","
+                        << a[2] << " vs " << b[0] << "," << b[1] << "," << b[2];
+      }
+    EXPECT_EQ(off, 0) << c.name;
+  }
+}

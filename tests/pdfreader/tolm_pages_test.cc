@@ -580,3 +580,82 @@ TEST(TolmPages, ImgtoolReadsPdfPages)
       ASSERT_NEAR(sampleAt(page, x, y), sampleAt(ref, x, y, 1), 2) << x << "," << y;
 }
 #endif
+
+// A CMYK JPEG page (Pillow's JPEG, img2pdf's page, 1:1 at 300 dpi) through
+// doc2pdf comes out in poppler's own colours: pdftoppm drawing the input at
+// 4 times the size repeats each sample in a 4 x 4 block, whose centres the
+// stored page equals (converted a pixel at a time, most pixels were a level
+// off).
+TEST(TolmPages, CmykJpegPageInPopplersColours)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(img2pdf, "img2pdf");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  TempDir tmp;
+  ASSERT_EQ(run(python + " -c \"from PIL import Image\n"
+                         "im = Image.new('CMYK', (160, 120))\n"
+                         "im.putdata([((x * 37 + y * 91) & 255, (x * 11 + y * 5) & 255, (x * y) & 255, "
+                         "(x + y * 3) & 255) for y in range(120) for x in range(160)])\n"
+                         "im.save('" + tmp.file("cmyk.jpg") + "', dpi=(300, 300), quality=92)\" && " +
+                img2pdf + " " + tmp.file("cmyk.jpg") + " -o " + tmp.file("in.pdf")),
+            0);
+  std::string out;
+  ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
+  ASSERT_EQ(run(pdfimages + " -png " + tmp.file("out.pdf") + " " + tmp.file("out")), 0);
+  Image page, ref;
+  ASSERT_NE(ImageCodec::Read(tmp.file("out-000.png"), page), 0);
+  ASSERT_EQ(run(ppm + " -r 1200 -singlefile " + tmp.file("in.pdf") + " " + tmp.file("ref")), 0);
+  ASSERT_TRUE(readPNM(ref, tmp.file("ref.ppm")));
+  ASSERT_EQ(page.w, 160);
+  ASSERT_EQ(page.h, 120);
+  ASSERT_EQ(page.spp, 3);
+  ASSERT_EQ(ref.w, 640);
+  int off = 0;
+  for (int y = 0; y < page.h; ++y)
+    for (int x = 0; x < page.w; ++x)
+      for (int k = 0; k < 3; ++k)
+        if (sampleAt(page, x, y, k) != sampleAt(ref, x * 4 + 2, y * 4 + 2, k) && off++ < 3)
+          ADD_FAILURE() << x << "," << y << " sample " << k << ": " << sampleAt(page, x, y, k)
+                        << " vs " << sampleAt(ref, x * 4 + 2, y * 4 + 2, k);
+  EXPECT_EQ(off, 0);
+}
+
+#ifdef IMGTOOL
+// Through the real programs, poppler draws each page once (its debug line
+// says each drawing): doc2pdf of a colour and a gray page draws two, and
+// stores one gray and one colour image; counting draws none.
+TEST(TolmPages, EachPageDrawnOnce)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  TempDir tmp;
+  makePdf(python, "colour " + tmp.file("colour.pdf"));
+  makePdf(python, "gray " + tmp.file("gray.pdf"));
+  auto drawings = [](const std::string& out) {
+    int n = 0;
+    for (size_t at = 0; (at = out.find("poppler draws PDF page", at)) != std::string::npos; ++at)
+      ++n;
+    return n;
+  };
+  std::string out;
+  ASSERT_EQ(run("cd / && TOLM_DEBUG=1 TOLM_HEADLESS=1 " + tolmPath() + " doc2pdf " +
+                    tmp.file("colour.pdf") + " " + tmp.file("gray.pdf") + " " +
+                    tmp.file("out.pdf") + " 2>&1",
+                &out),
+            0)
+      << out;
+  EXPECT_EQ(drawings(out), 2) << out;
+  const std::vector<std::string> images = imageList(pdfimages, tmp.file("out.pdf"));
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_NE(images[0].find(" rgb "), std::string::npos) << images[0];
+  EXPECT_NE(images[1].find(" gray "), std::string::npos) << images[1];
+  ASSERT_EQ(run("TOLM_DEBUG=1 " + std::string(IMGTOOL) + " pages " + tmp.file("colour.pdf") +
+                    " 2>&1",
+                &out),
+            0);
+  EXPECT_EQ(out, "1\n");
+}
+#endif
