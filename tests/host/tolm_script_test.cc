@@ -95,4 +95,80 @@ TEST(TolmScript, MultiPageTiffToPdfWithTextLayer)
   }
 }
 
+// Text shown after a page's text layer, or between two layers, is drawn:
+// the layer's invisible mode stays its own. Drawn by poppler at 72 dpi:
+// every shown word has dark pixels in its box, the layer's words none,
+// and pdftotext still reads them all.
+TEST(TolmScript, TextShownAroundATextLayerIsVisible)
+{
+  REQUIRE_TOOL(pdftoppm, "pdftoppm");
+  REQUIRE_TOOL(pdftotext, "pdftotext");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  TempDir dir;
+  // Layer words at 300 dpi in the top band (y 5..25 pt); shown words of
+  // 30 pt on baselines 60 and 95, at x 20 and 160.
+  const std::string script =
+    "local Tolm = require('Tolm')\n"
+    "local order = arg[2]\n"
+    "local pdf = Tolm.PDFCodec.new(arg[1], 'pdf', 'test')\n"
+    "pdf:beginPage(300, 100)\n"
+    "local x = {20, 160}\n"
+    "local function layer(n)\n"
+    "  local left = math.floor(x[n] * 300 / 72)\n"
+    "  pdf:hocr2pdf(string.format('<span class=\"ocrx_word\" title=\"bbox %d 21 %d 104\">layer%d</span>',\n"
+    "                             left, left + 400, n), 300, 300)\n"
+    "end\n"
+    "local function shown(n)\n"
+    "  pdf:beginText()\n"
+    "  pdf:textTo(x[n], 60 + 35 * (n - 1))\n"
+    "  pdf:showText('Helvetica', 'SHOWN' .. n, 30)\n"
+    "  pdf:endText()\n"
+    "end\n"
+    "for step in order:gmatch('%a%d') do\n"
+    "  if step:sub(1, 1) == 'L' then layer(tonumber(step:sub(2))) else shown(tonumber(step:sub(2))) end\n"
+    "end\n"
+    "pdf:delete()\n";
+  ASSERT_TRUE(writeFile(dir.file("page.lua"), script));
+
+  // Dark pixels (below 128) of a 300 x 100 gray page in a box of points.
+  auto dark = [](const Image& page, int x1, int y1, int x2, int y2) {
+    int n = 0;
+    for (int y = y1; y < y2 && y < page.h; ++y)
+      for (int x = x1; x < x2 && x < page.w; ++x)
+        n += sampleAt(page, x, y) < 128;
+    return n;
+  };
+  for (const char* order : {"L1S1", "S1L1S2", "L1L2S1S2", "S1L1"}) {
+    SCOPED_TRACE(order);
+    const std::string pdf = dir.file(std::string(order) + ".pdf");
+    std::string out;
+    ASSERT_EQ(run(std::string(TOLM_EXE) + " --script '" + dir.file("page.lua") + "' '" + pdf +
+                    "' " + order + " 2>&1",
+                  &out),
+              0)
+      << out;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(run(qpdf + " --check '" + pdf + "' 2>&1", &out), 0) << out;
+    ASSERT_EQ(run(pdftoppm + " -r 72 -gray '" + pdf + "' '" + dir.file("page") + "'"), 0);
+    Image page;
+    ASSERT_TRUE(readPNM(page, dir.file("page-1.pgm")));
+    ASSERT_EQ(page.w, 300);
+    ASSERT_EQ(page.h, 100);
+    const std::string steps = order;
+    for (int n = 1; n <= 2; ++n) {
+      const int x = n == 1 ? 20 : 160;
+      if (steps.find("S" + std::to_string(n)) != std::string::npos) {
+        EXPECT_GT(dark(page, x, 35 + 35 * (n - 1), x + 130, 62 + 35 * (n - 1)), 100)
+          << "SHOWN" << n;
+      }
+    }
+    EXPECT_EQ(dark(page, 0, 0, 300, 28), 0) << "the layer is drawn";
+    ASSERT_EQ(run(pdftotext + " '" + pdf + "' -", &out), 0);
+    for (size_t i = 0; i + 1 < steps.size(); i += 2) {
+      const std::string word = (steps[i] == 'L' ? "layer" : "SHOWN") + steps.substr(i + 1, 1);
+      EXPECT_NE(out.find(word), std::string::npos) << word << " in " << out;
+    }
+  }
+}
+
 #endif
