@@ -2,10 +2,12 @@
 // file with a text layer, checked with independent PDF tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 
 #include "tests/support/TestSupport.hh"
+#include "utility/UTF8.hh"
 
 using namespace testsupport;
 
@@ -169,6 +171,79 @@ TEST(TolmScript, TextShownAroundATextLayerIsVisible)
       EXPECT_NE(out.find(word), std::string::npos) << word << " in " << out;
     }
   }
+}
+
+// hOCR that is not good text: each cause is said in one short line for
+// the file, and a bad byte costs its word nothing but one U+FFFD.
+TEST(TolmScript, HocrNoiseIsSaidOnceAndBadBytesAreReplaced)
+{
+  REQUIRE_TOOL(pdftotext, "pdftotext");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  TempDir dir;
+  ASSERT_TRUE(writeFile(dir.file("page.lua"),
+                        "local Tolm = require('Tolm')\n"
+                        "local pdf = Tolm.PDFCodec.new(arg[2], 'pdf', 'test')\n"
+                        "pdf:beginPage(600, 200)\n"
+                        "local f = assert(io.open(arg[1], 'rb'))\n"
+                        "assert(pdf:hocr2pdf(f:read('*a'), 300, 300))\n"
+                        "f:close()\n"
+                        "pdf:delete()\n"));
+  auto wordAt = [](int x, const std::string& text) {
+    return "<span class='ocrx_word' title=\"bbox " + std::to_string(x) + " 40 " +
+           std::to_string(x + 400) + " 90\">" + text + "</span> ";
+  };
+  std::string randomBytes, badSequences, japanese, unmatched;
+  uint32_t seed = 7;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    randomBytes += (char)(seed >> 16);
+  }
+  for (int i = 0; i < 10000; ++i)
+    badSequences += "\xe6\x97"; // the start of a CJK character, cut short
+  // 300 different characters: more than the 253 codes of one font
+  for (uint32_t u = 0x4E00; u < 0x4E00 + 300; ++u)
+    japanese += EncodeUtf8(std::vector<uint32_t>{u});
+  for (int i = 0; i < 5000; ++i)
+    unmatched += "</b>";
+  const struct {
+    const char* name;
+    std::string hocr;
+  } cases[] = {
+    {"random bytes", randomBytes},
+    {"10,000 bad sequences", wordAt(20, badSequences)},
+    {"Japanese text", wordAt(20, japanese)},
+    {"5,000 unmatched closing tags", wordAt(20, "x" + unmatched)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(writeFile(dir.file("page.hocr"), c.hocr));
+    std::string err;
+    ASSERT_EQ(run(std::string(TOLM_EXE) + " --script '" + dir.file("page.lua") + "' '" +
+                    dir.file("page.hocr") + "' '" + dir.file("out.pdf") + "' 2>&1 >/dev/null",
+                  &err),
+              0)
+      << err.substr(0, 2000);
+    // a line for each cause: bad bytes, markup, codes used up, names
+    EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 5) << err.substr(0, 2000);
+    EXPECT_LE(err.size(), 800u) << err.substr(0, 2000);
+    std::string out;
+    EXPECT_EQ(run(qpdf + " --check '" + dir.file("out.pdf") + "' 2>&1", &out), 0) << out;
+  }
+
+  // A bad byte in a word: the word keeps its letters, the next word too.
+  ASSERT_TRUE(writeFile(dir.file("page.hocr"),
+                        "<span class='ocr_line' title=\"bbox 20 40 1300 90\">" +
+                          wordAt(20, "ab\xff" "cdefghij") + wordAt(700, "klm") + "</span>"));
+  std::string err, out;
+  ASSERT_EQ(run(std::string(TOLM_EXE) + " --script '" + dir.file("page.lua") + "' '" +
+                  dir.file("page.hocr") + "' '" + dir.file("out.pdf") + "' 2>&1 >/dev/null",
+                &err),
+            0)
+    << err;
+  EXPECT_NE(err.find("not UTF-8: 1 byte read as U+FFFD"), std::string::npos) << err;
+  ASSERT_EQ(run(pdftotext + " '" + dir.file("out.pdf") + "' -", &out), 0);
+  EXPECT_NE(out.find("ab\xef\xbf\xbd" "cdefghij"), std::string::npos) << out;
+  EXPECT_NE(out.find("klm"), std::string::npos) << out;
 }
 
 #endif
