@@ -877,6 +877,41 @@ TEST_F(Jobs, HelpAndUsage)
     EXPECT_EQ(tolm({"help", job}).out, r.out);
   }
 }
+// The jobs beside the build tree's tolm are those of the source and no
+// others: the step that places them removes a job the source no longer
+// has, so that tolm neither lists nor runs it. Checked on the build tree
+// itself and on the placing step run over folders of its own.
+TEST(JobsFolder, BuildTreeMirrorsTheSource)
+{
+  auto luaFiles = [](const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder))
+      if (e.path().extension() == ".lua")
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const std::string source = testsupport::sourceDir() + "/jobs";
+  EXPECT_EQ(luaFiles(fs::path(TOLM_EXE).parent_path().string() + "/jobs"), luaFiles(source));
+
+  REQUIRE_TOOL(cmake, "cmake");
+  testsupport::TempDir tmp;
+  fs::create_directories(tmp.file("src"));
+  fs::create_directories(tmp.file("out"));
+  std::ofstream(tmp.file("src/kept.lua")) << "new";
+  std::ofstream(tmp.file("src/added.lua")) << "added";
+  std::ofstream(tmp.file("out/kept.lua")) << "old";
+  std::ofstream(tmp.file("out/removed.lua")) << "gone from the source";
+  std::ofstream(tmp.file("out/notes.txt")) << "no job";
+  ASSERT_EQ(testsupport::run(cmake + " -DSOURCE='" + tmp.file("src") + "' -DTARGET='" +
+                             tmp.file("out") + "' -P '" + testsupport::sourceDir() +
+                             "/resources/MirrorJobs.cmake'"),
+            0);
+  EXPECT_EQ(luaFiles(tmp.file("out")), (std::vector<std::string>{"added.lua", "kept.lua"}));
+  EXPECT_EQ(testsupport::readFile(tmp.file("out/kept.lua")), "new");
+  EXPECT_TRUE(fs::exists(tmp.file("out/notes.txt")));
+}
+
 // Inputs the system does not read, told as what they are: JPEG files and
 // JPEG-compressed TIFF files (new style by Pillow and by libtiff in YCbCr,
 // old style built field by field), and an hOCR page that is a folder.
