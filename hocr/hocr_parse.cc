@@ -329,8 +329,8 @@ bool hocr2pdf(std::istream& hocr, PDFCodec* pdf, unsigned resX, unsigned resY, s
     delete current;
   else
     lines.insert(current);
-  // Text that is not UTF-8 is drawn with U+FFFD for each bad byte, and
-  // said once for the whole file.
+  // Text that is not UTF-8 is drawn with U+FFFD in place of its bad bytes,
+  // and said once for the whole file.
   size_t malformed = 0;
   for (Textline* line : lines)
     for (Span& span : line->spans)
