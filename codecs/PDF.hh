@@ -33,6 +33,11 @@ public:
   uint64_t xrefOffset = 0;
   uint32_t imageCount = 0;
   uint32_t fontCount = 0;
+
+  // True the first time a cause is named: the writer says each of its
+  // diagnostics once per document, however often the cause comes back.
+  bool firstTime(const std::string& cause) { return told.insert(cause).second; }
+  std::set<std::string> told;
 };
 
 class PDFObject {
@@ -134,6 +139,7 @@ public:
   // Text state: last position (PDF user space), font size and name.
   double lastX = 0, lastY = 0, fontSize = 0;
   std::string fontName;
+  int textRenderMode = 0; // the page's current Tr, 0 (fill) at its start
   uint8_t procSet = 0; // 1 gray/bilevel image, 2 colour image, 4 text
 };
 

@@ -101,6 +101,8 @@ enum : uint16_t {
   CompressionCCITTFax3 = 3,
   CompressionCCITTFax4 = 4,
   CompressionLZW = 5,
+  CompressionOJPEG = 6,
+  CompressionJPEG = 7,
   CompressionDeflate = 8,
   CompressionPackBits = 32773,
   CompressionDeflateOld = 32946,

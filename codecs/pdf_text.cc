@@ -46,7 +46,8 @@ uint8_t PDFFont::getMappedCode(uint32_t codePoint)
       codeMap[codePoint] = c;
       return c;
     }
-    std::cerr << "default mapping already remapped, in use" << std::endl;
+    if (xref.firstTime("remapped"))
+      std::cerr << "default mapping already remapped, in use" << std::endl;
   }
   auto take = [&](int code) {
     used[code] = true;
@@ -62,7 +63,8 @@ uint8_t PDFFont::getMappedCode(uint32_t codePoint)
   for (int code = 33; code <= 125; ++code)
     if (!used[code])
       return take(code);
-  std::cerr << "failed to find free codepoint, all used!" << std::endl;
+  if (xref.firstTime("all used"))
+    std::cerr << "failed to find free codepoint, all used!" << std::endl;
   return 0;
 }
 
@@ -103,6 +105,8 @@ void PDFFontEncoding::writeImpl(std::ostream& s)
 {
   s << "<</Type/Encoding/BaseEncoding/WinAnsiEncoding/Differences[";
   int previous = -2;
+  uint32_t firstNameless = 0;
+  size_t nameless = 0;
   for (const auto& pair : codes) {
     if (pair.first != previous + 1)
       s << (previous == -2 ? "" : " ") << (int)pair.first;
@@ -112,12 +116,20 @@ void PDFFontEncoding::writeImpl(std::ostream& s)
     if (name) {
       s << "/" << name;
     } else {
-      std::cerr << "Adobe glyph name missing for: 0x" << std::hex << u << std::dec << ": "
-                << EncodeUtf8(std::vector<uint32_t>{u}) << std::endl;
+      if (nameless++ == 0)
+        firstNameless = u;
       s << "/u" << hex4(u, true);
     }
   }
   s << "]>>";
+  // Said once per document: a page of text in another script has hundreds.
+  if (nameless > 0 && xref.firstTime("glyph name")) {
+    std::cerr << "Adobe glyph name missing for: 0x" << std::hex << firstNameless << std::dec
+              << ": " << EncodeUtf8(std::vector<uint32_t>{firstNameless});
+    if (nameless > 1)
+      std::cerr << " and " << nameless - 1 << " more";
+    std::cerr << std::endl;
+  }
 }
 
 void PDFToUnicode::writeStreamTagsImpl(std::ostream& s)
@@ -158,8 +170,12 @@ void PDFContentStream::beginText(int renderMode)
   lastX = lastY = fontSize = 0;
   fontName.clear();
   operators << "BT\n";
-  if (renderMode != 0)
+  // The mode belongs to the graphics state and outlives ET: an invisible
+  // text layer must not hide the text shown after it.
+  if (renderMode != textRenderMode) {
     operators << renderMode << " Tr\n";
+    textRenderMode = renderMode;
+  }
 }
 
 void PDFContentStream::textTo(double x, double y)
@@ -179,7 +195,10 @@ void PDFContentStream::showText(PDFFont& font, const std::string& text, double s
     fontSize = size;
     operators << fontName << " " << quantize(size, 1) << " Tf\n";
   }
-  const std::vector<uint32_t> codePoints = DecodeUtf8(text.data(), text.size());
+  size_t malformed = 0;
+  const std::vector<uint32_t> codePoints = DecodeUtf8(text.data(), text.size(), &malformed);
+  if (malformed > 0 && xref.firstTime("utf-8"))
+    std::cerr << "PDFCodec: text that is not UTF-8, its bad bytes shown as U+FFFD" << std::endl;
   const double leading = size * 1.5;
   bool arrayOpen = false, stringOpen = false, leadingWritten = false;
   std::string out;
@@ -204,7 +223,8 @@ void PDFContentStream::showText(PDFFont& font, const std::string& text, double s
     } else {
       const uint8_t code = font.getMappedCode(u);
       if (code == 0) {
-        std::cerr << "Failed to map codepoint: " << std::hex << u << std::dec << std::endl;
+        if (xref.firstTime("unmapped"))
+          std::cerr << "Failed to map codepoint: " << std::hex << u << std::dec << std::endl;
         continue;
       }
       if (kerning && !arrayOpen) {

@@ -113,6 +113,18 @@ void ImageCodec::refuseRead(const std::string& why)
   failureText() = why;
 }
 
+// A JPEG file starts with the start-of-image marker and a further marker.
+static bool isJpeg(std::istream& stream)
+{
+  unsigned char head[3] = {};
+  stream.read(reinterpret_cast<char*>(head), sizeof head);
+  const bool jpeg = stream.gcount() == (std::streamsize)sizeof head && head[0] == 0xFF &&
+                    head[1] == 0xD8 && head[2] == 0xFF;
+  stream.clear();
+  stream.seekg(0);
+  return jpeg;
+}
+
 int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
                      const std::string& decompress, int index)
 {
@@ -140,6 +152,8 @@ int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
       stream->clear();
       stream->seekg(0);
     }
+    if (failureText().empty() && isJpeg(*stream))
+      refuseRead(kJpegNotRead);
   } catch (const std::exception& e) {
     report("Read", e);
   }

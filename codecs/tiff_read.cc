@@ -251,6 +251,7 @@ struct Reader {
   Page p;
   Geometry g;
   bool legacyWarned = false;
+  bool jpeg = false; // refused as JPEG data, which the caller says
   std::vector<unsigned char> rawBuf; // one strip's coded bytes
 
   bool readTags(Image& image);
@@ -319,6 +320,7 @@ bool Reader::readTags(Image& image)
     const bool known = applyTag(e);
     if (e.tag == tifftag::JPEGTables) {
       applyResolution(image);
+      jpeg = true;
       return false;
     }
     if (!known) {
@@ -467,18 +469,17 @@ bool Reader::applyTag(const Entry& e)
     if (v != 1 && v != 3)
       std::cerr << "NYI: SampleFormat: " << v << std::endl;
     break;
+  // Fields of JPEG compression, which is refused with its reason (the
+  // caller says it): nothing to say about them one by one.
   case tifftag::JPEGTables:
-    std::cerr << "NYI: JPEGTables" << std::endl;
-    break;
-  case tifftag::JPEGProc: std::cerr << "NYI: JPEGProc" << std::endl; break;
+  case tifftag::JPEGProc:
   case tifftag::JPEGInterchangeFormat:
   case tifftag::JPEGInterchangeFormatLength:
-    std::cerr << "NYI: JPEGInterchangeFormat" << std::endl;
+  case tifftag::JPEGRestartInterval:
+  case tifftag::JPEGQTables:
+  case tifftag::JPEGDCTables:
+  case tifftag::JPEGACTables:
     break;
-  case tifftag::JPEGRestartInterval: std::cerr << "NYI: JPEGRestartInterval" << std::endl; break;
-  case tifftag::JPEGQTables: std::cerr << "NYI: JPEGQTables" << std::endl; break;
-  case tifftag::JPEGDCTables: std::cerr << "NYI: JPEGDCTables" << std::endl; break;
-  case tifftag::JPEGACTables: std::cerr << "NYI: JPEGACTables" << std::endl; break;
   case tifftag::YCbCrCoefficients: {
     std::cerr << "NYI: YCbCrCoefficients";
     for (size_t i = 0; i < 3; ++i)
@@ -636,6 +637,10 @@ bool Reader::checkLayout()
   }
   const int compression = saturate_cast<int>(p.compression);
   using namespace tiffvalue;
+  if (p.compression == CompressionOJPEG || p.compression == CompressionJPEG) {
+    jpeg = true;
+    return false;
+  }
   if (p.compression != compression ||
       (compression != CompressionNone && !isCCITT(compression) && compression != CompressionLZW &&
        compression != CompressionDeflate && compression != CompressionPackBits &&
@@ -930,6 +935,8 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
       throw;
     }
     if (!ok) {
+      if (r.jpeg)
+        refuseRead(kJpegNotRead);
       stream->clear();
       stream->seekg(0);
       return 0;

@@ -7,6 +7,7 @@
 
 #include "hocr/hocr.hh"
 #include "utility/Saturate.hh"
+#include "utility/UTF8.hh"
 
 void BBox::unite(const BBox& other)
 {
@@ -200,6 +201,50 @@ void openTag(std::string tag, BBox& box, Style& style, Textline*& current,
   }
 }
 
+// One diagnostic of a file, said once after the file was read: the first
+// few names it concerns and how many more there were.
+struct Tally {
+  static const size_t kNamed = 3;
+  size_t count = 0;
+  std::vector<std::string> names;
+
+  void add(const std::string& name)
+  {
+    if (count++ < kNamed)
+      names.push_back(printable(name));
+  }
+  void say(const char* text) const
+  {
+    if (count == 0)
+      return;
+    std::cerr << text;
+    for (size_t i = 0; i < names.size(); ++i)
+      std::cerr << (i ? ", '" : "'") << names[i] << "'";
+    if (count > names.size())
+      std::cerr << " and " << count - names.size() << " more";
+    std::cerr << std::endl;
+  }
+  // A tag's text as a short line: at most 40 bytes, control characters as
+  // '?', good UTF-8.
+  static std::string printable(std::string text)
+  {
+    const size_t limit = 40;
+    const bool cut = text.size() > limit;
+    if (cut) {
+      text.resize(limit);
+      while (!text.empty() && (text.back() & 0xC0) == 0x80) // no half characters
+        text.pop_back();
+      if (!text.empty() && (unsigned char)text.back() >= 0xC0)
+        text.pop_back();
+    }
+    for (char& c : text)
+      if ((unsigned char)c < 0x20 || c == 0x7F)
+        c = '?';
+    RepairUtf8(text);
+    return cut ? text + "..." : text;
+  }
+};
+
 BBox clusterBox(const TextlineSet& column)
 {
   BBox box;
@@ -226,6 +271,7 @@ bool hocr2pdf(std::istream& hocr, PDFCodec* pdf, unsigned resX, unsigned resY, s
   std::string closing;
   std::string* collect = nullptr;
   bool collectingClose = false;
+  Tally unmatched, unclosed;
 
   for (;;) {
     const int ch = hocr.get();
@@ -244,7 +290,7 @@ bool hocr2pdf(std::istream& hocr, PDFCodec* pdf, unsigned resX, unsigned resY, s
         if (it != stack.rend())
           stack.erase(std::next(it).base());
         else
-          std::cerr << "Warning: no matching tag found to close: '" << text << "'" << std::endl;
+          unmatched.add(text);
         elementEnd(box, style, current, text);
       } else {
         openTag(stack.back(), box, style, current, stack);
@@ -275,12 +321,24 @@ bool hocr2pdf(std::istream& hocr, PDFCodec* pdf, unsigned resX, unsigned resY, s
     // Declarations (<!DOCTYPE ...>) and processing instructions (the
     // <?xml ...?> every XHTML file starts with) are no elements.
     if (name.empty() || (name[0] != '!' && name[0] != '?'))
-      std::cerr << "Warning: unclosed tag: '" << name << "'" << std::endl;
+      unclosed.add(name);
   }
+  unmatched.say("Warning: no matching tag found to close: ");
+  unclosed.say("Warning: unclosed tag: ");
   if (current->spans.empty())
     delete current;
   else
     lines.insert(current);
+  // Text that is not UTF-8 is drawn with U+FFFD in place of its bad bytes,
+  // and said once for the whole file.
+  size_t malformed = 0;
+  for (Textline* line : lines)
+    for (Span& span : line->spans)
+      malformed += RepairUtf8(span.text);
+  malformed += RepairUtf8(leadText) + RepairUtf8(trailText);
+  if (malformed > 0)
+    std::cerr << "Warning: hOCR text that is not UTF-8: " << malformed
+              << (malformed == 1 ? " byte" : " bytes") << " read as U+FFFD" << std::endl;
 
   if (txt && txtFormat == "rtf" && page > 1)
     *txt << "\\page ";

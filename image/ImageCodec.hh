@@ -113,6 +113,8 @@ protected:
 
   // A reading codec's refusal of data it recognised, for readFailure.
   static void refuseRead(const std::string& why);
+  // The refusal of JPEG data, alone or inside another format.
+  static constexpr const char* kJpegNotRead = "JPEG images are not read";
 
 private:
   // Set by the first registration; null while the registry is not linked.

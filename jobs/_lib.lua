@@ -472,11 +472,13 @@ function lib.writePage(pdf, img, hocrFile, final)
     raise("cannot write " .. (final or "the PDF") .. ": write error (is the disk full?)", lib.EX_FAIL)
   end
   if not hocrFile then return nil end
+  -- a folder opens like a file here, but reads as nothing
+  if isDirectory(hocrFile) then return "no text layer (" .. hocrFile .. " is a folder)" end
   local f = io.open(hocrFile, "rb")
   if not f then return "no text layer (" .. hocrFile .. " missing)" end
   local text = f:read("*a")
   f:close()
-  if not pdf:hocr2pdf(text, math.floor(rx + 0.5), math.floor(ry + 0.5)) then
+  if not text or not pdf:hocr2pdf(text, math.floor(rx + 0.5), math.floor(ry + 0.5)) then
     return "text layer of " .. hocrFile .. " unreadable"
   end
   return "text layer"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "codecs/PDF.hh"
@@ -123,6 +124,45 @@ TEST(PDFText, ShowTextOperators)
   writer.showText("Helvetica", "a\nb", 10, &afterBreak);
   const std::string ops = operatorsOf(writer);
   EXPECT_NE(ops.find("[(a)]TJ 15 TL T*\n[70(b)]TJ\n"), std::string::npos) << ops;
+}
+
+// Each diagnostic of the text is said once per document, however often
+// its cause comes back: codes used up, characters left out, glyphs without
+// a standard name, text that is not UTF-8. A second document says them again.
+TEST(PDFText, DiagnosticsAreSaidOncePerDocument)
+{
+  std::string cjk; // 300 different characters, more than a font's codes
+  for (uint32_t u = 0x4E00; u < 0x4E00 + 300; ++u)
+    cjk += utf8({u});
+  for (int document = 0; document < 2; ++document) {
+    SCOPED_TRACE(document);
+    std::ostringstream s;
+    PDFCodec writer(&s, "t");
+    CaptureStderr();
+    for (int page = 0; page < 2; ++page) {
+      writer.beginPage(300, 200);
+      writer.beginText(0);
+      writer.textTo(20, 40);
+      writer.showText("Helvetica", cjk, 12);
+      writer.showText("Helvetica-Bold", cjk, 12);
+      writer.showText("Courier", "ab\xff" "cd\xe6\x97", 12);
+      writer.endText();
+    }
+    const std::string ops = operatorsOf(writer);
+    EXPECT_TRUE(writer.finish());
+    const std::string err = GetCapturedStderr();
+    for (const char* cause : {"failed to find free codepoint, all used!\n",
+                              "Failed to map codepoint: ", "Adobe glyph name missing for: 0x",
+                              "PDFCodec: text that is not UTF-8"}) {
+      const size_t first = err.find(cause);
+      EXPECT_NE(first, std::string::npos) << cause << " in " << err;
+      EXPECT_EQ(err.find(cause, first + 1), std::string::npos) << cause << " twice in " << err;
+    }
+    EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 5) << err;
+    // The text went in with U+FFFD for the bad bytes: "ab", one, "cd", one.
+    EXPECT_NE(ops.find("(ab\x01" "cd\x01)Tj"), std::string::npos) << ops.substr(ops.size() - 60);
+    EXPECT_NE(s.str().find("/uFFFD"), std::string::npos);
+  }
 }
 
 TEST(PDFText, FontsEncodingsWidthsAndToUnicode)

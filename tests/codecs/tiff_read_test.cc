@@ -12,6 +12,8 @@
 #include "tests/support/TestSupport.hh"
 
 using namespace testsupport;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
 
 namespace {
 
@@ -571,6 +573,46 @@ TEST(TIFFRead, HostileFiles)
   // Every prefix of a valid file.
   for (size_t n = 0; n < good.size(); ++n)
     timed(good.substr(0, n), 0);
+}
+
+// JPEG data, alone or inside a TIFF file (new style: Compression 7, with
+// or without JPEGTables; old style: Compression 6), is refused with its
+// reason for the caller to say, whether the page is read or only counted,
+// and without a word of its own. Other unreadable data gives no reason.
+TEST(TIFFRead, JpegDataIsRefusedAsJpeg)
+{
+  const std::string jpegStart = le({0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0});
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* failure;
+  } cases[] = {
+    {"JPEG file", jpegStart + std::string(100, '\0'), "JPEG images are not read"},
+    {"new-style JPEG in TIFF", plainPage(2, 2, 1, 8, jpegStart, {{259, 3, {7}}}),
+     "JPEG images are not read"},
+    {"new-style JPEG in TIFF with JPEGTables",
+     plainPage(2, 2, 1, 8, jpegStart, {{259, 3, {7}}, {347, 7, {0xFF, 0xD8, 0xFF, 0xD9}}}),
+     "JPEG images are not read"},
+    {"old-style JPEG in TIFF",
+     plainPage(2, 2, 1, 8, jpegStart, {{259, 3, {6}}, {512, 3, {1}}, {513, 4, {8}}, {514, 4, {11}}}),
+     "JPEG images are not read"},
+    {"start of image without a further marker", le({0xFF, 0xD8, 0x00, 0x01}), ""},
+    {"text", "not an image at all", ""},
+    {"TIFF in a compression no reader knows", plainPage(2, 2, 1, 8, "abcd", {{259, 3, {9}}}), ""},
+  };
+  for (const auto& c : cases)
+    for (const char* options : {"", "count"}) {
+      SCOPED_TRACE(std::string(c.name) + ", options '" + options + "'");
+      Image img;
+      CaptureStderr();
+      EXPECT_EQ(readBytes(c.bytes, img, options), 0);
+      const std::string err = GetCapturedStderr();
+      EXPECT_EQ(ImageCodec::readFailure(), c.failure);
+      if (*c.failure) {
+        EXPECT_EQ(err, "");
+      }
+      EXPECT_EQ(err.find("NYI: JPEG"), std::string::npos) << err;
+    }
 }
 
 // A strip whose data ends early keeps what it holds and reads as zero

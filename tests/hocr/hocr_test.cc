@@ -281,8 +281,8 @@ TEST(HOCR, MarkupWarnings)
   EXPECT_EQ(txt, "text\n");
   EXPECT_EQ(err.find("xml"), std::string::npos) << err;
   EXPECT_NE(err.find("Warning: no matching tag found to close: 'span'\n"), std::string::npos);
-  EXPECT_NE(err.find("Warning: unclosed tag: 'em'\n"), std::string::npos);
-  EXPECT_NE(err.find("Warning: unclosed tag: 'div'\n"), std::string::npos);
+  // One line for every unclosed tag of the file.
+  EXPECT_NE(err.find("Warning: unclosed tag: 'em', 'div'\n"), std::string::npos) << err;
   EXPECT_EQ(err.find("!DOCTYPE"), std::string::npos);
 }
 

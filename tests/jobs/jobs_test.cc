@@ -877,6 +877,93 @@ TEST_F(Jobs, HelpAndUsage)
     EXPECT_EQ(tolm({"help", job}).out, r.out);
   }
 }
+// The jobs beside the build tree's tolm are those of the source and no
+// others: the step that places them removes a job the source no longer
+// has, so that tolm neither lists nor runs it. Checked on the build tree
+// itself and on the placing step run over folders of its own.
+TEST(JobsFolder, BuildTreeMirrorsTheSource)
+{
+  auto luaFiles = [](const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder))
+      if (e.path().extension() == ".lua")
+        out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const std::string source = testsupport::sourceDir() + "/jobs";
+  EXPECT_EQ(luaFiles(fs::path(TOLM_EXE).parent_path().string() + "/jobs"), luaFiles(source));
+
+  REQUIRE_TOOL(cmake, "cmake");
+  testsupport::TempDir tmp;
+  fs::create_directories(tmp.file("src"));
+  fs::create_directories(tmp.file("out"));
+  std::ofstream(tmp.file("src/kept.lua")) << "new";
+  std::ofstream(tmp.file("src/added.lua")) << "added";
+  std::ofstream(tmp.file("out/kept.lua")) << "old";
+  std::ofstream(tmp.file("out/removed.lua")) << "gone from the source";
+  std::ofstream(tmp.file("out/notes.txt")) << "no job";
+  ASSERT_EQ(testsupport::run(cmake + " -DSOURCE='" + tmp.file("src") + "' -DTARGET='" +
+                             tmp.file("out") + "' -P '" + testsupport::sourceDir() +
+                             "/resources/MirrorJobs.cmake'"),
+            0);
+  EXPECT_EQ(luaFiles(tmp.file("out")), (std::vector<std::string>{"added.lua", "kept.lua"}));
+  EXPECT_EQ(testsupport::readFile(tmp.file("out/kept.lua")), "new");
+  EXPECT_TRUE(fs::exists(tmp.file("out/notes.txt")));
+}
+
+// Inputs the system does not read, told as what they are: JPEG files and
+// JPEG-compressed TIFF files (new style by Pillow and by libtiff in YCbCr,
+// old style built field by field), and an hOCR page that is a folder.
+TEST_F(Jobs, JpegInputsAndHocrFoldersAreNamed)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(tiffcp, "tiffcp");
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "import struct\n"
+                 "from PIL import Image\n"
+                 "im = Image.new('RGB', (64, 48), (200, 30, 30))\n"
+                 "im.save('photo.jpg')\n"
+                 "im.save('pillow.tif', compression='jpeg')\n"
+                 "im.save('plain.tif')\n"
+                 "# old style: Compression 6 and the offset of a gray JPEG stream\n"
+                 "im.convert('L').save('gray.jpg')\n"
+                 "jpeg = open('gray.jpg', 'rb').read()\n"
+                 "tags = [(256, 3, 64), (257, 3, 48), (258, 3, 8), (259, 3, 6), (262, 3, 1),\n"
+                 "        (273, 4, 8), (277, 3, 1), (279, 4, len(jpeg)), (513, 4, 8),\n"
+                 "        (514, 4, len(jpeg))]\n"
+                 "ifd = struct.pack('<H', len(tags)) + b''.join(\n"
+                 "    struct.pack('<HHI', t, k, 1) + struct.pack('<H2x' if k == 3 else '<I', v)\n"
+                 "    for t, k, v in tags) + b'\\0' * 4\n"
+                 "pad = len(jpeg) % 2\n"
+                 "open('old.tif', 'wb').write(b'II*\\0' + struct.pack('<I', 8 + len(jpeg) + pad)\n"
+                 "                             + jpeg + b'\\0' * pad + ifd)\n"})
+                .status,
+            0);
+  ASSERT_EQ(run({tiffcp, "-c", "jpeg", "-r", "16", "plain.tif", "ycbcr.tif"}).status, 0);
+  for (const char* name : {"photo.jpg", "pillow.tif", "ycbcr.tif", "old.tif"}) {
+    SCOPED_TRACE(name);
+    Result r = tolm({"doc2pdf", name, "out.pdf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tolm doc2pdf: cannot read " + std::string(name) + ": JPEG images are not read\n");
+    EXPECT_FALSE(fs::exists(dir + "/out.pdf"));
+  }
+
+  // A page's hOCR file that is a folder: the page has no text layer, and
+  // the job line says why.
+  fs::create_directories(dir + "/hocr/page-1.hocr");
+  Result r = tolm({"doc2pdf", "plain.tif", "out.pdf", "--hocr", "hocr"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> progress = progressLines(r.err);
+  ASSERT_EQ(progress.size(), 1u) << r.err;
+  EXPECT_NE(progress[0].find("no text layer (hocr/page-1.hocr is a folder)"), std::string::npos)
+    << r.err;
+  EXPECT_EQ(r.err.find("cannot convert"), std::string::npos) << r.err;
+  EXPECT_EQ(pageCount(dir + "/out.pdf"), 1);
+}
+
 
 // Pages keep their size whatever unit their file gives the resolution in:
 // Whole pixels at 300 dpi are whole hundredths of a point: 1240 x 1754 is
