@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace testsupport;
@@ -93,6 +94,22 @@ int darkInRow(const Image& image, int y)
     if (sampleAt(image, x, y, 0) < 128)
       ++n;
   return n;
+}
+
+// The mean difference of two drawings of a page per sample (a one-sample
+// drawing counts as gray), or -1 when their sizes differ. Our drawing of
+// a page and pdftoppm's differ in the shading of some edge pixels.
+double meanDifference(const Image& a, const Image& b)
+{
+  if (a.w != b.w || a.h != b.h || a.w <= 0 || a.h <= 0)
+    return -1;
+  uint64_t diff = 0;
+  for (int y = 0; y < a.h; ++y)
+    for (int x = 0; x < a.w; ++x)
+      for (int k = 0; k < 3; ++k)
+        diff += std::abs(sampleAt(a, x, y, a.spp == 1 ? 0 : k) -
+                         sampleAt(b, x, y, b.spp == 1 ? 0 : k));
+  return double(diff) / (double(a.w) * a.h * 3);
 }
 
 } // namespace
@@ -348,6 +365,142 @@ TEST(TolmPages, DamagedPageTrees)
       EXPECT_EQ(page.w, 1250) << kind; // 300 pt
       const int wide = darkInRow(page, page.h - 1 - 60 * 300 / 72);
       EXPECT_NEAR(wide, (50 + 20 * i) * 300 / 72, 2) << kind << " page " << i + 1;
+    }
+  }
+}
+
+// Damaged files that poppler's tools draw: bytes before the header (offsets
+// counted from the header, or from the file's start), no number after
+// startxref, a startxref leading into an object, no cross-reference table,
+// a page that is itself the tree's root. doc2pdf writes every page pdfinfo
+// counts, each as pdftoppm draws it.
+TEST(TolmPages, DamagedFilesReadAsPopplerReadsThem)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  struct Case {
+    const char* make;   // make_pdf.py's arguments before OUT
+    const char* damage; // make_pdf.py's damage, or ""
+    int pages;
+    std::vector<int> checked; // pages whose pixels are compared
+  } cases[] = {
+      {"pages 30 30", "junk", 30, {1, 17, 30}},
+      {"pages 1 1", "junkline", 1, {1}},
+      {"pages 3 3", "nostartxref", 3, {1, 2, 3}},
+      {"pages 4 4 nested", "badstartxref", 4, {1, 4}},
+      {"pages 2 2", "noxref", 2, {1, 2}},
+      {"pageroot", "", 1, {1}},
+  };
+  TempDir tmp;
+  for (const Case& c : cases) {
+    const std::string name = std::string(c.make) + " " + c.damage;
+    SCOPED_TRACE(name);
+    std::string make = c.make;
+    const size_t nested = make.find(" nested");
+    const std::string made = tmp.file(*c.damage ? "intact.pdf" : "in.pdf");
+    makePdf(python, nested == std::string::npos
+                        ? make + " " + made
+                        : make.substr(0, nested) + " " + made + " nested");
+    if (*c.damage)
+      makePdf(python, std::string("damage ") + c.damage + " " + made + " " + tmp.file("in.pdf"));
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("in.pdf")), c.pages);
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
+    EXPECT_NE(out.find(": " + std::to_string(c.pages) + (c.pages == 1 ? " page\n" : " pages\n")),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), c.pages);
+    for (int page : c.checked) {
+      Image ref, written;
+      ASSERT_TRUE(pdftoppm(ppm, tmp.file("in.pdf"), page, ref, tmp.file("ref")));
+      ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), page, written, tmp.file("written")));
+      const double diff = meanDifference(ref, written);
+      EXPECT_GE(diff, 0) << "page " << page;
+      EXPECT_LT(diff, 1.0) << "page " << page;
+    }
+  }
+}
+
+// Refusals that say why: a page tree whose nodes only lead back to each
+// other, its one page outside it (pdfinfo counts a page of 0 x 0 pt),
+// has no page to read; a page whose crop box lies outside its media box
+// shows nothing and is left out with one line saying so.
+TEST(TolmPages, RefusalsNameTheCause)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  TempDir tmp;
+  makePdf(python, "nopage " + tmp.file("nopage.pdf"));
+  std::string out;
+  EXPECT_EQ(tolm("doc2pdf " + tmp.file("nopage.pdf") + " " + tmp.file("out.pdf"), &out), 1);
+  EXPECT_NE(out.find("tolm doc2pdf: cannot read " + tmp.file("nopage.pdf") +
+                     ": the document has no page\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("not an image"), std::string::npos) << out;
+  EXPECT_FALSE(std::ifstream(tmp.file("out.pdf")));
+
+  makePdf(python, "cropout " + tmp.file("cropout.pdf"));
+  ASSERT_EQ(tolm("doc2pdf " + tmp.file("cropout.pdf") + " " + tmp.file("out.pdf"), &out), 0)
+      << out;
+  const std::string line = "PDF: page 2 of 3 left out: its crop box lies outside its media box\n";
+  const size_t at = out.find(line);
+  EXPECT_NE(at, std::string::npos) << out;
+  EXPECT_EQ(out.find(line, at + 1), std::string::npos) << out; // once
+  EXPECT_EQ(out.find("poppler finds"), std::string::npos) << out;
+  ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 2);
+  // pages 1 and 3 of the input, as pdftoppm draws them
+  for (const auto& [written, input] : {std::pair<int, int>{1, 1}, std::pair<int, int>{2, 3}}) {
+    Image ref, page;
+    ASSERT_TRUE(pdftoppm(ppm, tmp.file("cropout.pdf"), input, ref, tmp.file("ref")));
+    ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), written, page, tmp.file("page")));
+    const double diff = meanDifference(ref, page);
+    EXPECT_GE(diff, 0) << "page " << input;
+    EXPECT_LT(diff, 1.0) << "page " << input;
+  }
+}
+
+// Calibrated gray in damaged files poppler opens: a startxref leading into
+// an object, no number after it, no cross-reference table, bytes before
+// the header, the colour space in an object the table leaves out. Stored
+// gray, white 255 and its grays as in the intact file.
+TEST(TolmPages, CalibratedGrayFoundInDamagedFiles)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  struct Case {
+    const char* make;
+    const char* damage;
+  } cases[] = {
+      {"calgray", "badstartxref"}, {"calgray", "nostartxref"},  {"calgray", "noxref"},
+      {"calgray", "junkline"},     {"calcomments", "unlisted"}, {"calcomments", "badstartxref"},
+  };
+  TempDir tmp;
+  for (const Case& c : cases) {
+    const std::string name = std::string(c.make) + " " + c.damage;
+    SCOPED_TRACE(name);
+    makePdf(python, std::string(c.make) + " " + tmp.file("intact.pdf"));
+    makePdf(python, std::string("damage ") + c.damage + " " + tmp.file("intact.pdf") + " " +
+                        tmp.file("in.pdf"));
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("in.pdf")), 1);
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
+    const std::vector<std::string> rows = imageList(pdfimages, tmp.file("out.pdf"));
+    ASSERT_EQ(rows.size(), 1u) << out;
+    EXPECT_NE(rows[0].find(" gray "), std::string::npos) << rows[0];
+    Image page;
+    ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), 1, page, tmp.file("p")));
+    const int s = 300;
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(sampleAt(page, 10, 10, k), 255) << k;
+      EXPECT_NEAR(sampleAt(page, (44 + 128) * s / 72, 136 * s / 72, k), 64, 2) << k;
     }
   }
 }
