@@ -20,7 +20,8 @@
   make_pdf.py pageroot OUT                one page that is itself the catalog's /Pages (no node)
   make_pdf.py nopage OUT                  a chain of /Pages nodes ending in a loop; the one page
                                           outside the tree
-  make_pdf.py cropout OUT                 3 pages; the crop box of page 2 outside its media box
+  make_pdf.py cropout OUT                 4 pages; the crop box of page 2 outside its media box,
+                                          page 4's media box 0 pt wide
   make_pdf.py damage HOW IN OUT           IN (a document made here) damaged:
       junk         three lines of junk before the header, offsets counted from the header
       junkline     a line of junk before the header, offsets counted from the file's start
@@ -285,13 +286,13 @@ def nopage():
 
 
 def cropout():
-    crops = [b"", b"/CropBox [400 300 500 400] ", b""]
+    boxes = [b"/MediaBox [0 0 300 200]", b"/MediaBox [0 0 300 200] /CropBox [400 300 500 400]",
+             b"/MediaBox [0 0 300 200]", b"/MediaBox [0 0 0 200]"]
     objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
-            b"<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>"]
-    for i in range(3):
-        objs.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] %s/Contents %d 0 R >>"
-                    % (crops[i], 6 + i))
-    return document(objs + [box(0), box(1), box(2)])
+            b"<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /Count 4 >>"]
+    for i in range(4):
+        objs.append(b"<< /Type /Page /Parent 2 0 R %s /Contents %d 0 R >>" % (boxes[i], 7 + i))
+    return document(objs + [box(i) for i in range(4)])
 
 
 def damage(how, data):
