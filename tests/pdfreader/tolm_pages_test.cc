@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace testsupport;
@@ -110,6 +109,38 @@ double meanDifference(const Image& a, const Image& b)
         diff += std::abs(sampleAt(a, x, y, a.spp == 1 ? 0 : k) -
                          sampleAt(b, x, y, b.spp == 1 ? 0 : k));
   return double(diff) / (double(a.w) * a.h * 3);
+}
+
+// Page `writtenPage` of the document doc2pdf wrote against page `inputPage`
+// of its input, both as pdftoppm draws them.
+void expectDrawnAlike(const std::string& ppm, const TempDir& tmp, const std::string& input,
+                      int inputPage, const std::string& written, int writtenPage)
+{
+  Image ref, page;
+  ASSERT_TRUE(pdftoppm(ppm, input, inputPage, ref, tmp.file("ref")));
+  ASSERT_TRUE(pdftoppm(ppm, written, writtenPage, page, tmp.file("page")));
+  const double diff = meanDifference(ref, page);
+  EXPECT_GE(diff, 0) << "page " << inputPage;
+  EXPECT_LT(diff, 1.0) << "page " << inputPage;
+}
+
+// The one page doc2pdf wrote from a calibrated gray fixture (calgray or
+// calcomments, 600 x 400 pt): one image, stored gray; white 255 at the top
+// left and the ramp's grays as other renderers draw them (64 at 172 pt
+// across, 136 pt down).
+void expectNeutralGrayPage(const std::string& pdfimages, const std::string& ppm,
+                           const TempDir& tmp, const std::string& written)
+{
+  const std::vector<std::string> rows = imageList(pdfimages, written);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_NE(rows[0].find(" gray "), std::string::npos) << rows[0];
+  Image page;
+  ASSERT_TRUE(pdftoppm(ppm, written, 1, page, tmp.file("p")));
+  const int s = 300;
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(sampleAt(page, 10, 10, k), 255) << k;
+    EXPECT_NEAR(sampleAt(page, (44 + 128) * s / 72, 136 * s / 72, k), 64, 2) << k;
+  }
 }
 
 } // namespace
@@ -412,14 +443,8 @@ TEST(TolmPages, DamagedFilesReadAsPopplerReadsThem)
               std::string::npos)
         << out;
     ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), c.pages);
-    for (int page : c.checked) {
-      Image ref, written;
-      ASSERT_TRUE(pdftoppm(ppm, tmp.file("in.pdf"), page, ref, tmp.file("ref")));
-      ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), page, written, tmp.file("written")));
-      const double diff = meanDifference(ref, written);
-      EXPECT_GE(diff, 0) << "page " << page;
-      EXPECT_LT(diff, 1.0) << "page " << page;
-    }
+    for (int page : c.checked)
+      expectDrawnAlike(ppm, tmp, tmp.file("in.pdf"), page, tmp.file("out.pdf"), page);
   }
 }
 
@@ -457,14 +482,8 @@ TEST(TolmPages, RefusalsNameTheCause)
   EXPECT_EQ(out.find("poppler finds"), std::string::npos) << out;
   ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 2);
   // pages 1 and 3 of the input, as pdftoppm draws them
-  for (const auto& [written, input] : {std::pair<int, int>{1, 1}, std::pair<int, int>{2, 3}}) {
-    Image ref, page;
-    ASSERT_TRUE(pdftoppm(ppm, tmp.file("cropout.pdf"), input, ref, tmp.file("ref")));
-    ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), written, page, tmp.file("page")));
-    const double diff = meanDifference(ref, page);
-    EXPECT_GE(diff, 0) << "page " << input;
-    EXPECT_LT(diff, 1.0) << "page " << input;
-  }
+  expectDrawnAlike(ppm, tmp, tmp.file("cropout.pdf"), 1, tmp.file("out.pdf"), 1);
+  expectDrawnAlike(ppm, tmp, tmp.file("cropout.pdf"), 3, tmp.file("out.pdf"), 2);
 }
 
 // Calibrated gray in damaged files poppler opens: a startxref leading into
@@ -495,16 +514,7 @@ TEST(TolmPages, CalibratedGrayFoundInDamagedFiles)
     ASSERT_EQ(pagesOf(pdfinfo, tmp.file("in.pdf")), 1);
     std::string out;
     ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
-    const std::vector<std::string> rows = imageList(pdfimages, tmp.file("out.pdf"));
-    ASSERT_EQ(rows.size(), 1u) << out;
-    EXPECT_NE(rows[0].find(" gray "), std::string::npos) << rows[0];
-    Image page;
-    ASSERT_TRUE(pdftoppm(ppm, tmp.file("out.pdf"), 1, page, tmp.file("p")));
-    const int s = 300;
-    for (int k = 0; k < 3; ++k) {
-      EXPECT_EQ(sampleAt(page, 10, 10, k), 255) << k;
-      EXPECT_NEAR(sampleAt(page, (44 + 128) * s / 72, 136 * s / 72, k), 64, 2) << k;
-    }
+    expectNeutralGrayPage(pdfimages, ppm, tmp, tmp.file("out.pdf"));
   }
 }
 
