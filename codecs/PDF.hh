@@ -294,6 +294,10 @@ public:
   typedef int (*ReadHook)(std::istream* stream, Image& image, const std::string& decompress,
                           int index);
   static inline ReadHook readHook = nullptr;
+  // Whether the stream holds a PDF header ("%PDF-") where poppler looks for
+  // one: within its first kilobyte (bytes before it are not the
+  // document's). The stream is left cleared at its start.
+  static bool hasHeader(std::istream& stream);
   // The file the registry reads while it tries the codecs on it ("" for a
   // stream it was handed): the reader keeps a document it has open for the
   // next page of the same file.

@@ -1,6 +1,6 @@
 // The PDF codec: its registry entry, the writer lifecycle, image placement
 // and the one-page writeImage.
-#include <cstring>
+#include <algorithm>
 #include <iostream>
 
 #include "codecs/PDF.hh"
@@ -39,15 +39,23 @@ int PDFCodec::readImage(std::istream* stream, Image& image, const std::string& d
     return readHook(stream, image, decompress, index);
   // No reader linked: recognise PDF and decline, so a PDF file fails with
   // one clear line and other data goes on to the next codec.
-  char head[5] = {};
-  stream->read(head, sizeof head);
-  const bool isPDF = stream->gcount() == (std::streamsize)sizeof head &&
-                     memcmp(head, "%PDF-", sizeof head) == 0;
-  stream->clear();
-  stream->seekg(0);
-  if (isPDF)
+  if (hasHeader(*stream))
     std::cerr << "unsupported: reading PDF files" << std::endl;
   return 0;
+}
+
+bool PDFCodec::hasHeader(std::istream& stream)
+{
+  // poppler takes "%PDF-" starting within its first 1024 bytes less the
+  // marker's own length
+  static const char marker[] = "%PDF-";
+  char head[1023];
+  stream.read(head, sizeof head);
+  const std::streamsize n = stream.gcount();
+  stream.clear();
+  stream.seekg(0);
+  const char* end = head + n;
+  return std::search(static_cast<const char*>(head), end, marker, marker + 5) != end;
 }
 
 bool PDFCodec::showImage(Image& image, double x, double y, double w, double h, int quality,

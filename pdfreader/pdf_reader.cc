@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <iostream>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -116,6 +117,34 @@ bool documentFlag(lua_State* L, const LuaTable& document, const char* key)
     if (lua_istable(L, -1)) {
       lua_getfield(L, -1, key);
       out = lua_toboolean(L, -1) != 0;
+    }
+  }
+  lua_settop(L, top);
+  return out;
+}
+
+// The strings of the table field `key` of the document table under
+// whole-number keys (pages) from 1 to 100,000.
+std::map<int, std::string> documentReasons(lua_State* L, const LuaTable& document,
+                                           const char* key)
+{
+  std::map<int, std::string> out;
+  const int top = lua_gettop(L);
+  if (lua_checkstack(L, 4)) {
+    document.push(L);
+    if (lua_istable(L, -1)) {
+      lua_getfield(L, -1, key);
+      if (lua_istable(L, -1)) {
+        lua_pushnil(L);
+        while (lua_next(L, -2) != 0) {
+          if (lua_type(L, -2) == LUA_TNUMBER && lua_type(L, -1) == LUA_TSTRING) {
+            const lua_Number n = lua_tonumber(L, -2);
+            if (n >= 1 && n <= 100000 && n == lua_Number(int(n)))
+              out[int(n)] = lua_tostring(L, -1);
+          }
+          lua_pop(L, 1);
+        }
+      }
     }
   }
   lua_settop(L, top);
@@ -387,16 +416,27 @@ bool OpenDocument::open(std::istream* stream)
   }
   // The pages are those the rasteriser can draw.
   pages = poppler->pages();
-  if (!popplerCounts && scriptPages != pages)
-    poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
-                 " pages, poppler finds " + std::to_string(pages) + "; reading " +
-                 std::to_string(pages));
-  else if (popplerCounts && poppler->promisedPages() > pages)
+  if (!popplerCounts && scriptPages != pages) {
+    // pages that show nothing, each with its cause, when they are the
+    // ones missing
+    const std::map<int, std::string> empty = documentReasons(L, table, "emptyPages");
+    if (scriptPages - int(empty.size()) == pages)
+      for (const auto& [page, why] : empty)
+        poppler->say("PDF: page " + std::to_string(page) + " of " + std::to_string(scriptPages) +
+                     " left out: " + why);
+    else
+      poppler->say("PDF: the page tree holds " + std::to_string(scriptPages) +
+                   " pages, poppler finds " + std::to_string(pages) + "; reading " +
+                   std::to_string(pages));
+  } else if (popplerCounts && pages > 0 && poppler->promisedPages() > pages) {
     poppler->say("PDF: the document has " + std::to_string(poppler->promisedPages()) +
                  " pages, poppler can open " + std::to_string(pages) + "; reading " +
                  std::to_string(pages));
-  if (pages < 1)
+  }
+  if (pages < 1) {
+    refusal = "the document has no page";
     return false;
+  }
   handed.assign(size_t(pages), false);
   complete = true;
   return true;
@@ -433,10 +473,12 @@ int PDFReader::open(std::istream* stream, Image& image, const std::string& decom
   if (fromFile)
     doc = knownDocument(id);
   if (!doc) {
-    if (stream->peek() != '%') {
-      stream->clear();
+    // the script decides on anything starting with "%", and on a header
+    // after other bytes, where poppler finds it
+    const bool percent = stream->peek() == '%';
+    stream->clear();
+    if (!percent && !PDFCodec::hasHeader(*stream))
       return 0;
-    }
     try {
       doc = std::make_shared<OpenDocument>();
     } catch (const std::exception&) {

@@ -364,19 +364,15 @@ PopplerDocument::PopplerDocument(std::vector<char> data) : bytes(std::move(data)
   state = Open;
   // The pages poppler can open. A damaged page tree (a loop in it, a page
   // given in place of a reference) leaves some of the pages its /Count
-  // promises without a page object; those are not the document's.
-  // poppler reads the tree in order, so when the last page opens all do
-  // and each page need not be tried.
+  // promises without a page object, and a page whose crop box lies outside
+  // its media box shows nothing; those are not the document's.
   promised = std::max(0, std::min(doc->getNumPages(), kMaxPages));
-  auto opens = [&](int i) {
+  for (int i = 0; i < promised; ++i) {
     Page* p = doc->getPage(i + 1);
     double bw, bh;
-    return p && boxOf(*p, bw, bh);
-  };
-  const bool whole = promised > 0 && opens(promised - 1);
-  for (int i = 0; i < promised; ++i)
-    if (whole || opens(i))
+    if (p && boxOf(*p, bw, bh))
       usable.push_back(i);
+  }
 }
 
 PopplerDocument::~PopplerDocument()

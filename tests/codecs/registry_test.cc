@@ -1,4 +1,5 @@
 #include "codecs/Codecs.hh"
+#include "codecs/PDF.hh"
 
 #include <gtest/gtest.h>
 
@@ -363,6 +364,28 @@ TEST(Registry, PdfIsProbedFirstAndDeclines)
   EXPECT_EQ(ImageCodec::Read(&pdf, img, ""), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "unsupported: reading PDF files\n");
   EXPECT_TRUE(img.getDecoderID().empty());
+}
+
+// A header after other bytes is found where poppler looks for one: starting
+// within the first 1019 bytes. The stream is handed back at its start.
+TEST(Registry, PdfHeaderWithinTheFirstKilobyte)
+{
+  struct Case {
+    size_t junk; // bytes before "%PDF-"
+    bool pdf;
+  } cases[] = {{0, true}, {13, true}, {1018, true}, {1019, false}, {4000, false}};
+  for (const Case& c : cases) {
+    const std::string bytes = std::string(c.junk, 'j') + "%PDF-1.5\n" + std::string(2000, 'x');
+    std::istringstream in(bytes);
+    EXPECT_EQ(PDFCodec::hasHeader(in), c.pdf) << c.junk;
+    EXPECT_EQ(in.tellg(), 0) << c.junk;
+    Image img;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ImageCodec::Read(&in, img, ""), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              c.pdf ? "unsupported: reading PDF files\n" : "")
+        << c.junk;
+  }
 }
 
 namespace {

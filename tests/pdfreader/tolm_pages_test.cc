@@ -95,6 +95,64 @@ int darkInRow(const Image& image, int y)
   return n;
 }
 
+// Pixels of two drawings of a page that differ by more than a level in a
+// sample (a one-sample drawing counts as gray), or -1 when their sizes
+// differ.
+int pixelsApart(const Image& a, const Image& b)
+{
+  if (a.w != b.w || a.h != b.h || a.w <= 0 || a.h <= 0)
+    return -1;
+  int n = 0;
+  for (int y = 0; y < a.h; ++y)
+    for (int x = 0; x < a.w; ++x)
+      for (int k = 0; k < 3; ++k)
+        if (std::abs(sampleAt(a, x, y, a.spp == 1 ? 0 : k) -
+                     sampleAt(b, x, y, b.spp == 1 ? 0 : k)) > 1) {
+          ++n;
+          break;
+        }
+  return n;
+}
+
+// The image doc2pdf stored for page `writtenPage` against page `inputPage`
+// of its input as pdftoppm draws it: the same pixels. (pdftoppm's drawing
+// of the written page would not do: it resamples an image even where it
+// falls on whole pixels.)
+void expectStoredAsDrawn(const std::string& pdfimages, const std::string& ppm,
+                         const TempDir& tmp, const std::string& input, int inputPage,
+                         const std::string& written, int writtenPage)
+{
+  Image ref, stored;
+  ASSERT_TRUE(pdftoppm(ppm, input, inputPage, ref, tmp.file("ref")));
+  const std::string prefix = tmp.file("stored");
+  const std::string page = std::to_string(writtenPage);
+  ASSERT_EQ(run("rm -f " + prefix + "-*; " + pdfimages + " -f " + page + " -l " + page + " " +
+                written + " " + prefix),
+            0);
+  // one sample a pixel or three, as pdfimages likes
+  ASSERT_TRUE(readPNM(stored, prefix + "-000.pgm") || readPNM(stored, prefix + "-000.ppm"));
+  EXPECT_EQ(pixelsApart(ref, stored), 0) << "page " << inputPage;
+}
+
+// The one page doc2pdf wrote from a calibrated gray fixture (calgray or
+// calcomments, 600 x 400 pt): one image, stored gray; white 255 at the top
+// left and the ramp's grays as other renderers draw them (64 at 172 pt
+// across, 136 pt down).
+void expectNeutralGrayPage(const std::string& pdfimages, const std::string& ppm,
+                           const TempDir& tmp, const std::string& written)
+{
+  const std::vector<std::string> rows = imageList(pdfimages, written);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_NE(rows[0].find(" gray "), std::string::npos) << rows[0];
+  Image page;
+  ASSERT_TRUE(pdftoppm(ppm, written, 1, page, tmp.file("p")));
+  const int s = 300;
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(sampleAt(page, 10, 10, k), 255) << k;
+    EXPECT_NEAR(sampleAt(page, (44 + 128) * s / 72, 136 * s / 72, k), 64, 2) << k;
+  }
+}
+
 } // namespace
 
 // Size, format, scale and crop of a page not yet drawn: what the page is
@@ -349,6 +407,130 @@ TEST(TolmPages, DamagedPageTrees)
       const int wide = darkInRow(page, page.h - 1 - 60 * 300 / 72);
       EXPECT_NEAR(wide, (50 + 20 * i) * 300 / 72, 2) << kind << " page " << i + 1;
     }
+  }
+}
+
+// Damaged files that poppler's tools draw: bytes before the header (offsets
+// counted from the header, or from the file's start), no number after
+// startxref, a startxref leading into an object, no cross-reference table
+// (also after a long stretch without a line end), a page that is itself
+// the tree's root. doc2pdf writes every page pdfinfo counts, each stored
+// as pdftoppm draws it.
+TEST(TolmPages, DamagedFilesReadAsPopplerReadsThem)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  struct Case {
+    const char* make;   // make_pdf.py's arguments before OUT
+    const char* damage; // make_pdf.py's damage, or ""
+    int pages;
+    std::vector<int> checked; // pages whose pixels are compared
+  } cases[] = {
+      {"pages 30 30", "junk", 30, {1, 17, 30}},
+      {"pages 1 1", "junkline", 1, {1}},
+      {"pages 3 3", "nostartxref", 3, {1, 2, 3}},
+      {"pages 4 4 nested", "badstartxref", 4, {1, 4}},
+      {"pages 2 2", "noxref", 2, {1, 2}},
+      {"pageroot", "", 1, {1}},
+      // a 90,000-byte image without a line end, objects after it
+      {"calspell", "noxref", 1, {1}},
+  };
+  TempDir tmp;
+  for (const Case& c : cases) {
+    const std::string name = std::string(c.make) + " " + c.damage;
+    SCOPED_TRACE(name);
+    std::string make = c.make;
+    const size_t nested = make.find(" nested");
+    const std::string made = tmp.file(*c.damage ? "intact.pdf" : "in.pdf");
+    makePdf(python, nested == std::string::npos
+                        ? make + " " + made
+                        : make.substr(0, nested) + " " + made + " nested");
+    if (*c.damage)
+      makePdf(python, std::string("damage ") + c.damage + " " + made + " " + tmp.file("in.pdf"));
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("in.pdf")), c.pages);
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
+    EXPECT_NE(out.find(": " + std::to_string(c.pages) + (c.pages == 1 ? " page\n" : " pages\n")),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), c.pages);
+    for (int page : c.checked)
+      expectStoredAsDrawn(pdfimages, ppm, tmp, tmp.file("in.pdf"), page, tmp.file("out.pdf"),
+                          page);
+  }
+}
+
+// Refusals that say why: a page tree whose nodes only lead back to each
+// other, its one page outside it (pdfinfo counts a page of 0 x 0 pt),
+// has no page to read; a page whose crop box lies outside its media box,
+// or whose media box is 0 pt wide, shows nothing and is left out with one
+// line saying so.
+TEST(TolmPages, RefusalsNameTheCause)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  TempDir tmp;
+  makePdf(python, "nopage " + tmp.file("nopage.pdf"));
+  std::string out;
+  EXPECT_EQ(tolm("doc2pdf " + tmp.file("nopage.pdf") + " " + tmp.file("out.pdf"), &out), 1);
+  EXPECT_NE(out.find("tolm doc2pdf: cannot read " + tmp.file("nopage.pdf") +
+                     ": the document has no page\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("not an image"), std::string::npos) << out;
+  EXPECT_FALSE(std::ifstream(tmp.file("out.pdf")));
+
+  makePdf(python, "cropout " + tmp.file("cropout.pdf"));
+  ASSERT_EQ(tolm("doc2pdf " + tmp.file("cropout.pdf") + " " + tmp.file("out.pdf"), &out), 0)
+      << out;
+  for (const char* line : {"PDF: page 2 of 4 left out: its crop box lies outside its media box\n",
+                           "PDF: page 4 of 4 left out: its media box is empty\n"}) {
+    const size_t at = out.find(line);
+    EXPECT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.find(line, at + 1), std::string::npos) << out; // once
+  }
+  EXPECT_EQ(out.find("poppler finds"), std::string::npos) << out;
+  ASSERT_EQ(pagesOf(pdfinfo, tmp.file("out.pdf")), 2);
+  // pages 1 and 3 of the input, as pdftoppm draws them
+  expectStoredAsDrawn(pdfimages, ppm, tmp, tmp.file("cropout.pdf"), 1, tmp.file("out.pdf"), 1);
+  expectStoredAsDrawn(pdfimages, ppm, tmp, tmp.file("cropout.pdf"), 3, tmp.file("out.pdf"), 2);
+}
+
+// Calibrated gray in damaged files poppler opens: a startxref leading into
+// an object, no number after it, no cross-reference table, bytes before
+// the header, the colour space in an object the table leaves out. Stored
+// gray, white 255 and its grays as in the intact file.
+TEST(TolmPages, CalibratedGrayFoundInDamagedFiles)
+{
+  REQUIRE_TOLM();
+  REQUIRE_TOOL(python, "python3");
+  REQUIRE_TOOL(pdfimages, "pdfimages");
+  REQUIRE_TOOL(ppm, "pdftoppm");
+  REQUIRE_TOOL(pdfinfo, "pdfinfo");
+  struct Case {
+    const char* make;
+    const char* damage;
+  } cases[] = {
+      {"calgray", "badstartxref"}, {"calgray", "nostartxref"},  {"calgray", "noxref"},
+      {"calgray", "junkline"},     {"calcomments", "unlisted"}, {"calcomments", "badstartxref"},
+  };
+  TempDir tmp;
+  for (const Case& c : cases) {
+    const std::string name = std::string(c.make) + " " + c.damage;
+    SCOPED_TRACE(name);
+    makePdf(python, std::string(c.make) + " " + tmp.file("intact.pdf"));
+    makePdf(python, std::string("damage ") + c.damage + " " + tmp.file("intact.pdf") + " " +
+                        tmp.file("in.pdf"));
+    ASSERT_EQ(pagesOf(pdfinfo, tmp.file("in.pdf")), 1);
+    std::string out;
+    ASSERT_EQ(tolm("doc2pdf " + tmp.file("in.pdf") + " " + tmp.file("out.pdf"), &out), 0) << out;
+    expectNeutralGrayPage(pdfimages, ppm, tmp, tmp.file("out.pdf"));
   }
 }
 

@@ -17,7 +17,20 @@
   make_pdf.py deep LEVELS OUT             one page at the end of a chain of LEVELS page-tree nodes
   make_pdf.py endless OUT                 one page whose drawing never ends: forms drawing forms
                                           a thousand times over, down to garbage tokens
+  make_pdf.py pageroot OUT                one page that is itself the catalog's /Pages (no node)
+  make_pdf.py nopage OUT                  a chain of /Pages nodes ending in a loop; the one page
+                                          outside the tree
+  make_pdf.py cropout OUT                 4 pages; the crop box of page 2 outside its media box,
+                                          page 4's media box 0 pt wide
+  make_pdf.py damage HOW IN OUT           IN (a document made here) damaged:
+      junk         three lines of junk before the header, offsets counted from the header
+      junkline     a line of junk before the header, offsets counted from the file's start
+      nostartxref  no number after startxref
+      badstartxref startxref leading into the middle of an object
+      noxref       no cross-reference table (the trailer kept)
+      unlisted     the last object left out of the table
 """
+import re
 import sys
 import zlib
 
@@ -256,6 +269,62 @@ def bomb(mib):
     return bytes(out)
 
 
+def pageroot():
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Page /MediaBox [0 0 300 200] /Contents 3 0 R >>",
+                     box(0)])
+
+
+def nopage():
+    # nodes 2 -> 3 -> 4 -> 2; page 5 names node 2 its parent, no node lists it
+    return document([b"<< /Type /Catalog /Pages 2 0 R >>",
+                     b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     b"<< /Type /Pages /Parent 2 0 R /Kids [4 0 R] /Count 1 >>",
+                     b"<< /Type /Pages /Parent 3 0 R /Kids [2 0 R] /Count 1 >>",
+                     b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Contents 6 0 R >>",
+                     box(0)])
+
+
+def cropout():
+    boxes = [b"/MediaBox [0 0 300 200]", b"/MediaBox [0 0 300 200] /CropBox [400 300 500 400]",
+             b"/MediaBox [0 0 300 200]", b"/MediaBox [0 0 0 200]"]
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
+            b"<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /Count 4 >>"]
+    for i in range(4):
+        objs.append(b"<< /Type /Page /Parent 2 0 R %s /Contents %d 0 R >>" % (boxes[i], 7 + i))
+    return document(objs + [box(i) for i in range(4)])
+
+
+def damage(how, data):
+    """A document written by document() (one table, startxref at the end)
+    damaged as `how` says."""
+    at = data.rindex(b"\nxref\n") + 1
+    tail = data.rindex(b"trailer")
+    if how == "junk":
+        return b"leading junk\n" * 3 + data
+    if how == "junkline":
+        line = b"a line of junk\n"
+        table = re.sub(rb"(\d{10}) 00000 n", lambda m: b"%010d 00000 n" % (int(m.group(1)) + len(line)),
+                       data[at:])
+        table = re.sub(rb"startxref\n(\d+)", lambda m: b"startxref\n%d" % (int(m.group(1)) + len(line)),
+                       table)
+        return line + data[:at] + table
+    if how == "nostartxref":
+        return re.sub(rb"startxref\n\d+\n", b"startxref\n", data)
+    if how == "badstartxref":
+        return re.sub(rb"startxref\n\d+\n", b"startxref\n%d\n" % (at // 2), data)
+    if how == "noxref":
+        return data[:at] + data[tail:]
+    if how == "unlisted":
+        rows = data[at:tail].split(b"\n")
+        count = int(rows[1].split()[1])
+        rows[1] = b"0 %d" % (count - 1)
+        del rows[1 + count]
+        table = b"\n".join(rows)
+        return data[:at] + table + data[tail:].replace(b"/Size %d" % count, b"/Size %d" % (count - 1))
+    sys.exit("unknown damage " + how)
+
+
 def main():
     kind = sys.argv[1]
     if kind == "pages":
@@ -267,7 +336,11 @@ def main():
         data, out = gray(), sys.argv[2]
     elif kind == "deep":
         data, out = deep(int(sys.argv[2])), sys.argv[3]
-    elif kind in ("calgray", "direct", "loop", "calspell", "calcomments", "repeated", "endless"):
+    elif kind == "damage":
+        with open(sys.argv[3], "rb") as f:
+            data, out = damage(sys.argv[2], f.read()), sys.argv[4]
+    elif kind in ("calgray", "direct", "loop", "calspell", "calcomments", "repeated", "endless",
+                  "pageroot", "nopage", "cropout"):
         data, out = globals()[kind](), sys.argv[2]
     elif kind == "bomb":
         data, out = bomb(int(sys.argv[2])), sys.argv[3]
