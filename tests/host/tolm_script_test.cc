@@ -2,10 +2,7 @@
 // file with a text layer, checked with independent PDF tools.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cstring>
-#include <dirent.h>
 #include <sstream>
 #include <vector>
 
@@ -29,20 +26,6 @@ std::string pageHocr(int page)
     << "<span class='ocrx_word' title=\"bbox 370 40 460 80\">p" << page << "x</span>"
     << "</span></div>\n";
   return s.str();
-}
-
-// The names in a folder, "." and ".." left out, sorted.
-std::vector<std::string> listing(const std::string& dir)
-{
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-        out.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
 }
 
 } // namespace
