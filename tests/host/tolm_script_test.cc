@@ -99,9 +99,9 @@ TEST(TolmScript, MultiPageTiffToPdfWithTextLayer)
 // However a script ends short of being killed, the files it was writing
 // through Codec and PDFCodec are finished and put in place, and no part
 // file stays beside them: os.exit with any code (as the stand-alone
-// interpreter keeps a file written before it), an error, Tolm.exit from
-// the run loop, the end of the script, a signal the script caught, os.exit
-// from a coroutine or from a finaliser run while the state closes.
+// interpreter keeps a file written before it) from the script, a timer, a
+// coroutine or a finaliser run while the state closes; an error; Tolm.exit
+// from the run loop; the end of the script; a signal the script caught.
 TEST(TolmScript, ScriptWritersFinishOnEveryExit)
 {
   REQUIRE_TOOL(tiffinfo, "tiffinfo");
@@ -128,6 +128,7 @@ TEST(TolmScript, ScriptWritersFinishOnEveryExit)
     {"error", "error('stop')", 1},
     {"end of script", "", 0},
     {"Tolm.exit", "Tolm.addTimer(function() Tolm.exit(5) end, 0.01) Tolm.run()", 5},
+    {"os.exit in a timer", "Tolm.addTimer(function() os.exit(2) end, 0.01) Tolm.run()", 2},
     {"os.exit in a coroutine", "coroutine.wrap(function() pcall(os.exit, 4) end)()", 4},
     {"os.exit in a finaliser",
      "local u = newproxy(true) getmetatable(u).__gc = function() os.exit(6) end", 6},
