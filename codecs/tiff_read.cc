@@ -299,7 +299,10 @@ void Reader::readEntry(Entry& e)
     // not read at all.
     if (bytes > fileSize || e.offset > fileSize - bytes) {
       std::cerr << "seek failed @" << e.offset << std::endl;
-      cutShort = true;
+      // Without them the page has no strips to read.
+      if (e.tag == tifftag::StripOffsets || e.tag == tifftag::StripByteCounts ||
+          e.tag == tifftag::TileOffsets || e.tag == tifftag::TileByteCounts)
+        cutShort = true;
       return;
     }
     s->seekg((std::streamoff)e.offset);
@@ -356,6 +359,8 @@ bool Reader::readTags(Image& image)
 // follows. Only those entries are read: the page is not checked further.
 bool Reader::chunksInFile(uint32_t ifd)
 {
+  const bool pageCut = cutShort; // of the page read, if any: kept
+  cutShort = false;
   s->clear();
   s->seekg((std::streamoff)ifd);
   const uint16_t entries = tiffRead<uint16_t>(s, bigEndian);
@@ -384,12 +389,13 @@ bool Reader::chunksInFile(uint32_t ifd)
     else
       counts = e.values;
   }
-  for (size_t i = 0; i < offsets.size(); ++i) {
+  bool inFile = !cutShort;
+  for (size_t i = 0; inFile && i < offsets.size(); ++i) {
     const uint64_t offset = toU32(offsets[i]);
-    if (offset >= fileSize || (i < counts.size() && toU32(counts[i]) > fileSize - offset))
-      return false;
+    inFile = offset < fileSize && !(i < counts.size() && toU32(counts[i]) > fileSize - offset);
   }
-  return !cutShort;
+  cutShort = pageCut;
+  return inFile;
 }
 
 // The resolution in dots per inch, whatever unit the file gives it in; a
@@ -1042,8 +1048,9 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
     stream->clear();
     return pages;
   }
-  // A page read is handed over only once the whole file could be counted;
-  // counting looks at page 0 first, as it stands at its IFD.
+  // A page read is handed over only once the whole file could be counted.
+  // Counting, which hands nothing over, checks page 0 first and then walks
+  // on from its IFD.
   if (index == 0 && !countOnly) {
     const int cutAt = count();
     if (cutAt >= 0)

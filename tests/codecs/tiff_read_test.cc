@@ -591,12 +591,14 @@ TEST(TIFFRead, CutShortFilesNameTheFirstPageTheyLost)
     std::string bytes;
     std::vector<uint32_t> ifds, links;
   };
-  auto build = [&](size_t lastBytes) {
+  auto build = [&](size_t lastBytes, std::vector<TiffField> page1Extra = {}) {
     TiffBuilder b;
     Built out;
     for (int page = 0; page < 3; ++page) {
       const std::string pixels(4, (char)(10 + page));
       std::vector<TiffField> f = fields;
+      if (page == 1)
+        f.insert(f.end(), page1Extra.begin(), page1Extra.end());
       if (page == 2 && lastBytes < 4) {
         const uint32_t at = b.ifd(f);
         b.patch(at + 2 + 12 * 4 + 8, b.data(pixels.substr(0, lastBytes)));
@@ -635,6 +637,9 @@ TEST(TIFFRead, CutShortFilesNameTheFirstPageTheyLost)
     {"page 1's strip offsets past the end",
      patched(patched(w, offsetsEntry1 + 4, 2), offsetsEntry1 + 8, (uint32_t)w.size() - 4), 3, -1,
      0, 1, "cr-"},
+    // Values the page can do without, past the end: the page still reads.
+    {"page 1's description past the end",
+     build(4, {{270, 2, {}, 20, (int64_t)w.size() + 1000}}).bytes, 3, -1, 3, -1, "rr-"},
     {"first IFD cut", w.substr(0, whole.ifds[0] + 6), 0, 0, 0, 0, "ccc"},
     {"header only", w.substr(0, 6), 0, 0, 0, 0, "ccc"},
     {"cycle", patched(w, whole.links[1], whole.ifds[0]), 2, -1, 2, -1, "r--"},
