@@ -342,8 +342,8 @@ local function readImage(path, img, index)
   return math.abs(n)
 end
 
--- The reader's own reason for the last failed read, when it gave one
--- (""), and the page (from 1) it is about, when it named one.
+-- The reader's own reason for the last failed read ("" when it gave
+-- none), and the page (from 1) it is about when it named one.
 local function readFailure()
   if not Tolm.Codec.readFailure then return "" end
   return Tolm.Codec.readFailure()
