@@ -101,7 +101,8 @@ TEST(TolmScript, MultiPageTiffToPdfWithTextLayer)
 // file stays beside them: os.exit with any code (as the stand-alone
 // interpreter keeps a file written before it) from the script, a timer, a
 // coroutine or a finaliser run while the state closes; an error; Tolm.exit
-// from the run loop; the end of the script; a signal the script caught.
+// from the run loop; the end of the script; a signal the script caught,
+// taken or not.
 TEST(TolmScript, ScriptWritersFinishOnEveryExit)
 {
   REQUIRE_TOOL(tiffinfo, "tiffinfo");
@@ -137,6 +138,9 @@ TEST(TolmScript, ScriptWritersFinishOnEveryExit)
      "local ok, err, sig = Tolm.interruptible(function()\n"
      "  os.execute('kill -TERM $PPID') while true do end end)\n"
      "os.exit(128 + sig)",
+     143},
+    // ended by the signal, once the state has closed
+    {"caught, never taken", "Tolm.catchSignals(function() end) os.execute('kill -TERM $PPID')",
      143},
   };
   for (const auto& c : cases) {
