@@ -103,14 +103,28 @@ static std::string& failureText()
   return text;
 }
 
+static int failurePage = -1;
+
+static void clearFailure()
+{
+  failureText().clear();
+  failurePage = -1;
+}
+
 const std::string& ImageCodec::readFailure()
 {
   return failureText();
 }
 
-void ImageCodec::refuseRead(const std::string& why)
+int ImageCodec::readFailurePage()
+{
+  return failurePage;
+}
+
+void ImageCodec::refuseRead(const std::string& why, int page)
 {
   failureText() = why;
+  failurePage = page;
 }
 
 // A JPEG file starts with the start-of-image marker and a further marker.
@@ -129,7 +143,7 @@ int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
                      const std::string& decompress, int index)
 {
   linkCodecLoaders();
-  failureText().clear();
+  clearFailure();
   lowercase(codec);
   if (!loader || !stream)
     return 0;
@@ -145,7 +159,7 @@ int ImageCodec::Read(std::istream* stream, Image& image, std::string codec,
         continue;
       const int res = e->prototype->readImage(stream, image, decompress, index);
       if (res != 0) {
-        failureText().clear();
+        clearFailure();
         image.setDecoderID(e->prototype->getID());
         return res;
       }

@@ -190,34 +190,46 @@ uint64_t readBlock(std::istream* s, uint64_t offset, uint64_t count, std::vector
   return have;
 }
 
-// Next IFD of the chain starting at the current IFD, stream positioned
-// there; 0 at the end of the chain. A repeated offset ends the chain (a
-// cycle), as does an offset outside the file. When 0 is returned the stream
-// stands right after the next-IFD field.
-uint32_t nextIFD(std::istream* s, bool bigEndian, std::set<uint32_t>& visited, uint64_t fileSize)
+// Whether the whole IFD at offset (entry count, entries, next-IFD field)
+// lies in the file; the stream then stands at its start.
+bool ifdInFile(std::istream* s, bool bigEndian, uint32_t offset, uint64_t fileSize)
+{
+  if ((uint64_t)offset + 2 > fileSize)
+    return false;
+  s->clear();
+  s->seekg((std::streamoff)offset);
+  const uint16_t entries = tiffRead<uint16_t>(s, bigEndian);
+  s->seekg((std::streamoff)offset);
+  return (uint64_t)offset + 2 + 12ull * entries + 4 <= fileSize;
+}
+
+// A link of the IFD chain: to the next IFD, the end of the chain, or an
+// IFD the file does not hold whole (the file is cut short).
+enum class Link { Next, End, Cut };
+
+// From the IFD the stream stands at (one that lies in the file), to the
+// next one: the stream then stands there. At the end of the chain (a next
+// offset of 0, or one seen before: a cycle) and at a cut, the stream stands
+// right after the next-IFD field.
+Link nextIFD(std::istream* s, bool bigEndian, std::set<uint32_t>& visited, uint64_t fileSize,
+             uint32_t& next)
 {
   const uint16_t entries = tiffRead<uint16_t>(s, bigEndian);
   s->seekg((std::streamoff)entries * 12, std::ios::cur);
-  const uint32_t next = tiffRead<uint32_t>(s, bigEndian);
+  next = tiffRead<uint32_t>(s, bigEndian);
   if (!next)
-    return 0;
+    return Link::End;
   if (!visited.insert(next).second) {
     std::cerr << "cyclic IFD chain at " << next << std::endl;
-    return 0;
-  }
-  if ((uint64_t)next + 2 > fileSize) {
-    std::cerr << "seek error for next IFD" << std::endl;
-    return 0;
+    return Link::End;
   }
   const std::streamoff here = s->tellg();
-  s->seekg((std::streamoff)next);
-  if (!s->good()) {
-    std::cerr << "seek error for next IFD" << std::endl;
+  if (!ifdInFile(s, bigEndian, next, fileSize)) {
     s->clear();
     s->seekg(here);
-    return 0;
+    return Link::Cut;
   }
-  return next;
+  return Link::Next;
 }
 
 } // namespace
@@ -252,9 +264,13 @@ struct Reader {
   Geometry g;
   bool legacyWarned = false;
   bool jpeg = false; // refused as JPEG data, which the caller says
+  // Something the page needs lies past the end of the file: a file cut
+  // short, not one the reader refuses for what it holds.
+  bool cutShort = false;
   std::vector<unsigned char> rawBuf; // one strip's coded bytes
 
   bool readTags(Image& image);
+  bool chunksInFile(uint32_t ifd);
   void readEntry(Entry& e);
   bool applyTag(const Entry& e);
   void applyResolution(Image& image) const;
@@ -284,6 +300,10 @@ void Reader::readEntry(Entry& e)
     // not read at all.
     if (bytes > fileSize || e.offset > fileSize - bytes) {
       std::cerr << "seek failed @" << e.offset << std::endl;
+      // Without them the page has no strips to read.
+      if (e.tag == tifftag::StripOffsets || e.tag == tifftag::StripByteCounts ||
+          e.tag == tifftag::TileOffsets || e.tag == tifftag::TileByteCounts)
+        cutShort = true;
       return;
     }
     s->seekg((std::streamoff)e.offset);
@@ -334,6 +354,50 @@ bool Reader::readTags(Image& image)
   }
   applyResolution(image);
   return true;
+}
+
+// Whether the strips (or tiles) of the IFD at `ifd` lie in the file, as
+// far as their offsets and byte counts tell, by the rules the decoding
+// follows. Only those entries are read: the page is not checked further.
+bool Reader::chunksInFile(uint32_t ifd)
+{
+  const bool pageCut = cutShort; // of the page read, if any: kept
+  cutShort = false;
+  s->clear();
+  s->seekg((std::streamoff)ifd);
+  const uint16_t entries = tiffRead<uint16_t>(s, bigEndian);
+  std::vector<double> offsets, counts;
+  bool tiled = false;
+  for (unsigned i = 0; i < entries; ++i) {
+    const std::streamoff at = (std::streamoff)ifd + 2 + 12 * (std::streamoff)i;
+    s->clear();
+    s->seekg(at);
+    const uint16_t tag = tiffRead<uint16_t>(s, bigEndian);
+    const bool tile = tag == tifftag::TileOffsets || tag == tifftag::TileByteCounts;
+    if (tag != tifftag::StripOffsets && tag != tifftag::StripByteCounts && !tile)
+      continue;
+    s->seekg(at);
+    Entry e;
+    readEntry(e);
+    if (tiled && !tile)
+      continue; // tiles win, as when the page is read
+    if (tile && !tiled) {
+      tiled = true;
+      offsets.clear();
+      counts.clear();
+    }
+    if (tag == tifftag::StripOffsets || tag == tifftag::TileOffsets)
+      offsets = e.values;
+    else
+      counts = e.values;
+  }
+  bool inFile = !cutShort;
+  for (size_t i = 0; inFile && i < offsets.size(); ++i) {
+    const uint64_t offset = toU32(offsets[i]);
+    inFile = offset < fileSize && !(i < counts.size() && toU32(counts[i]) > fileSize - offset);
+  }
+  cutShort = pageCut;
+  return inFile;
 }
 
 // The resolution in dots per inch, whatever unit the file gives it in; a
@@ -529,6 +593,7 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
   const int compression = saturate_cast<int>(p.compression);
   if (offset >= fileSize || (declared && count > fileSize - offset)) {
     std::cerr << "strip beyond the end of the file: " << offset << " + " << count << std::endl;
+    cutShort = true;
     return false;
   }
   if (count > fileSize - offset)
@@ -856,6 +921,45 @@ bool Reader::decode(Image& image)
 
 } // namespace
 
+namespace {
+
+// The pages from the IFD at `ifd` (the index-th of the file, lying in it)
+// to the end of the chain; `cutAt` the first page the file does not hold,
+// -1 when it holds them all. checkChunks: a page whose strips do not lie
+// in the file is not held either. At the end the stream stands right
+// after the last IFD's next-IFD field.
+struct Count {
+  int pages = 0;
+  int cutAt = -1;
+};
+
+Count countPages(Reader& r, uint32_t ifd, int index, std::set<uint32_t>& visited,
+                 bool checkChunks)
+{
+  Count c;
+  c.pages = index;
+  for (;;) {
+    if (checkChunks && !r.chunksInFile(ifd)) {
+      c.cutAt = c.pages;
+      return c;
+    }
+    ++c.pages;
+    r.s->clear();
+    r.s->seekg((std::streamoff)ifd);
+    uint32_t next = 0;
+    const Link link = nextIFD(r.s, r.bigEndian, visited, r.fileSize, next);
+    if (link == Link::End)
+      return c;
+    if (link == Link::Cut) {
+      c.cutAt = c.pages;
+      return c;
+    }
+    ifd = next;
+  }
+}
+
+} // namespace
+
 int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::string& decompress,
                               int index, bool forAppend)
 {
@@ -883,87 +987,114 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
     stream->seekg(here);
   }
 
+  const auto rewind = [stream] {
+    stream->clear();
+    stream->seekg(0);
+  };
+  // A file that ends before a page it has is refused as a whole, naming
+  // the page: reading on would take it for a file of fewer pages.
+  const auto cutShort = [&](int page) {
+    std::cerr << "TIFF: the file ends inside page " << page + 1 << std::endl;
+    refuseRead("the file is cut short", page);
+    rewind();
+    return 0;
+  };
+
   if (tiffRead<uint16_t>(stream, r.bigEndian) != 42) {
-    stream->clear();
-    stream->seekg(0);
+    rewind();
     return 0;
   }
+  if (r.fileSize < 8)
+    return cutShort(index);
   const uint32_t firstIFD = tiffRead<uint32_t>(stream, r.bigEndian);
-  if (firstIFD == 0 || (uint64_t)firstIFD + 2 > r.fileSize) {
+  if (firstIFD == 0) {
     std::cerr << "seek error for first IFD" << std::endl;
-    stream->clear();
-    stream->seekg(0);
+    rewind();
     return 0;
   }
-  stream->seekg((std::streamoff)firstIFD);
+  if (!ifdInFile(stream, r.bigEndian, firstIFD, r.fileSize))
+    return cutShort(index);
   std::set<uint32_t> visited{firstIFD};
   uint32_t ifd = firstIFD;
-  bool chainEnded = false;
   for (int i = 0; i < index; ++i) {
-    const uint32_t next = nextIFD(stream, r.bigEndian, visited, r.fileSize);
-    if (!next) {
-      chainEnded = true;
-      break;
+    uint32_t next = 0;
+    const Link link = nextIFD(stream, r.bigEndian, visited, r.fileSize, next);
+    if (link == Link::Cut)
+      return cutShort(index);
+    if (link == Link::End) {
+      if (!forAppend)
+        return 0;
+      // Already after the last IFD's next-IFD field.
+      stream->clear();
+      return i + 1;
     }
     ifd = next;
   }
-  int pages = index; // IFDs before the one reached
-  if (chainEnded) {
-    if (!forAppend)
-      return 0;
-    // Already after the last IFD's next-IFD field.
+
+  // Every page from the one reached on must be there: a count that
+  // stopped at a cut would drop the pages after it unnoticed.
+  int pages = index;
+  const auto count = [&] {
+    Count c;
+    try {
+      c = countPages(r, ifd, index, visited, countOnly);
+    } catch (...) {
+      if (!forAppend)
+        rewind();
+      throw;
+    }
+    pages = c.pages;
+    return c.cutAt;
+  };
+  if (forAppend) {
+    const int cutAt = count();
+    if (cutAt >= 0)
+      return cutShort(cutAt);
     stream->clear();
     return pages;
   }
-
-  if (!forAppend) {
-    if (!countOnly) {
-      if (image.resX != 0 || image.resY != 0)
-        image.metaDirty = true;
-      image.resX = image.resY = 0;
-    }
-    bool ok = false;
-    try {
-      // Counting checks the page as far as decoding it would, short of the
-      // strips; the image is not touched.
-      Image unused;
-      ok = countOnly ? r.readTags(unused) && r.readGeometry() && r.checkLayout() && r.planChunks()
-                     : r.readTags(image) && r.decode(image);
-    } catch (...) {
-      stream->clear();
-      stream->seekg(0);
-      throw;
-    }
-    if (!ok) {
-      if (r.jpeg)
-        refuseRead(kJpegNotRead);
-      stream->clear();
-      stream->seekg(0);
-      return 0;
-    }
-    if (!stream->good())
-      std::cerr << "stream error!" << std::endl;
-    stream->clear();
-    if (index > 0) {
-      stream->seekg(0);
-      return 1;
-    }
+  // A page read is handed over only once the whole file could be counted.
+  // Counting, which hands nothing over, checks page 0 first and then walks
+  // on from its IFD.
+  if (index == 0 && !countOnly) {
+    const int cutAt = count();
+    if (cutAt >= 0)
+      return cutShort(cutAt);
   }
 
-  // Count this IFD and those after it. A broken link ends the count.
+  if (!countOnly) {
+    if (image.resX != 0 || image.resY != 0)
+      image.metaDirty = true;
+    image.resX = image.resY = 0;
+  }
   stream->clear();
   stream->seekg((std::streamoff)ifd);
+  bool ok = false;
   try {
-    ++pages;
-    while (nextIFD(stream, r.bigEndian, visited, r.fileSize))
-      ++pages;
-  } catch (const std::runtime_error&) {
-    if (forAppend)
-      throw; // no place to link a new page to
-    std::cerr << "IFD chain ends in a damaged IFD" << std::endl;
+    // Counting checks the page as far as decoding it would, short of the
+    // strips; the image is not touched.
+    Image unused;
+    ok = countOnly ? r.readTags(unused) && r.readGeometry() && r.checkLayout() && r.planChunks()
+                   : r.readTags(image) && r.decode(image);
+  } catch (...) {
+    rewind();
+    throw;
   }
-  stream->clear();
-  if (!forAppend)
-    stream->seekg(0);
-  return pages;
+  if (!ok) {
+    if (r.cutShort)
+      return cutShort(index);
+    if (r.jpeg)
+      refuseRead(kJpegNotRead);
+    rewind();
+    return 0;
+  }
+  if (!stream->good())
+    std::cerr << "stream error!" << std::endl;
+  if (index == 0 && countOnly) {
+    const int cutAt = count();
+    if (cutAt >= 0)
+      return cutShort(cutAt);
+  }
+  rewind();
+  return index == 0 ? pages : 1;
 }

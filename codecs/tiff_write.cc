@@ -93,8 +93,13 @@ ImageCodec* TIFF2Codec::instanciateForWrite(std::ostream* s, const std::string& 
     if (end > 0) {
       io->seekg(0);
       Image scratch;
+      refuseRead("");
       if (!readImageImpl(io, scratch, "", 0, true)) {
-        std::cerr << "TIFF: cannot append to a file that is not TIFF" << std::endl;
+        // A file cut short would lose the pages after the cut.
+        if (readFailure().empty())
+          std::cerr << "TIFF: cannot append to a file that is not TIFF" << std::endl;
+        else
+          std::cerr << "TIFF: cannot append: " << readFailure() << std::endl;
         io->clear();
         return nullptr;
       }

@@ -166,10 +166,12 @@ bool start()
   return true;
 }
 
-void stop(bool endByUntaken)
+// Returns the signal the script never took (0 for none), raised already
+// when endByUntaken.
+int stop(bool endByUntaken)
 {
   if (!catching)
-    return;
+    return 0;
   for (int i = 0; i < kSignalCount; ++i)
     if (installed[i])
       sigaction(kSignals[i], &former[i], nullptr);
@@ -205,6 +207,7 @@ void stop(bool endByUntaken)
   // default the process ends as if nothing had caught it.
   if (untaken && endByUntaken)
     raise(sig);
+  return untaken ? sig : 0;
 }
 
 } // namespace
@@ -268,7 +271,7 @@ int interruptionPoint(lua_State* L)
 
 namespace host {
 
-void releaseSignals() { stop(true); }
+int releaseSignals() { return stop(false); }
 
 int signalPending()
 {

@@ -31,8 +31,10 @@ int interruptionPoint(lua_State* L);
 namespace host {
 
 // Lets go of the signals and of the script's handler (before the state
-// closes and the renderer goes).
-void releaseSignals();
+// closes and the renderer goes). Returns the signal the script never took
+// (0 for none), now with its former action: the caller raises it once the
+// state is closed.
+int releaseSignals();
 
 // The signal caught for the script and not yet taken while script code
 // runs inside Tolm.interruptible (which the signal is to interrupt), or 0.

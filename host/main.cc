@@ -1,5 +1,6 @@
 // tolm: picks the window renderer, makes the script state, runs the main
 // script and returns the exit code its run loop left behind.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -20,14 +21,17 @@ namespace {
 // Caught signals get their former action back first (the state holds the
 // script's handler, the renderer takes its tasks). The state closes next
 // (its objects' destructors may still use fonts and windows), then the
-// fonts, then the renderer.
+// fonts, then the renderer. A signal the script caught but never took then
+// ends the process as it would have: after the state, so that the files
+// its objects were writing are finished.
 void teardown() {
-  host::releaseSignals();
+  const int untaken = host::releaseSignals();
   LuaWrapper::closeState(host::L);
   host::L = nullptr;
   host::deleteFonts();
   delete host::parent_renderer;
   host::parent_renderer = nullptr;
+  if (untaken != 0) raise(untaken);
 }
 
 // Page images, the rows written from them and poppler's drawings are tens

@@ -71,9 +71,15 @@ int tolm::readImage(const std::string& file, XImage& image, const std::string& d
   return ImageCodec::Read(file, image, decompress, index);
 }
 
-std::string tolm::readFailure()
+int tolm::readFailure(lua_State* L)
 {
-  return ImageCodec::readFailure();
+  const std::string& why = ImageCodec::readFailure();
+  lua_pushlstring(L, why.data(), why.size());
+  const int page = ImageCodec::readFailurePage();
+  if (page < 0)
+    return 1;
+  lua_pushinteger(L, page + 1);
+  return 2;
 }
 
 bool tolm::writeImage(const std::string& file, XImage& image, int quality,

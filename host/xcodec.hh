@@ -43,8 +43,9 @@ private:
 namespace tolm {
 // Whole-file reads and writes for scripts (Codec.readImage/writeImage).
 int readImage(const std::string& file, XImage& image, const std::string& decompress, int index);
-// Why the last read found nothing, when a codec knew ("" otherwise).
-std::string readFailure();
+// Why the last read found nothing, when a codec knew ("" otherwise), and
+// the page it is about (counted from 1) when it is about one page.
+int readFailure(lua_State* L);
 bool writeImage(const std::string& file, XImage& image, int quality = 80,
                 const std::string& compression = "");
 } // namespace tolm

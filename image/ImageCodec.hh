@@ -95,6 +95,9 @@ public:
   // and refused it for a reason of its own ("the document is encrypted and
   // needs a password"), which it then leaves to the caller to say.
   static const std::string& readFailure();
+  // The page (from 0) that refusal is about, or -1 when it is about the
+  // file as a whole: "the file is cut short" at the first page it lost.
+  static int readFailurePage();
 
   struct loader_ref {
     const char* extension; // not copied
@@ -112,7 +115,7 @@ protected:
   Image* boundImage;
 
   // A reading codec's refusal of data it recognised, for readFailure.
-  static void refuseRead(const std::string& why);
+  static void refuseRead(const std::string& why, int page = -1);
   // The refusal of JPEG data, alone or inside another format.
   static constexpr const char* kJpegNotRead = "JPEG images are not read";
 

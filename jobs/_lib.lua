@@ -342,13 +342,25 @@ local function readImage(path, img, index)
   return math.abs(n)
 end
 
+-- The reader's own reason for the last failed read ("" when it gave
+-- none), and the page (from 1) it is about when it named one.
+local function readFailure()
+  if not Tolm.Codec.readFailure then return "" end
+  return Tolm.Codec.readFailure()
+end
+
+local function unreadablePage(path, page, why)
+  return string.format("page %d of %s cannot be read", page, path) ..
+         (why ~= "" and ": " .. why or "")
+end
+
 -- Reads page `index` (from 0) of `path` into a new image.
 function Context:readPage(path, index)
   local img = Tolm.Image.new()
   local n = readImage(path, img, index)
   if not n or img:width() <= 0 or img:height() <= 0 then
     img:delete()
-    self:fail(string.format("cannot read page %d of %s", index + 1, path))
+    self:fail(unreadablePage(path, index + 1, n and "" or readFailure()))
   end
   return img
 end
@@ -361,8 +373,10 @@ function Context:pageCount(path)
   local ok, n = pcall(Tolm.Codec.readImage, path, img, "count", 0)
   img:delete()
   if not ok or type(n) ~= "number" or n < 1 then
-    -- the reader's own reason when it recognised the file
-    local why = Tolm.Codec.readFailure and Tolm.Codec.readFailure() or ""
+    -- the reader's own reason when it recognised the file; a file cut
+    -- short is named by the first page it lost
+    local why, page = readFailure()
+    if page then self:fail(unreadablePage(path, page, why)) end
     if why == "" then why = "not an image or PDF file this system reads" end
     self:fail("cannot read " .. path .. ": " .. why)
   end

@@ -149,6 +149,7 @@ lua_State* lua_newstate(lua_Alloc f, void* ud) {
   g->gcstepmul = 200;
   g->gcdept = 0;
   g->memerrmsg = nullptr;
+  g->closing = 0;
   for (int i = 0; i < LUA_TTHREAD + 1; i++) g->mt[i] = nullptr;
   for (int i = 0; i < TM_N; i++) g->tmname[i] = nullptr;
   if (luaD_rawrunprotected(L, f_luaopen, nullptr) != 0) {
@@ -163,7 +164,17 @@ static void callallgcTM(lua_State* L, void*) {
   luaC_callGCTM(L);  // call GC metamethods for all udata
 }
 
+// A close asked for while one runs (os.exit in a finaliser) runs the
+// finalisers still due, on top of the one that asked, and leaves the rest
+// to the close that began: whether or not the process ends now, no object
+// misses its finaliser and nothing is freed under a running one.
 void lua_close(lua_State* L) {
+  if (G(L)->closing) {
+    const ptrdiff_t top = savestack(L, L->top);
+    while (luaD_pcall(L, callallgcTM, nullptr, top, 0) != 0) L->top = restorestack(L, top);
+    return;
+  }
+  G(L)->closing = 1;
   L = G(L)->mainthread;  // only the main thread can be closed
   luaF_close(L, L->stack);  // close all upvalues for this thread
   luaC_separateudata(L, 1);  // separate udata that have GC metamethods

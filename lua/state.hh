@@ -63,6 +63,7 @@ struct global_State {
   Table* mt[LUA_TTHREAD + 1];  // metatables for basic types
   TString* tmname[TM_N];  // event names
   TString* memerrmsg;  // "not enough memory", fixed
+  lu_byte closing;  // lua_close has begun: its finalisers are running
 };
 
 struct lua_State : GCObject {

@@ -615,6 +615,122 @@ TEST(TIFFRead, JpegDataIsRefusedAsJpeg)
     }
 }
 
+// A file that ends before a page it has is refused as cut short, naming
+// the first page it lost, whether the cut is in the IFD chain (a link past
+// the end, an IFD that ends past it) or in a page's strips: pages before
+// the cut still read one by one, but no count stops short at the cut.
+// Reading page 0 counts the chain; counting ("count") also checks every
+// page's strips; a page read checks its own. A cycle ends the chain as
+// before.
+TEST(TIFFRead, CutShortFilesNameTheFirstPageTheyLost)
+{
+  const std::vector<TiffField> fields = {{256, 4, {2}}, {257, 4, {2}}, {258, 3, {8}},
+                                         {262, 3, {1}}, {273, 4, {0}}, {279, 4, {4}}};
+  // Three pages of 2 x 2 samples 10, 11, 12, each strip before its IFD (as
+  // libtiff and Pillow write them); with `lastBytes`, the last page's strip
+  // comes after its IFD and only that many bytes of it are in the file.
+  struct Built {
+    std::string bytes;
+    std::vector<uint32_t> ifds, links;
+  };
+  auto build = [&](size_t lastBytes, std::vector<TiffField> page1Extra = {}) {
+    TiffBuilder b;
+    Built out;
+    for (int page = 0; page < 3; ++page) {
+      const std::string pixels(4, (char)(10 + page));
+      std::vector<TiffField> f = fields;
+      if (page == 1)
+        f.insert(f.end(), page1Extra.begin(), page1Extra.end());
+      if (page == 2 && lastBytes < 4) {
+        const uint32_t at = b.ifd(f);
+        b.patch(at + 2 + 12 * 4 + 8, b.data(pixels.substr(0, lastBytes)));
+        out.ifds.push_back(at);
+      } else {
+        f[4].values = {b.data(pixels)};
+        out.ifds.push_back(b.ifd(f));
+      }
+      out.links.push_back(b.lastLink());
+    }
+    out.bytes = b.str();
+    return out;
+  };
+  // The bytes with the little-endian u32 at `at` replaced.
+  auto patched = [](std::string bytes, uint32_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+      bytes[at + i] = (char)(value >> (8 * i));
+    return bytes;
+  };
+  const Built whole = build(4);
+  const std::string& w = whole.bytes;
+  const uint32_t offsetsEntry1 = whole.ifds[1] + 2 + 12 * 4;
+  const struct Case {
+    const char* name;
+    std::string bytes;
+    int page0, page0Cut; // result of reading page 0 and the page its refusal names (-1: none)
+    int count, countCut; // the same for counting
+    const char* pages;   // pages 1..3 read one by one: r read, c refused as cut short, - none
+  } cases[] = {
+    {"whole", w, 3, -1, 3, -1, "rr-"},
+    {"link past the end", patched(w, whole.links[1], (uint32_t)w.size() + 100), 0, 2, 0, 2, "rcc"},
+    {"cut inside the last IFD", w.substr(0, whole.ifds[2] + 10), 0, 2, 0, 2, "rcc"},
+    {"cut inside the last link", w.substr(0, whole.links[2] + 2), 0, 2, 0, 2, "rcc"},
+    {"cut inside the last strip", w.substr(0, whole.ifds[2] - 2), 0, 2, 0, 2, "rcc"},
+    {"last strip cut, its IFD whole", build(2).bytes, 3, -1, 0, 2, "rc-"},
+    {"page 1's strip offsets past the end",
+     patched(patched(w, offsetsEntry1 + 4, 2), offsetsEntry1 + 8, (uint32_t)w.size() - 4), 3, -1,
+     0, 1, "cr-"},
+    // Values the page can do without, past the end: the page still reads.
+    {"page 1's description past the end",
+     build(4, {{270, 2, {}, 20, (int64_t)w.size() + 1000}}).bytes, 3, -1, 3, -1, "rr-"},
+    {"first IFD cut", w.substr(0, whole.ifds[0] + 6), 0, 0, 0, 0, "ccc"},
+    {"header only", w.substr(0, 6), 0, 0, 0, 0, "ccc"},
+    {"cycle", patched(w, whole.links[1], whole.ifds[0]), 2, -1, 2, -1, "r--"},
+  };
+  // What a read gave: the result, and the page a cut-short refusal named.
+  struct Outcome {
+    int result, cut;
+    bool operator==(const Outcome& o) const { return result == o.result && cut == o.cut; }
+  };
+  auto outcome = [](int result) {
+    const bool cut = ImageCodec::readFailure() == "the file is cut short";
+    EXPECT_TRUE(cut || ImageCodec::readFailure().empty()) << ImageCodec::readFailure();
+    return Outcome{result, cut ? ImageCodec::readFailurePage() : -1};
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::internal::CaptureStderr();
+    Image img;
+    const Outcome page0 = outcome(readBytes(c.bytes, img));
+    const int sample0 = img.w > 0 ? sampleAt(img, 0, 0) : -1;
+    const Outcome counted = outcome(readBytes(c.bytes, img, "count"));
+    std::string pages;
+    for (int index = 1; index <= 3; ++index) {
+      Image one;
+      const Outcome o = outcome(readBytes(c.bytes, one, "", index));
+      if (o.result == 1 && sampleAt(one, 0, 0) == 10 + index)
+        pages += 'r';
+      else if (o.result == 0 && o.cut == index)
+        pages += 'c';
+      else
+        pages += o.result == 0 && o.cut < 0 ? '-' : '?';
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(page0, (Outcome{c.page0, c.page0Cut}));
+    EXPECT_EQ(sample0, c.page0 > 0 ? 10 : -1); // a refused read leaves the image alone
+    EXPECT_EQ(counted, (Outcome{c.count, c.countCut}));
+    EXPECT_EQ(pages, c.pages);
+  }
+
+  // A good read clears the refusal.
+  Image img;
+  testing::internal::CaptureStderr();
+  readBytes(cases[1].bytes, img, "count");
+  EXPECT_EQ(readBytes(w, img, "count"), 3);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ImageCodec::readFailure(), "");
+  EXPECT_EQ(ImageCodec::readFailurePage(), -1);
+}
+
 // A strip whose data ends early keeps what it holds and reads as zero
 // after it, never as memory an earlier image left behind.
 TEST(TIFFRead, ShortStripsReadAsZeroAfterTheirData)

@@ -238,6 +238,19 @@ TEST(TIFFWrite, MultiPageAndAppend)
     testing::internal::GetCapturedStderr();
   }
   EXPECT_EQ(readFile(text), "not a tiff at all");
+  // Nor to a file cut short: linked to the last whole page, the new one
+  // would drop the pages after the cut unnoticed.
+  const std::string cut = tmp.file("cut.tif");
+  const std::string multi = readFile(file);
+  writeFile(cut, multi.substr(0, multi.size() - 20));
+  {
+    std::fstream io(cut, std::ios::in | std::ios::out | std::ios::binary);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ImageCodec::MultiWrite(&io, "", "tif", "append"), nullptr);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("TIFF: cannot append: the file is cut short"), std::string::npos) << said;
+  }
+  EXPECT_EQ(readFile(cut), multi.substr(0, multi.size() - 20));
 
   // A later page index on a fresh stream: a warning, and a valid file.
   std::stringstream late;

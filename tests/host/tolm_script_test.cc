@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <vector>
 
 #include "tests/support/TestSupport.hh"
 #include "utility/UTF8.hh"
@@ -244,6 +245,79 @@ TEST(TolmScript, HocrNoiseIsSaidOnceAndBadBytesAreReplaced)
   ASSERT_EQ(run(pdftotext + " '" + dir.file("out.pdf") + "' -", &out), 0);
   EXPECT_NE(out.find("ab\xef\xbf\xbd" "cdefghij"), std::string::npos) << out;
   EXPECT_NE(out.find("klm"), std::string::npos) << out;
+}
+
+// However a script ends short of being killed, the files it was writing
+// through Codec and PDFCodec are finished and put in place, and no part
+// file stays beside them: os.exit with any code (as the stand-alone
+// interpreter keeps a file written before it) from the script, a timer, a
+// coroutine or a finaliser run while the state closes; an error; Tolm.exit
+// from the run loop; the end of the script; a signal the script caught,
+// taken or not.
+TEST(TolmScript, ScriptWritersFinishOnEveryExit)
+{
+  REQUIRE_TOOL(tiffinfo, "tiffinfo");
+  REQUIRE_TOOL(qpdf, "qpdf");
+  REQUIRE_TOOL(lua51, "lua5.1");
+  const std::string writers =
+    "local Tolm = require('Tolm')\n"
+    "local img = Tolm.Image.new()\n"
+    "img:setImageData(64, 48, 1, 8, string.rep('\\200\\40', 64 * 24))\n"
+    "local c = Tolm.Codec.new('x.tif')\n"
+    "assert(c:writeMultiImage(img, 0, '', 0) and c:writeMultiImage(img, 0, '', 1))\n"
+    "local p = Tolm.PDFCodec.new('x.pdf', 'pdf', 'test')\n"
+    "p:beginPage(64, 48)\n"
+    "assert(p:showImage(img, 0, 0, 64, 48, 75, ''))\n"
+    "local f = io.open('x.txt', 'w') f:write('written') \n";
+  const struct {
+    const char* name;
+    const char* ending;
+    int status;
+  } cases[] = {
+    {"os.exit(0)", "os.exit(0)", 0},
+    {"os.exit(3)", "os.exit(3)", 3},
+    {"os.exit()", "os.exit()", 0},
+    {"error", "error('stop')", 1},
+    {"end of script", "", 0},
+    {"Tolm.exit", "Tolm.addTimer(function() Tolm.exit(5) end, 0.01) Tolm.run()", 5},
+    {"os.exit in a timer", "Tolm.addTimer(function() os.exit(2) end, 0.01) Tolm.run()", 2},
+    {"os.exit in a coroutine", "coroutine.wrap(function() pcall(os.exit, 4) end)()", 4},
+    {"os.exit in a finaliser",
+     "local u = newproxy(true) getmetatable(u).__gc = function() os.exit(6) end", 6},
+    {"interrupted",
+     "Tolm.catchSignals(function() end)\n"
+     "local ok, err, sig = Tolm.interruptible(function()\n"
+     "  os.execute('kill -TERM $PPID') while true do end end)\n"
+     "os.exit(128 + sig)",
+     143},
+    // ended by the signal, once the state has closed
+    {"caught, never taken", "Tolm.catchSignals(function() end) os.execute('kill -TERM $PPID')",
+     143},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_TRUE(writeFile(dir.file("s.lua"), writers + c.ending + "\n"));
+    std::string out;
+    EXPECT_EQ(run("cd '" + dir.path() + "' && " + TOLM_EXE + " --script s.lua 2>&1", &out),
+              c.status)
+      << out;
+    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"s.lua", "x.pdf", "x.tif", "x.txt"}));
+    EXPECT_EQ(run(tiffinfo + " '" + dir.file("x.tif") + "' 2>&1", &out), 0) << out;
+    size_t pages = 0;
+    for (size_t at = out.find("TIFF Directory"); at != std::string::npos;
+         at = out.find("TIFF Directory", at + 1))
+      ++pages;
+    EXPECT_EQ(pages, 2u) << out;
+    EXPECT_EQ(run(qpdf + " --check '" + dir.file("x.pdf") + "' 2>&1", &out), 0) << out;
+    EXPECT_EQ(readFile(dir.file("x.txt")), "written");
+  }
+  // The stand-alone interpreter, for the plain file.
+  TempDir dir;
+  ASSERT_TRUE(writeFile(dir.file("s.lua"), "local f = io.open('x.txt', 'w') f:write('written') "
+                                           "os.exit(3)\n"));
+  EXPECT_EQ(run("cd '" + dir.path() + "' && " + lua51 + " s.lua"), 3);
+  EXPECT_EQ(readFile(dir.file("x.txt")), "written");
 }
 
 #endif

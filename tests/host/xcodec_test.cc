@@ -68,20 +68,6 @@ long long numberAfter(const std::string& text, const std::string& key, bool last
   return v;
 }
 
-// The names in a folder, "." and ".." left out, sorted.
-std::vector<std::string> listing(const std::string& dir)
-{
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-        out.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 // A small tmpfs mounted on a folder for as long as it lives (root only).
 struct SmallDisk {
   std::string path;

@@ -18,7 +18,19 @@
                                           background, at DPI (benchmark input)
   job_fixtures.py skew PAGE.pgm           the skew of the text lines of a
                                           rendered page, in degrees
+  job_fixtures.py small OUT.tif N MODE COMPRESSION
+                                          N small text pages (Pillow MODE "L" or
+                                          "1") in one file, Pillow's compression
+                                          ("tiff_lzw", "raw", ...)
+  job_fixtures.py ifds-first OUT.tif N    N small uncompressed gray pages with
+                                          every IFD before the first strip
+  job_fixtures.py cut IN.tif OUT.tif PERCENT
+                                          the first PERCENT % of IN's bytes; prints
+                                          the first page (from 1) that OUT does
+                                          not hold whole (its IFD or a strip runs
+                                          past the end), 0 when none
 """
+import struct
 import random
 import sys
 
@@ -142,6 +154,82 @@ def skew(path):
     print("%.3f" % best)
 
 
+def small_page(seed, mode="L"):
+    page = text_page(seed).resize((A4[0] // 4, A4[1] // 4))
+    return page.point(lambda v: 255 if v > 128 else 0).convert("1") if mode == "1" else page
+
+
+def small(path, count, mode, compression):
+    pages = [small_page(200 + i, mode) for i in range(count)]
+    pages[0].save(path, save_all=True, append_images=pages[1:], dpi=(DPI, DPI),
+                  compression=compression)
+
+
+def ifds_first(path, count):
+    """Little-endian, every IFD (9 entries, no values stored elsewhere) right
+    after the header, the strips after them."""
+    pages = [small_page(300 + i) for i in range(count)]
+    entries = 9
+    ifd_size = 2 + 12 * entries + 4
+    data_at = 8 + count * ifd_size
+    out = bytearray(b"II*\0" + struct.pack("<I", 8))
+    strips = bytearray()
+    for i, page in enumerate(pages):
+        w, h = page.size
+        offset = data_at + len(strips)
+        strips += page.tobytes()
+        tags = [(256, 4, w), (257, 4, h), (258, 3, 8), (259, 3, 1), (262, 3, 1),
+                (273, 4, offset), (277, 3, 1), (278, 4, h), (279, 4, w * h)]
+        out += struct.pack("<H", entries)
+        for tag, typ, value in tags:
+            out += struct.pack("<HHI", tag, typ, 1)
+            out += struct.pack("<HH", value, 0) if typ == 3 else struct.pack("<I", value)
+        last = i == count - 1
+        out += struct.pack("<I", 0 if last else 8 + (i + 1) * ifd_size)
+    with open(path, "wb") as f:
+        f.write(out + strips)
+
+
+def first_page_lost(data, size):
+    """Walks the chain of a TIFF file whole in `data` as if it ended at
+    `size`: the first page (from 1) whose IFD or strips pass that end."""
+    end = "<" if data[:2] == b"II" else ">"
+    sizes = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 6: 1, 7: 1, 8: 2, 9: 4, 10: 8, 11: 4, 12: 8}
+    codes = {1: "B", 3: "H", 4: "I"}
+    ifd, page = struct.unpack(end + "I", data[4:8])[0], 1
+    while ifd:
+        n = struct.unpack(end + "H", data[ifd:ifd + 2])[0]
+        if ifd + 2 + 12 * n + 4 > size:
+            return page
+        values = {}
+        for k in range(n):
+            e = ifd + 2 + 12 * k
+            tag, typ, count = struct.unpack(end + "HHI", data[e:e + 8])
+            if tag not in (273, 279, 324, 325):
+                continue
+            length = sizes[typ] * count
+            at = e + 8 if length <= 4 else struct.unpack(end + "I", data[e + 8:e + 12])[0]
+            if at + length > size:
+                return page
+            values[tag] = struct.unpack(end + codes[typ] * count, data[at:at + length])
+        offsets = values.get(324, values.get(273, ()))
+        counts = values.get(325, values.get(279, ()))
+        if any(o + c > size for o, c in zip(offsets, counts)):
+            return page
+        ifd = struct.unpack(end + "I", data[ifd + 2 + 12 * n:ifd + 6 + 12 * n])[0]
+        page += 1
+    return 0
+
+
+def cut(source, target, percent):
+    with open(source, "rb") as f:
+        data = f.read()
+    size = len(data) * percent // 100
+    with open(target, "wb") as f:
+        f.write(data[:size])
+    print(first_page_lost(data, size))
+
+
 def main():
     cmd = sys.argv[1]
     if cmd == "scan":
@@ -156,6 +244,12 @@ def main():
         stack(sys.argv[2], sys.argv[4:], [k if k == "t" else int(k) for k in sys.argv[3]])
     elif cmd == "skew":
         skew(sys.argv[2])
+    elif cmd == "small":
+        small(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5])
+    elif cmd == "ifds-first":
+        ifds_first(sys.argv[2], int(sys.argv[3]))
+    elif cmd == "cut":
+        cut(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     else:
         sys.exit("unknown command " + cmd)
 

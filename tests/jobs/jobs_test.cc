@@ -812,6 +812,89 @@ TEST_F(Jobs, FailuresLeaveNoOutput)
   }
 }
 
+// A multi-page TIFF cut short fails the job like any unreadable input,
+// before anything is written: one job line naming the first page the file
+// lost (found by the fixture's own walk of the chain), status 1, no output
+// and no part file; the page count never shrinks to the pages before the
+// cut. Files by Pillow (LZW), libtiff (G4) and ImageMagick (uncompressed),
+// whose IFDs follow their strips, and one with every IFD first, whose
+// strips are what a cut loses; whole, each reads every page.
+TEST_F(Jobs, CutShortMultiPageTiffsFailTheJob)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  REQUIRE_TOOL(tiffcp, "tiffcp");
+  REQUIRE_TOOL(tiffinfo, "tiffinfo");
+  REQUIRE_TOOL(convert, "convert");
+  // The lines of the job itself (the codec may add trace lines).
+  auto jobLines = [](const std::string& err) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines(err))
+      if (l.rfind("tolm ", 0) == 0)
+        out.push_back(l);
+    return out;
+  };
+  auto cutLine = [](const std::string& job, int page) {
+    return "tolm " + job + ": page " + std::to_string(page) +
+           " of cut.tif cannot be read: the file is cut short";
+  };
+  const int pages = 6;
+  const std::string n = std::to_string(pages);
+  ASSERT_EQ(python({"small", ".lzw.tif", n, "L", "tiff_lzw"}).status, 0);
+  ASSERT_EQ(python({"small", ".bw.tif", n, "1", "raw"}).status, 0);
+  ASSERT_EQ(run({tiffcp, "-c", "g4", ".bw.tif", ".g4.tif"}).status, 0);
+  ASSERT_EQ(run({convert, ".lzw.tif", "-compress", "None", ".none.tif"}).status, 0);
+  ASSERT_EQ(python({"ifds-first", ".front.tif", n}).status, 0);
+  for (const char* source : {".lzw.tif", ".g4.tif", ".none.tif", ".front.tif"}) {
+    SCOPED_TRACE(source);
+    Result r = run({tiffinfo, source});
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t dirs = 0;
+    for (size_t at = r.out.find("TIFF Directory"); at != std::string::npos;
+         at = r.out.find("TIFF Directory", at + 1))
+      ++dirs;
+    EXPECT_EQ(dirs, (size_t)pages) << r.out;
+    r = tolm({"doc2pdf", source, "out.pdf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(pageCount("out.pdf"), pages);
+    fs::remove(dir + "/out.pdf");
+
+    for (const char* percent : {"5", "30", "60", "99"}) {
+      SCOPED_TRACE(std::string(percent) + " %");
+      r = python({"cut", source, "cut.tif", percent});
+      ASSERT_EQ(r.status, 0) << r.err;
+      const int lost = std::atoi(r.out.c_str());
+      ASSERT_GT(lost, 0);
+      r = tolm({"doc2pdf", "cut.tif", "out.pdf"});
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_EQ(jobLines(r.err), (std::vector<std::string>{cutLine("doc2pdf", lost)})) << r.err;
+      EXPECT_FALSE(hasPartial());
+      EXPECT_EQ(files(), (std::vector<std::string>{"cut.tif"}));
+    }
+  }
+
+  // split-by-barcode leaves out no document after the cut: it writes none.
+  fs::remove(dir + "/cut.tif");
+  makeSheets("tt0t1tt", {"A1", "B2"});
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  fs::create_directories(dir + "/parts");
+  for (const char* percent : {"50", "97"}) {
+    SCOPED_TRACE(std::string("stack cut at ") + percent + " %");
+    Result r = python({"cut", "stack.tif", "cut.tif", percent});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const int lost = std::atoi(r.out.c_str());
+    ASSERT_GT(lost, 1);
+    r = tolm({"split-by-barcode", "cut.tif", "parts/d-"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(jobLines(r.err), (std::vector<std::string>{cutLine("split-by-barcode", lost)}))
+        << r.err;
+    EXPECT_FALSE(hasPartial());
+    EXPECT_TRUE(files("parts").empty());
+  }
+}
+
 // A write error (a full disk, a file size limit) stops the job at the first
 // page that does not fit: one job line, status 1, nothing left.
 TEST_F(Jobs, WriteErrorStopsTheJob)

@@ -53,6 +53,28 @@ TEST(OsLib, TmpnameCreatesAFreshFile) {
   EXPECT_EQ(lua.run("print(os.remove(a), os.remove(b))"), "true\ttrue\n");
 }
 
+// os.exit closes the state before the process ends, so every finaliser
+// runs, however deep the call; one that calls os.exit while the state
+// closes has the finalisers still due run before the process ends.
+TEST(OsLib, ExitRunsEveryFinaliser) {
+  const std::string fin =
+      "local function fin(f) local u = newproxy(true) getmetatable(u).__gc = f return u end\n"
+      "a = fin(function() io.stderr:write('a finalised\\n') end)\n";
+  EXPECT_EXIT(
+      {
+        Lua lua;
+        lua.run(fin + "coroutine.wrap(function() pcall(function() os.exit(3) end) end)()\n");
+      },
+      testing::ExitedWithCode(3), "^a finalised\n$");
+  EXPECT_EXIT(
+      {
+        Lua lua;
+        lua.run(fin + "b = fin(function() io.stderr:write('b exits\\n') os.exit(7) end)\n"
+                      "c = fin(function() io.stderr:write('c finalised\\n') end)\n");
+      },
+      testing::ExitedWithCode(7), "^c finalised\nb exits\na finalised\n$");
+}
+
 TEST(TableLib, ConcatNamesTheBadValue) {
   Lua lua;
   EXPECT_EQ(lua.run("print(pcall(table.concat, {1, {}, 3}))\n"

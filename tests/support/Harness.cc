@@ -1,11 +1,14 @@
 #include "tests/support/Harness.hh"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <fstream>
 #include <sstream>
@@ -79,6 +82,19 @@ std::string sourceDir()
 std::string binaryDir()
 {
   return TOLM_BINARY_DIR_DEFAULT;
+}
+
+std::vector<std::string> listing(const std::string& dir)
+{
+  std::vector<std::string> out;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        out.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 std::string readFile(const std::string& path)

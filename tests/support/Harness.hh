@@ -34,6 +34,8 @@ std::string sourceDir();
 std::string binaryDir(); // the build tree the tests were built in
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& data);
+// The names in a folder, "." and ".." left out, sorted.
+std::vector<std::string> listing(const std::string& dir);
 
 // A program running beside the test: started in `dir` with `env` added to
 // the environment and standard output and error in files, watched while it
