@@ -63,7 +63,7 @@ bool PDFCodec::showImage(Image& image, double x, double y, double w, double h, i
   PDFXObject* object = new PDFXObject(context->xref, image, options, quality);
   context->images.push_back(object);
   object->write(context->out());
-  c->operators << "q " << quantize(w, kSizeDigits) << " 0 0 " << quantize(h, kSizeDigits) << " "
+  c->operators << "q " << sizeText(w) << " 0 0 " << sizeText(h) << " "
                << quantize(x, kSizeDigits) << " " << quantize(y, kSizeDigits) << " cm "
                << object->resourceName() << " Do Q\n";
   c->procSet |= image.spp < 2 ? 1 : 2;
@@ -88,7 +88,7 @@ bool PDFCodec::writeImage(std::ostream* stream, Image& image, int quality,
   const double height = pageFits(image.h, image.resY) ? image.h * 72.0 / image.resY : image.h;
   context.beginPage(width, height);
   PDFContentStream& c = context.currentPage->content;
-  c.operators << "q " << quantize(width, kSizeDigits) << " 0 0 " << quantize(height, kSizeDigits)
+  c.operators << "q " << sizeText(width) << " 0 0 " << sizeText(height)
               << " 0 0 cm " << object->resourceName() << " Do Q\n";
   c.procSet |= image.spp < 2 ? 1 : 2;
   context.currentPage->addResource(object);

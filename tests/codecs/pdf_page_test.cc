@@ -253,9 +253,11 @@ TEST(PDFPage, OnePageDocumentSizes)
     int w, h, res;
     const char* box;
   } cases[] = {
-    // whole pixels at 300 dpi are whole hundredths of a point
-    {2480, 3508, 300, "/MediaBox[0 0 595.2 841.92]"},
-    {1240, 1754, 150, "/MediaBox[0 0 595.2 841.92]"},
+    // whole pixels at 300 dpi are whole hundredths of a point; poppler
+    // reads "595.2" a hair above it (745 px at 90 dpi), so that side is
+    // written a hair below
+    {2480, 3508, 300, "/MediaBox[0 0 595.19999999 841.92]"},
+    {1240, 1754, 150, "/MediaBox[0 0 595.19999999 841.92]"},
     {100, 50, 0, "/MediaBox[0 0 100 50]"},
     {100, 50, 200, "/MediaBox[0 0 36 18]"},
     // a resolution that makes no page is none (72 dpi)
