@@ -374,11 +374,22 @@ local function wholeImage(img, sheet)
          sheet.height == img:height() and sheet.angle == 0
 end
 
--- PDF pages are 3 to 14,400 points a side: a resolution that puts a side
--- outside that (1e9 dpi, an empty page) is no measurement.
-local function sideFits(pixels, res)
-  local points = pixels * 72 / res
-  return points >= 3 and points <= 14400
+-- PDF pages are 3 to 14,400 points a side: whether the image makes one at
+-- rx by ry dpi.
+local function pageFits(img, rx, ry)
+  local w, h = img:width() * 72 / rx, img:height() * 72 / ry
+  return w >= 3 and w <= 14400 and h >= 3 and h <= 14400
+end
+
+-- Whether it makes no page at all: a side under a hundredth of a point is
+-- written as 0, which readers take for a letter sheet.
+local function pageEmpty(img, rx, ry)
+  return not (img:width() * 72 / rx >= 0.01 and img:height() * 72 / ry >= 0.01)
+end
+
+local function dpiText(rx, ry)
+  if rx == ry then return string.format("%d dpi", rx) end
+  return string.format("%d x %d dpi", rx, ry)
 end
 
 -- The page treatments in their order: straightening, binarisation, the
@@ -387,12 +398,20 @@ end
 function lib.treatPage(img, opts)
   local notes = {}
   local rx, ry = img:resolution()
-  if not rx or rx <= 0 or not ry or ry <= 0 or
-     ((rx ~= 300 or ry ~= 300) and
-      not (sideFits(img:width(), rx) and sideFits(img:height(), ry))) then
+  if not rx or rx <= 0 or not ry or ry <= 0 then
     rx, ry = 300, 300
     img:setResolution(rx, ry)
     notes[#notes + 1] = "no resolution, taken as 300 dpi"
+  elseif not pageFits(img, rx, ry) and
+         (pageFits(img, 300, 300) or (pageEmpty(img, rx, ry) and not pageEmpty(img, 300, 300))) then
+    -- a stored resolution that puts the page out of range (1e9 dpi makes
+    -- an empty page) is no measurement where 300 dpi brings the page into
+    -- range, or makes a page where the stored one makes none; otherwise it
+    -- stays (a 1 x 1 pixel image at 72 dpi is a page of a point, not 0.24)
+    notes[#notes + 1] = "stored resolution " .. dpiText(rx, ry) ..
+                        " out of range, taken as 300 dpi"
+    rx, ry = 300, 300
+    img:setResolution(rx, ry)
   end
   if opts.deskew then
     -- The sheet against the dark background of a sheet-fed scanner; else
@@ -453,6 +472,11 @@ function lib.treatPage(img, opts)
     local margin = math.floor(rx / 4)
     empty = (sheetOnly or img):detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
     if sheetOnly then sheetOnly:delete() end
+  end
+  if not pageFits(img, rx, ry) then
+    notes[#notes + 1] = string.format("page %.6g x %.6g pt, outside the 3 to 14,400 pt a PDF " ..
+                                      "page may have", img:width() * 72 / rx,
+                                      img:height() * 72 / ry)
   end
   return img, notes, empty
 end

@@ -263,6 +263,11 @@ TEST(PDFPage, OnePageDocumentSizes)
     // a resolution that makes no page is none (72 dpi)
     {100, 50, 1000000000, "/MediaBox[0 0 100 50]"},
     {100, 50, 1, "/MediaBox[0 0 7200 3600]"},
+    // only where 72 dpi brings the page into range, or makes a page where
+    // the stored resolution makes none
+    {1, 1, 72, "/MediaBox[0 0 1 1]"},
+    {1, 1, 1000000000, "/MediaBox[0 0 1 1]"},
+    {100000, 10, 300, "/MediaBox[0 0 24000 2.4]"},
   };
   for (const auto& c : cases) {
     Image image = makeImage(c.w, c.h, 1, 1);
