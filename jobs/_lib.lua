@@ -392,27 +392,40 @@ local function dpiText(rx, ry)
   return string.format("%d x %d dpi", rx, ry)
 end
 
+-- Gives the image the resolution its page is laid out at; returns the note
+-- for the progress line when it is not the stored one, else nil.
+function lib.pageResolution(img)
+  local rx, ry = img:resolution()
+  if not rx or rx <= 0 or not ry or ry <= 0 then
+    img:setResolution(300, 300)
+    return "no resolution, taken as 300 dpi"
+  end
+  -- A stored resolution that puts the page out of range (1e9 dpi makes an
+  -- empty page) is no measurement where 300 dpi brings the page into
+  -- range, or makes a page where the stored one makes none; otherwise it
+  -- stays (a 1 x 1 pixel image at 72 dpi is a page of a point, not 0.24).
+  if not pageFits(img, rx, ry) and
+     (pageFits(img, 300, 300) or (pageEmpty(img, rx, ry) and not pageEmpty(img, 300, 300))) then
+    img:setResolution(300, 300)
+    return "stored resolution " .. dpiText(rx, ry) .. " out of range, taken as 300 dpi"
+  end
+  return nil
+end
+
+-- The note for a page out of range at the image's resolution, or nil.
+function lib.pageRangeNote(img)
+  local rx, ry = img:resolution()
+  if pageFits(img, rx, ry) then return nil end
+  return string.format("page %.6g x %.6g pt, outside the 3 to 14,400 pt a PDF page may have",
+                       img:width() * 72 / rx, img:height() * 72 / ry)
+end
+
 -- The page treatments in their order: straightening, binarisation, the
 -- empty-page test. Returns the page (possibly a new image; the old one is
 -- deleted), the notes for the progress line, and whether it is empty.
 function lib.treatPage(img, opts)
-  local notes = {}
+  local notes = {lib.pageResolution(img)}
   local rx, ry = img:resolution()
-  if not rx or rx <= 0 or not ry or ry <= 0 then
-    rx, ry = 300, 300
-    img:setResolution(rx, ry)
-    notes[#notes + 1] = "no resolution, taken as 300 dpi"
-  elseif not pageFits(img, rx, ry) and
-         (pageFits(img, 300, 300) or (pageEmpty(img, rx, ry) and not pageEmpty(img, 300, 300))) then
-    -- a stored resolution that puts the page out of range (1e9 dpi makes
-    -- an empty page) is no measurement where 300 dpi brings the page into
-    -- range, or makes a page where the stored one makes none; otherwise it
-    -- stays (a 1 x 1 pixel image at 72 dpi is a page of a point, not 0.24)
-    notes[#notes + 1] = "stored resolution " .. dpiText(rx, ry) ..
-                        " out of range, taken as 300 dpi"
-    rx, ry = 300, 300
-    img:setResolution(rx, ry)
-  end
   if opts.deskew then
     -- The sheet against the dark background of a sheet-fed scanner; else
     -- against a flatbed's lid.
@@ -473,11 +486,7 @@ function lib.treatPage(img, opts)
     empty = (sheetOnly or img):detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
     if sheetOnly then sheetOnly:delete() end
   end
-  if not pageFits(img, rx, ry) then
-    notes[#notes + 1] = string.format("page %.6g x %.6g pt, outside the 3 to 14,400 pt a PDF " ..
-                                      "page may have", img:width() * 72 / rx,
-                                      img:height() * 72 / ry)
-  end
+  notes[#notes + 1] = lib.pageRangeNote(img)
   return img, notes, empty
 end
 

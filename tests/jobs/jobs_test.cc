@@ -1064,6 +1064,44 @@ TEST_F(Jobs, Doc2pdfPagesOutOfRangeSayWhy)
   }
 }
 
+// split-by-barcode lays its pages out by the same rule: a page without a
+// resolution was 3.4e38 pt a side, one at 1e9 dpi 0 x 0 (a letter sheet in
+// poppler).
+TEST_F(Jobs, SplitByBarcodePagesTakeTheResolutionRule)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(run({"/usr/bin/python3", "-c",
+                 "from PIL import Image\n"
+                 "Image.new('L', (200, 100), 255).save('none.png')\n"
+                 "Image.new('L', (200, 100), 255).save('giga.tif', dpi=(1e9, 1e9))\n"
+                 "Image.new('L', (1, 1), 0).save('dot.png', dpi=(72, 72))\n"})
+                .status,
+            0);
+  const struct {
+    const char* file;
+    const char* size;
+    const char* note;
+  } cases[] = {
+    {"none.png", "48 x 24 pts", "no resolution, taken as 300 dpi"},
+    {"giga.tif", "48 x 24 pts", "stored resolution 1000000000 dpi out of range, taken as 300 dpi"},
+    {"dot.png", "1 x 1 pts", "page 1 x 1 pt, outside the 3 to 14,400 pt a PDF page may have"},
+  };
+  for (const auto& c : cases) {
+    const Result r = tolm({"split-by-barcode", c.file, "d"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(progressLines(r.err), std::vector<std::string>{
+                                      std::string("tolm split-by-barcode: page 1 of 1: to d0.pdf, ") +
+                                      c.note})
+      << c.file;
+    EXPECT_NE(run({"/usr/bin/pdfinfo", "d0.pdf"}).out.find(std::string("size:       ") + c.size),
+              std::string::npos)
+      << c.file;
+    fs::remove(dir + "/d0.pdf");
+  }
+}
+
 // A page of whole pixels is drawn at those pixels by pdftoppm and mutool at
 // its own resolution, and our reader (the job reading its output again, at
 // 300 dpi) draws it as they do at 300 dpi. Poppler reads "50.16" a hair above
