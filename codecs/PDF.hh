@@ -348,7 +348,7 @@ constexpr int kSizeDigits = 2;
 
 // Resolutions up to which a size that is whole pixels must read back as
 // those pixels.
-constexpr int kSizeMaxDpi = 1200;
+constexpr int kSizeMaxDpi = 2400;
 
 // The text of a page side or an image's size in points. Readers size a page
 // by rounding up side x dpi / 72, and their arithmetic can put a side that is

@@ -31,7 +31,7 @@ double popplerReads(const std::string& text)
 // of old ("50.16" for 209 px at 300 dpi) was a pixel over for 1 in 20 or so.
 TEST(WrittenSizes, WholePixelsReadBackInPoppler)
 {
-  const int resolutions[] = {72, 75, 96, 100, 120, 150, 200, 240, 300, 301, 400, 600, 1200};
+  const int resolutions[] = {72, 75, 96, 100, 120, 150, 200, 240, 300, 301, 400, 600, 1200, 2400};
   int wrong = 0;
   std::ostringstream first;
   for (const int dpi : resolutions)
