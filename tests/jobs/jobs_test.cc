@@ -1091,10 +1091,8 @@ TEST_F(Jobs, SplitByBarcodePagesTakeTheResolutionRule)
   for (const auto& c : cases) {
     const Result r = tolm({"split-by-barcode", c.file, "d"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(progressLines(r.err), std::vector<std::string>{
-                                      std::string("tolm split-by-barcode: page 1 of 1: to d0.pdf, ") +
-                                      c.note})
-      << c.file;
+    const std::string line = std::string("tolm split-by-barcode: page 1 of 1: to d0.pdf, ") + c.note;
+    EXPECT_EQ(progressLines(r.err), std::vector<std::string>{line}) << c.file;
     EXPECT_NE(run({"/usr/bin/pdfinfo", "d0.pdf"}).out.find(std::string("size:       ") + c.size),
               std::string::npos)
       << c.file;
