@@ -356,6 +356,23 @@ std::ostream& operator<<(std::ostream& s, const quantize& q);
 // resolution, and the image on it resampled.
 constexpr int kSizeDigits = 2;
 
+// Resolutions up to which a size that is whole pixels must read back as
+// those pixels.
+constexpr int kSizeMaxDpi = 2400;
+
+// The text of a page side or an image's size in points. Readers size a page
+// by rounding up side x dpi / 72, and their arithmetic can put a side that is
+// whole pixels a hair above them: poppler reads "50.16" as
+// 50.160000000000004, so 834 x 209 px at 300 dpi (200.16 x 50.16 pt) would be
+// drawn 834 x 210. A side that is whole pixels at some resolution up to
+// kSizeMaxDpi keeps its two decimals where poppler's, mupdf's and our own
+// reader's arithmetic give those pixels back at every such resolution; else
+// it takes the fewest more digits that do, a hair below the exact size and
+// still on the whole pixel within half a millionth, so that an image of that
+// size lands on whole pixels ("50.15999999"). Any other size is
+// quantize(points, kSizeDigits).
+std::string sizeText(double points);
+
 std::ostream& operator<<(std::ostream& s, PDFObject& object);
 std::ostream& operator<<(std::ostream& s, PDFXref& xref);
 std::ostream& operator<<(std::ostream& s, PDFTrailer& trailer);

@@ -71,7 +71,7 @@ bool PDFCodec::showImage(Image& image, double x, double y, double w, double h, i
   PDFXObject* object = new PDFXObject(context->xref, image, options, quality);
   context->images.push_back(object);
   object->write(context->out());
-  c->operators << "q " << quantize(w, kSizeDigits) << " 0 0 " << quantize(h, kSizeDigits) << " "
+  c->operators << "q " << sizeText(w) << " 0 0 " << sizeText(h) << " "
                << quantize(x, kSizeDigits) << " " << quantize(y, kSizeDigits) << " cm "
                << object->resourceName() << " Do Q\n";
   c->procSet |= image.spp < 2 ? 1 : 2;
@@ -90,13 +90,18 @@ bool PDFCodec::writeImage(std::ostream* stream, Image& image, int quality,
   PDFXObject* object = new PDFXObject(context.xref, image, compress, quality);
   context.images.push_back(object);
   object->write(context.out());
-  // No resolution is 72 dpi; an absurd one counts as none (the page would
-  // be empty or beyond what readers draw).
-  const double width = pageFits(image.w, image.resX) ? image.w * 72.0 / image.resX : image.w;
-  const double height = pageFits(image.h, image.resY) ? image.h * 72.0 / image.resY : image.h;
+  // No resolution is 72 dpi, and so is an absurd one where that makes a
+  // page readers take.
+  int resX = image.resX, resY = image.resY;
+  pageResolution(image.w, image.h, resX, resY, 72);
+  const double width = image.w * 72.0 / resX, height = image.h * 72.0 / resY;
+  if (!pageFits(image.w, image.h, resX, resY))
+    std::cerr << "PDFCodec: page of " << quantize(width, kSizeDigits) << " x "
+              << quantize(height, kSizeDigits)
+              << " pt, outside the 3 to 14,400 pt a PDF page may have" << std::endl;
   context.beginPage(width, height);
   PDFContentStream& c = context.currentPage->content;
-  c.operators << "q " << quantize(width, kSizeDigits) << " 0 0 " << quantize(height, kSizeDigits)
+  c.operators << "q " << sizeText(width) << " 0 0 " << sizeText(height)
               << " 0 0 cm " << object->resourceName() << " Do Q\n";
   c.procSet |= image.spp < 2 ? 1 : 2;
   context.currentPage->addResource(object);

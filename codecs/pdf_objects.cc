@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <iostream>
 #include <locale>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "codecs/PDF.hh"
 #include "codecs/ZlibEncoder.hh"
@@ -280,6 +283,117 @@ quantize::quantize(double value, int precision)
 std::ostream& operator<<(std::ostream& s, const quantize& q)
 {
   return s << q.text;
+}
+
+namespace {
+
+// A number as poppler's lexer reads it: the digits after the point are added
+// one by one, each times a scale that is itself a product of 0.1s.
+double readLikePoppler(const std::string& text)
+{
+  double v = 0;
+  size_t i = 0;
+  for (; i < text.size() && text[i] != '.'; ++i)
+    v = v * 10 + (text[i] - '0');
+  double scale = 0.1;
+  for (++i; i < text.size(); ++i) {
+    v = v + scale * (text[i] - '0');
+    scale *= 0.1;
+  }
+  return v;
+}
+
+// A number as mupdf reads it: the nearest float.
+float readLikeMupdf(const std::string& text)
+{
+  float f = 0;
+  std::from_chars(text.data(), text.data() + text.size(), f);
+  return f;
+}
+
+// Resolutions and the whole pixels a size is at them.
+using PixelsAt = std::vector<std::pair<int, double>>;
+
+// Whether `text` gives back the pixels at each resolution: pdftoppm rounds
+// up side * dpi / 72, our reader rounds it up less a millionth (pdfreader/),
+// mupdf rounds up its single-precision product less a thousandth (a float
+// holds that up to 16,384 pixels; beyond, its rounding is its own). With
+// `onPixels` the side also lies on the whole pixel within half of that
+// millionth, so that our reader copies an image of that size as it is.
+bool readsBack(const std::string& text, const PixelsAt& at, bool onPixels)
+{
+  const double p = readLikePoppler(text);
+  const float f = readLikeMupdf(text);
+  for (const auto& [dpi, pixels] : at) {
+    const double x = p * dpi / 72.0;
+    if (std::ceil(x) != pixels || std::ceil(x - 1e-6) != pixels)
+      return false;
+    if (onPixels && std::fabs(x - pixels) > 0.5e-6)
+      return false;
+    const float zoom = (float)dpi / 72.0f;
+    const float y = f * zoom;
+    if (pixels <= 16384 && std::ceil(y - 0.001f) != (float)pixels)
+      return false;
+  }
+  return true;
+}
+
+// The positive value rounded to `digits` decimals, times 10^digits.
+int64_t scaledDecimals(double value, int digits)
+{
+  char buffer[64];
+  const std::to_chars_result r =
+    std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, digits);
+  int64_t m = 0;
+  for (const char* c = buffer; c < r.ptr; ++c)
+    if (*c >= '0' && *c <= '9')
+      m = m * 10 + (*c - '0');
+  return m;
+}
+
+// m / 10^digits as quantize writes it: no trailing zeros, no bare point.
+std::string decimalText(int64_t m, int digits)
+{
+  std::string s = std::to_string(m);
+  if (s.size() <= (size_t)digits)
+    s.insert(0, (size_t)digits + 1 - s.size(), '0');
+  s.insert(s.size() - (size_t)digits, ".");
+  while (s.back() == '0')
+    s.pop_back();
+  if (s.back() == '.')
+    s.pop_back();
+  return s;
+}
+
+} // namespace
+
+std::string sizeText(double points)
+{
+  std::string two = quantize(points, kSizeDigits).str();
+  if (!(points > 0 && points < 1e6))
+    return two;
+  PixelsAt at;
+  for (int dpi = 1; dpi <= kSizeMaxDpi; ++dpi) {
+    const double x = points * dpi / 72.0;
+    const double n = std::round(x);
+    if (n >= 1 && std::fabs(x - n) <= 1e-12 * n)
+      at.emplace_back(dpi, n);
+  }
+  if (at.empty() || readsBack(two, at, true))
+    return two;
+  // The exact size to more digits, or a unit of the last digit below it.
+  for (const bool onPixels : {true, false})
+    for (int digits = kSizeDigits; digits <= 10; ++digits) {
+      const int64_t m = scaledDecimals(points, digits);
+      for (const int64_t c : {m, m - 1}) {
+        if (c <= 0)
+          continue;
+        std::string text = decimalText(c, digits);
+        if (readsBack(text, at, onPixels))
+          return text;
+      }
+    }
+  return two;
 }
 
 std::streamsize PDFCountingBuf::xsputn(const char* p, std::streamsize n)

@@ -25,7 +25,7 @@ void PDFPage::addResource(const PDFObject* object)
 void PDFPage::writeImpl(std::ostream& s)
 {
   s << "<</Type/Page/Parent " << parent.indirectRef() << "/MediaBox[0 0 "
-    << quantize(width, kSizeDigits) << " " << quantize(height, kSizeDigits) << "]/Contents "
+    << sizeText(width) << " " << sizeText(height) << "]/Contents "
     << content.indirectRef();
   s << "/Resources<</ProcSet[/PDF";
   if (content.procSet & 1)

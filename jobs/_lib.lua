@@ -388,26 +388,58 @@ local function wholeImage(img, sheet)
          sheet.height == img:height() and sheet.angle == 0
 end
 
--- PDF pages are 3 to 14,400 points a side: a resolution that puts a side
--- outside that (1e9 dpi, an empty page) is no measurement.
-local function sideFits(pixels, res)
-  local points = pixels * 72 / res
-  return points >= 3 and points <= 14400
+-- PDF pages are 3 to 14,400 points a side: whether the image makes one at
+-- rx by ry dpi.
+local function pageFits(img, rx, ry)
+  local w, h = img:width() * 72 / rx, img:height() * 72 / ry
+  return w >= 3 and w <= 14400 and h >= 3 and h <= 14400
+end
+
+-- Whether it makes no page at all: a side under a hundredth of a point is
+-- written as 0, which readers take for a letter sheet.
+local function pageEmpty(img, rx, ry)
+  return not (img:width() * 72 / rx >= 0.01 and img:height() * 72 / ry >= 0.01)
+end
+
+local function dpiText(rx, ry)
+  if rx == ry then return string.format("%d dpi", rx) end
+  return string.format("%d x %d dpi", rx, ry)
+end
+
+-- Gives the image the resolution its page is laid out at; returns the note
+-- for the progress line when it is not the stored one, else nil.
+function lib.pageResolution(img)
+  local rx, ry = img:resolution()
+  if not rx or rx <= 0 or not ry or ry <= 0 then
+    img:setResolution(300, 300)
+    return "no resolution, taken as 300 dpi"
+  end
+  -- A stored resolution that puts the page out of range (1e9 dpi makes an
+  -- empty page) is no measurement where 300 dpi brings the page into
+  -- range, or makes a page where the stored one makes none; otherwise it
+  -- stays (a 1 x 1 pixel image at 72 dpi is a page of a point, not 0.24).
+  if not pageFits(img, rx, ry) and
+     (pageFits(img, 300, 300) or (pageEmpty(img, rx, ry) and not pageEmpty(img, 300, 300))) then
+    img:setResolution(300, 300)
+    return "stored resolution " .. dpiText(rx, ry) .. " out of range, taken as 300 dpi"
+  end
+  return nil
+end
+
+-- The note for a page out of range at the image's resolution, or nil.
+function lib.pageRangeNote(img)
+  local rx, ry = img:resolution()
+  if pageFits(img, rx, ry) then return nil end
+  return string.format("page %.6g x %.6g pt, outside the 3 to 14,400 pt a PDF page may have",
+                       img:width() * 72 / rx, img:height() * 72 / ry)
 end
 
 -- The page treatments in their order: straightening, binarisation, the
 -- empty-page test. Returns the page (possibly a new image; the old one is
 -- deleted), the notes for the progress line, and whether it is empty.
 function lib.treatPage(img, opts)
-  local notes = {}
+  local notes = {lib.pageResolution(img)}
   local rx, ry = img:resolution()
-  if not rx or rx <= 0 or not ry or ry <= 0 or
-     ((rx ~= 300 or ry ~= 300) and
-      not (sideFits(img:width(), rx) and sideFits(img:height(), ry))) then
-    rx, ry = 300, 300
-    img:setResolution(rx, ry)
-    notes[#notes + 1] = "no resolution, taken as 300 dpi"
-  end
   if opts.deskew then
     -- The sheet against the dark background of a sheet-fed scanner; else
     -- against a flatbed's lid.
@@ -468,6 +500,7 @@ function lib.treatPage(img, opts)
     empty = (sheetOnly or img):detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
     if sheetOnly then sheetOnly:delete() end
   end
+  notes[#notes + 1] = lib.pageRangeNote(img)
   return img, notes, empty
 end
 

@@ -81,9 +81,11 @@ function job.run(ctx)
       what = "separator " .. codes[1].type .. " " .. codes[1].code .. ", starts " .. doc.final
     else
       if not doc then open("0") end
+      local notes = {lib.pageResolution(img)}
+      notes[#notes + 1] = lib.pageRangeNote(img)
       lib.writePage(doc.pdf, img, nil, doc.final)
       doc.pages = doc.pages + 1
-      what = "to " .. doc.final
+      what = table.concat({"to " .. doc.final, unpack(notes)}, ", ")
     end
     img:delete()
     ctx:progress(index + 1, total, what)

@@ -253,20 +253,34 @@ TEST(PDFPage, OnePageDocumentSizes)
     int w, h, res;
     const char* box;
   } cases[] = {
-    // whole pixels at 300 dpi are whole hundredths of a point
-    {2480, 3508, 300, "/MediaBox[0 0 595.2 841.92]"},
-    {1240, 1754, 150, "/MediaBox[0 0 595.2 841.92]"},
+    // whole pixels at 300 dpi are whole hundredths of a point; poppler
+    // reads "595.2" a hair above it (745 px at 90 dpi), so that side is
+    // written a hair below
+    {2480, 3508, 300, "/MediaBox[0 0 595.19999999 841.92]"},
+    {1240, 1754, 150, "/MediaBox[0 0 595.19999999 841.92]"},
     {100, 50, 0, "/MediaBox[0 0 100 50]"},
     {100, 50, 200, "/MediaBox[0 0 36 18]"},
     // a resolution that makes no page is none (72 dpi)
     {100, 50, 1000000000, "/MediaBox[0 0 100 50]"},
     {100, 50, 1, "/MediaBox[0 0 7200 3600]"},
+    // only where 72 dpi brings the page into range, or makes a page where
+    // the stored resolution makes none
+    {1, 1, 72, "/MediaBox[0 0 1 1]"},
+    {1, 1, 1000000000, "/MediaBox[0 0 1 1]"},
+    {100000, 10, 300, "/MediaBox[0 0 24000 2.4]"},
   };
   for (const auto& c : cases) {
     Image image = makeImage(c.w, c.h, 1, 1);
     image.resX = image.resY = c.res;
     std::ostringstream s;
+    testing::internal::CaptureStderr();
     ASSERT_TRUE(ImageCodec::Write(&s, image, "pdf", "pdf"));
+    const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(s.str().find(c.box), std::string::npos) << c.box;
+    // a page no resolution brings into range says so
+    const bool outside = c.w == 1 || c.w == 100000;
+    EXPECT_EQ(err.find("pt, outside the 3 to 14,400 pt a PDF page may have") != std::string::npos,
+              outside)
+      << c.box << ": " << err;
   }
 }

@@ -381,8 +381,8 @@ TEST(PNG, NotAPNGLeavesTheStreamAtItsStart)
 }
 
 // Pixels per metre read as the nearest whole dpi (writers store 300 dpi as
-// 11811, 299.9994 dpi; 11800 is 299.72). Unit 0 gives only the pixels'
-// aspect ratio: no resolution.
+// 11811, 299.9994 dpi; 11800 is 299.72), and a resolution under 1 dpi as 1,
+// not as none. Unit 0 gives only the pixels' aspect ratio: no resolution.
 TEST(PNG, ResolutionIsTheNearestWholeDpi)
 {
   const struct {
@@ -392,7 +392,7 @@ TEST(PNG, ResolutionIsTheNearestWholeDpi)
   } cases[] = {
       {11811, 300},     {11812, 300}, {5906, 150}, {5905, 150},  {23622, 600},
       {39370, 1000},    {2835, 72},   {11800, 300}, {11830, 300}, {11850, 301},
-      {11791, 299},     {11792, 300}, {0, 0},       {1, 0},       {4294967295u, 109092169},
+      {11791, 299},     {11792, 300}, {0, 0},       {1, 1},       {4294967295u, 109092169},
       {2835, 0, 0},     {11811, 0, 0},
   };
   for (const auto& c : cases) {
