@@ -12,8 +12,6 @@ lib.EX_OK, lib.EX_FAIL, lib.EX_USAGE = 0, 1, 2
 -- Returned by a job's run when it ends later, from the run loop.
 lib.WAIT = {}
 
-math.randomseed(os.time() + math.floor((os.clock() * 1e6) % 1e6))
-
 ------------------------------------------------------------------------
 -- Errors a job raises on purpose: no chunk position, a status of their own.
 

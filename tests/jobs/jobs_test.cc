@@ -1359,6 +1359,16 @@ TEST_F(Jobs, OutputsKeepWhatTheUserSet)
       fs::remove(out);
       fs::remove(dir + "/.got");
     }
+    // a device, through a link (a job's output ends in .pdf)
+    if (w.pipe) {
+      fs::create_symlink("/dev/null", out);
+      ran(tolm(w.args, env));
+      EXPECT_EQ(fs::read_symlink(out).string(), "/dev/null");
+      EXPECT_TRUE(fs::is_character_file("/dev/null"));
+      for (const auto& e : fs::directory_iterator("/dev"))
+        EXPECT_EQ(e.path().filename().string().find("null."), std::string::npos) << e.path();
+      fs::remove(out);
+    }
     EXPECT_EQ(files(), (std::vector<std::string>{"page.tif", "write.lua"}));
   }
   // the documents written are whole
