@@ -10,8 +10,8 @@
 //
 // Native work may also not look at all (a library decoding one huge image
 // for minutes). A script that gives a stop line with its handler (the
-// jobs) is therefore watched: when the script has not taken the signal a
-// second after it came, the watcher removes every temporary file of the
+// jobs) is therefore watched: when the script has not taken the signal
+// 0.8 s after it came, the watcher removes every temporary file of the
 // process, writes the line and ends the process as the signal would.
 #include "host/Interrupt.hh"
 
@@ -74,8 +74,9 @@ std::string stopLine; // under forwardMutex; empty: the process is not watched
 enum { kPending, kTaken, kEnded };
 std::atomic<int> outcome{kPending};
 
-// How long the script has to take a signal, and to end once it took it.
-constexpr std::chrono::milliseconds kTakeWithin(1000), kEndWithin(1800);
+// How long the script has to take a signal, and to end once it took it:
+// the process still needs time to go (freeing gigabytes a library took).
+constexpr std::chrono::milliseconds kTakeWithin(800), kEndWithin(1500);
 
 void onSignal(int sig)
 {

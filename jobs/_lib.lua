@@ -278,7 +278,7 @@ function Context:start()
   -- A signal stops the job where it can clean up; one that comes while
   -- the job waits for the run loop ends it from there. Native work that
   -- does not notice the signal (a library stuck in one page) is cut short
-  -- a second after it: part files removed, the same line, the same status.
+  -- 0.8 s after it: part files removed, the same line, the same status.
   Tolm.catchSignals(function(signal)
     if not self.finished then self:finish(self:interrupted(signal)) end
   end, "tolm " .. self.name .. ": ")
