@@ -240,12 +240,14 @@ end
 -- the signal's number, as for a process the signal ended.
 function Context:interrupted(signal)
   local kept = self:keepWhole()
-  self:cleanup()
+  -- the line first: should ending the scanner session hang, the process
+  -- is ended from the side without another one
   if #kept == 0 then
     self:say("interrupted: nothing written")
   else
     self:say("interrupted: wrote ", table.concat(kept, ", "), ", nothing else")
   end
+  self:cleanup()
   return 128 + signal
 end
 
