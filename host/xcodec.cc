@@ -91,12 +91,15 @@ class FailureWatch : public std::streambuf {
 public:
   explicit FailureWatch(std::streambuf* inner) : inner(inner) {}
   bool failed = false;
+  bool shut = false; // the document was given up: nothing more goes out
 
 protected:
   int_type overflow(int_type c) override
   {
     if (traits_type::eq_int_type(c, traits_type::eof()))
       return traits_type::not_eof(c);
+    if (shut)
+      return traits_type::eof();
     if (traits_type::eq_int_type(inner->sputc(traits_type::to_char_type(c)), traits_type::eof())) {
       failed = true;
       return traits_type::eof();
@@ -105,6 +108,8 @@ protected:
   }
   std::streamsize xsputn(const char* s, std::streamsize n) override
   {
+    if (shut)
+      return 0;
     const std::streamsize done = inner->sputn(s, n);
     if (done != n)
       failed = true;
@@ -232,8 +237,8 @@ void XPDFCodec::discard()
   closed = true;
   // The writer's tail goes nowhere: a reader of a pipe must not get a
   // document that looks whole.
-  if (out != &std::cout)
-    out->setstate(std::ios::badbit);
+  if (watch)
+    static_cast<FailureWatch*>(watch.get())->shut = true;
   try {
     writer.reset();
   } catch (const std::exception&) {
