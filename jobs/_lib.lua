@@ -116,11 +116,10 @@ end
 
 -- Whether the name is in use: a file or folder, or a link, whether it
 -- leads anywhere or not. Renaming a name onto itself changes nothing and
--- fails only where there is no such name (ENOENT) or no such folder.
+-- succeeds for whatever stands under it. (Where it cannot succeed, in a
+-- folder that cannot be written, the file writer refuses the link anyway.)
 function lib.taken(path)
-  if lib.exists(path) then return true end
-  local ok, _, code = os.rename(path, path)
-  return ok ~= nil or (code ~= nil and code ~= 2 and code ~= 20)
+  return lib.exists(path) or os.rename(path, path) ~= nil
 end
 
 -- Whether `output` names one of `inputs` (a "./" path, an absolute one, a
