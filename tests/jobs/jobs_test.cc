@@ -1423,8 +1423,9 @@ TEST_F(Jobs, SplitByBarcodeTakesLinksToNothingAsNames)
 // it: a page whose JBIG2 image poppler decodes for minutes (it checks for
 // a stop only between drawing operators), and a script blocked in a call
 // that a signal does not end (opening a pipe no one writes to). Both are
-// killed from the side: part files removed, the job's line, the status of
-// the signal (with the signals' default actions when tolm started).
+// killed from the side: part files removed, the job's line naming what
+// was put in place before, the status of the signal (with the signals'
+// default actions when tolm started).
 TEST_F(Jobs, StopLandsWhileNativeWorkIgnoresIt)
 {
   requireTools();
@@ -1435,13 +1436,21 @@ TEST_F(Jobs, StopLandsWhileNativeWorkIgnoresIt)
   ASSERT_EQ(mkfifo((dir + "/never").c_str(), 0644), 0);
   std::ofstream(dir + "/stuck.lua")
     << "local Tolm = require('Tolm')\n"
-       "local pdf = Tolm.PDFCodec.new('out.pdf', 'pdf', 'test')\n"
        "Tolm.catchSignals(function() end, 'tolm stuck: ')\n"
+       // a document finished before the stop (as a split's) is named
+       "local done = arg[1]\n"
+       "if done then\n"
+       "  local d = Tolm.PDFCodec.new(done, 'pdf', 'test')\n"
+       "  d:beginPage(72, 72)\n"
+       "  assert(d:close())\n"
+       "end\n"
+       "local pdf = Tolm.PDFCodec.new('out.pdf', 'pdf', 'test')\n"
        "io.stderr:write('waiting\\n')\n"
        "local ok, err, sig = Tolm.interruptible(function() return io.open('never', 'rb') end)\n"
        // reached only when the signal came before the open began
        "pdf:discard()\n"
-       "io.stderr:write('tolm stuck: interrupted: nothing written\\n')\n"
+       "io.stderr:write('tolm stuck: interrupted: ' ..\n"
+       "                (done and 'wrote ' .. done .. ', nothing else' or 'nothing written') .. '\\n')\n"
        "os.exit(128 + (sig or 0))\n";
   const std::vector<std::string> inputs = files();
 
@@ -1456,9 +1465,12 @@ TEST_F(Jobs, StopLandsWhileNativeWorkIgnoresIt)
   const struct {
     std::vector<std::string> args;
     const char* line;
+    const char* kept;
   } cases[] = {
-    {{"doc2pdf", "bomb_giant.pdf", "out.pdf"}, "tolm doc2pdf: interrupted: nothing written"},
-    {{"--script", "stuck.lua"}, "tolm stuck: interrupted: nothing written"},
+    {{"doc2pdf", "bomb_giant.pdf", "out.pdf"}, "tolm doc2pdf: interrupted: nothing written", ""},
+    {{"--script", "stuck.lua"}, "tolm stuck: interrupted: nothing written", ""},
+    {{"--script", "stuck.lua", "A.pdf"}, "tolm stuck: interrupted: wrote A.pdf, nothing else",
+     "A.pdf"},
   };
   for (const auto& c : cases) {
     for (int sig : {SIGINT, SIGTERM}) {
@@ -1489,7 +1501,15 @@ TEST_F(Jobs, StopLandsWhileNativeWorkIgnoresIt)
           said.push_back(l);
       EXPECT_EQ(said, std::vector<std::string>{c.line}) << job.err();
       EXPECT_FALSE(hasPartial());
-      EXPECT_EQ(files(), inputs);
+      std::vector<std::string> expected = inputs;
+      if (*c.kept) {
+        expected.push_back(c.kept);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(run({qpdf, "--check", c.kept}).status, 0);
+      }
+      EXPECT_EQ(files(), expected);
+      if (*c.kept)
+        fs::remove(dir + "/" + c.kept);
     }
   }
 }
