@@ -5,15 +5,34 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// The temporary files alive in the process. Making, renaming and removing
+// one happen under the lock, so that removeTemporaries() sees each file
+// either under its temporary name or already in place.
+struct Registry {
+  std::mutex lock;
+  std::set<std::string> temps;
+  std::vector<std::string> committed;
+  bool recording = false;
+  bool closed = false; // the process is ending: no new file, no rename
+};
+
+Registry& registry()
+{
+  static Registry* r = new Registry; // never destroyed: a thread may still use it at exit
+  return *r;
+}
 
 // The folder part of a path with its separator ("" for a bare name).
 std::string folderOf(const std::string& path)
@@ -35,9 +54,17 @@ int createBeside(const std::string& target, mode_t mode, std::string& temp)
   for (int attempt = 0; attempt < 100; ++attempt) {
     const unsigned long n = (seed + ++counter * 7919ul) % 100000000ul;
     temp = (shortName ? folderOf(target) + ".tolm" : target) + ".part-" + std::to_string(n);
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (r.closed) {
+      errno = EINTR;
+      break;
+    }
     const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0)
+    if (fd >= 0) {
+      r.temps.insert(temp);
       return fd;
+    }
     if (errno == ENAMETOOLONG && !shortName)
       shortName = true;
     else if (errno != EEXIST)
@@ -45,6 +72,15 @@ int createBeside(const std::string& target, mode_t mode, std::string& temp)
   }
   temp.clear();
   return -1;
+}
+
+// Removes a temporary file and forgets it.
+void removeTemp(const std::string& temp)
+{
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  if (r.temps.erase(temp) != 0)
+    std::remove(temp.c_str());
 }
 
 bool copyInto(int to, const std::string& from)
@@ -77,43 +113,74 @@ bool copyInto(int to, const std::string& from)
 
 } // namespace
 
-FileOut::FileOut(const std::string& path, std::ios::openmode mode, bool keepBytes) : target(path)
+FileOut::FileOut(const std::string& path, std::ios::openmode mode, bool keepBytes)
+  : path(path), target(path)
 {
   struct stat st;
   const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (!exists) {
+    // A link to nothing (or a loop of links) is not written through, nor
+    // replaced by a file of ours: the user made it point somewhere.
+    const int why = errno;
+    struct stat link;
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      error = why;
+      return;
+    }
+  }
   if (exists && !S_ISREG(st.st_mode)) {
-    if (!S_ISDIR(st.st_mode))
-      open(path, mode);
+    if (S_ISDIR(st.st_mode)) {
+      error = EISDIR;
+      return;
+    }
+    // Written only: a pipe opened for reading too would never block a
+    // writer whose reader is gone, nor wait for one to come.
+    errno = 0;
+    open(path, (mode & ~std::ios::in) | std::ios::out);
+    if (!is_open())
+      error = errno != 0 ? errno : EIO;
     return;
   }
   if (exists) {
     struct stat link;
     if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
       char* real = ::realpath(path.c_str(), nullptr);
-      if (!real)
+      if (!real) {
+        error = errno;
         return;
+      }
       target = real;
       std::free(real);
     }
   }
   const int fd = createBeside(target, exists ? (st.st_mode & 07777) : 0666, temp);
-  if (fd < 0)
+  if (fd < 0) {
+    error = errno != 0 ? errno : EIO;
     return;
+  }
   bool ok = true;
   if (exists) {
-    // The replacement keeps the old file's owner and permissions, as far
-    // as we may give them (the umask narrowed what open made).
+    // The replacement keeps the old file's owner, group and permissions,
+    // as far as we may give them (the umask narrowed what open made).
     (void)!::fchown(fd, st.st_uid, st.st_gid);
     (void)!::fchmod(fd, st.st_mode & 07777);
     if (keepBytes)
       ok = copyInto(fd, target);
   }
-  if (::close(fd) != 0)
+  if (!ok)
+    error = errno != 0 ? errno : EIO;
+  if (::close(fd) != 0 && ok) {
     ok = false;
-  if (ok)
+    error = errno;
+  }
+  if (ok) {
+    errno = 0;
     open(temp, keepBytes ? (mode & ~std::ios::trunc) : mode);
+    if (!is_open())
+      error = errno != 0 ? errno : EIO;
+  }
   if (!is_open()) {
-    std::remove(temp.c_str());
+    removeTemp(temp);
     temp.clear();
     settled = true;
   }
@@ -135,9 +202,17 @@ bool FileOut::commit()
   }
   if (temp.empty())
     return ok;
-  if (ok && std::rename(temp.c_str(), target.c_str()) == 0)
-    return true;
-  std::remove(temp.c_str());
+  if (ok) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (!r.closed && std::rename(temp.c_str(), target.c_str()) == 0) {
+      r.temps.erase(temp);
+      if (r.recording)
+        r.committed.push_back(path);
+      return true;
+    }
+  }
+  removeTemp(temp);
   return false;
 }
 
@@ -149,5 +224,24 @@ void FileOut::discard()
   if (is_open())
     close();
   if (!temp.empty())
-    std::remove(temp.c_str());
+    removeTemp(temp);
+}
+
+std::vector<std::string> FileOut::removeTemporaries()
+{
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.closed = true;
+  for (const std::string& t : r.temps)
+    std::remove(t.c_str());
+  r.temps.clear();
+  return r.committed;
+}
+
+void FileOut::recordCommitted(bool on)
+{
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.recording = on;
+  r.committed.clear();
 }

@@ -7,6 +7,12 @@
 // handler when the loop was waiting. Native work in progress (a page being
 // decoded or written) finishes first: the hook runs between script
 // instructions only, or where the work looks at signalPending().
+//
+// Native work may also not look at all (a library decoding one huge image
+// for minutes). A script that gives a stop line with its handler (the
+// jobs) is therefore watched: when the script has not taken the signal
+// 0.8 s after it came, the watcher removes every temporary file of the
+// process, writes the line and ends the process as the signal would.
 #include "host/Interrupt.hh"
 
 #include <fcntl.h>
@@ -16,10 +22,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include "codecs/FileOut.hh"
 
 #include "bind/Call.hh"
 #include "host/Host.hh"
@@ -56,6 +67,16 @@ bool installed[kSignalCount];
 // Between the watcher posting and the host letting go of the renderer.
 std::mutex forwardMutex;
 bool forwarding = false;
+std::string stopLine; // under forwardMutex; empty: the process is not watched
+
+// Who ends a caught signal: the script (its handler, or Tolm.interruptible
+// handing it over), or the watcher when the script is too late.
+enum { kPending, kTaken, kEnded };
+std::atomic<int> outcome{kPending};
+
+// How long the script has to take a signal, and to end once it took it:
+// the process still needs time to go (freeing gigabytes a library took).
+constexpr std::chrono::milliseconds kTakeWithin(800), kEndWithin(1500);
 
 void onSignal(int sig)
 {
@@ -91,6 +112,76 @@ void raiseWhenPending(lua_State* L)
 
 void hook(lua_State* L, lua_Debug*) { raiseWhenPending(L); }
 
+// The script takes the signal; when the watcher is ending the process
+// already, the script waits for it.
+void take()
+{
+  settled = true;
+  int pending = kPending;
+  if (!outcome.compare_exchange_strong(pending, kTaken) && pending == kEnded)
+    for (;;)
+      pause();
+}
+
+// Ends the process for a signal the script did not handle in time: no
+// temporary file left, the stop line (when `say`), the signal's status.
+[[noreturn]] void endNow(int sig, const std::string& line, bool say)
+{
+  const std::vector<std::string> written = FileOut::removeTemporaries();
+  if (say) {
+    std::string text = line + "interrupted: ";
+    if (written.empty()) {
+      text += "nothing written";
+    } else {
+      for (size_t i = 0; i < written.size(); ++i)
+        text += (i ? ", " : "wrote ") + written[i];
+      text += ", nothing else";
+    }
+    text += "\n";
+    for (size_t done = 0; done < text.size();) {
+      const ssize_t n = write(2, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      done += (size_t)n;
+    }
+  }
+  _exit(128 + sig);
+}
+
+// After a signal: waits for the script to take it and to end. False when
+// catching ended meanwhile (a zero byte in the pipe).
+bool guard(int fd, const std::string& line)
+{
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const bool taken = outcome.load() == kTaken;
+    const auto left = (taken ? kEndWithin : kTakeWithin) -
+                      std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start);
+    if (left.count() <= 0) {
+      int pending = kPending;
+      if (outcome.compare_exchange_strong(pending, kEnded))
+        endNow(caught.load(), line, true);
+      // taken, and the script's own way out is stuck: its line may be out
+      // already, so none is written
+      endNow(caught.load(), line, false);
+    }
+    pollfd p{fd, POLLIN, 0};
+    const int r = poll(&p, 1, (int)left.count());
+    if (r <= 0)
+      continue; // the time is up, or a signal came to this thread
+    char buffer[64];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    for (ssize_t i = 0; i < n; ++i)
+      if (buffer[i] == 0)
+        return false;
+    if (n == 0)
+      return false;
+  }
+}
+
 // On the run loop: a signal that no running script code took goes to the
 // handler.
 void deliver()
@@ -99,7 +190,7 @@ void deliver()
   const int sig = caught.load();
   if (!catching || settled || sig == 0 || handlerRef == LUA_NOREF || L == nullptr)
     return;
-  settled = true;
+  take();
   lua_rawgeti(L, LUA_REGISTRYINDEX, handlerRef);
   lua_pushinteger(L, sig);
   if (lua_pcall(L, 1, 0, 0) != 0) {
@@ -117,9 +208,15 @@ void watch(int fd)
       continue;
     if (n <= 0 || c == 0)
       return;
-    std::lock_guard<std::mutex> lock(forwardMutex);
-    if (forwarding && host::parent_renderer != nullptr)
-      host::parent_renderer->postTask(deliver);
+    std::string line;
+    {
+      std::lock_guard<std::mutex> lock(forwardMutex);
+      if (forwarding && host::parent_renderer != nullptr)
+        host::parent_renderer->postTask(deliver);
+      line = stopLine;
+    }
+    if (!line.empty() && caught.load() != 0 && !guard(fd, line))
+      return;
   }
 }
 
@@ -150,6 +247,7 @@ bool start()
     forwarding = true;
   }
   caught.store(0);
+  outcome.store(kPending);
   settled = false;
   owner.store(getpid());
   for (int i = 0; i < kSignalCount; ++i) {
@@ -183,7 +281,9 @@ int stop(bool endByUntaken)
   {
     std::lock_guard<std::mutex> lock(forwardMutex);
     forwarding = false;
+    stopLine.clear();
   }
+  FileOut::recordCommitted(false);
   // A zero byte ends the watcher; it drains the pipe, so the write gets in.
   const char zero = 0;
   while (write(wakeWrite.load(), &zero, 1) < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -221,9 +321,16 @@ int catchSignals(lua_State* L)
     return 0;
   }
   luaL_checktype(L, 1, LUA_TFUNCTION);
+  const char* line = luaL_optstring(L, 2, "");
   if (!catching && !start()) {
     lua_pushboolean(L, 0);
     return 1;
+  }
+  {
+    std::lock_guard<std::mutex> lock(forwardMutex);
+    if (stopLine.empty() && *line != 0)
+      FileOut::recordCommitted(true);
+    stopLine = line;
   }
   if (handlerRef != LUA_NOREF)
     luaL_unref(L, LUA_REGISTRYINDEX, handlerRef);
@@ -253,7 +360,7 @@ int interruptible(lua_State* L)
   const int sig = caught.load();
   if (!catching || settled || sig == 0)
     return 2;
-  settled = true;
+  take();
   for (lua_State* S : {L, hooked})
     if (S != nullptr && lua_gethook(S) == hook)
       lua_sethook(S, hook, LUA_MASKCOUNT, kHookInstructions);

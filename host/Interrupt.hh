@@ -13,6 +13,17 @@ namespace tolm {
 // until Tolm.catchSignals(nil) gives them back their former action; a
 // signal the script never took then ends the process as it would have.
 // Signals ignored when the process started stay ignored.
+//
+// Tolm.catchSignals(handler, stopLine): the same, and the script promises
+// to end within two seconds of a signal. Native work that never looks at
+// the signal (a library stuck in one huge image) cannot keep that promise
+// for it: when the script has not taken the signal (Tolm.interruptible
+// raising, or the handler called) within 0.8 seconds, every temporary file
+// of the process is removed (FileOut), stopLine followed by "interrupted:
+// nothing written" (or "interrupted: wrote A, B, nothing else", naming the
+// files put in place since) goes to standard error and the process ends
+// with status 128 + signal. One that took the signal and has not ended
+// 1.5 seconds after it ends the same way, without the line.
 int catchSignals(lua_State* L);
 
 // Tolm.interruptible(f, ...): pcall(f, ...), and while f runs a caught

@@ -97,12 +97,15 @@ class FailureWatch : public std::streambuf {
 public:
   explicit FailureWatch(std::streambuf* inner) : inner(inner) {}
   bool failed = false;
+  bool shut = false; // the document was given up: nothing more goes out
 
 protected:
   int_type overflow(int_type c) override
   {
     if (traits_type::eq_int_type(c, traits_type::eof()))
       return traits_type::not_eof(c);
+    if (shut)
+      return traits_type::eof();
     if (traits_type::eq_int_type(inner->sputc(traits_type::to_char_type(c)), traits_type::eof())) {
       failed = true;
       return traits_type::eof();
@@ -111,6 +114,8 @@ protected:
   }
   std::streamsize xsputn(const char* s, std::streamsize n) override
   {
+    if (shut)
+      return 0;
     const std::streamsize done = inner->sputn(s, n);
     if (done != n)
       failed = true;
@@ -189,8 +194,13 @@ void XPDFCodec::open(const std::string& file, const std::string& creator, const 
   owned.release();
 }
 
-XPDFCodec::~XPDFCodec()
+XPDFCodec::~XPDFCodec() { close(); }
+
+bool XPDFCodec::close()
 {
+  if (closed)
+    return whole;
+  closed = true;
   // Each step on its own: a failed one must not keep the others from
   // closing the document. One line tells of a failure.
   bool ok = true;
@@ -218,9 +228,35 @@ XPDFCodec::~XPDFCodec()
       f->discard();
     delete f;
   }
+  out = nullptr;
   // A failure the script was already told of is not told again.
   if (!ok && !failed)
     std::cerr << "PDFCodec: error writing the document" << std::endl;
+  whole = ok;
+  return ok;
+}
+
+void XPDFCodec::discard()
+{
+  if (closed)
+    return;
+  closed = true;
+  // The writer's tail goes nowhere: a reader of a pipe must not get a
+  // document that looks whole.
+  if (watch)
+    static_cast<FailureWatch*>(watch.get())->shut = true;
+  try {
+    writer.reset();
+  } catch (const std::exception&) {
+  }
+  if (out == &std::cout) {
+    out->flush();
+  } else {
+    FileOut* f = static_cast<FileOut*>(out);
+    f->discard();
+    delete f;
+  }
+  out = nullptr;
 }
 
 void XPDFCodec::beginPage(double width, double height)
@@ -232,6 +268,8 @@ void XPDFCodec::beginPage(double width, double height)
 bool XPDFCodec::showImage(XImage& image, double x, double y, double w, double h, int quality,
                           const std::string& compression)
 {
+  if (out == nullptr)
+    return false;
   if (!writer)
     return true;
   if (failed)
@@ -271,6 +309,8 @@ void XPDFCodec::endText()
 
 bool XPDFCodec::hocr2pdf(const std::string& hocr, int resX, int resY, int page)
 {
+  if (out == nullptr)
+    return false;
   std::istringstream in(hocr);
   // Negative resolutions mean "not given", like 0, rather than huge values.
   return ::hocr2pdf(in, writer.get(), resX > 0 ? (unsigned)resX : 0u,
@@ -311,4 +351,6 @@ void exportPDFCodecClass(lua_State* L)
   ExportToLua<MethodWrapper<&XPDFCodec::textTo>>(L, "textTo");
   ExportToLua<MethodWrapper<&XPDFCodec::showText>>(L, "showText");
   ExportToLua<MethodWrapper<&XPDFCodec::endText>>(L, "endText");
+  ExportToLua<MethodWrapper<&XPDFCodec::close>>(L, "close");
+  ExportToLua<MethodWrapper<&XPDFCodec::discard>>(L, "discard");
 }

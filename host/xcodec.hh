@@ -66,6 +66,16 @@ public:
   XPDFCodec(const XPDFCodec&) = delete;
   XPDFCodec& operator=(const XPDFCodec&) = delete;
 
+  // Finishes the document as delete does and tells whether it is now in
+  // place, whole; false when a write failed (the old file stays). Asked
+  // again, or after discard, gives the same answer; delete then does
+  // nothing more.
+  bool close();
+  // Gives the document up: the file stays as it was (none is made) and
+  // nothing more is written. For a job whose document is not to be kept
+  // (a failure, a stop, no pages after all).
+  void discard();
+
   // These do nothing without a PDF writer (text formats).
   void beginPage(double width, double height);
   // False once the output refused bytes (a full disk, a failing stream):
@@ -94,6 +104,8 @@ private:
   std::unique_ptr<std::streambuf> watch; // between a file's stream and its buffer
   std::unique_ptr<PDFCodec> writer;
   bool failed = false; // a write failed and the script was told so
+  bool closed = false;   // close() or discard() ran
+  bool whole = false;    // close() put the document in place
 };
 
 TOLM_SCRIPT_CLASS(XCodec, "Codec")

@@ -1,6 +1,6 @@
 -- What every job shares: its command line, its messages, its output files
--- (written under a temporary name beside the final one and renamed only
--- when complete) and the page treatments of the document jobs.
+-- (written through PDFCodec's file writer: beside the final name, put in
+-- place only when complete) and the page treatments of the document jobs.
 -- The name starts with "_": it is no job of its own.
 local Tolm = require("Tolm")
 pcall(require, "Posix")
@@ -11,8 +11,6 @@ local lib = {}
 lib.EX_OK, lib.EX_FAIL, lib.EX_USAGE = 0, 1, 2
 -- Returned by a job's run when it ends later, from the run loop.
 lib.WAIT = {}
-
-math.randomseed(os.time() + math.floor((os.clock() * 1e6) % 1e6))
 
 ------------------------------------------------------------------------
 -- Errors a job raises on purpose: no chunk position, a status of their own.
@@ -30,8 +28,8 @@ local Context = {}
 Context.__index = Context
 
 function lib.newContext(name, job, words)
-  return setmetatable({name = name, job = job, words = words, outputs = {}, writers = {},
-                       closers = {}, finished = false}, Context)
+  return setmetatable({name = name, job = job, words = words, outputs = {}, closers = {},
+                       finished = false}, Context)
 end
 
 function Context:fail(message) raise(message, lib.EX_FAIL) end
@@ -116,6 +114,14 @@ function lib.exists(path)
   return f ~= nil
 end
 
+-- Whether the name is in use: a file or folder, or a link, whether it
+-- leads anywhere or not. Renaming a name onto itself changes nothing and
+-- succeeds for whatever stands under it. (Where it cannot succeed, in a
+-- folder that cannot be written, the file writer refuses the link anyway.)
+function lib.taken(path)
+  return lib.exists(path) or os.rename(path, path) ~= nil
+end
+
 -- Whether `output` names one of `inputs` (a "./" path, an absolute one, a
 -- symbolic or a hard link to it).
 function lib.isInput(output, inputs)
@@ -143,81 +149,52 @@ function Context:checkInput(path)
   f:close()
 end
 
--- The temporary name an output is written under until commit().
-function Context:output(final)
+-- A PDF writer for the output `final`. The document is made beside it and
+-- takes its place only through finishWriter (a link is followed, the
+-- owner and permissions of a file there are kept, a pipe or device is
+-- written directly); after a failure or a stop, cleanup gives it up.
+function Context:newPDF(final)
   if final == "" then self:usageError("empty output name") end
   if isDirectory(final) then self:fail("cannot write " .. final .. ": it is a directory") end
-  local temp
-  for _ = 1, 20 do
-    temp = string.format("%s.part-%d%04d", final, os.time() % 100000, math.random(0, 9999))
-    local existing = io.open(temp, "rb")
-    if not existing then break end
-    existing:close()
+  if not lib.exists(final) and lib.taken(final) then
+    -- not written through: the file would appear wherever the link points
+    self:fail("cannot write " .. final .. ": it is a link to a file that does not exist")
   end
-  local f, err = io.open(temp, "wb")
-  if not f then
-    self:fail("cannot write " .. final .. ": " .. (err:match(": ([^:]*)$") or err))
+  local ok, pdf = pcall(Tolm.PDFCodec.new, final, "pdf", "tolm " .. self.name)
+  if not ok then
+    local folder = final:match("^(.*)/[^/]*$")
+    local why = (folder and folder ~= "" and not lib.exists(folder)) and "No such file or directory"
+                or tostring(pdf)
+    self:fail("cannot write " .. final .. ": " .. why)
   end
-  f:close()
-  self.outputs[#self.outputs + 1] = {temp = temp, final = final}
-  return temp
-end
-
--- A PDF writer on a temporary output, closed by finishWriter or, after a
--- failure, by cleanup.
-function Context:newPDF(temp, final)
-  local ok, pdf = pcall(Tolm.PDFCodec.new, temp, "pdf", "tolm " .. self.name)
-  if not ok then self:fail("cannot write " .. (final or temp) .. ": " .. tostring(pdf)) end
-  self.writers[pdf] = true
+  self.outputs[#self.outputs + 1] = {final = final, pdf = pdf}
   return pdf
 end
 
-local function pdfComplete(path)
-  local f = io.open(path, "rb")
-  if not f then return false end
-  local size = f:seek("end")
-  f:seek("set", math.max(0, size - 64))
-  local tail = f:read("*a") or ""
-  f:close()
-  return size > 0 and tail:find("%%%%EOF%s*$") ~= nil
-end
-
-function Context:finishWriter(pdf, temp, final)
-  self.writers[pdf] = nil
-  pdf:delete()
-  if not pdfComplete(temp) then self:fail("writing " .. final .. " failed") end
-end
-
--- An output whose file is whole (a document before the next one starts) is
--- kept when the job is interrupted.
-function Context:whole(temp)
+local function outputOf(self, pdf)
   for _, o in ipairs(self.outputs) do
-    if o.temp == temp then o.whole = true end
+    if o.pdf == pdf then return o end
   end
 end
 
--- An output not wanted after all (a document without pages): removed, and
--- settled.
-function Context:drop(temp)
-  for _, o in ipairs(self.outputs) do
-    if o.temp == temp and not o.done then
-      os.remove(o.temp)
-      o.done, o.dropped = true, true
-    end
-  end
-end
-
--- Every output under its final name; outputs already settled (removed as
--- not wanted) are left alone. A job asked to stop writes nothing more.
-function Context:commit()
+-- Finishes a document and puts it under its final name. A job asked to
+-- stop puts nothing more in place.
+function Context:finishWriter(pdf)
   Tolm.interruptionPoint()
-  for _, o in ipairs(self.outputs) do
-    if not o.done then
-      local ok, err = os.rename(o.temp, o.final)
-      if not ok then self:fail("cannot write " .. o.final .. ": " .. tostring(err)) end
-      o.done = true
-    end
-  end
+  local o = outputOf(self, pdf)
+  -- from here on the document is whole: a stop that interrupts the next
+  -- lines finds it closing, and keepWhole finishes it
+  o.closing = true
+  if not pdf:close() then self:fail("writing " .. o.final .. " failed") end
+  o.done = true
+end
+
+-- An output not wanted after all (a document without pages): given up,
+-- whatever stood under its name stays.
+function Context:drop(pdf)
+  local o = outputOf(self, pdf)
+  pdf:discard()
+  o.done, o.dropped = true, true
 end
 
 -- `close` runs when the job fails or is interrupted (a scanner session to end).
@@ -229,10 +206,8 @@ end
 function Context:cleanup()
   for i = #self.closers, 1, -1 do pcall(self.closers[i]) end
   self.closers = {}
-  for pdf in pairs(self.writers) do pcall(pdf.delete, pdf) end
-  self.writers = {}
   for _, o in ipairs(self.outputs) do
-    if not o.done then os.remove(o.temp) end
+    if not o.done then pcall(o.pdf.discard, o.pdf) end
   end
 end
 
@@ -245,12 +220,15 @@ local function messageOf(err)
   return text, lib.EX_FAIL
 end
 
--- After a failure or a signal: whole outputs go under their final names;
--- the names of every output written come back.
+-- After a failure or a signal: the names of every output in place. A
+-- document whose closing was cut short by a stop is finished first.
 function Context:keepWhole()
   local kept = {}
   for _, o in ipairs(self.outputs) do
-    if o.whole and not o.done and os.rename(o.temp, o.final) then o.done = true end
+    if o.closing and not o.done then
+      local ok, whole = pcall(o.pdf.close, o.pdf)
+      o.done = ok and whole
+    end
     if o.done and not o.dropped then kept[#kept + 1] = o.final end
   end
   return kept
@@ -261,12 +239,14 @@ end
 -- the signal's number, as for a process the signal ended.
 function Context:interrupted(signal)
   local kept = self:keepWhole()
-  self:cleanup()
+  -- the line first: should ending the scanner session hang, the process
+  -- is ended from the side without another one
   if #kept == 0 then
     self:say("interrupted: nothing written")
   else
     self:say("interrupted: wrote ", table.concat(kept, ", "), ", nothing else")
   end
+  self:cleanup()
   return 128 + signal
 end
 
@@ -297,10 +277,12 @@ function Context:start()
     end
   end
   -- A signal stops the job where it can clean up; one that comes while
-  -- the job waits for the run loop ends it from there.
+  -- the job waits for the run loop ends it from there. Native work that
+  -- does not notice the signal (a library stuck in one page) is cut short
+  -- 0.8 s after it: part files removed, the same line, the same status.
   Tolm.catchSignals(function(signal)
     if not self.finished then self:finish(self:interrupted(signal)) end
-  end)
+  end, "tolm " .. self.name .. ": ")
   local status = self:protect(self.job.run, self)
   if status == lib.WAIT then return nil end
   Tolm.catchSignals(nil)

@@ -41,8 +41,7 @@ function job.run(ctx)
     total = total + counts[i]
   end
 
-  local temp = ctx:output(output)
-  local pdf = ctx:newPDF(temp, output)
+  local pdf = ctx:newPDF(output)
   local n, written = 0, 0
   for i, input in ipairs(names) do
     for index = 0, counts[i] - 1 do
@@ -60,8 +59,7 @@ function job.run(ctx)
     end
   end
   if written == 0 then ctx:fail("every page was empty: nothing to write") end
-  ctx:finishWriter(pdf, temp, output)
-  ctx:commit()
+  ctx:finishWriter(pdf)
   ctx:say(string.format("wrote %s: %d page%s", output, written, written == 1 and "" or "s"))
   return lib.EX_OK
 end

@@ -57,13 +57,12 @@ function job.run(ctx)
     ctx:fail("hOCR folder " .. opts.hocr .. " not found")
   end
 
-  local temp = ctx:output(output)
+  local pdf = ctx:newPDF(output)
   local ok = pcall(require, "TWAIN")
   local TWAIN = rawget(_G, "TWAIN")
   if not ok or type(TWAIN) ~= "table" then
     ctx:fail("scanner access is not available in this build")
   end
-  local pdf = ctx:newPDF(temp, output)
 
   TWAIN.init("Tolm", "Jobs", "scan2pdf", 1, 0, "")
   -- A failure or a signal ends the scanner session too, from where it
@@ -108,8 +107,7 @@ function job.run(ctx)
       if written == 0 then
         ctx:fail(n > 0 and "every page was empty: nothing to write" or "no page was scanned")
       end
-      ctx:finishWriter(pdf, temp, output)
-      ctx:commit()
+      ctx:finishWriter(pdf)
       ctx:say(string.format("wrote %s: %d page%s", output, written, written == 1 and "" or "s"))
     end
     ctx:finish(status)

@@ -2,6 +2,7 @@
 -- separator sheets, which carry a barcode and are left out; each document
 -- is named by its separator's barcode.
 local lib = ...
+local Tolm = require("Tolm")
 
 local job = {
   summary = "a scan split into one PDF per document at barcode separator sheets",
@@ -37,34 +38,43 @@ function job.run(ctx)
 
   local total = ctx:pageCount(input)
   local used = {}
-  local doc -- {pdf, temp, final, pages}
+  local doc -- {pdf, final, pages}
   local docs = {}
 
+  -- A complete document goes under its name at once: a failure or a stop
+  -- later keeps it.
   local function close()
     if doc and doc.pages > 0 then
-      ctx:finishWriter(doc.pdf, doc.temp, doc.final)
-      ctx:whole(doc.temp)
+      ctx:finishWriter(doc.pdf)
     elseif doc then
       -- a separator right after another one, or at the very start: nothing
       -- to keep under that name
-      ctx:finishWriter(doc.pdf, doc.temp, doc.final)
+      ctx:drop(doc.pdf)
       doc.empty = true
     end
     doc = nil
   end
+  -- A name this document may take: not the input, nor a document of this
+  -- run; a numbered one names nothing at all, not even a link that leads
+  -- nowhere. The document's own name (prefix and code) replaces a file
+  -- there, through a link too, but is never written through a link to
+  -- nothing (a share not mounted, say): that name is taken as well.
+  local function free(name, own)
+    if used[name] or lib.isInput(name, {input}) then return false end
+    if own then return lib.exists(name) or not lib.taken(name) end
+    return not lib.taken(name)
+  end
   local function open(label)
     local base = prefix .. label
-    -- a repeated code, or a name that would land on the input, gets the
-    -- next number that names no file: neither the input, nor a document
-    -- of this run, nor one of the user's
+    -- a repeated code, or a name that is taken, gets the next number that
+    -- names nothing
     local final, k = base .. ".pdf", 1
-    while used[final] or lib.isInput(final, {input}) or (k > 1 and lib.exists(final)) do
+    while not free(final, k == 1) do
       k = k + 1
       final = string.format("%s-%d.pdf", base, k)
     end
     used[final] = true
-    local temp = ctx:output(final)
-    doc = {pdf = ctx:newPDF(temp, final), temp = temp, final = final, pages = 0}
+    doc = {pdf = ctx:newPDF(final), final = final, pages = 0}
     docs[#docs + 1] = doc
   end
 
@@ -92,12 +102,12 @@ function job.run(ctx)
   end
   close()
 
-  -- Documents without pages are not written.
+  -- Documents without pages were not written.
+  Tolm.interruptionPoint()
   local kept = {}
   for _, d in ipairs(docs) do
-    if d.empty then ctx:drop(d.temp) else kept[#kept + 1] = d end
+    if not d.empty then kept[#kept + 1] = d end
   end
-  ctx:commit()
   for _, d in ipairs(kept) do
     ctx:say(string.format("wrote %s: %d page%s", d.final, d.pages, d.pages == 1 and "" or "s"))
   end

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -1596,6 +1597,263 @@ TEST_F(Jobs, InterruptedJobsLeaveNoPartFiles)
         fs::create_directories(dir + "/parts");
       }
       EXPECT_EQ(files(), expected);
+    }
+  }
+}
+
+// Every job and every script write keeps what the user set on its output:
+// a link stays a link and the file it names gets the document; a private
+// file of another user stays private and theirs; the reader of a pipe gets
+// the document. Each time the bytes are those written to a new file, and
+// no temporary name is left anywhere.
+TEST_F(Jobs, OutputsKeepWhatTheUserSet)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"pages", "page.tif", "1", "100"}).status, 0);
+  std::ofstream(dir + "/write.lua")
+    << "local Tolm = require('Tolm')\n"
+       "local how, out = arg[1], arg[2]\n"
+       "local img = Tolm.Image.new()\n"
+       "assert(Tolm.Codec.readImage('page.tif', img, '', 0) ~= 0)\n"
+       "local ok\n"
+       "if how == 'writeImage' then ok = Tolm.Codec.writeImage(out, img)\n"
+       "elseif how == 'PDFCodec' then\n"
+       "  local pdf = Tolm.PDFCodec.new(out, 'pdf', 'test')\n"
+       "  pdf:beginPage(72, 72)\n"
+       "  ok = pdf:showImage(img, 0, 0, 72, 72, 75, '')\n"
+       "  pdf:delete()\n"
+       "else\n"
+       "  local c = Tolm.Codec.new(out)\n"
+       "  ok = c:writeMultiImage(img, 75, '', 0)\n"
+       "  c:delete()\n"
+       "end\n"
+       "print(ok and 'written' or 'failed')\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+    bool pipe; // a TIFF needs to seek in its file: no pipe for it
+  } writers[] = {
+    {{"doc2pdf", "page.tif", "out.pdf"}, "out.pdf", true},
+    {{"scan2pdf", "out.pdf"}, "out.pdf", true},
+    {{"split-by-barcode", "page.tif", "d-"}, "d-0.pdf", true},
+    {{"--script", "write.lua", "writeImage", "out.pdf"}, "out.pdf", true},
+    {{"--script", "write.lua", "PDFCodec", "out.pdf"}, "out.pdf", true},
+    {{"--script", "write.lua", "Codec", "out.tif"}, "out.tif", false},
+  };
+  const std::map<std::string, std::string> env = {{"TOLM_DSM_PAGES", "count=1"}};
+  auto ran = [&](const Result& r) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (!r.out.empty()) {
+      EXPECT_EQ(r.out, "written\n") << r.err;
+    }
+  };
+  for (const auto& w : writers) {
+    SCOPED_TRACE(w.args[0] + " " + w.args[w.args.size() - 2]);
+    const std::string out = dir + "/" + w.output;
+    ran(tolm(w.args, env));
+    const std::string written = testsupport::readFile(out);
+    ASSERT_GT(written.size(), 100u);
+    fs::remove(out);
+
+    // a link into another folder
+    fs::create_directories(dir + "/other");
+    std::ofstream(dir + "/other/kept") << "the old document\n";
+    fs::create_symlink("other/kept", out);
+    ran(tolm(w.args, env));
+    EXPECT_TRUE(fs::is_symlink(out));
+    EXPECT_EQ(fs::read_symlink(out).string(), "other/kept");
+    EXPECT_TRUE(testsupport::readFile(dir + "/other/kept") == written);
+    EXPECT_EQ(files("other"), std::vector<std::string>{"kept"});
+    EXPECT_FALSE(hasPartial());
+    fs::remove(out);
+    fs::remove_all(dir + "/other");
+
+    // a private file of another user
+    if (geteuid() == 0) {
+      std::ofstream(out) << "private\n";
+      ASSERT_EQ(chown(out.c_str(), 1000, 1000), 0);
+      ASSERT_EQ(chmod(out.c_str(), 0600), 0);
+      ran(tolm(w.args, env));
+      struct stat st {};
+      ASSERT_EQ(lstat(out.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(st.st_mode & 07777, 0600u);
+      EXPECT_EQ(st.st_uid, 1000u);
+      EXPECT_EQ(st.st_gid, 1000u);
+      EXPECT_TRUE(testsupport::readFile(out) == written);
+      EXPECT_FALSE(hasPartial());
+      fs::remove(out);
+    } else if (testsupport::underCI()) {
+      ADD_FAILURE() << "the tests run as root under CI";
+    }
+
+    // a pipe with a reader
+    if (w.pipe) {
+      ASSERT_EQ(mkfifo(out.c_str(), 0644), 0);
+      testsupport::Child reader({"/bin/sh", "-c", "cat '" + w.output + "' > .got"}, dir);
+      ran(tolm(w.args, env));
+      EXPECT_EQ(reader.wait(60), 0);
+      struct stat st {};
+      ASSERT_EQ(lstat(out.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISFIFO(st.st_mode));
+      EXPECT_TRUE(testsupport::readFile(dir + "/.got") == written);
+      EXPECT_FALSE(hasPartial());
+      fs::remove(out);
+      fs::remove(dir + "/.got");
+    }
+    // a device, through a link (a job's output ends in .pdf)
+    if (w.pipe) {
+      fs::create_symlink("/dev/null", out);
+      ran(tolm(w.args, env));
+      EXPECT_EQ(fs::read_symlink(out).string(), "/dev/null");
+      EXPECT_TRUE(fs::is_character_file("/dev/null"));
+      for (const auto& e : fs::directory_iterator("/dev"))
+        EXPECT_EQ(e.path().filename().string().find("null."), std::string::npos) << e.path();
+      fs::remove(out);
+    }
+    EXPECT_EQ(files(), (std::vector<std::string>{"page.tif", "write.lua"}));
+  }
+  // the documents written are whole
+  ASSERT_EQ(tolm({"doc2pdf", "page.tif", "out.pdf"}).status, 0);
+  EXPECT_EQ(run({qpdf, "--check", "out.pdf"}).status, 0);
+}
+
+// A name a split may take is one under which nothing stands at all: a link
+// that leads nowhere (a share not mounted) is neither written through nor
+// replaced, whether it is a numbered name or the document's own.
+TEST_F(Jobs, SplitByBarcodeTakesLinksToNothingAsNames)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  makeSheets("0t0t", {"DOC"});
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  const struct {
+    std::vector<std::string> links;
+    std::vector<std::string> written;
+  } cases[] = {
+    {{"DOC-2.pdf"}, {"DOC.pdf", "DOC-3.pdf"}},
+    {{"DOC.pdf"}, {"DOC-2.pdf", "DOC-3.pdf"}},
+    {{"DOC.pdf", "DOC-2.pdf", "DOC-3.pdf"}, {"DOC-4.pdf", "DOC-5.pdf"}},
+  };
+  fs::create_directories(dir + "/share");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.links[0] + " and " + std::to_string(c.links.size() - 1) + " more");
+    fs::create_directories(dir + "/out");
+    for (const std::string& l : c.links)
+      fs::create_symlink("../share/" + l, dir + "/out/" + l);
+    Result r = tolm({"split-by-barcode", "stack.tif", "out/"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> expected = c.links;
+    for (const std::string& f : c.written) {
+      expected.push_back(f);
+      EXPECT_NE(r.err.find("wrote out/" + f + ": 1 page\n"), std::string::npos) << r.err;
+      EXPECT_EQ(pageCount("out/" + f), 1) << f;
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files("out"), expected);
+    for (const std::string& l : c.links)
+      EXPECT_EQ(fs::read_symlink(dir + "/out/" + l).string(), "../share/" + l);
+    EXPECT_TRUE(fs::is_empty(dir + "/share"));
+    EXPECT_FALSE(hasPartial());
+    fs::remove_all(dir + "/out");
+  }
+}
+
+// A stop lands within two seconds even where native work never looks at
+// it: a page whose JBIG2 image poppler decodes for minutes (it checks for
+// a stop only between drawing operators), and a script blocked in a call
+// that a signal does not end (opening a pipe no one writes to). Both are
+// killed from the side: part files removed, the job's line naming what
+// was put in place before, the status of the signal (with the signals'
+// default actions when tolm started).
+TEST_F(Jobs, StopLandsWhileNativeWorkIgnoresIt)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  fs::copy_file(testsupport::sourceDir() + "/tests/jobs/data/bomb_giant.pdf",
+                dir + "/bomb_giant.pdf");
+  ASSERT_EQ(mkfifo((dir + "/never").c_str(), 0644), 0);
+  std::ofstream(dir + "/stuck.lua")
+    << "local Tolm = require('Tolm')\n"
+       "Tolm.catchSignals(function() end, 'tolm stuck: ')\n"
+       // a document finished before the stop (as a split's) is named
+       "local done = arg[1]\n"
+       "if done then\n"
+       "  local d = Tolm.PDFCodec.new(done, 'pdf', 'test')\n"
+       "  d:beginPage(72, 72)\n"
+       "  assert(d:close())\n"
+       "end\n"
+       "local pdf = Tolm.PDFCodec.new('out.pdf', 'pdf', 'test')\n"
+       "io.stderr:write('waiting\\n')\n"
+       "local ok, err, sig = Tolm.interruptible(function() return io.open('never', 'rb') end)\n"
+       // reached only when the signal came before the open began
+       "pdf:discard()\n"
+       "io.stderr:write('tolm stuck: interrupted: ' ..\n"
+       "                (done and 'wrote ' .. done .. ', nothing else' or 'nothing written') .. '\\n')\n"
+       "os.exit(128 + (sig or 0))\n";
+  const std::vector<std::string> inputs = files();
+
+  // How much memory a process holds, in kB.
+  auto resident = [](pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string l; std::getline(in, l);)
+      if (l.rfind("VmRSS:", 0) == 0)
+        return std::atol(l.c_str() + 6);
+    return 0L;
+  };
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+    const char* kept;
+  } cases[] = {
+    {{"doc2pdf", "bomb_giant.pdf", "out.pdf"}, "tolm doc2pdf: interrupted: nothing written", ""},
+    {{"--script", "stuck.lua"}, "tolm stuck: interrupted: nothing written", ""},
+    {{"--script", "stuck.lua", "A.pdf"}, "tolm stuck: interrupted: wrote A.pdf, nothing else",
+     "A.pdf"},
+  };
+  for (const auto& c : cases) {
+    for (int sig : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE(c.args[0] + " " + strsignal(sig));
+      std::vector<std::string> argv = c.args;
+      argv.insert(argv.begin(), TOLM_EXE);
+      testsupport::Child job(argv, dir, {{"TOLM_HEADLESS", "1"}, {"TOLM_DSM_SANE", "0"}});
+      if (c.args[0] == "doc2pdf") {
+        // inside the decoding: the page's image takes memory by the 100 MB
+        for (int i = 0; i < 6000 && resident(job.id()) < 300 * 1024; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_GE(resident(job.id()), 300 * 1024) << job.err();
+        ASSERT_TRUE(hasPartial());
+      } else {
+        ASSERT_TRUE(job.waitForErr("waiting", 1, 60)) << job.err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+      const auto sent = std::chrono::steady_clock::now();
+      job.signal(sig);
+      int signalled = 0;
+      EXPECT_EQ(job.wait(60, &signalled), 128 + sig) << job.err();
+      const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+      EXPECT_LT(took, 2.0);
+      std::vector<std::string> said;
+      for (const std::string& l : lines(job.err()))
+        if (l.rfind("tolm ", 0) == 0)
+          said.push_back(l);
+      EXPECT_EQ(said, std::vector<std::string>{c.line}) << job.err();
+      EXPECT_FALSE(hasPartial());
+      std::vector<std::string> expected = inputs;
+      if (*c.kept) {
+        expected.push_back(c.kept);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(run({qpdf, "--check", c.kept}).status, 0);
+      }
+      EXPECT_EQ(files(), expected);
+      if (*c.kept)
+        fs::remove(dir + "/" + c.kept);
     }
   }
 }

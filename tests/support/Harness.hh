@@ -55,6 +55,7 @@ public:
   // -1 when it did not exit by itself; `signalled` tells the signal that
   // ended it, 0 for none.
   int wait(int seconds, int* signalled = nullptr);
+  pid_t id() const { return pid; }
 
 private:
   pid_t pid = -1;
