@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "deskew/Deskew.hh"
@@ -137,6 +138,68 @@ bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int 
     }
   }
   return marks > 20 + outside / 20000;
+}
+
+// Print of any shade outside the cut, told by the scan alone, whichever
+// detector made the cut: a background is even but for its noise and a slow
+// drift, while print steps from it, faintly or not (light letters in a band
+// of the background's own level, the band's own edge). Outside the cut and
+// more than `margin` pixels from it, sums of 2 x 2 pixels every `step`
+// pixels are compared with the next sum to the right and below; a step
+// larger than the background's noise allows (six of its deviations, at
+// least three levels; the noise told by the median step) where the next
+// sample along steps too is print. A few such places are dust. `scale` is
+// one level in the samples' unit.
+template <typename Gray>
+bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale, Gray gray)
+{
+  const Frame f(r);
+  const int step = std::max(2, (int)(dpi / 75));
+  const double margin = dpi * 2 / 25.4;
+  auto sum = [&](int x, int y) {
+    return (int32_t)(gray(x, y) + gray(x + 1, y) + gray(x, y + 1) + gray(x + 1, y + 1));
+  };
+  // The samples lying outside, a row of the grid at a time, with their
+  // steps to the right and below (a step to a sample within the margin or
+  // beyond the scan counts as none).
+  const int nx = (W - 2) / step + 1, ny = (H - 2) / step + 1;
+  if (nx < 2 || ny < 2)
+    return false;
+  std::vector<int32_t> right((size_t)nx * ny, -1), below((size_t)nx * ny, -1);
+  std::vector<int32_t> steps;
+  auto out = [&](int i, int j) {
+    return i < nx && j < ny && f.outside(i * step, j * step) > margin;
+  };
+  for (int j = 0; j < ny; ++j)
+    for (int i = 0; i < nx; ++i) {
+      if (!out(i, j))
+        continue;
+      const int32_t here = sum(i * step, j * step);
+      const size_t k = (size_t)j * nx + i;
+      if (out(i + 1, j))
+        steps.push_back(right[k] = std::abs(sum((i + 1) * step, j * step) - here));
+      if (out(i, j + 1))
+        steps.push_back(below[k] = std::abs(sum(i * step, (j + 1) * step) - here));
+    }
+  if (steps.empty())
+    return false;
+  std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+  // The median of |a - b| for two sums of Gaussian noise is 0.954 of one
+  // sum's deviation.
+  const double sigma = (double)steps[steps.size() / 2] / 0.954;
+  const double limit = std::max(6 * sigma, 12.0 * scale);
+  auto marked = [&](int i, int j) {
+    if (i >= nx || j >= ny)
+      return false;
+    const size_t k = (size_t)j * nx + i;
+    return right[k] > limit || below[k] > limit;
+  };
+  int64_t marks = 0;
+  for (int j = 0; j < ny; ++j)
+    for (int i = 0; i < nx; ++i)
+      if (marked(i, j) && (marked(i + 1, j) || marked(i, j + 1)))
+        ++marks;
+  return marks > 20 + (int64_t)steps.size() / 40000;
 }
 
 // The level of the background: the median of the samples lying more than

@@ -1169,7 +1169,9 @@ struct detector {
       const int32_t sum = grayAt(x, y) + grayAt(x1, y) + grayAt(x, y1) + grayAt(x1, y1);
       return std::abs(sum - 2 * (bgGray[x] + bgGray[x1] + rowShift[y] + rowShift[y1])) > 4 * tol[x];
     });
-    return print ? PrintOutside : Sheet;
+    if (print || sheetcheck::stepsOutside(W, H, r, dpi, scale, gray))
+      return PrintOutside;
+    return Sheet;
   }
 
 };

@@ -360,7 +360,8 @@ deskew_rect deskewFlatbed(Image& image)
   const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
   auto gray = [&g](int x, int y) { return g.at(x, y); };
   if (!sheetcheck::plausible(image.w, image.h, result) ||
-      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64, gray))
+      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64, gray) ||
+      sheetcheck::stepsOutside(image.w, image.h, result, dpi, 1, gray))
     return wholeImageRect(image);
   // A dark background around the cut is no lid but a sheet-fed scanner's,
   // against which the sheet's edges were not found: print as dark as the
