@@ -202,6 +202,8 @@ struct detector {
   std::vector<uint8_t> light; // background light enough for a shadow walk
   std::vector<int32_t> bgGray; // the background's gray level per column
   std::vector<int32_t> rowShift; // how far each row's background lies from bgGray
+  // Columns where a band shows paper (a corner of the sheet), per band.
+  std::vector<uint8_t> topPaper, bottomPaper;
   // Distances in pixels from the resolution, set by measure().
   int shadowSpan = 0, borderMin = 0, rowLimit = 0;
   int run = 3; // steps in a row that make an edge
@@ -221,10 +223,13 @@ struct detector {
     return NC == 3 ? (11 * p.c[0] + 16 * p.c[1] + 5 * p.c[2]) / 32 : p.c[0];
   }
 
-  // Whether rows [from, to) show only scanner background: every column
-  // alike, bar a few. Paper or print reaching into the band (a sheet that
-  // runs off the scan, a page without background) makes it uneven.
-  bool bandIsBackground(int from, int to, int32_t& level) const
+  // Whether rows [from, to) show scanner background: every column alike,
+  // bar a few. Paper or print reaching into the band (a sheet that runs off
+  // the scan, a page without background) makes it uneven. A turned sheet
+  // whose corners graze the scan's border reaches into it in at most two
+  // runs of columns, together under a quarter of the width: those columns
+  // are marked in `paper` and learn nothing from the band.
+  bool bandIsBackground(int from, int to, int32_t& level, std::vector<uint8_t>& paper) const
   {
     std::vector<int32_t> col(W), sorted;
     for (int x = 0; x < W; ++x) {
@@ -237,10 +242,19 @@ struct detector {
     std::nth_element(sorted.begin(), sorted.begin() + W / 2, sorted.end());
     const int32_t median = sorted[W / 2];
     level = median;
-    int64_t uneven = 0;
+    paper.assign(W, 0);
+    int64_t uneven = 0, runs = 0;
     for (int x = 0; x < W; ++x)
-      uneven += std::abs(col[x] - median) > 40 * scale;
-    return uneven * 100 <= W;
+      if (std::abs(col[x] - median) > 40 * scale) {
+        paper[x] = 1;
+        ++uneven;
+        runs += x == 0 || !paper[x - 1];
+      }
+    if (uneven * 100 <= W) {
+      paper.assign(W, 0);
+      return true;
+    }
+    return uneven * 4 < W && runs <= 2;
   }
 
   // The pixel averaged with its neighbour at (dx, dy).
@@ -345,17 +359,25 @@ struct detector {
         v[i].push_back(p.c[NC == 3 ? i : 0]);
     };
 
+    std::vector<uint8_t> learnt(W, 1);
     for (int x = 0; x < W;) {
       for (int i = 0; i < 3; ++i) {
         top[i].clear();
         bot[i].clear();
       }
-      for (int r = 0; r < tl; ++r)
-        push(top, x, r);
-      for (int r = H - bl; r < H; ++r)
-        push(bot, x, r);
+      if (topPaper.empty() || !topPaper[x])
+        for (int r = 0; r < tl; ++r)
+          push(top, x, r);
+      if (bottomPaper.empty() || !bottomPaper[x])
+        for (int r = H - bl; r < H; ++r)
+          push(bot, x, r);
+      if (!noBands && top[0].empty() && bot[0].empty()) {
+        // Paper in both bands here: the column takes its neighbour's.
+        learnt[x++] = 0;
+        continue;
+      }
 
-      if (bothBands) {
+      if (bothBands && !top[0].empty() && !bot[0].empty()) {
         const size_t nt = top[0].size() / 2, nb = bot[0].size() / 2;
         const int32_t t = (top[0][nt] + top[1][nt] + top[2][nt]) / 3;
         const int32_t b = (bot[0][nb] + bot[1][nb] + bot[2][nb]) / 3;
@@ -435,6 +457,17 @@ struct detector {
       light[x] = isLight;
       ++x;
     }
+    // Columns that learnt nothing take the nearest one's background.
+    for (int pass = 0; pass < 2; ++pass)
+      for (int k = 0; k < W; ++k) {
+        const int x = pass ? W - 1 - k : k, from = pass ? x + 1 : x - 1;
+        if (learnt[x] || from < 0 || from >= W || !learnt[from])
+          continue;
+        bg[x] = bg[from];
+        tol[x] = tol[from];
+        light[x] = light[from];
+        learnt[x] = 1;
+      }
   }
 
   // The sheet's sides as points: per row the first step from background
@@ -692,10 +725,14 @@ struct detector {
     // sheet to find.
     const bool hadBands = topLines > 0 || bottomLines > 0;
     int32_t topLevel = 0, bottomLevel = 0;
-    if (topLines > 0 && !bandIsBackground(0, topLines, topLevel))
+    if (topLines > 0 && !bandIsBackground(0, topLines, topLevel, topPaper))
       topLines = 0;
-    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H, bottomLevel))
+    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H, bottomLevel, bottomPaper))
       bottomLines = 0;
+    if (topLines < 1)
+      topPaper.clear();
+    if (bottomLines < 1)
+      bottomPaper.clear();
     if (hadBands && topLines < 1 && bottomLines < 1)
       return result;
 
@@ -1038,10 +1075,13 @@ struct detector {
   // How far from its corner `c` a side running along (ax, ay), the
   // background lying towards (nx, ny), first shows as an edge: three steps
   // in a row where paper and background beside it differ by the column's
-  // tolerance. More than `limit` when it does not within that.
+  // tolerance. More than `limit` when it does not within that. A corner
+  // beyond the scan's border (a turned sheet grazing it) hides nothing:
+  // the distance counts from where the side comes into the scan.
   int cornerGap(const std::pair<double, double>& c, double ax, double ay, double nx, double ny,
                 int limit) const
   {
+    int from = 0;
     auto gray = [&](double fx, double fy, int32_t& v) {
       if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
         return false;
@@ -1059,9 +1099,13 @@ struct detector {
         out += v;
       }
       const int x = std::min(W - 1, std::max(0, (int)(px + 4 * nx + 0.5)));
+      if (!ok && t == from) {
+        ++from;
+        continue;
+      }
       shown = ok && std::abs(in - out) >= 3 * tol[x] ? shown + 1 : 0;
       if (shown == 3)
-        return t - 2;
+        return t - 2 - from;
     }
     return limit + 1;
   }
@@ -1074,6 +1118,9 @@ struct detector {
     for (int y = 0; y < H; ++y)
       if ((topLines > 0 && y < topLines) || (bottomLines > 0 && y >= H - bottomLines))
         for (int x = 0; x < W; ++x) {
+          const std::vector<uint8_t>& paper = y < topLines ? topPaper : bottomPaper;
+          if (!paper.empty() && paper[x])
+            continue;
           sum += grayAt(x, y) - bgGray[x] - rowShift[y];
           ++n;
         }

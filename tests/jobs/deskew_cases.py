@@ -4,10 +4,11 @@
   deskew_cases.py make CASE OUT        the scan of CASE (PNG or TIFF)
   deskew_cases.py check CASE PAGE.png  measures the page as written and prints
                                        what is wrong with it (exit status 1)
-  deskew_cases.py check sheet|blank PAGE.png REF.png
+  deskew_cases.py check sheet|whole|blank PAGE.png REF.png
                                        the same for a page whose sheet, as
                                        scanned straight without background,
-                                       is REF
+                                       is REF (whole: the sheet lay whole on
+                                       the background, cut at its edges)
   deskew_cases.py list                 the case names
   deskew_cases.py note CASE            what the progress line says of its page
   deskew_cases.py scanner              the cases also fed through the virtual
@@ -543,10 +544,19 @@ def check(name, path, ref_path=None):
             if abs(a) > 0.15:
                 problems.append("residual skew %.2f degrees" % a)
             # no print lost: as much print as on the sheet, give or take
-            # what the turn blurs
-            ink, want_ink = int((out < 100).sum()), int((ref < 100).sum())
+            # what the turn blurs (half way between print and paper, the
+            # blur counts the same on the sheet and on the page)
+            ink, want_ink = int((out < 136).sum()), int((ref < 136).sum())
             if abs(ink - want_ink) > 0.03 * want_ink:
                 problems.append("%d dark pixels, the sheet has %d" % (ink, want_ink))
+            if expect == "whole":
+                # a sheet lying whole on the background: cut at each of its
+                # edges within 3 pixels, measured by where its print lies
+                got, at = margins(out, 136), margins(ref, 136)
+                facts += ", cut " + " ".join("%s %+d" % (k, got[k] - at[k]) for k in sorted(got))
+                for side in sorted(got):
+                    if abs(got[side] - at[side]) > 3:
+                        problems.append("cut %+d px at the %s" % (got[side] - at[side], side))
     print(name + ": " + facts)
     for p in problems:
         print(name + ": " + p)
