@@ -149,9 +149,10 @@ bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int 
 // larger than the background's noise allows (six of its deviations, at
 // least three levels; the noise told by the median step) where the next
 // sample along steps too is print. A few such places are dust. `scale` is
-// one level in the samples' unit.
+// one level in the samples' unit. Only rows [from, to) are looked at.
 template <typename Gray>
-bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale, Gray gray)
+bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale, int from, int to,
+                  Gray gray)
 {
   const Frame f(r);
   const int step = std::max(2, (int)(dpi / 75));
@@ -167,8 +168,11 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
     return false;
   std::vector<int32_t> right((size_t)nx * ny, -1), below((size_t)nx * ny, -1);
   std::vector<int32_t> steps;
+  from = std::max(from, 0);
+  to = std::min(to, H);
   auto out = [&](int i, int j) {
-    return i < nx && j < ny && f.outside(i * step, j * step) > margin;
+    return i < nx && j < ny && j * step >= from && j * step + 1 < to &&
+           f.outside(i * step, j * step) > margin;
   };
   for (int j = 0; j < ny; ++j)
     for (int i = 0; i < nx; ++i) {

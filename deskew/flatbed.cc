@@ -361,7 +361,7 @@ deskew_rect deskewFlatbed(Image& image)
   auto gray = [&g](int x, int y) { return g.at(x, y); };
   if (!sheetcheck::plausible(image.w, image.h, result) ||
       !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64, gray) ||
-      sheetcheck::stepsOutside(image.w, image.h, result, dpi, 1, gray))
+      sheetcheck::stepsOutside(image.w, image.h, result, dpi, 1, 0, image.h, gray))
     return wholeImageRect(image);
   // A dark background around the cut is no lid but a sheet-fed scanner's,
   // against which the sheet's edges were not found: print as dark as the
