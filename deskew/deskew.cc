@@ -317,6 +317,10 @@ struct detector {
   // Walks from (x, y) in direction (dx, dy) while `inside(position)` holds,
   // at most `span` steps; returns the edge moved back by 3 against the walk
   // when the departure keeps growing (the scan hit a shadow), else `edge`.
+  // Growing means by more than 3 levels a step over three steps: on paper
+  // beyond the edge, the sensor's noise alone makes the growth positive
+  // every other time, which would move the edge into the paper by a random
+  // distance.
   template <typename Inside>
   int shadowWalk(int x, int y, int dx, int dy, int span, int edge, Inside inside) const
   {
@@ -330,7 +334,7 @@ struct detector {
       avg.sum += v - slot;
       slot = v;
       ++avg.index;
-      if (avg.index >= 3 && avg.sum / 3 > 0)
+      if (avg.index >= 3 && avg.sum / 3 > 3 * scale)
         return (dx > 0 || dy > 0) ? p - 3 : p + 3;
       x += dx;
       y += dy;
@@ -553,18 +557,17 @@ struct detector {
     }
   }
 
-  // The side's slope to a fraction of a pixel, for a side too straight to
-  // show a step (under a pixel over its length: 0.04 degree on a 150 dpi
-  // page). The scan blurs the edge over a pixel or two; how much of a
-  // window across it is paper tells where in the window the edge lies.
-  // Side 0 is the top, 1 the bottom, 2 the left, 3 the right; the points
-  // are the side's own, (along, across). False when too few points give a
-  // position.
-  bool fineSlope(const points_t& list, int side, double& slope) const
+  // Where each point's edge lies to a fraction of a pixel: the scan blurs
+  // the edge over a pixel or two, and how much of a window across it
+  // (`before` pixels outwards, 2 inwards) is paper tells where in the window
+  // the paper begins. Side 0 is the top, 1 the bottom, 2 the left, 3 the
+  // right; the points are the side's own, (along, across); the positions
+  // come back as (along, first pixel of paper across).
+  std::vector<std::pair<double, double>> edgesAt(const points_t& list, int side, int before) const
   {
     const int dir = side == 0 || side == 2 ? 1 : -1; // towards the paper
     const bool rows = side >= 2;
-    const int before = run + 3, after = 2;
+    const int after = 2;
     std::vector<std::pair<double, double>> at;
     at.reserve(list.size());
     for (const point_t& p : list) {
@@ -572,7 +575,17 @@ struct detector {
       const int limit = rows ? W : H;
       if (std::min(q0, q1) < 0 || std::max(q0, q1) >= limit)
         continue;
-      auto g = [&](int q) { return rows ? grayAt(q, p.first) : grayAt(p.first, q); };
+      // Averaged over 5 pixels along the side: the sensor's noise is as
+      // large as a fraction of a pixel's step where paper and background
+      // are close.
+      auto g = [&](int q) {
+        int32_t sum = 0;
+        for (int k = -2; k <= 2; ++k) {
+          const int a = std::min(std::max(p.first + k, 0), (rows ? H : W) - 1);
+          sum += rows ? grayAt(q, a) : grayAt(a, q);
+        }
+        return sum / 5.0;
+      };
       const int x = rows ? p.second : p.first;
       const double b = bgGray[x];
       const double paper = (g(p.second + dir * (after + 1)) + g(p.second + dir * (after + 2)) +
@@ -586,6 +599,17 @@ struct detector {
       const double edge = p.second + dir * (after + 1) - dir * covered;
       at.emplace_back((double)p.first, edge);
     }
+    return at;
+  }
+
+  // The side's slope to a fraction of a pixel, for a side too straight to
+  // show a step (under a pixel over its length: 0.04 degree on a 150 dpi
+  // page), from where its points' edges lie. False when too few points
+  // give a position.
+  bool fineSlope(const points_t& list, int side, double& slope, int before) const
+  {
+    const bool rows = side >= 2;
+    std::vector<std::pair<double, double>> at = edgesAt(list, side, before);
     // Fitted twice: print touching the edge in a few places moves those
     // positions by whole pixels.
     for (int pass = 0; pass < 2; ++pass) {
@@ -603,6 +627,37 @@ struct detector {
                  at.end());
     }
     return true;
+  }
+
+  // Each side moved onto the sheet's edge. An edge is found where a few
+  // pixels in a row depart from the background by the column's tolerance:
+  // a pixel or two inside the paper against a dark background, more where
+  // paper and background are close (a gray or light background) and the
+  // scan's blur spreads the step. Where the points' edges lie to a
+  // fraction of a pixel, the median of their distances from the side's
+  // line moves it out onto the first pixels of paper.
+  void edgePositions(points_t* lists[4], LinearRegression<double> fits[4]) const
+  {
+    for (int i = 0; i < 4; ++i) {
+      LinearRegression<double>& f = fits[i];
+      if (f.count < 0.05 * (i >= 2 ? H : W) || f.count < 3)
+        continue;
+      const std::vector<std::pair<double, double>> at = edgesAt(*lists[i], i, run + 8);
+      if (at.size() < 3 || (double)at.size() < 0.05 * (i >= 2 ? H : W))
+        continue;
+      std::vector<double> d;
+      d.reserve(at.size());
+      for (const auto& a : at)
+        d.push_back(a.second - (f.a + f.b * a.first));
+      std::nth_element(d.begin(), d.begin() + d.size() / 2, d.end());
+      // Outwards only, and by less than the window reaches: the points lie
+      // on or inside the edge, and a median inside them is not the sheet's
+      // edge but something on it (light rings in a photograph as dark as
+      // the background).
+      const double out = i == 0 || i == 2 ? -d[d.size() / 2] : d[d.size() / 2];
+      if (out > 0 && out < run + 6)
+        f.a += d[d.size() / 2];
+    }
   }
 
   // A straight line through each side's points, fitted again without the
@@ -637,7 +692,7 @@ struct detector {
     const double small = std::tan(0.2 / 180 * kPi);
     for (int i = 0; i < 4; ++i) {
       const bool smooth = steps[i] == Flat || (steps[i] == Irregular && std::fabs(fits[i].b) < small);
-      if (smooth && fineSlope(*lists[i], i, slope[i])) {
+      if (smooth && fineSlope(*lists[i], i, slope[i], run + 3)) {
         found[i] = true;
         flat = flat && steps[i] == Flat;
         const double a = std::atan(slope[i]) / kPi * 180;
@@ -773,16 +828,36 @@ struct detector {
     LinearRegression<double> fits[4];
     fitSides(image, lists, fits);
     // Sides too straight to show a step have no say beside sides whose
-    // steps tell their slope.
+    // steps tell their slope; nor have sides whose points shift by less
+    // than two pixels along the stretch they were found on (a side half
+    // hidden under print as dark as the background): a line fitted through
+    // a step or two, back and forth, is off by as much as the slope itself.
     Steps steps[4];
     for (int i = 0; i < 4; ++i)
       steps[i] = staircase(*lists[i], fits[i]);
     const bool stairs = std::count(steps, steps + 4, Staircase) > 0;
     bool weak[4];
-    for (int i = 0; i < 4; ++i)
-      weak[i] = stairs && steps[i] == Flat;
+    for (int i = 0; i < 4; ++i) {
+      const points_t& l = *lists[i];
+      const double span = l.empty() ? 0.0 : (double)l.back().first - l.front().first;
+      weak[i] = stairs && (steps[i] == Flat ||
+                           (steps[i] == Irregular && std::fabs(fits[i].b) * span < 2.0));
+    }
     if (!stairs)
       fineSlopes(lists, fits, steps);
+    // Sides turned further (many steps, their positions rounded to whole
+    // pixels, jittered by the noise where the step from the background is
+    // small): the slope through their edges to a fraction of a pixel.
+    for (int i = 0; i < 4; ++i) {
+      double slope = 0;
+      LinearRegression<double>& f = fits[i];
+      if (steps[i] == Irregular && std::fabs(f.b) >= std::tan(0.2 / 180 * kPi) &&
+          fineSlope(*lists[i], i, slope, run + 8) && std::fabs(slope - f.b) < 0.01) {
+        f.b = slope;
+        f.a = f.sumY / f.count - f.b * f.sumX / f.count;
+      }
+    }
+    edgePositions(lists, fits);
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
 
@@ -1216,7 +1291,7 @@ struct detector {
       const int32_t sum = grayAt(x, y) + grayAt(x1, y) + grayAt(x, y1) + grayAt(x1, y1);
       return std::abs(sum - 2 * (bgGray[x] + bgGray[x1] + rowShift[y] + rowShift[y1])) > 4 * tol[x];
     });
-    if (print || sheetcheck::stepsOutside(W, H, r, dpi, scale, gray))
+    if (print || sheetcheck::stepsOutside(W, H, r, dpi, scale, from, to, gray))
       return PrintOutside;
     return Sheet;
   }

@@ -113,8 +113,9 @@ TINY = {
 # a lid that is not white), their edges soft as a sensor blurs them: plain
 # sheets, and sheets under full-width print within 8 levels of the
 # background carrying light marks (a title in a header or footer band, rings
-# in a photograph over the lower half); photographs at the dark
-# background's own level over sheets turned by a hair.
+# in a photograph over the lower half); photographs within the tolerance of
+# a dark background (hard-edged, as drawn) over sheets turned by a hair,
+# whose sides show only above the photograph.
 # name: (seed, angle, background, band level or None, band, dpi)
 GRAY = {
     "gray-100": (91, 1.5, 100, None, "none", 150),
@@ -128,9 +129,9 @@ GRAY = {
     "gray-200-both-minus-8": (99, 1.5, 200, 192, "band-both", 150),
     "gray-225-footer-minus-8": (100, -1.5, 225, 217, "band-bottom", 150),
     "gray-200-lower-half-plus-8-300": (101, 1.5, 200, 208, "lower-half", 300),
-    "lower-half-0.08": (102, 0.08, 20, 20, "lower-half", 150),
-    "lower-half-minus-0.12-200": (103, -0.12, 20, 20, "lower-half", 200),
-    "lower-half-0.15": (104, 0.15, 20, 20, "lower-half", 150),
+    "lower-half-0.08": (102, 0.08, 20, 18, "lower-half", 150),
+    "lower-half-minus-0.12-200": (103, -0.12, 20, 22, "lower-half", 200),
+    "lower-half-0.15": (104, 0.15, 20, 16, "lower-half", 150),
 }
 
 
@@ -147,7 +148,7 @@ def angle_note(angle):
 def note(name):
     """What the progress line says of the page (empty: not checked). A sheet
     under a band that differs from the background may also be kept."""
-    if name in GRAY and (GRAY[name][3] is None or GRAY[name][2] == GRAY[name][3]):
+    if name in GRAY and (GRAY[name][3] is None or GRAY[name][2] == 20):
         return angle_note(GRAY[name][1])
     if name in TINY and len(TINY[name]) > 3:
         # the angle told to the hundredth, or said to be too small to tell
@@ -257,7 +258,9 @@ def scan(name):
     if name in GRAY:
         seed, angle, bg, _, _, dpi = GRAY[name]
         with at_dpi(dpi):
-            return on_scanner(dark_sheet(name), angle, bg, bg, seed, soft=bg != 20)
+            if bg == 20:
+                return jf.on_background(dark_sheet(name), angle, bg)
+            return on_scanner(dark_sheet(name), angle, bg, bg, seed, soft=True)
     if name in LEVEL:
         _, angle, bg, _, _, dpi = LEVEL[name]
         with at_dpi(dpi):
@@ -438,11 +441,12 @@ def check_gray(name, out):
     """A sheet of GRAY: cut at each of its edges within 3 pixels (measured by
     where its print lies; a side where print reaches the sheet's edge by the
     page's size), level to the hundredth, every mark of its band kept; or,
-    under a band unlike the background, kept exactly as scanned."""
+    under a band on a gray or light background, kept exactly as
+    scanned."""
     _, angle, bg, level, feature, dpi = GRAY[name]
     ref = np.asarray(dark_sheet(name))
     src = np.asarray(scan(name).convert("L"))
-    if out.shape == src.shape and level is not None and level != bg:
+    if out.shape == src.shape and level is not None and bg != 20:
         # kept: the page as it was, bar the PDF's lossy storage
         changed = np.abs(out.astype(int) - src).max() > 16
         return "kept as scanned", ["pixels changed"] if changed else []
