@@ -170,9 +170,14 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
   std::vector<int32_t> steps;
   from = std::max(from, 0);
   to = std::min(to, H);
+  // Per row of the grid, the columns within the margin around the cut.
+  std::vector<int> in0(ny), in1(ny);
+  for (int j = 0; j < ny; ++j)
+    f.run(j * step, margin, W, in0[j], in1[j]);
   auto out = [&](int i, int j) {
-    return i < nx && j < ny && j * step >= from && j * step + 1 < to &&
-           f.outside(i * step, j * step) > margin;
+    const int x = i * step, y = j * step;
+    return i < nx && j < ny && y >= from && y + 1 < to && (x < in0[j] || x >= in1[j]) &&
+           f.outside(x, y) > margin;
   };
   for (int j = 0; j < ny; ++j)
     for (int i = 0; i < nx; ++i) {

@@ -608,8 +608,13 @@ struct detector {
   // give a position.
   bool fineSlope(const points_t& list, int side, double& slope, int before) const
   {
+    return slopeThrough(edgesAt(list, side, before), side, slope);
+  }
+
+  // The slope of a line through the edges' positions `at`, fitted twice.
+  bool slopeThrough(std::vector<std::pair<double, double>> at, int side, double& slope) const
+  {
     const bool rows = side >= 2;
-    std::vector<std::pair<double, double>> at = edgesAt(list, side, before);
     // Fitted twice: print touching the edge in a few places moves those
     // positions by whole pixels.
     for (int pass = 0; pass < 2; ++pass) {
@@ -636,13 +641,14 @@ struct detector {
   // scan's blur spreads the step. Where the points' edges lie to a
   // fraction of a pixel, the median of their distances from the side's
   // line moves it out onto the first pixels of paper.
-  void edgePositions(points_t* lists[4], LinearRegression<double> fits[4]) const
+  void edgePositions(const std::vector<std::pair<double, double>> edges[4],
+                     LinearRegression<double> fits[4]) const
   {
     for (int i = 0; i < 4; ++i) {
       LinearRegression<double>& f = fits[i];
       if (f.count < 0.05 * (i >= 2 ? H : W) || f.count < 3)
         continue;
-      const std::vector<std::pair<double, double>> at = edgesAt(*lists[i], i, run + 8);
+      const std::vector<std::pair<double, double>>& at = edges[i];
       if (at.size() < 3 || (double)at.size() < 0.05 * (i >= 2 ? H : W))
         continue;
       std::vector<double> d;
@@ -848,16 +854,18 @@ struct detector {
     // Sides turned further (many steps, their positions rounded to whole
     // pixels, jittered by the noise where the step from the background is
     // small): the slope through their edges to a fraction of a pixel.
+    std::vector<std::pair<double, double>> edges[4];
     for (int i = 0; i < 4; ++i) {
       double slope = 0;
       LinearRegression<double>& f = fits[i];
+      edges[i] = edgesAt(*lists[i], i, run + 8);
       if (steps[i] == Irregular && std::fabs(f.b) >= std::tan(0.2 / 180 * kPi) &&
-          fineSlope(*lists[i], i, slope, run + 8) && std::fabs(slope - f.b) < 0.01) {
+          slopeThrough(edges[i], i, slope) && std::fabs(slope - f.b) < 0.01) {
         f.b = slope;
         f.a = f.sumY / f.count - f.b * f.sumX / f.count;
       }
     }
-    edgePositions(lists, fits);
+    edgePositions(edges, fits);
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
 
