@@ -227,7 +227,7 @@ struct detector {
   // bar a few. Paper or print reaching into the band (a sheet that runs off
   // the scan, a page without background) makes it uneven. A turned sheet
   // whose corners graze the scan's border reaches into it in at most two
-  // runs of columns, together under a quarter of the width: those columns
+  // runs of columns, together under half the width: those columns
   // are marked in `paper` and learn nothing from the band.
   bool bandIsBackground(int from, int to, int32_t& level, std::vector<uint8_t>& paper) const
   {
@@ -254,7 +254,7 @@ struct detector {
       paper.assign(W, 0);
       return true;
     }
-    return uneven * 4 < W && runs <= 2;
+    return uneven * 2 < W && runs <= 2;
   }
 
   // The pixel averaged with its neighbour at (dx, dy).

@@ -137,6 +137,24 @@ TEST(DeskewParameters, BandsAndResolutions)
   }
 }
 
+// A sheet turned so far that its corners reach into the bands at the top
+// and bottom of the scan (and out over its border): the bands still teach
+// the background beside the corners, and the angle comes from the edges in
+// view.
+TEST(DeskewParameters, CornersGrazingTheBandsAndTheBorder)
+{
+  for (double angle : {3.0, -3.0}) {
+    synthetic::Scan s;
+    s.height = 872;
+    s.angle = angle;
+    Image img = synthetic::make(s);
+    const deskew_rect r = deskewParameters(img, 10, 10);
+    const std::string what = "angle " + std::to_string(angle);
+    EXPECT_NEAR(r.angle, -angle, 0.05) << what;
+    EXPECT_NEAR(r.width, synthetic::Sheet().width, 3) << what;
+  }
+}
+
 TEST(DeskewParameters, BandsThatDisagreeUseTheBottomOneOnly)
 {
   // Top band at 34 or 35, bottom band and background at 120, a faint sheet

@@ -465,9 +465,10 @@ TEST_F(Jobs, Scan2pdfEveryPageEmpty)
 // background, sheets running off the scan, a framed sheet, a blank sheet,
 // sheets whose print as dark as the background reaches an edge, sheets
 // under a band at the background's own level, backgrounds drifting down the
-// scan, sheets turned by a hair) through doc2pdf and, as the virtual
-// scanner's files, scan2pdf; each written page measured by
-// deskew_cases.py.
+// scan, sheets turned by a hair, sheets on gray and light backgrounds)
+// through doc2pdf and, as the virtual scanner's files, scan2pdf; each
+// written page measured by deskew_cases.py. Then the virtual scanner's own
+// skewed pages, some turned so far that their corners graze its border.
 TEST_F(Jobs, DeskewKeepsEveryPagesContent)
 {
   requireTools();
@@ -497,8 +498,9 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
     ASSERT_EQ(helper({"make", name, name + ".png"}).status, 0);
     Result r = tolm({"doc2pdf", "--deskew", name + ".png", name + ".pdf"});
     ASSERT_EQ(r.status, 0) << r.err;
-    // A sheet under a band at the background's own level may be kept as
-    // scanned; the check tells which and that nothing was lost.
+    // A sheet under a band at the background's own level (or within a few
+    // levels of a gray or light one) may be kept as scanned; the check
+    // tells which and that nothing was lost.
     const bool kept = name == "white-page";
     if (name.rfind("level-", 0) != 0) {
       EXPECT_EQ(r.err.find("no sheet edges found, not straightened") != std::string::npos, kept)
