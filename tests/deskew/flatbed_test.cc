@@ -76,7 +76,8 @@ Image flatbedScan(const Flatbed& f, const synthetic::Sheet& sh)
   return img;
 }
 
-void expectSheet(const deskew_rect& r, const Flatbed& f, const synthetic::Sheet& sh, const std::string& what)
+// Where the sheet's corners land on the glass.
+synthetic::Truth truthOf(const Flatbed& f, const synthetic::Sheet& sh)
 {
   synthetic::Scan s;
   s.width = f.width;
@@ -84,7 +85,12 @@ void expectSheet(const deskew_rect& r, const Flatbed& f, const synthetic::Sheet&
   s.angle = f.angle;
   s.cx = f.cx;
   s.cy = f.cy;
-  const synthetic::Truth t = synthetic::truth(s, sh);
+  return synthetic::truth(s, sh);
+}
+
+void expectSheet(const deskew_rect& r, const Flatbed& f, const synthetic::Sheet& sh, const std::string& what)
+{
+  const synthetic::Truth t = truthOf(f, sh);
   EXPECT_NEAR(r.angle, -f.angle, 0.2) << what;
   EXPECT_NEAR(r.x, t.tlx, 3.0) << what;
   EXPECT_NEAR(r.y, t.tly, 3.0) << what;
@@ -274,13 +280,7 @@ TEST(DeskewFlatbed, BandAtTheLidsLevelIsNeverCutOff)
       EXPECT_EQ(r.angle, 0) << what;
       continue;
     }
-    synthetic::Scan s;
-    s.width = f.width;
-    s.height = f.height;
-    s.angle = f.angle;
-    s.cx = f.cx;
-    s.cy = f.cy;
-    const synthetic::Truth t = synthetic::truth(s, sh);
+    const synthetic::Truth t = truthOf(f, sh);
     EXPECT_LE(r.y, std::min(t.tly, t.try_) + 3) << what;
     EXPECT_GE(r.height, sh.height - 3) << what;
   }
