@@ -166,30 +166,45 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
   const int nx = (W - 2) / step + 1, ny = (H - 2) / step + 1;
   if (nx < 2 || ny < 2)
     return false;
-  std::vector<int32_t> right((size_t)nx * ny, -1), below((size_t)nx * ny, -1);
-  std::vector<int32_t> steps;
   from = std::max(from, 0);
   to = std::min(to, H);
-  // Per row of the grid, the columns within the margin around the cut.
-  std::vector<int> in0(ny), in1(ny);
-  for (int j = 0; j < ny; ++j)
+  // Per row of the grid, the columns within the margin around the cut:
+  // only the grid's columns before `skip0` and from `skip1` on are outside.
+  std::vector<int> in0(ny), in1(ny), skip0(ny), skip1(ny);
+  for (int j = 0; j < ny; ++j) {
     f.run(j * step, margin, W, in0[j], in1[j]);
+    skip0[j] = std::min(nx, (in0[j] + step - 1) / step);
+    skip1[j] = std::max(skip0[j], std::min(nx, (in1[j] + step - 1) / step));
+  }
   auto out = [&](int i, int j) {
     const int x = i * step, y = j * step;
     return i < nx && j < ny && y >= from && y + 1 < to && (x < in0[j] || x >= in1[j]) &&
            f.outside(x, y) > margin;
   };
-  for (int j = 0; j < ny; ++j)
-    for (int i = 0; i < nx; ++i) {
-      if (!out(i, j))
-        continue;
-      const int32_t here = sum(i * step, j * step);
-      const size_t k = (size_t)j * nx + i;
-      if (out(i + 1, j))
-        steps.push_back(right[k] = std::abs(sum((i + 1) * step, j * step) - here));
-      if (out(i, j + 1))
-        steps.push_back(below[k] = std::abs(sum(i * step, (j + 1) * step) - here));
-    }
+  // The steps of the samples outside in row j, -1 where none.
+  auto rowSteps = [&](int j, std::vector<int32_t>& right, std::vector<int32_t>& below) {
+    std::fill(right.begin(), right.end(), -1);
+    std::fill(below.begin(), below.end(), -1);
+    for (int part = 0; part < 2; ++part)
+      for (int i = part ? skip1[j] : 0; i < (part ? nx : skip0[j]); ++i) {
+        if (!out(i, j))
+          continue;
+        const int32_t here = sum(i * step, j * step);
+        if (out(i + 1, j))
+          right[i] = std::abs(sum((i + 1) * step, j * step) - here);
+        if (out(i, j + 1))
+          below[i] = std::abs(sum(i * step, (j + 1) * step) - here);
+      }
+  };
+  std::vector<int32_t> right(nx + 1), below(nx + 1), right1(nx + 1), below1(nx + 1);
+  std::vector<int32_t> steps;
+  for (int j = 0; j < ny; ++j) {
+    rowSteps(j, right, below);
+    for (int i = 0; i < nx; ++i)
+      for (int32_t v : {right[i], below[i]})
+        if (v >= 0)
+          steps.push_back(v);
+  }
   if (steps.empty())
     return false;
   std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
@@ -197,17 +212,23 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
   // sum's deviation.
   const double sigma = (double)steps[steps.size() / 2] / 0.954;
   const double limit = std::max(6 * sigma, 12.0 * scale);
-  auto marked = [&](int i, int j) {
-    if (i >= nx || j >= ny)
-      return false;
-    const size_t k = (size_t)j * nx + i;
-    return right[k] > limit || below[k] > limit;
-  };
+  // Rows j and j + 1 at a time.
   int64_t marks = 0;
-  for (int j = 0; j < ny; ++j)
+  rowSteps(0, right, below);
+  for (int j = 0; j < ny; ++j) {
+    if (j + 1 < ny)
+      rowSteps(j + 1, right1, below1);
+    else
+      std::fill(right1.begin(), right1.end(), -1), std::fill(below1.begin(), below1.end(), -1);
+    auto marked = [&](const std::vector<int32_t>& r, const std::vector<int32_t>& b, int i) {
+      return r[i] > limit || b[i] > limit;
+    };
     for (int i = 0; i < nx; ++i)
-      if (marked(i, j) && (marked(i + 1, j) || marked(i, j + 1)))
+      if (marked(right, below, i) && (marked(right, below, i + 1) || marked(right1, below1, i)))
         ++marks;
+    right.swap(right1);
+    below.swap(below1);
+  }
   return marks > 20 + (int64_t)steps.size() / 40000;
 }
 
