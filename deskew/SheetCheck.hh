@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "deskew/Deskew.hh"
@@ -137,6 +138,98 @@ bool printOutside(int W, int H, const deskew_rect& r, double dpi, int from, int 
     }
   }
   return marks > 20 + outside / 20000;
+}
+
+// Print of any shade outside the cut, told by the scan alone, whichever
+// detector made the cut: a background is even but for its noise and a slow
+// drift, while print steps from it, faintly or not (light letters in a band
+// of the background's own level, the band's own edge). Outside the cut and
+// more than `margin` pixels from it, sums of 2 x 2 pixels every `step`
+// pixels are compared with the next sum to the right and below; a step
+// larger than the background's noise allows (six of its deviations, at
+// least three levels; the noise told by the median step) where the next
+// sample along steps too is print. A few such places are dust. `scale` is
+// one level in the samples' unit. Only rows [from, to) are looked at.
+template <typename Gray>
+bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale, int from, int to,
+                  Gray gray)
+{
+  const Frame f(r);
+  const int step = std::max(2, (int)(dpi / 75));
+  const double margin = dpi * 2 / 25.4;
+  auto sum = [&](int x, int y) {
+    return (int32_t)(gray(x, y) + gray(x + 1, y) + gray(x, y + 1) + gray(x + 1, y + 1));
+  };
+  // The samples lying outside, a row of the grid at a time, with their
+  // steps to the right and below (a step to a sample within the margin or
+  // beyond the scan counts as none).
+  const int nx = (W - 2) / step + 1, ny = (H - 2) / step + 1;
+  if (nx < 2 || ny < 2)
+    return false;
+  from = std::max(from, 0);
+  to = std::min(to, H);
+  // Per row of the grid, the columns within the margin around the cut:
+  // only the grid's columns before `skip0` and from `skip1` on are outside.
+  std::vector<int> in0(ny), in1(ny), skip0(ny), skip1(ny);
+  for (int j = 0; j < ny; ++j) {
+    f.run(j * step, margin, W, in0[j], in1[j]);
+    skip0[j] = std::min(nx, (in0[j] + step - 1) / step);
+    skip1[j] = std::max(skip0[j], std::min(nx, (in1[j] + step - 1) / step));
+  }
+  auto out = [&](int i, int j) {
+    const int x = i * step, y = j * step;
+    return i < nx && j < ny && y >= from && y + 1 < to && (x < in0[j] || x >= in1[j]) &&
+           f.outside(x, y) > margin;
+  };
+  // The steps of the samples outside in row j, -1 where none.
+  auto rowSteps = [&](int j, std::vector<int32_t>& right, std::vector<int32_t>& below) {
+    std::fill(right.begin(), right.end(), -1);
+    std::fill(below.begin(), below.end(), -1);
+    for (int part = 0; part < 2; ++part)
+      for (int i = part ? skip1[j] : 0; i < (part ? nx : skip0[j]); ++i) {
+        if (!out(i, j))
+          continue;
+        const int32_t here = sum(i * step, j * step);
+        if (out(i + 1, j))
+          right[i] = std::abs(sum((i + 1) * step, j * step) - here);
+        if (out(i, j + 1))
+          below[i] = std::abs(sum(i * step, (j + 1) * step) - here);
+      }
+  };
+  std::vector<int32_t> right(nx + 1), below(nx + 1), right1(nx + 1), below1(nx + 1);
+  std::vector<int32_t> steps;
+  for (int j = 0; j < ny; ++j) {
+    rowSteps(j, right, below);
+    for (int i = 0; i < nx; ++i)
+      for (int32_t v : {right[i], below[i]})
+        if (v >= 0)
+          steps.push_back(v);
+  }
+  if (steps.empty())
+    return false;
+  std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+  // The median of |a - b| for two sums of Gaussian noise is 0.954 of one
+  // sum's deviation.
+  const double sigma = (double)steps[steps.size() / 2] / 0.954;
+  const double limit = std::max(6 * sigma, 12.0 * scale);
+  // Rows j and j + 1 at a time.
+  int64_t marks = 0;
+  rowSteps(0, right, below);
+  for (int j = 0; j < ny; ++j) {
+    if (j + 1 < ny)
+      rowSteps(j + 1, right1, below1);
+    else
+      std::fill(right1.begin(), right1.end(), -1), std::fill(below1.begin(), below1.end(), -1);
+    auto marked = [&](const std::vector<int32_t>& r, const std::vector<int32_t>& b, int i) {
+      return r[i] > limit || b[i] > limit;
+    };
+    for (int i = 0; i < nx; ++i)
+      if (marked(right, below, i) && (marked(right, below, i + 1) || marked(right1, below1, i)))
+        ++marks;
+    right.swap(right1);
+    below.swap(below1);
+  }
+  return marks > 20 + (int64_t)steps.size() / 40000;
 }
 
 // The level of the background: the median of the samples lying more than

@@ -202,6 +202,8 @@ struct detector {
   std::vector<uint8_t> light; // background light enough for a shadow walk
   std::vector<int32_t> bgGray; // the background's gray level per column
   std::vector<int32_t> rowShift; // how far each row's background lies from bgGray
+  // Columns where a band shows paper (a corner of the sheet), per band.
+  std::vector<uint8_t> topPaper, bottomPaper;
   // Distances in pixels from the resolution, set by measure().
   int shadowSpan = 0, borderMin = 0, rowLimit = 0;
   int run = 3; // steps in a row that make an edge
@@ -221,10 +223,13 @@ struct detector {
     return NC == 3 ? (11 * p.c[0] + 16 * p.c[1] + 5 * p.c[2]) / 32 : p.c[0];
   }
 
-  // Whether rows [from, to) show only scanner background: every column
-  // alike, bar a few. Paper or print reaching into the band (a sheet that
-  // runs off the scan, a page without background) makes it uneven.
-  bool bandIsBackground(int from, int to, int32_t& level) const
+  // Whether rows [from, to) show scanner background: every column alike,
+  // bar a few. Paper or print reaching into the band (a sheet that runs off
+  // the scan, a page without background) makes it uneven. A turned sheet
+  // whose corners graze the scan's border reaches into it in at most two
+  // runs of columns, together under half the width: those columns
+  // are marked in `paper` and learn nothing from the band.
+  bool bandIsBackground(int from, int to, int32_t& level, std::vector<uint8_t>& paper) const
   {
     std::vector<int32_t> col(W), sorted;
     for (int x = 0; x < W; ++x) {
@@ -237,10 +242,19 @@ struct detector {
     std::nth_element(sorted.begin(), sorted.begin() + W / 2, sorted.end());
     const int32_t median = sorted[W / 2];
     level = median;
-    int64_t uneven = 0;
+    paper.assign(W, 0);
+    int64_t uneven = 0, runs = 0;
     for (int x = 0; x < W; ++x)
-      uneven += std::abs(col[x] - median) > 40 * scale;
-    return uneven * 100 <= W;
+      if (std::abs(col[x] - median) > 40 * scale) {
+        paper[x] = 1;
+        ++uneven;
+        runs += x == 0 || !paper[x - 1];
+      }
+    if (uneven * 100 <= W) {
+      paper.assign(W, 0);
+      return true;
+    }
+    return uneven * 2 < W && runs <= 2;
   }
 
   // The pixel averaged with its neighbour at (dx, dy).
@@ -303,6 +317,10 @@ struct detector {
   // Walks from (x, y) in direction (dx, dy) while `inside(position)` holds,
   // at most `span` steps; returns the edge moved back by 3 against the walk
   // when the departure keeps growing (the scan hit a shadow), else `edge`.
+  // Growing means by more than 3 levels a step over three steps: on paper
+  // beyond the edge, the sensor's noise alone makes the growth positive
+  // every other time, which would move the edge into the paper by a random
+  // distance.
   template <typename Inside>
   int shadowWalk(int x, int y, int dx, int dy, int span, int edge, Inside inside) const
   {
@@ -316,7 +334,7 @@ struct detector {
       avg.sum += v - slot;
       slot = v;
       ++avg.index;
-      if (avg.index >= 3 && avg.sum / 3 > 0)
+      if (avg.index >= 3 && avg.sum / 3 > 3 * scale)
         return (dx > 0 || dy > 0) ? p - 3 : p + 3;
       x += dx;
       y += dy;
@@ -345,17 +363,25 @@ struct detector {
         v[i].push_back(p.c[NC == 3 ? i : 0]);
     };
 
+    std::vector<uint8_t> learnt(W, 1);
     for (int x = 0; x < W;) {
       for (int i = 0; i < 3; ++i) {
         top[i].clear();
         bot[i].clear();
       }
-      for (int r = 0; r < tl; ++r)
-        push(top, x, r);
-      for (int r = H - bl; r < H; ++r)
-        push(bot, x, r);
+      if (topPaper.empty() || !topPaper[x])
+        for (int r = 0; r < tl; ++r)
+          push(top, x, r);
+      if (bottomPaper.empty() || !bottomPaper[x])
+        for (int r = H - bl; r < H; ++r)
+          push(bot, x, r);
+      if (!noBands && top[0].empty() && bot[0].empty()) {
+        // Paper in both bands here: the column takes its neighbour's.
+        learnt[x++] = 0;
+        continue;
+      }
 
-      if (bothBands) {
+      if (bothBands && !top[0].empty() && !bot[0].empty()) {
         const size_t nt = top[0].size() / 2, nb = bot[0].size() / 2;
         const int32_t t = (top[0][nt] + top[1][nt] + top[2][nt]) / 3;
         const int32_t b = (bot[0][nb] + bot[1][nb] + bot[2][nb]) / 3;
@@ -435,6 +461,17 @@ struct detector {
       light[x] = isLight;
       ++x;
     }
+    // Columns that learnt nothing take the nearest one's background.
+    for (int pass = 0; pass < 2; ++pass)
+      for (int k = 0; k < W; ++k) {
+        const int x = pass ? W - 1 - k : k, from = pass ? x + 1 : x - 1;
+        if (learnt[x] || from < 0 || from >= W || !learnt[from])
+          continue;
+        bg[x] = bg[from];
+        tol[x] = tol[from];
+        light[x] = light[from];
+        learnt[x] = 1;
+      }
   }
 
   // The sheet's sides as points: per row the first step from background
@@ -520,18 +557,17 @@ struct detector {
     }
   }
 
-  // The side's slope to a fraction of a pixel, for a side too straight to
-  // show a step (under a pixel over its length: 0.04 degree on a 150 dpi
-  // page). The scan blurs the edge over a pixel or two; how much of a
-  // window across it is paper tells where in the window the edge lies.
-  // Side 0 is the top, 1 the bottom, 2 the left, 3 the right; the points
-  // are the side's own, (along, across). False when too few points give a
-  // position.
-  bool fineSlope(const points_t& list, int side, double& slope) const
+  // Where each point's edge lies to a fraction of a pixel: the scan blurs
+  // the edge over a pixel or two, and how much of a window across it
+  // (`before` pixels outwards, 2 inwards) is paper tells where in the window
+  // the paper begins. Side 0 is the top, 1 the bottom, 2 the left, 3 the
+  // right; the points are the side's own, (along, across); the positions
+  // come back as (along, first pixel of paper across).
+  std::vector<std::pair<double, double>> edgesAt(const points_t& list, int side, int before) const
   {
     const int dir = side == 0 || side == 2 ? 1 : -1; // towards the paper
     const bool rows = side >= 2;
-    const int before = run + 3, after = 2;
+    const int after = 2;
     std::vector<std::pair<double, double>> at;
     at.reserve(list.size());
     for (const point_t& p : list) {
@@ -539,7 +575,17 @@ struct detector {
       const int limit = rows ? W : H;
       if (std::min(q0, q1) < 0 || std::max(q0, q1) >= limit)
         continue;
-      auto g = [&](int q) { return rows ? grayAt(q, p.first) : grayAt(p.first, q); };
+      // Averaged over 5 pixels along the side: the sensor's noise is as
+      // large as a fraction of a pixel's step where paper and background
+      // are close.
+      auto g = [&](int q) {
+        int32_t sum = 0;
+        for (int k = -2; k <= 2; ++k) {
+          const int a = std::min(std::max(p.first + k, 0), (rows ? H : W) - 1);
+          sum += rows ? grayAt(q, a) : grayAt(a, q);
+        }
+        return sum / 5.0;
+      };
       const int x = rows ? p.second : p.first;
       const double b = bgGray[x];
       const double paper = (g(p.second + dir * (after + 1)) + g(p.second + dir * (after + 2)) +
@@ -553,6 +599,22 @@ struct detector {
       const double edge = p.second + dir * (after + 1) - dir * covered;
       at.emplace_back((double)p.first, edge);
     }
+    return at;
+  }
+
+  // The side's slope to a fraction of a pixel, for a side too straight to
+  // show a step (under a pixel over its length: 0.04 degree on a 150 dpi
+  // page), from where its points' edges lie. False when too few points
+  // give a position.
+  bool fineSlope(const points_t& list, int side, double& slope, int before) const
+  {
+    return slopeThrough(edgesAt(list, side, before), side, slope);
+  }
+
+  // The slope of a line through the edges' positions `at`, fitted twice.
+  bool slopeThrough(std::vector<std::pair<double, double>> at, int side, double& slope) const
+  {
+    const bool rows = side >= 2;
     // Fitted twice: print touching the edge in a few places moves those
     // positions by whole pixels.
     for (int pass = 0; pass < 2; ++pass) {
@@ -570,6 +632,38 @@ struct detector {
                  at.end());
     }
     return true;
+  }
+
+  // Each side moved onto the sheet's edge. An edge is found where a few
+  // pixels in a row depart from the background by the column's tolerance:
+  // a pixel or two inside the paper against a dark background, more where
+  // paper and background are close (a gray or light background) and the
+  // scan's blur spreads the step. Where the points' edges lie to a
+  // fraction of a pixel, the median of their distances from the side's
+  // line moves it out onto the first pixels of paper.
+  void edgePositions(const std::vector<std::pair<double, double>> edges[4],
+                     LinearRegression<double> fits[4]) const
+  {
+    for (int i = 0; i < 4; ++i) {
+      LinearRegression<double>& f = fits[i];
+      if (f.count < 0.05 * (i >= 2 ? H : W) || f.count < 3)
+        continue;
+      const std::vector<std::pair<double, double>>& at = edges[i];
+      if (at.size() < 3 || (double)at.size() < 0.05 * (i >= 2 ? H : W))
+        continue;
+      std::vector<double> d;
+      d.reserve(at.size());
+      for (const auto& a : at)
+        d.push_back(a.second - (f.a + f.b * a.first));
+      std::nth_element(d.begin(), d.begin() + d.size() / 2, d.end());
+      // Outwards only, and by less than the window reaches: the points lie
+      // on or inside the edge, and a median inside them is not the sheet's
+      // edge but something on it (light rings in a photograph as dark as
+      // the background).
+      const double out = i == 0 || i == 2 ? -d[d.size() / 2] : d[d.size() / 2];
+      if (out > 0 && out < run + 6)
+        f.a += d[d.size() / 2];
+    }
   }
 
   // A straight line through each side's points, fitted again without the
@@ -604,7 +698,7 @@ struct detector {
     const double small = std::tan(0.2 / 180 * kPi);
     for (int i = 0; i < 4; ++i) {
       const bool smooth = steps[i] == Flat || (steps[i] == Irregular && std::fabs(fits[i].b) < small);
-      if (smooth && fineSlope(*lists[i], i, slope[i])) {
+      if (smooth && fineSlope(*lists[i], i, slope[i], run + 3)) {
         found[i] = true;
         flat = flat && steps[i] == Flat;
         const double a = std::atan(slope[i]) / kPi * 180;
@@ -692,10 +786,14 @@ struct detector {
     // sheet to find.
     const bool hadBands = topLines > 0 || bottomLines > 0;
     int32_t topLevel = 0, bottomLevel = 0;
-    if (topLines > 0 && !bandIsBackground(0, topLines, topLevel))
+    if (topLines > 0 && !bandIsBackground(0, topLines, topLevel, topPaper))
       topLines = 0;
-    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H, bottomLevel))
+    if (bottomLines > 0 && !bandIsBackground(H - bottomLines, H, bottomLevel, bottomPaper))
       bottomLines = 0;
+    if (topLines < 1)
+      topPaper.clear();
+    if (bottomLines < 1)
+      bottomPaper.clear();
     if (hadBands && topLines < 1 && bottomLines < 1)
       return result;
 
@@ -736,16 +834,38 @@ struct detector {
     LinearRegression<double> fits[4];
     fitSides(image, lists, fits);
     // Sides too straight to show a step have no say beside sides whose
-    // steps tell their slope.
+    // steps tell their slope; nor have sides whose points shift by less
+    // than two pixels along the stretch they were found on (a side half
+    // hidden under print as dark as the background): a line fitted through
+    // a step or two, back and forth, is off by as much as the slope itself.
     Steps steps[4];
     for (int i = 0; i < 4; ++i)
       steps[i] = staircase(*lists[i], fits[i]);
     const bool stairs = std::count(steps, steps + 4, Staircase) > 0;
     bool weak[4];
-    for (int i = 0; i < 4; ++i)
-      weak[i] = stairs && steps[i] == Flat;
+    for (int i = 0; i < 4; ++i) {
+      const points_t& l = *lists[i];
+      const double span = l.empty() ? 0.0 : (double)l.back().first - l.front().first;
+      weak[i] = stairs && (steps[i] == Flat ||
+                           (steps[i] == Irregular && std::fabs(fits[i].b) * span < 2.0));
+    }
     if (!stairs)
       fineSlopes(lists, fits, steps);
+    // Sides turned further (many steps, their positions rounded to whole
+    // pixels, jittered by the noise where the step from the background is
+    // small): the slope through their edges to a fraction of a pixel.
+    std::vector<std::pair<double, double>> edges[4];
+    for (int i = 0; i < 4; ++i) {
+      double slope = 0;
+      LinearRegression<double>& f = fits[i];
+      edges[i] = edgesAt(*lists[i], i, run + 8);
+      if (steps[i] == Irregular && std::fabs(f.b) >= std::tan(0.2 / 180 * kPi) &&
+          slopeThrough(edges[i], i, slope) && std::fabs(slope - f.b) < 0.01) {
+        f.b = slope;
+        f.a = f.sumY / f.count - f.b * f.sumX / f.count;
+      }
+    }
+    edgePositions(edges, fits);
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
                                     &rightFit = fits[3];
 
@@ -1038,10 +1158,13 @@ struct detector {
   // How far from its corner `c` a side running along (ax, ay), the
   // background lying towards (nx, ny), first shows as an edge: three steps
   // in a row where paper and background beside it differ by the column's
-  // tolerance. More than `limit` when it does not within that.
+  // tolerance. More than `limit` when it does not within that. A corner
+  // beyond the scan's border (a turned sheet grazing it) hides nothing:
+  // the distance counts from where the side comes into the scan.
   int cornerGap(const std::pair<double, double>& c, double ax, double ay, double nx, double ny,
                 int limit) const
   {
+    int from = 0;
     auto gray = [&](double fx, double fy, int32_t& v) {
       if (!(fx >= 0 && fy >= 0 && fx <= W - 1 && fy <= H - 1))
         return false;
@@ -1059,9 +1182,13 @@ struct detector {
         out += v;
       }
       const int x = std::min(W - 1, std::max(0, (int)(px + 4 * nx + 0.5)));
+      if (!ok && t == from) {
+        ++from;
+        continue;
+      }
       shown = ok && std::abs(in - out) >= 3 * tol[x] ? shown + 1 : 0;
       if (shown == 3)
-        return t - 2;
+        return t - 2 - from;
     }
     return limit + 1;
   }
@@ -1074,6 +1201,9 @@ struct detector {
     for (int y = 0; y < H; ++y)
       if ((topLines > 0 && y < topLines) || (bottomLines > 0 && y >= H - bottomLines))
         for (int x = 0; x < W; ++x) {
+          const std::vector<uint8_t>& paper = y < topLines ? topPaper : bottomPaper;
+          if (!paper.empty() && paper[x])
+            continue;
           sum += grayAt(x, y) - bgGray[x] - rowShift[y];
           ++n;
         }
@@ -1169,7 +1299,9 @@ struct detector {
       const int32_t sum = grayAt(x, y) + grayAt(x1, y) + grayAt(x, y1) + grayAt(x1, y1);
       return std::abs(sum - 2 * (bgGray[x] + bgGray[x1] + rowShift[y] + rowShift[y1])) > 4 * tol[x];
     });
-    return print ? PrintOutside : Sheet;
+    if (print || sheetcheck::stepsOutside(W, H, r, dpi, scale, from, to, gray))
+      return PrintOutside;
+    return Sheet;
   }
 
 };

@@ -317,6 +317,68 @@ double skewOf(const Fit fits[4])
   return sum / weight;
 }
 
+// Whether the sheet shows at each of its corners that lies on the scan: one
+// of the two sides meeting there (a side found, not the scan's border) is
+// seen as an edge within 5 mm of the corner, paper against the darker lid.
+// Lines of print or the marks in a band as dark as the lid, taken for a
+// side, have corners where no edge shows: the sheet's true edge lies
+// further out, hidden under the band.
+bool cornersShow(const Gray& g, const Fit fits[4], const Point& tl, const Point& tr,
+                 const Point& bl, const Point& br, double dpi)
+{
+  // Per side: its direction (from the top or left end on) and the normal
+  // into the paper.
+  double dir[4][2], normal[4][2];
+  for (int side = Top; side <= Right; ++side) {
+    const double b = fits[side].b, n = std::hypot(1.0, b);
+    const bool horizontal = side <= Bottom;
+    dir[side][0] = horizontal ? 1 / n : b / n;
+    dir[side][1] = horizontal ? b / n : 1 / n;
+    const double sign = side == Top || side == Left ? 1 : -1;
+    normal[side][0] = (horizontal ? -b / n : 1 / n) * sign;
+    normal[side][1] = (horizontal ? 1 / n : -b / n) * sign;
+  }
+  const int reach = std::max(3, (int)(dpi * 5 / 25.4));
+  auto inside = [&](double x, double y) { return x >= 0 && y >= 0 && x <= g.w - 1 && y <= g.h - 1; };
+  // Whether `side` shows as an edge going from corner c along `sense`.
+  auto shows = [&](const Point& c, int side, double sense) {
+    if (!fits[side].found)
+      return false;
+    for (int t = 0, run = 0; t <= reach; ++t) {
+      const double x = c.first + sense * t * dir[side][0], y = c.second + sense * t * dir[side][1];
+      double in = 0, out = 0;
+      bool ok = true;
+      for (int k = 3; k <= 6 && ok; ++k) {
+        const double ix = x + k * normal[side][0], iy = y + k * normal[side][1];
+        const double ox = x - k * normal[side][0], oy = y - k * normal[side][1];
+        ok = inside(ix, iy) && inside(ox, oy);
+        if (ok) {
+          in += g.sample(ix, iy);
+          out += g.sample(ox, oy);
+        }
+      }
+      run = ok && (in - out) / 4 >= kMinEdge / 4 ? run + 1 : 0;
+      if (run == 3)
+        return true;
+    }
+    return false;
+  };
+  const struct {
+    const Point& c;
+    int a, b;
+    double senseA, senseB;
+  } corners[4] = {{tl, Top, Left, 1, 1}, {tr, Top, Right, -1, 1}, {bl, Bottom, Left, 1, -1},
+                  {br, Bottom, Right, -1, -1}};
+  for (const auto& k : corners) {
+    // A corner off the scan (a sheet running off it) hides nothing.
+    if (!inside(k.c.first, k.c.second) || (!fits[k.a].found && !fits[k.b].found))
+      continue;
+    if (!shows(k.c, k.a, k.senseA) && !shows(k.c, k.b, k.senseB))
+      return false;
+  }
+  return true;
+}
+
 } // namespace
 
 deskew_rect deskewFlatbed(Image& image)
@@ -359,8 +421,9 @@ deskew_rect deskewFlatbed(Image& image)
   const Gray g{copies.full.getRawData(), copies.full.stride(), copies.full.w, copies.full.h};
   const double dpi = image.resX < 1 ? 200.0 : (double)image.resX;
   auto gray = [&g](int x, int y) { return g.at(x, y); };
-  if (!sheetcheck::plausible(image.w, image.h, result) ||
-      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64, gray))
+  if (!sheetcheck::plausible(image.w, image.h, result) || !cornersShow(g, fits, tl, tr, bl, br, dpi) ||
+      !sheetcheck::backgroundOutside(image.w, image.h, result, dpi, 64, gray) ||
+      sheetcheck::stepsOutside(image.w, image.h, result, dpi, 1, 0, image.h, gray))
     return wholeImageRect(image);
   // A dark background around the cut is no lid but a sheet-fed scanner's,
   // against which the sheet's edges were not found: print as dark as the

@@ -436,10 +436,12 @@ function lib.treatPage(img, opts)
         img = straight
         img:setResolution(rx, ry)
         -- What deskewApply did, by its own limits: the angle is a float and
-        -- the limits are the floats nearest 0.05 and 0.1, written out.
+        -- the limits are the floats nearest 0.05 and 0.1, written out. An
+        -- angle under the hundredth is no proof of a straight sheet: a side
+        -- that shifts by less than a pixel over its length shows none.
         local a = math.abs(sheet.angle)
         if a < 0.005 then
-          notes[#notes + 1] = "sheet cut out, straight (" .. how .. ")"
+          notes[#notes + 1] = "cut out; under 0.05 degrees left as it is (" .. how .. ")"
         elseif a <= 0.0500000007450580596923828125 then
           notes[#notes + 1] = string.format("cut out; %.2f degrees left as it is (%s)", sheet.angle,
                                             how)

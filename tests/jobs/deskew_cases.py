@@ -4,10 +4,11 @@
   deskew_cases.py make CASE OUT        the scan of CASE (PNG or TIFF)
   deskew_cases.py check CASE PAGE.png  measures the page as written and prints
                                        what is wrong with it (exit status 1)
-  deskew_cases.py check sheet|blank PAGE.png REF.png
+  deskew_cases.py check sheet|whole|blank PAGE.png REF.png
                                        the same for a page whose sheet, as
                                        scanned straight without background,
-                                       is REF
+                                       is REF (whole: the sheet lay whole on
+                                       the background, cut at its edges)
   deskew_cases.py list                 the case names
   deskew_cases.py note CASE            what the progress line says of its page
   deskew_cases.py scanner              the cases also fed through the virtual
@@ -92,7 +93,10 @@ DRIFT = {
 }
 
 # Sheets turned by a hair, their edges blurred as a scanner's sensor
-# blurs them, and what the progress line must say: name: (seed, angle, dpi)
+# blurs them (or hard, drawn without blur: under a pixel's shift along a
+# side the angle cannot be told, and the line must not call the sheet
+# straight), and what the progress line must say:
+# name: (seed, angle, dpi[, "hard"])
 TINY = {
     "tiny-0.03": (81, 0.03, 150),
     "tiny-minus-0.04": (82, -0.04, 150),
@@ -100,28 +104,67 @@ TINY = {
     "tiny-0.30": (84, 0.3, 150),
     "tiny-0.03-300": (85, 0.03, 300),
     "tiny-minus-0.08-300": (86, -0.08, 300),
+    "hard-0.04": (87, 0.04, 150, "hard"),
+    "hard-minus-0.02-200": (88, -0.02, 200, "hard"),
 }
 
 
+# Sheets on gray and light backgrounds (a sheet-fed scanner's gray backing,
+# a lid that is not white), their edges soft as a sensor blurs them: plain
+# sheets, and sheets under full-width print within 8 levels of the
+# background carrying light marks (a title in a header or footer band, rings
+# in a photograph over the lower half); photographs within the tolerance of
+# a dark background (hard-edged, as drawn) over sheets turned by a hair,
+# whose sides show only above the photograph.
+# name: (seed, angle, background, band level or None, band, dpi)
+GRAY = {
+    "gray-100": (91, 1.5, 100, None, "none", 150),
+    "gray-130": (92, -1.5, 130, None, "none", 150),
+    "gray-160": (93, 1.5, 160, None, "none", 150),
+    "gray-200": (94, -0.7, 200, None, "none", 150),
+    "gray-225": (95, 1.5, 225, None, "none", 150),
+    "level-gray-100-footer-plus-8": (96, 1.5, 100, 108, "band-bottom", 150),
+    "level-gray-130-header-minus-8": (97, -1.5, 130, 122, "band-top", 150),
+    "level-gray-160-lower-half-plus-8": (98, 1.5, 160, 168, "lower-half", 150),
+    "level-gray-200-both-minus-8": (99, 1.5, 200, 192, "band-both", 150),
+    "level-gray-225-footer-minus-8": (100, -1.5, 225, 217, "band-bottom", 150),
+    "level-gray-200-lower-half-plus-8-300": (101, 1.5, 200, 208, "lower-half", 300),
+    "lower-half-0.08": (102, 0.08, 20, 18, "lower-half", 150),
+    "lower-half-minus-0.12-200": (103, -0.12, 20, 22, "lower-half", 200),
+    "lower-half-0.15": (104, 0.15, 20, 16, "lower-half", 150),
+}
+
+
+def angle_note(angle):
+    """The progress line's words for a sheet cut out at `angle` degrees."""
+    text = "%.2f degrees" % angle
+    if abs(angle) <= 0.05:
+        return "cut out; " + text + " left as it is"
+    if abs(angle) <= 0.1:
+        return "sheared by " + text
+    return "straightened by " + text
+
+
 def note(name):
-    """What the progress line says of the page (empty: not checked)."""
+    """What the progress line says of the page (empty: not checked). A sheet
+    under a band that differs from the background may also be kept."""
+    if name in GRAY and (GRAY[name][3] is None or GRAY[name][2] == 20):
+        return angle_note(GRAY[name][1])
+    if name in TINY and len(TINY[name]) > 3:
+        # the angle told to the hundredth, or said to be too small to tell
+        return "cut out; "
     if name in TINY or name.startswith("light-gray-"):
-        angle = TINY[name][1] if name in TINY else DARK[name][1]
-        text = "%.2f degrees" % angle
-        if abs(angle) <= 0.05:
-            return "cut out; " + text + " left as it is"
-        if abs(angle) <= 0.1:
-            return "sheared by " + text
-        return "straightened by " + text
+        return angle_note(TINY[name][1] if name in TINY else DARK[name][1])
     return ""
 
 
-def on_scanner(page, angle, top, bottom, noise_seed=None):
+def on_scanner(page, angle, top, bottom, noise_seed=None, soft=False):
     """The page turned by `angle` degrees on a background a quarter inch
     wider on every side whose level runs from `top` to `bottom` down the
     scan. Pixels on the sheet's edge take the share of paper that they
-    cover, as a sensor averages what it sees; with a noise seed, every
-    sample gets the sensor's noise (1.5 levels)."""
+    cover, as a sensor averages what it sees; `soft` blurs every edge over
+    a further pixel or two, as a sensor out of focus does; with a noise
+    seed, every sample gets the sensor's noise (1.5 levels)."""
     m = jf.DPI // 4
     turned = page.convert("L").rotate(angle, resample=Image.BILINEAR, expand=True,
                                       fillcolor=int(np.asarray(page)[0, 0]))
@@ -136,6 +179,9 @@ def on_scanner(page, angle, top, bottom, noise_seed=None):
     paper[m:m + turned.height, m:m + turned.width] = np.asarray(turned)
     back = np.repeat((top + (bottom - top) * np.arange(H) / (H - 1.0))[:, None], W, axis=1)
     out = paper * cover + back * (1 - cover)
+    if soft:
+        for axis in (0, 1):
+            out = (np.roll(out, 1, axis) + 2 * out + np.roll(out, -1, axis)) / 4
     if noise_seed is not None:
         out += np.random.RandomState(noise_seed).normal(0, 1.5, out.shape)
     return Image.fromarray(np.clip(np.rint(out), 0, 255).astype(np.uint8))
@@ -157,9 +203,11 @@ class at_dpi:
 
 def dark_sheet(name):
     """A text page with a dark picture reaching its left or right edge (light
-    shapes in it) or a dark band across its top or bottom holding light
-    text, or a photograph over its lower half with light rings."""
-    seed, _, _, level, feature, dpi = DARK[name] if name in DARK else LEVEL[name]
+    shapes in it) or a dark band across its top or bottom (or both) holding
+    light text, or a photograph over its lower half with light rings."""
+    seed, _, _, level, feature, dpi = DARK.get(name) or LEVEL.get(name) or GRAY[name]
+    # marks lighter than the band: paper's level on a light band
+    mark = 250 if level is not None and level > 180 else 235
     with at_dpi(dpi):
         page = jf.text_page(seed)
         if feature == "none":
@@ -170,7 +218,7 @@ def dark_sheet(name):
             d.rectangle([0, h // 2, w - 1, h - 1], fill=level)
             for k in range(3):
                 cx, cy, r = w * (k + 1) // 4, h * 3 // 4, dpi // 3
-                d.ellipse([cx - r, cy - r, cx + r, cy + r], outline=240, width=dpi // 50)
+                d.ellipse([cx - r, cy - r, cx + r, cy + r], outline=mark + 5, width=dpi // 50)
         elif feature.startswith("picture"):
             x0, x1 = (0, int(0.45 * w)) if feature.endswith("left") else (int(0.55 * w), w - 1)
             y0, y1 = int(0.35 * h), int(0.65 * h)
@@ -181,20 +229,20 @@ def dark_sheet(name):
             d.rectangle([x0 + (x1 - x0) // 2, y1 - dpi, x1 - dpi // 2, y1 - dpi // 2], fill=90)
         else:
             bh = int(0.8 * dpi)
-            y0 = 0 if feature.endswith("top") else h - bh
-            d.rectangle([0, y0, w - 1, y0 + bh - 1], fill=level)
-            # two lines of light letters, words of five
-            for ty in (y0 + bh // 5, y0 + bh * 3 // 5):
-                x, n = dpi // 2, 0
-                while x + dpi // 20 < w - dpi // 2:
-                    d.rectangle([x, ty, x + dpi // 20, ty + dpi // 8], fill=235)
-                    n += 1
-                    x += dpi // 20 + (dpi // 40 if n % 5 else dpi // 8)
+            for y0 in [0] * (feature != "band-bottom") + [h - bh] * (feature != "band-top"):
+                d.rectangle([0, y0, w - 1, y0 + bh - 1], fill=level)
+                # two lines of light letters, words of five
+                for ty in (y0 + bh // 5, y0 + bh * 3 // 5):
+                    x, n = dpi // 2, 0
+                    while x + dpi // 20 < w - dpi // 2:
+                        d.rectangle([x, ty, x + dpi // 20, ty + dpi // 8], fill=mark)
+                        n += 1
+                        x += dpi // 20 + (dpi // 40 if n % 5 else dpi // 8)
         return page
 
 
 def sheet(seed):
-    if seed in DARK:
+    if seed in DARK or seed in GRAY:
         return dark_sheet(seed)
     return jf.text_page(seed if seed is not None else 0, lines=seed is not None)
 
@@ -207,6 +255,12 @@ def plain_sheet(name):
 
 
 def scan(name):
+    if name in GRAY:
+        seed, angle, bg, _, _, dpi = GRAY[name]
+        with at_dpi(dpi):
+            if bg == 20:
+                return jf.on_background(dark_sheet(name), angle, bg)
+            return on_scanner(dark_sheet(name), angle, bg, bg, seed, soft=True)
     if name in LEVEL:
         _, angle, bg, _, _, dpi = LEVEL[name]
         with at_dpi(dpi):
@@ -215,8 +269,10 @@ def scan(name):
         _, angle, top, bottom, seed = DRIFT[name]
         return on_scanner(plain_sheet(name), angle, top, bottom, seed)
     if name in TINY:
-        _, angle, dpi = TINY[name]
+        _, angle, dpi = TINY[name][:3]
         with at_dpi(dpi):
+            if len(TINY[name]) > 3:
+                return jf.on_background(plain_sheet(name), angle, 20)
             return on_scanner(plain_sheet(name), angle, 20, 20, TINY[name][0])
     if name in DARK:
         _, angle, bg, _, _, dpi = DARK[name]
@@ -269,12 +325,12 @@ def dark_edges(gray):
     return out
 
 
-def skew(gray):
-    """The angle (degrees) whose projection profile of the print is most
-    concentrated, to 0.01 degree."""
+def skew(gray, ink=100):
+    """The angle (degrees) whose projection profile of the print (darker
+    than `ink`) is most concentrated, to 0.01 degree."""
     h, w = gray.shape
     m = int(0.05 * min(w, h))
-    ys, xs = np.nonzero(gray[m:h - m, m:w - m] < 100)
+    ys, xs = np.nonzero(gray[m:h - m, m:w - m] < ink)
     ys, xs = ys[::5], xs[::5]  # a fifth of the print tells the angle as well
     if len(xs) == 0:
         return 0.0
@@ -302,7 +358,7 @@ def check_dark(name, out):
         _, angle, _, _, feature, dpi = DARK[name] if name in DARK else LEVEL[name]
         ref = np.asarray(dark_sheet(name))
     else:
-        angle, dpi = (DRIFT[name][1], DPI) if name in DRIFT else TINY[name][1:]
+        angle, dpi = (DRIFT[name][1], DPI) if name in DRIFT else TINY[name][1:3]
         feature, ref = "none", np.asarray(plain_sheet(name))
     if name in LEVEL:
         src = np.asarray(scan(name).convert("L"))
@@ -370,7 +426,87 @@ def check_dark(name, out):
     return facts, problems
 
 
+def margins(gray, ink):
+    """Rows and columns from each edge to the first that holds print (darker
+    than `ink`): where the sheet's print lies on the page."""
+    dark = gray < ink
+    rows = np.nonzero(dark.sum(axis=1) > 2)[0]
+    cols = np.nonzero(dark.sum(axis=0) > 2)[0]
+    h, w = gray.shape
+    return {"top": int(rows[0]), "bottom": int(h - 1 - rows[-1]), "left": int(cols[0]),
+            "right": int(w - 1 - cols[-1])}
+
+
+def check_gray(name, out):
+    """A sheet of GRAY: cut at each of its edges within 3 pixels (measured by
+    where its print lies; a side where print reaches the sheet's edge by the
+    page's size), level to the hundredth, every mark of its band kept; or,
+    under a band on a gray or light background, kept exactly as
+    scanned."""
+    _, angle, bg, level, feature, dpi = GRAY[name]
+    ref = np.asarray(dark_sheet(name))
+    src = np.asarray(scan(name).convert("L"))
+    if out.shape == src.shape and level is not None and bg != 20:
+        # kept: the page as it was, bar the PDF's lossy storage
+        changed = np.abs(out.astype(int) - src).max() > 16
+        return "kept as scanned", ["pixels changed"] if changed else []
+    h, w = out.shape
+    rh, rw = ref.shape
+    ink = 80  # the text's blocks; bands and backgrounds of 92 and more are paper
+    a = skew(out, ink)
+    got, want = margins(out, ink), margins(ref, ink)
+    # positive: background left at that side; negative: paper lost
+    off = {side: got[side] - want[side] for side in got}
+    for first, second, size in (("top", "bottom", h - rh), ("left", "right", w - rw)):
+        if want[second] == 0:
+            off[second] = size - off[first]
+        elif want[first] == 0:
+            off[first] = size - off[second]
+    facts = "%dx%d (sheet %dx%d), cut %s, skew %.2f" % (
+        w, h, rw, rh, " ".join("%s %+d" % kv for kv in sorted(off.items())), a)
+    problems = []
+    for side, n in sorted(off.items()):
+        if abs(n) > 3:
+            problems.append("%s %d px %s" % (side, abs(n), "of background left" if n > 0
+                                                else "of paper lost"))
+    if abs(w - rw) > 5 or abs(h - rh) > 5:
+        problems.append("size %dx%d, the sheet is %dx%d" % (w, h, rw, rh))
+    if abs(a) > 0.02 + (abs(angle) if abs(angle) <= 0.1 else 0):
+        problems.append("residual skew %.2f degrees" % a)
+    # the text between the bands, all of it: print and paper are far apart,
+    # half way between them what the turns blur counts the same on the sheet
+    # and on the page
+    bh = rh - rh // 2 if feature == "lower-half" else int(0.8 * dpi)
+    r0 = bh if feature in ("band-top", "band-both") else 0
+    r1 = rh - bh if feature in ("band-bottom", "band-both", "lower-half") else rh
+    o0 = max(0, r0 + off["top"])
+    have = int((out[o0:o0 + r1 - r0] < 140).sum())
+    sheet_ink = int((ref[r0:r1] < 140).sum())
+    if abs(have - sheet_ink) > 0.03 * sheet_ink:
+        problems.append("%d dark pixels, the sheet has %d" % (have, sheet_ink))
+    if level is not None:
+        # the band's light marks, all of them, in the same rows (central
+        # columns: the turn may bring white into the corners)
+        cut = (level + (250 if level > 180 else 235)) // 2
+        spans = [(0, bh)] * (feature in ("band-top", "band-both"))
+        spans += [(rh - bh, rh)] * (feature in ("band-bottom", "band-both", "lower-half"))
+        for r0, r1 in spans:
+            o0 = max(0, r0 + off["top"])
+            marks = int((out[o0:o0 + r1 - r0, int(0.05 * w):int(0.95 * w)] > cut).sum())
+            sheet_marks = int((ref[r0:r1, int(0.05 * rw):int(0.95 * rw)] > cut).sum())
+            facts += ", marks %d px (sheet %d)" % (marks, sheet_marks)
+            if marks < 0.85 * sheet_marks:
+                problems.append("marks %d px, the sheet's band has %d" % (marks, sheet_marks))
+    return facts, problems
+
+
 def check(name, path, ref_path=None):
+    if name in GRAY:
+        facts, problems = check_gray(name, np.asarray(Image.open(path).convert("L")))
+        print(name + ": " + facts)
+        for p in problems:
+            print(name + ": " + p)
+        return not problems
     if name in DARK or name in LEVEL or name in DRIFT or name in TINY:
         facts, problems = check_dark(name, np.asarray(Image.open(path).convert("L")))
         print(name + ": " + facts)
@@ -412,10 +548,19 @@ def check(name, path, ref_path=None):
             if abs(a) > 0.15:
                 problems.append("residual skew %.2f degrees" % a)
             # no print lost: as much print as on the sheet, give or take
-            # what the turn blurs
-            ink, want_ink = int((out < 100).sum()), int((ref < 100).sum())
+            # what the turn blurs (half way between print and paper, the
+            # blur counts the same on the sheet and on the page)
+            ink, want_ink = int((out < 136).sum()), int((ref < 136).sum())
             if abs(ink - want_ink) > 0.03 * want_ink:
                 problems.append("%d dark pixels, the sheet has %d" % (ink, want_ink))
+            if expect == "whole":
+                # a sheet lying whole on the background: cut at each of its
+                # edges within 3 pixels, measured by where its print lies
+                got, at = margins(out, 136), margins(ref, 136)
+                facts += ", cut " + " ".join("%s %+d" % (k, got[k] - at[k]) for k in sorted(got))
+                for side in sorted(got):
+                    if abs(got[side] - at[side]) > 3:
+                        problems.append("cut %+d px at the %s" % (got[side] - at[side], side))
     print(name + ": " + facts)
     for p in problems:
         print(name + ": " + p)
@@ -425,7 +570,8 @@ def check(name, path, ref_path=None):
 def main():
     cmd = sys.argv[1]
     if cmd == "list":
-        print(" ".join(list(CASES) + list(DARK) + list(LEVEL) + list(DRIFT) + list(TINY)))
+        print(" ".join(list(CASES) + list(DARK) + list(LEVEL) + list(DRIFT) + list(TINY) +
+                       list(GRAY)))
     elif cmd == "note":
         print(note(sys.argv[2]))
     elif cmd == "scanner":
@@ -433,7 +579,7 @@ def main():
         print(" ".join(n for n in CASES if n != "blank"))
     elif cmd == "make":
         name = sys.argv[2]
-        dpi = (DARK.get(name) or LEVEL.get(name) or (0, 0, 0, 0, 0, DPI))[5]
+        dpi = (DARK.get(name) or LEVEL.get(name) or GRAY.get(name) or (0, 0, 0, 0, 0, DPI))[5]
         dpi = TINY[name][2] if name in TINY else dpi
         scan(name).save(sys.argv[3], dpi=(dpi, dpi))
     elif cmd == "check":

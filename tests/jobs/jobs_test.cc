@@ -466,9 +466,10 @@ TEST_F(Jobs, Scan2pdfEveryPageEmpty)
 // background, sheets running off the scan, a framed sheet, a blank sheet,
 // sheets whose print as dark as the background reaches an edge, sheets
 // under a band at the background's own level, backgrounds drifting down the
-// scan, sheets turned by a hair) through doc2pdf and, as the virtual
-// scanner's files, scan2pdf; each written page measured by
-// deskew_cases.py.
+// scan, sheets turned by a hair, sheets on gray and light backgrounds)
+// through doc2pdf and, as the virtual scanner's files, scan2pdf; each
+// written page measured by deskew_cases.py. Then the virtual scanner's own
+// skewed pages, some turned so far that their corners graze its border.
 TEST_F(Jobs, DeskewKeepsEveryPagesContent)
 {
   requireTools();
@@ -498,8 +499,9 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
     ASSERT_EQ(helper({"make", name, name + ".png"}).status, 0);
     Result r = tolm({"doc2pdf", "--deskew", name + ".png", name + ".pdf"});
     ASSERT_EQ(r.status, 0) << r.err;
-    // A sheet under a band at the background's own level may be kept as
-    // scanned; the check tells which and that nothing was lost.
+    // A sheet under a band at the background's own level (or within a few
+    // levels of a gray or light one) may be kept as scanned; the check
+    // tells which and that nothing was lost.
     const bool kept = name == "white-page";
     if (name.rfind("level-", 0) != 0) {
       EXPECT_EQ(r.err.find("no sheet edges found, not straightened") != std::string::npos, kept)
@@ -514,8 +516,18 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
     if (!note.empty()) {
       EXPECT_NE(r.err.find(note), std::string::npos) << note << "\n" << r.err;
     }
+    // A page made black and white is straightened (or kept) as its gray
+    // scan is: on a gray or light background too.
+    if (name.rfind("level-gray", 0) == 0) {
+      Result bw = tolm({"doc2pdf", "--deskew", "--bw", name + ".png", name + "-bw.pdf"});
+      ASSERT_EQ(bw.status, 0) << bw.err;
+      const std::string line = r.err.substr(0, r.err.find('\n'));
+      EXPECT_NE(bw.err.find(line + ", black and white"), std::string::npos) << line << "\n" << bw.err;
+    }
     // the detectors themselves say nothing on the console
     EXPECT_EQ(r.err.find("deskew"), std::string::npos) << r.err;
+    // an angle under a hundredth of a degree is no proof of a straight sheet
+    EXPECT_EQ(r.err.find("straight ("), std::string::npos) << r.err;
     ASSERT_EQ(run({pdfimages, "-png", name + ".pdf", name + "-out"}).status, 0);
     Result c = helper({"check", name, name + "-out-000.png"});
     EXPECT_EQ(c.status, 0) << c.out << c.err << r.err;
@@ -560,6 +572,23 @@ TEST_F(Jobs, DeskewKeepsEveryPagesContent)
       Result c = helper({"check", p == 1 ? "blank" : "sheet", "v" + n, "ref" + n});
       EXPECT_EQ(c.status, 0) << c.out << c.err;
     }
+  }
+  // Turned so far that its corners graze the scan's border (and, in a tight
+  // window, run off it): the angle comes from the edges in view.
+  for (const char* pages : {"count=1,skew=3,border", "count=1,skew=-3,border",
+                            "count=1,skew=3,tight", "count=1,skew=-3,tight"}) {
+    SCOPED_TRACE(pages);
+    r = tolm({"scan2pdf", "g.pdf", "--deskew", "--gray", "--dpi", "150"},
+             {{"TOLM_DSM_PAGES", pages}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const bool tight = std::string(pages).find("tight") != std::string::npos;
+    const bool left = std::string(pages).find("-3") != std::string::npos;
+    EXPECT_NE(r.err.find(left ? "straightened by 3.00 degrees" : "straightened by -3.00 degrees"),
+              std::string::npos)
+      << r.err;
+    ASSERT_EQ(run({pdfimages, "-png", "g.pdf", "g"}).status, 0);
+    Result c = helper({"check", tight ? "sheet" : "whole", "g-000.png", "ref-000.png"});
+    EXPECT_EQ(c.status, 0) << c.out << c.err;
   }
 }
 
