@@ -149,6 +149,33 @@ function Context:checkInput(path)
   f:close()
 end
 
+-- Why a writer could not be opened on `final`, in the system's words where
+-- they can be had: the file's own refusal when it is there, else the
+-- folder's refusal of a new file (asked with a name of its own, removed at
+-- once), else the writer's message.
+local function whyNotWritable(final, message)
+  local folder = final:match("^(.*)/[^/]*$") or "."
+  if folder == "" then folder = "/" end
+  if not lib.exists(folder) then return "No such file or directory" end
+  local function reason(err) return err and (err:match(": ([^:]*)$") or err) end
+  if lib.exists(final) then
+    local f, err = io.open(final, "r+b") -- neither truncates nor creates
+    if f then f:close() else return reason(err) end
+  else
+    local probe = string.format("%s/.%s.tolm-%d", folder, final:match("[^/]*$"), os.time())
+    if not lib.taken(probe) then
+      local f, err = io.open(probe, "wb")
+      if f then
+        f:close()
+        os.remove(probe)
+      else
+        return reason(err)
+      end
+    end
+  end
+  return tostring(message)
+end
+
 -- A PDF writer for the output `final`. The document is made beside it and
 -- takes its place only through finishWriter (a link is followed, the
 -- owner and permissions of a file there are kept, a pipe or device is
@@ -161,12 +188,7 @@ function Context:newPDF(final)
     self:fail("cannot write " .. final .. ": it is a link to a file that does not exist")
   end
   local ok, pdf = pcall(Tolm.PDFCodec.new, final, "pdf", "tolm " .. self.name)
-  if not ok then
-    local folder = final:match("^(.*)/[^/]*$")
-    local why = (folder and folder ~= "" and not lib.exists(folder)) and "No such file or directory"
-                or tostring(pdf)
-    self:fail("cannot write " .. final .. ": " .. why)
-  end
+  if not ok then self:fail("cannot write " .. final .. ": " .. whyNotWritable(final, pdf)) end
   self.outputs[#self.outputs + 1] = {final = final, pdf = pdf}
   return pdf
 end

@@ -973,6 +973,46 @@ TEST_F(Jobs, WriteErrorStopsTheJob)
   fs::remove(small);
 }
 
+// An output that cannot be opened is refused with the system's reason,
+// for a new name and for a file already there (kept as it was), on a file
+// system mounted read-only.
+TEST_F(Jobs, UnwritableOutputsSayWhy)
+{
+  requireTools();
+  if (HasFatalFailure() || IsSkipped())
+    return;
+  ASSERT_EQ(python({"scan", "scan.tif"}).status, 0);
+  const std::string ro = dir + "/ro";
+  fs::create_directories(ro);
+  if (mount("tmpfs", ro.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    fs::remove(ro);
+    if (testsupport::underCI() && geteuid() == 0)
+      FAIL() << "cannot mount a tmpfs as root: " << std::strerror(errno);
+    GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
+  }
+  std::ofstream(ro + "/old.pdf") << "old bytes";
+  ASSERT_EQ(mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+      << std::strerror(errno);
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+    {{"doc2pdf", "scan.tif", "ro/new.pdf"}, "cannot write ro/new.pdf: Read-only file system"},
+    {{"doc2pdf", "scan.tif", "ro/old.pdf"}, "cannot write ro/old.pdf: Read-only file system"},
+    {{"split-by-barcode", "scan.tif", "ro/d-"}, "cannot write ro/d-0.pdf: Read-only file system"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    Result r = tolm(c.args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(testsupport::readFile(ro + "/old.pdf"), "old bytes");
+  EXPECT_EQ(files("ro"), std::vector<std::string>{"old.pdf"});
+  umount2(ro.c_str(), MNT_DETACH);
+  fs::remove_all(ro);
+}
+
 TEST_F(Jobs, HelpAndUsage)
 {
   Result r = tolm({});
