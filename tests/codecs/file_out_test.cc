@@ -14,20 +14,7 @@
 
 using namespace testsupport;
 
-namespace {
-
 namespace fs = std::filesystem;
-
-std::vector<std::string> entries(const std::string& dir)
-{
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-} // namespace
 
 // A link that leads nowhere is neither written through (the file would
 // appear wherever it points: a share not mounted) nor replaced by a file:
@@ -57,7 +44,7 @@ TEST(FileOut, LinksToNothingAreNotWrittenThrough)
       EXPECT_FALSE(f.commit());
     }
     EXPECT_EQ(fs::read_symlink(dir.file("out")).string(), c.to);
-    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"folder", "out"}));
+    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"folder", "out"}));
     EXPECT_TRUE(fs::is_empty(dir.file("folder")));
   }
 }
@@ -84,16 +71,16 @@ TEST(FileOut, RemoveTemporariesLeavesOnlyWhatWasCommitted)
     old << "new bytes, half";
     if (!done.commit() || !open1.isOpen() || !old.isOpen())
       _exit(2);
-    if (entries(d).size() != 5) // before, done, old and two temporary files
+    if (listing(d).size() != 5) // before, done, old and two temporary files
       _exit(3);
     if (FileOut::removeTemporaries() != std::vector<std::string>{d + "/done"})
       _exit(4);
-    if (entries(d) != std::vector<std::string>{"before", "done", "old"})
+    if (listing(d) != std::vector<std::string>{"before", "done", "old"})
       _exit(5);
     if (open1.commit() || old.commit() || readFile(d + "/old") != "old bytes")
       _exit(6);
     FileOut late(d + "/late", mode);
-    if (late.isOpen() || entries(d).size() != 3)
+    if (late.isOpen() || listing(d).size() != 3)
       _exit(7);
     _exit(0);
   };

@@ -19,20 +19,7 @@
 
 using namespace testsupport;
 
-namespace {
-
 namespace fs = std::filesystem;
-
-std::vector<std::string> names(const std::string& dir)
-{
-  std::vector<std::string> out;
-  for (const auto& e : fs::directory_iterator(dir))
-    out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-} // namespace
 
 // close() finishes the document and puts it in place, and gives the same
 // answer when asked again; discard() leaves the old file as it was; after
@@ -50,7 +37,7 @@ TEST(PDFCodecSettling, CloseTellsDiscardKeepsTheOldFile)
     pdf.beginPage(72, 72); // nothing more is written
   }
   EXPECT_EQ(readFile(file), "old bytes");
-  EXPECT_EQ(names(dir.path()), std::vector<std::string>{"doc.pdf"});
+  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"doc.pdf"});
   {
     XPDFCodec pdf(file, "pdf", "test");
     pdf.beginPage(72, 72);
@@ -61,7 +48,7 @@ TEST(PDFCodecSettling, CloseTellsDiscardKeepsTheOldFile)
   const std::string doc = readFile(file);
   EXPECT_EQ(doc.rfind("%PDF-", 0), 0u);
   EXPECT_NE(doc.find("%%EOF"), std::string::npos);
-  EXPECT_EQ(names(dir.path()), std::vector<std::string>{"doc.pdf"});
+  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"doc.pdf"});
 }
 
 // A document given up on a pipe: its reader never gets a whole-looking
