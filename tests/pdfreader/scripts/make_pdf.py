@@ -17,6 +17,7 @@
   make_pdf.py deep LEVELS OUT             one page at the end of a chain of LEVELS page-tree nodes
   make_pdf.py endless OUT                 one page whose drawing never ends: forms drawing forms
                                           a thousand times over, down to garbage tokens
+  make_pdf.py noisy OUT                   one page drawing the garbage tokens once
   make_pdf.py pageroot OUT                one page that is itself the catalog's /Pages (no node)
   make_pdf.py nopage OUT                  a chain of /Pages nodes ending in a loop; the one page
                                           outside the tree
@@ -214,9 +215,8 @@ def deep(levels):
     return document(objs)
 
 
-def endless():
+def endless(levels=5):
     # form k draws form k + 1 a thousand times; the last shows garbage
-    levels = 5
     objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
             b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
             b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
@@ -231,6 +231,10 @@ def endless():
             res = b""
         objs.append(stream(body, b"/Type /XObject /Subtype /Form /BBox [0 0 200 200] " + res))
     return document(objs)
+
+
+def noisy():
+    return endless(1)
 
 
 def bomb(mib):
@@ -340,7 +344,7 @@ def main():
         with open(sys.argv[3], "rb") as f:
             data, out = damage(sys.argv[2], f.read()), sys.argv[4]
     elif kind in ("calgray", "direct", "loop", "calspell", "calcomments", "repeated", "endless",
-                  "pageroot", "nopage", "cropout"):
+                  "noisy", "pageroot", "nopage", "cropout"):
         data, out = globals()[kind](), sys.argv[2]
     elif kind == "bomb":
         data, out = bomb(int(sys.argv[2])), sys.argv[3]
