@@ -1224,21 +1224,25 @@ struct detector {
   // (ax, ay) for `length` pixels, outward (nx, ny): lines parallel to the
   // side, a pixel apart, are walked outwards until one is background on
   // average (over the middle four fifths of the side) or mostly beyond the
-  // scan. 0 when that is within 2 mm: the side is the sheet's edge, its
-  // blur or shadow.
+  // scan, and so is the next: a line along the edge of light marks in a
+  // darker band averages to the background's level without being it. 0
+  // when that is within 2 mm: the side is the sheet's edge, its blur or
+  // shadow.
   double beyond(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
                 double length, double dpi) const
   {
     const int near = (int)(dpi * 2 / 25.4);
-    for (int k = 1;; ++k) {
+    auto background = [&](int k) {
       int64_t sum = 0, n = 0;
       const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         sum += grayAt(x, y) - bgGray[x] - rowShift[y];
         ++n;
       });
-      if (n * 4 < tried || std::abs(sum) < 4 * scale * n)
+      return n * 4 < tried || std::abs(sum) < 4 * scale * n;
+    };
+    for (int k = 1;; ++k)
+      if (background(k) && background(k + 1))
         return k <= near ? 0 : k;
-    }
   }
 
   // Visits the pixels (x, y) of the middle four fifths of the side found at
