@@ -936,16 +936,26 @@ struct detector {
     const double m0 = median / 180.0 * kPi;
     const double ux = std::cos(m0), uy = std::sin(m0), vx = -uy, vy = ux;
     const double w0 = dist(midLeft, midRight), h0 = dist(midTop, midBottom);
-    // Per side: where it starts, along it, outwards, its length.
+    // Per side: where it starts, along it, outwards, its length. The lines
+    // walked outwards run at the skew through the side's middle, from which
+    // the cut moves the side: a side found on print inside the sheet (light
+    // marks in a band at the background's level) may lie at an angle of its
+    // own, and its corner then lies off that line by as much as the angle
+    // turns it over half the side.
+    auto start = [](const std::pair<double, double>& mid, double ax, double ay, double length) {
+      return std::make_pair(mid.first - ax * length / 2, mid.second - ay * length / 2);
+    };
     struct Side {
       std::pair<double, double> from;
       double ax, ay, nx, ny, length;
       bool found;
     };
-    const Side sides[4] = {{tl_, ux, uy, -vx, -vy, w0, !offTop && !noTop},
-                           {bl_, ux, uy, vx, vy, w0, !offBottom && !noBottom},
-                           {tl_, vx, vy, -ux, -uy, h0, !offLeft && !noLeft},
-                           {tr_, vx, vy, ux, uy, h0, !offRight && !noRight}};
+    const Side sides[4] = {{start(midTop, ux, uy, w0), ux, uy, -vx, -vy, w0, !offTop && !noTop},
+                           {start(midBottom, ux, uy, w0), ux, uy, vx, vy, w0,
+                            !offBottom && !noBottom},
+                           {start(midLeft, vx, vy, h0), vx, vy, -ux, -uy, h0, !offLeft && !noLeft},
+                           {start(midRight, vx, vy, h0), vx, vy, ux, uy, h0,
+                            !offRight && !noRight}};
     for (int i = 0; i < 4; ++i)
       if (sides[i].found)
         past[i] = beyond(sides[i].from, sides[i].ax, sides[i].ay, sides[i].nx, sides[i].ny,
@@ -1214,21 +1224,25 @@ struct detector {
   // (ax, ay) for `length` pixels, outward (nx, ny): lines parallel to the
   // side, a pixel apart, are walked outwards until one is background on
   // average (over the middle four fifths of the side) or mostly beyond the
-  // scan. 0 when that is within 2 mm: the side is the sheet's edge, its
-  // blur or shadow.
+  // scan, and so is the next: a line along the edge of light marks in a
+  // darker band averages to the background's level without being it. 0
+  // when that is within 2 mm: the side is the sheet's edge, its blur or
+  // shadow.
   double beyond(const std::pair<double, double>& from, double ax, double ay, double nx, double ny,
                 double length, double dpi) const
   {
     const int near = (int)(dpi * 2 / 25.4);
-    for (int k = 1;; ++k) {
+    auto background = [&](int k) {
       int64_t sum = 0, n = 0;
       const int64_t tried = alongLine(from, ax, ay, nx, ny, k, length, dpi, [&](int x, int y) {
         sum += grayAt(x, y) - bgGray[x] - rowShift[y];
         ++n;
       });
-      if (n * 4 < tried || std::abs(sum) < 4 * scale * n)
+      return n * 4 < tried || std::abs(sum) < 4 * scale * n;
+    };
+    for (int k = 1;; ++k)
+      if (background(k) && background(k + 1))
         return k <= near ? 0 : k;
-    }
   }
 
   // Visits the pixels (x, y) of the middle four fifths of the side found at

@@ -129,6 +129,10 @@ GRAY = {
     "level-gray-200-both-minus-8": (99, 1.5, 200, 192, "band-both", 150),
     "level-gray-225-footer-minus-8": (100, -1.5, 225, 217, "band-bottom", 150),
     "level-gray-200-lower-half-plus-8-300": (101, 1.5, 200, 208, "lower-half", 300),
+    # the band's light marks found as a side at an angle of their own
+    "level-gray-100-header-plus-8-minus-0.5": (507, -0.5, 100, 108, "band-top", 150),
+    "level-gray-225-header-plus-8-minus-0.5": (583, -0.5, 225, 233, "band-top", 150),
+    "level-gray-130-lower-half-plus-8-minus-0.5": (538, -0.5, 130, 138, "lower-half", 150),
     "lower-half-0.08": (102, 0.08, 20, 18, "lower-half", 150),
     "lower-half-minus-0.12-200": (103, -0.12, 20, 22, "lower-half", 200),
     "lower-half-0.15": (104, 0.15, 20, 16, "lower-half", 150),
