@@ -992,9 +992,9 @@ int TIFF2Codec::readImageImpl(std::istream* stream, Image& image, const std::str
     stream->seekg(0);
   };
   // A file that ends before a page it has is refused as a whole, naming
-  // the page: reading on would take it for a file of fewer pages. The
-  // caller says so, as it says any refusal.
+  // the page: reading on would take it for a file of fewer pages.
   const auto cutShort = [&](int page) {
+    std::cerr << "TIFF: the file ends inside page " << page + 1 << std::endl;
     refuseRead("the file is cut short", page);
     rewind();
     return 0;
