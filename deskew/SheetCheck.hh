@@ -181,29 +181,40 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
     return i < nx && j < ny && y >= from && y + 1 < to && (x < in0[j] || x >= in1[j]) &&
            f.outside(x, y) > margin;
   };
-  // The steps of the samples outside in row j, -1 where none.
-  auto rowSteps = [&](int j, std::vector<int32_t>& right, std::vector<int32_t>& below) {
-    std::fill(right.begin(), right.end(), -1);
-    std::fill(below.begin(), below.end(), -1);
+  // The sums of the samples outside in row j of the grid, -1 where a
+  // sample is not outside (a sum is never negative); the column after the
+  // last is never outside.
+  auto rowSums = [&](int j, std::vector<int32_t>& s) {
+    std::fill(s.begin(), s.end(), -1);
+    if (j >= ny)
+      return;
     for (int part = 0; part < 2; ++part)
-      for (int i = part ? skip1[j] : 0; i < (part ? nx : skip0[j]); ++i) {
-        if (!out(i, j))
-          continue;
-        const int32_t here = sum(i * step, j * step);
-        if (out(i + 1, j))
-          right[i] = std::abs(sum((i + 1) * step, j * step) - here);
-        if (out(i, j + 1))
-          below[i] = std::abs(sum(i * step, (j + 1) * step) - here);
-      }
+      for (int i = part ? skip1[j] : 0; i < (part ? nx : skip0[j]); ++i)
+        if (out(i, j))
+          s[i] = sum(i * step, j * step);
   };
+  // The steps of a row's samples to the right and below, from its sums and
+  // the next row's: -1 where none.
+  auto rowSteps = [nx](const std::vector<int32_t>& s, const std::vector<int32_t>& next,
+                       std::vector<int32_t>& right, std::vector<int32_t>& below) {
+    for (int i = 0; i < nx; ++i) {
+      right[i] = s[i] >= 0 && s[i + 1] >= 0 ? std::abs(s[i + 1] - s[i]) : -1;
+      below[i] = s[i] >= 0 && next[i] >= 0 ? std::abs(next[i] - s[i]) : -1;
+    }
+    right[nx] = below[nx] = -1;
+  };
+  std::vector<int32_t> sums(nx + 1), nextSums(nx + 1);
   std::vector<int32_t> right(nx + 1), below(nx + 1), right1(nx + 1), below1(nx + 1);
   std::vector<int32_t> steps;
+  rowSums(0, sums);
   for (int j = 0; j < ny; ++j) {
-    rowSteps(j, right, below);
+    rowSums(j + 1, nextSums);
+    rowSteps(sums, nextSums, right, below);
     for (int i = 0; i < nx; ++i)
       for (int32_t v : {right[i], below[i]})
         if (v >= 0)
           steps.push_back(v);
+    sums.swap(nextSums);
   }
   if (steps.empty())
     return false;
@@ -212,14 +223,14 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
   // sum's deviation.
   const double sigma = (double)steps[steps.size() / 2] / 0.954;
   const double limit = std::max(6 * sigma, 12.0 * scale);
-  // Rows j and j + 1 at a time.
+  // The steps of rows j and j + 1 at a time; `sums` holds row j + 1's.
   int64_t marks = 0;
-  rowSteps(0, right, below);
+  rowSums(0, nextSums);
+  rowSums(1, sums);
+  rowSteps(nextSums, sums, right, below);
   for (int j = 0; j < ny; ++j) {
-    if (j + 1 < ny)
-      rowSteps(j + 1, right1, below1);
-    else
-      std::fill(right1.begin(), right1.end(), -1), std::fill(below1.begin(), below1.end(), -1);
+    rowSums(j + 2, nextSums);
+    rowSteps(sums, nextSums, right1, below1);
     auto marked = [&](const std::vector<int32_t>& r, const std::vector<int32_t>& b, int i) {
       return r[i] > limit || b[i] > limit;
     };
@@ -228,6 +239,7 @@ bool stepsOutside(int W, int H, const deskew_rect& r, double dpi, int32_t scale,
         ++marks;
     right.swap(right1);
     below.swap(below1);
+    sums.swap(nextSums);
   }
   return marks > 20 + (int64_t)steps.size() / 40000;
 }

@@ -123,6 +123,17 @@ struct cleanup {
   }
 };
 
+// The fit turned to slope `b` about its points' centre.
+void setSlope(LinearRegression<double>& fit, double b)
+{
+  fit.b = b;
+  fit.a = fit.sumY / fit.count - b * fit.sumX / fit.count;
+}
+
+// Sides turned by less than this (0.2 degree) have too few steps to
+// tell their slope by whole pixels.
+const double kSmallSlope = std::tan(0.2 / 180 * kPi);
+
 // How a side's points tell its slope. A clean edge turned by a small angle
 // is found as a staircase: runs of points at one position, each a pixel on
 // from the last. A least-squares line through a few long steps is off by up
@@ -166,8 +177,7 @@ Steps staircase(const points_t& list, LinearRegression<double>& fit)
   // measure: one step in a hundred pixels is a side turned by half a degree.
   if ((located - 1) * 100 > p1 - p0)
     return Irregular;
-  fit.b = (q1 - q0) / (p1 - p0);
-  fit.a = fit.sumY / fit.count - fit.b * fit.sumX / fit.count;
+  setSlope(fit, (q1 - q0) / (p1 - p0));
   return Staircase;
 }
 
@@ -461,7 +471,8 @@ struct detector {
       light[x] = isLight;
       ++x;
     }
-    // Columns that learnt nothing take the nearest one's background.
+    // Columns that learnt nothing take the background of the learnt column
+    // to their left (to their right at the scan's left end).
     for (int pass = 0; pass < 2; ++pass)
       for (int k = 0; k < W; ++k) {
         const int x = pass ? W - 1 - k : k, from = pass ? x + 1 : x - 1;
@@ -602,16 +613,10 @@ struct detector {
     return at;
   }
 
-  // The side's slope to a fraction of a pixel, for a side too straight to
-  // show a step (under a pixel over its length: 0.04 degree on a 150 dpi
-  // page), from where its points' edges lie. False when too few points
-  // give a position.
-  bool fineSlope(const points_t& list, int side, double& slope, int before) const
-  {
-    return slopeThrough(edgesAt(list, side, before), side, slope);
-  }
-
-  // The slope of a line through the edges' positions `at`, fitted twice.
+  // The slope of a line through the edges' positions `at`, fitted twice
+  // (to a fraction of a pixel: a side too straight to show a step, under a
+  // pixel over its length, is 0.04 degree on a 150 dpi page). False when
+  // too few points give a position.
   bool slopeThrough(std::vector<std::pair<double, double>> at, int side, double& slope) const
   {
     const bool rows = side >= 2;
@@ -646,8 +651,6 @@ struct detector {
   {
     for (int i = 0; i < 4; ++i) {
       LinearRegression<double>& f = fits[i];
-      if (f.count < 0.05 * (i >= 2 ? H : W) || f.count < 3)
-        continue;
       const std::vector<std::pair<double, double>>& at = edges[i];
       if (at.size() < 3 || (double)at.size() < 0.05 * (i >= 2 ? H : W))
         continue;
@@ -695,10 +698,9 @@ struct detector {
     double slope[4];
     std::vector<double> angles;
     bool found[4] = {false, false, false, false}, flat = true;
-    const double small = std::tan(0.2 / 180 * kPi);
     for (int i = 0; i < 4; ++i) {
-      const bool smooth = steps[i] == Flat || (steps[i] == Irregular && std::fabs(fits[i].b) < small);
-      if (smooth && fineSlope(*lists[i], i, slope[i], run + 3)) {
+      const bool smooth = steps[i] == Flat || (steps[i] == Irregular && std::fabs(fits[i].b) < kSmallSlope);
+      if (smooth && slopeThrough(edgesAt(*lists[i], i, run + 3), i, slope[i])) {
         found[i] = true;
         flat = flat && steps[i] == Flat;
         const double a = std::atan(slope[i]) / kPi * 180;
@@ -713,11 +715,8 @@ struct detector {
     if (flat && std::fabs(median) < 0.015)
       return;
     for (int i = 0; i < 4; ++i)
-      if (found[i]) {
-        LinearRegression<double>& f = fits[i];
-        f.b = slope[i];
-        f.a = f.sumY / f.count - f.b * f.sumX / f.count;
-      }
+      if (found[i])
+        setSlope(fits[i], slope[i]);
   }
 
   // The skew: the median of the sides' angles that enough points support;
@@ -859,11 +858,9 @@ struct detector {
       double slope = 0;
       LinearRegression<double>& f = fits[i];
       edges[i] = edgesAt(*lists[i], i, run + 8);
-      if (steps[i] == Irregular && std::fabs(f.b) >= std::tan(0.2 / 180 * kPi) &&
-          slopeThrough(edges[i], i, slope) && std::fabs(slope - f.b) < 0.01) {
-        f.b = slope;
-        f.a = f.sumY / f.count - f.b * f.sumX / f.count;
-      }
+      if (steps[i] == Irregular && std::fabs(f.b) >= kSmallSlope &&
+          slopeThrough(edges[i], i, slope) && std::fabs(slope - f.b) < 0.01)
+        setSlope(f, slope);
     }
     edgePositions(edges, fits);
     const LinearRegression<double>&topFit = fits[0], &bottomFit = fits[1], &leftFit = fits[2],
@@ -1209,14 +1206,15 @@ struct detector {
   {
     int64_t sum = 0, n = 0;
     for (int y = 0; y < H; ++y)
-      if ((topLines > 0 && y < topLines) || (bottomLines > 0 && y >= H - bottomLines))
+      if ((topLines > 0 && y < topLines) || (bottomLines > 0 && y >= H - bottomLines)) {
+        const std::vector<uint8_t>& paper = y < topLines ? topPaper : bottomPaper;
         for (int x = 0; x < W; ++x) {
-          const std::vector<uint8_t>& paper = y < topLines ? topPaper : bottomPaper;
           if (!paper.empty() && paper[x])
             continue;
           sum += grayAt(x, y) - bgGray[x] - rowShift[y];
           ++n;
         }
+      }
     return n ? (double)sum / n : 0.0;
   }
 
