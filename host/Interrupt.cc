@@ -264,9 +264,9 @@ bool start()
   return true;
 }
 
-// Returns the signal the script never took (0 for none), raised already
-// when endByUntaken.
-int stop(bool endByUntaken)
+// Returns the signal the script never took (0 for none); the signal has
+// its former action again.
+int stop()
 {
   if (!catching)
     return 0;
@@ -303,10 +303,6 @@ int stop(bool endByUntaken)
     luaL_unref(host::L, LUA_REGISTRYINDEX, handlerRef);
   handlerRef = LUA_NOREF;
 
-  // The signal the script never took now has its former action: by
-  // default the process ends as if nothing had caught it.
-  if (untaken && endByUntaken)
-    raise(sig);
   return untaken ? sig : 0;
 }
 
@@ -317,7 +313,10 @@ namespace tolm {
 int catchSignals(lua_State* L)
 {
   if (lua_isnoneornil(L, 1)) {
-    stop(true);
+    // The signal the script never took now has its former action: by
+    // default the process ends as if nothing had caught it.
+    if (const int sig = stop())
+      raise(sig);
     return 0;
   }
   luaL_checktype(L, 1, LUA_TFUNCTION);
@@ -378,7 +377,7 @@ int interruptionPoint(lua_State* L)
 
 namespace host {
 
-int releaseSignals() { return stop(false); }
+int releaseSignals() { return stop(); }
 
 int signalPending()
 {
