@@ -337,9 +337,8 @@ lib.pageValues = {hocr = true}
 
 local EMPTY_PERCENT = 0.03 -- black share, in percent, below which a page is empty
 
--- A reader that decodes on first use (PDF pages are drawn only when their
--- pixels are asked for) gives the page count negated; the image already
--- has the page's size and format.
+-- A reader whose image stays tied to it (a PDF page) gives the page count
+-- negated; the image already has the page's size and format.
 local function readImage(path, img, index)
   local ok, n = pcall(Tolm.Codec.readImage, path, img, "", index)
   if not ok or type(n) ~= "number" or n == 0 then return nil end
@@ -348,10 +347,7 @@ end
 
 -- The reader's own reason for the last failed read ("" when it gave
 -- none), and the page (from 1) it is about when it named one.
-local function readFailure()
-  if not Tolm.Codec.readFailure then return "" end
-  return Tolm.Codec.readFailure()
-end
+local function readFailure() return Tolm.Codec.readFailure() end
 
 local function unreadablePage(path, page, why)
   return string.format("page %d of %s cannot be read", page, path) ..
@@ -412,7 +408,7 @@ end
 
 -- Gives the image the resolution its page is laid out at; returns the note
 -- for the progress line when it is not the stored one, else nil.
-function lib.pageResolution(img)
+local function pageResolution(img)
   local rx, ry = img:resolution()
   if not rx or rx <= 0 or not ry or ry <= 0 then
     img:setResolution(300, 300)
@@ -431,7 +427,7 @@ function lib.pageResolution(img)
 end
 
 -- The note for a page out of range at the image's resolution, or nil.
-function lib.pageRangeNote(img)
+local function pageRangeNote(img)
   local rx, ry = img:resolution()
   if pageFits(img, rx, ry) then return nil end
   return string.format("page %.6g x %.6g pt, outside the 3 to 14,400 pt a PDF page may have",
@@ -442,7 +438,7 @@ end
 -- empty-page test. Returns the page (possibly a new image; the old one is
 -- deleted), the notes for the progress line, and whether it is empty.
 function lib.treatPage(img, opts)
-  local notes = {lib.pageResolution(img)}
+  local notes = {pageResolution(img)}
   local rx, ry = img:resolution()
   if opts.deskew then
     -- The sheet against the dark background of a sheet-fed scanner; else
@@ -506,7 +502,7 @@ function lib.treatPage(img, opts)
     empty = (sheetOnly or img):detectEmptyPage(EMPTY_PERCENT, margin, math.floor(ry / 4))
     if sheetOnly then sheetOnly:delete() end
   end
-  notes[#notes + 1] = lib.pageRangeNote(img)
+  notes[#notes + 1] = pageRangeNote(img)
   return img, notes, empty
 end
 

@@ -91,8 +91,7 @@ function job.run(ctx)
       what = "separator " .. codes[1].type .. " " .. codes[1].code .. ", starts " .. doc.final
     else
       if not doc then open("0") end
-      local notes = {lib.pageResolution(img)}
-      notes[#notes + 1] = lib.pageRangeNote(img)
+      local _, notes = lib.treatPage(img, {})
       lib.writePage(doc.pdf, img, nil, doc.final)
       doc.pages = doc.pages + 1
       what = table.concat({"to " .. doc.final, unpack(notes)}, ", ")
