@@ -271,6 +271,12 @@ struct Reader {
 
   bool readTags(Image& image);
   bool chunksInFile(uint32_t ifd);
+  // Whether a strip at `offset` lies in the file: it starts before the
+  // end and, when its byte count is `declared`, ends there at the latest.
+  bool chunkInFile(uint64_t offset, uint64_t count, bool declared) const
+  {
+    return offset < fileSize && !(declared && count > fileSize - offset);
+  }
   void readEntry(Entry& e);
   bool applyTag(const Entry& e);
   void applyResolution(Image& image) const;
@@ -356,9 +362,10 @@ bool Reader::readTags(Image& image)
   return true;
 }
 
-// Whether the strips (or tiles) of the IFD at `ifd` lie in the file, as
-// far as their offsets and byte counts tell, by the rules the decoding
-// follows. Only those entries are read: the page is not checked further.
+// Whether every strip (or tile) the IFD at `ifd` lists lies in the file,
+// as far as their offsets and byte counts tell, by the rule the decoding
+// follows for each strip it reads. Only those entries are read: the page
+// is not checked further.
 bool Reader::chunksInFile(uint32_t ifd)
 {
   const bool pageCut = cutShort; // of the page read, if any: kept
@@ -394,7 +401,7 @@ bool Reader::chunksInFile(uint32_t ifd)
   bool inFile = !cutShort;
   for (size_t i = 0; inFile && i < offsets.size(); ++i) {
     const uint64_t offset = toU32(offsets[i]);
-    inFile = offset < fileSize && !(i < counts.size() && toU32(counts[i]) > fileSize - offset);
+    inFile = chunkInFile(offset, i < counts.size() ? toU32(counts[i]) : 0, i < counts.size());
   }
   cutShort = pageCut;
   return inFile;
@@ -591,7 +598,7 @@ bool Reader::decodeChunk(unsigned char* dst, uint64_t rowBytes, uint32_t rows, u
 {
   const uint64_t expected = rowBytes * rows;
   const int compression = saturate_cast<int>(p.compression);
-  if (offset >= fileSize || (declared && count > fileSize - offset)) {
+  if (!chunkInFile(offset, count, declared)) {
     std::cerr << "strip beyond the end of the file: " << offset << " + " << count << std::endl;
     cutShort = true;
     return false;
