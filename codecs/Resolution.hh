@@ -59,3 +59,18 @@ inline void pageResolution(double w, double h, int& x, int& y, int fallback)
        (pageEmpty(w, h, x, y) && !pageEmpty(w, h, fallback, fallback))))
     x = y = fallback;
 }
+
+// A device coordinate this close to a whole pixel is that pixel: page
+// sizes and image places written with two decimals are read back a few
+// ulps off (32.16 pt parses a hair above 32.16, 134.00000000000003 px at
+// 300 dpi).
+constexpr double kPixelSlack = 1e-6;
+
+// Pixels a page side of `points` makes at `dpi` when read, as pdftoppm
+// sizes its bitmap: the scaled side rounded up, so that the last part of a
+// pixel of the page is drawn too; a side a rounding error above a whole
+// pixel is that whole pixel.
+inline int64_t pixelsAt(double points, double dpi)
+{
+  return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0 - kPixelSlack));
+}

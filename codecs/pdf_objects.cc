@@ -1,6 +1,8 @@
 // The PDF object model and file skeleton: numbering, object and stream
 // framing, page tree, catalog, cross-reference table, trailer, and the
 // document context that writes them in order.
+#include "codecs/Resolution.hh"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -315,7 +317,7 @@ float readLikeMupdf(const std::string& text)
 using PixelsAt = std::vector<std::pair<int, double>>;
 
 // Whether `text` gives back the pixels at each resolution: pdftoppm rounds
-// up side * dpi / 72, our reader rounds it up less a millionth (pdfreader/),
+// up side * dpi / 72, our reader rounds it up less a millionth (pixelsAt),
 // mupdf rounds up its single-precision product less a thousandth (a float
 // holds that up to 16,384 pixels; beyond, its rounding is its own). With
 // `onPixels` the side also lies on the whole pixel within half of that
@@ -326,9 +328,9 @@ bool readsBack(const std::string& text, const PixelsAt& at, bool onPixels)
   const float f = readLikeMupdf(text);
   for (const auto& [dpi, pixels] : at) {
     const double x = p * dpi / 72.0;
-    if (std::ceil(x) != pixels || std::ceil(x - 1e-6) != pixels)
+    if (std::ceil(x) != pixels || pixelsAt(p, dpi) != pixels)
       return false;
-    if (onPixels && std::fabs(x - pixels) > 0.5e-6)
+    if (onPixels && std::fabs(x - pixels) > kPixelSlack / 2)
       return false;
     const float zoom = (float)dpi / 72.0f;
     const float y = f * zoom;

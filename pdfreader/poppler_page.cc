@@ -1,6 +1,8 @@
 // PDF page drawing through poppler's C++ interface.
 #include "pdfreader/poppler_page.hh"
 
+#include "codecs/Resolution.hh"
+
 #include "fonts/system_fonts.hh"
 
 #include "image/Image.hh"
@@ -106,20 +108,6 @@ bool boxOf(Page& p, double& bw, double& bh)
 bool stopAsked(void*)
 {
   return host::signalPending() != 0;
-}
-
-// A device coordinate this close to a whole pixel is that pixel: page
-// sizes and image places written with two decimals are read back a few
-// ulps off (32.16 pt parses a hair above 32.16, 134.00000000000003 px at
-// 300 dpi).
-constexpr double kPixelSlack = 1e-6;
-
-// Pixels at dpi as pdftoppm sizes its bitmap: the scaled side rounded up,
-// so that the last part of a pixel of the page is drawn too; a side a
-// rounding error above a whole pixel is that whole pixel.
-int64_t pixelsAt(double points, double dpi)
-{
-  return saturate_cast<int64_t>(std::ceil(points * dpi / 72.0 - kPixelSlack));
 }
 
 // Splash's first clip is the bitmap less a thousandth of a pixel: a clip
