@@ -57,6 +57,27 @@ std::vector<std::string> progressLines(const std::string& err)
   return out;
 }
 
+// The jobs' own lines ("tolm JOB: ...") of standard error, without what
+// codecs and libraries add beside them.
+std::vector<std::string> jobLines(const std::string& err)
+{
+  std::vector<std::string> out;
+  for (const std::string& l : lines(err))
+    if (l.rfind("tolm ", 0) == 0)
+      out.push_back(l);
+  return out;
+}
+
+// What a job says of the run as a whole: its own lines but the progress.
+std::vector<std::string> closingLines(const std::string& err)
+{
+  std::vector<std::string> out;
+  for (const std::string& l : jobLines(err))
+    if (l.find(": page ") == std::string::npos)
+      out.push_back(l);
+  return out;
+}
+
 class Jobs : public ::testing::Test {
 protected:
   void SetUp() override
@@ -857,14 +878,6 @@ TEST_F(Jobs, CutShortMultiPageTiffsFailTheJob)
   REQUIRE_TOOL(tiffcp, "tiffcp");
   REQUIRE_TOOL(tiffinfo, "tiffinfo");
   REQUIRE_TOOL(convert, "convert");
-  // The lines of the job itself (the codec may add trace lines).
-  auto jobLines = [](const std::string& err) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines(err))
-      if (l.rfind("tolm ", 0) == 0)
-        out.push_back(l);
-    return out;
-  };
   auto cutLine = [](const std::string& job, int page) {
     return "tolm " + job + ": page " + std::to_string(page) +
            " of cut.tif cannot be read: the file is cut short";
@@ -1567,11 +1580,7 @@ TEST_F(Jobs, SplitByBarcodeKeepsTheDocumentsBeforeAWriteError)
 
   auto check = [&](const Result& r, const std::string& parts) {
     EXPECT_EQ(r.status, 1) << r.err;
-    std::vector<std::string> said;
-    for (const std::string& l : lines(r.err))
-      if (l.rfind("tolm ", 0) == 0 && l.find(": page ") == std::string::npos)
-        said.push_back(l);
-    EXPECT_EQ(said, (std::vector<std::string>{
+    EXPECT_EQ(closingLines(r.err), (std::vector<std::string>{
                       "tolm split-by-barcode: cannot write " + parts +
                         "/d-B2.pdf: write error (is the disk full?)",
                       "tolm split-by-barcode: wrote " + parts + "/d-0.pdf, " + parts +
@@ -1648,11 +1657,8 @@ TEST_F(Jobs, InterruptedJobsLeaveNoPartFiles)
       int signalled = 0;
       EXPECT_EQ(job.wait(120, &signalled), 128 + sig) << job.err();
       const std::string err = job.err();
-      std::vector<std::string> said;
-      for (const std::string& l : lines(err))
-        if (l.rfind("tolm ", 0) == 0 && l.find(": page ") == std::string::npos)
-          said.push_back(l);
-      EXPECT_EQ(said, std::vector<std::string>{"tolm " + c.args[0] + ": " + c.said}) << err;
+      EXPECT_EQ(closingLines(err), std::vector<std::string>{"tolm " + c.args[0] + ": " + c.said})
+          << err;
       EXPECT_EQ(err.find("TwainProc error"), std::string::npos) << err;
       EXPECT_FALSE(hasPartial());
       std::vector<std::string> expected = inputs;
@@ -1908,11 +1914,7 @@ TEST_F(Jobs, StopLandsWhileNativeWorkIgnoresIt)
       const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
       EXPECT_LT(took, 2.0);
-      std::vector<std::string> said;
-      for (const std::string& l : lines(job.err()))
-        if (l.rfind("tolm ", 0) == 0)
-          said.push_back(l);
-      EXPECT_EQ(said, std::vector<std::string>{c.line}) << job.err();
+      EXPECT_EQ(jobLines(job.err()), std::vector<std::string>{c.line}) << job.err();
       EXPECT_FALSE(hasPartial());
       std::vector<std::string> expected = inputs;
       if (*c.kept) {
